@@ -1,0 +1,100 @@
+#include "reports/diagnostics.hpp"
+
+#include <fmt/format.h>
+
+#include <utility>
+
+namespace cuserver {
+
+Diagnostics::Diagnostics(LineSink sink) : sink_(std::move(sink)) {}
+
+void Diagnostics::Emit(const std::string& line) {
+  if (sink_) sink_(line);
+}
+
+void Diagnostics::RowRefused(std::string_view table, std::string_view simId,
+                             std::string_view reason) {
+  std::lock_guard lock(mutex_);
+  ++refusedRows_;
+  Emit(fmt::format("row refused: table {}, SIMID {}: {}", table, simId, reason));
+}
+
+void Diagnostics::ReportFailed(std::string_view report, std::string_view simId,
+                               std::string_view reason) {
+  std::lock_guard lock(mutex_);
+  ++failedReports_;
+  Emit(fmt::format("report failed: {}, SIMID {}: {}", report, simId, reason));
+}
+
+void Diagnostics::VehicleSkipped(std::string_view simId, std::string_view reason) {
+  std::lock_guard lock(mutex_);
+  ++skippedVehicles_;
+  Emit(fmt::format("vehicle skipped: SIMID {}: {}", simId, reason));
+}
+
+void Diagnostics::Failure(std::string_view message) {
+  std::lock_guard lock(mutex_);
+  ++failures_;
+  Emit(std::string(message));
+}
+
+void Diagnostics::Info(std::string_view message) {
+  std::lock_guard lock(mutex_);
+  Emit(std::string(message));
+}
+
+void Diagnostics::CountMessage(std::string_view message) {
+  std::lock_guard lock(mutex_);
+  auto it = messages_.find(message);
+  if (it == messages_.end()) {
+    messages_.emplace(std::string(message), 1);
+    messageOrder_.emplace_back(message);
+  } else {
+    ++it->second;
+  }
+}
+
+void Diagnostics::FlushMessages() {
+  std::lock_guard lock(mutex_);
+  for (const auto& message : messageOrder_) {
+    Emit(fmt::format("{} ({} vehicles)", message, messages_[message]));
+  }
+  messages_.clear();
+  messageOrder_.clear();
+}
+
+int Diagnostics::RefusedRows() const {
+  std::lock_guard lock(mutex_);
+  return refusedRows_;
+}
+
+int Diagnostics::FailedReports() const {
+  std::lock_guard lock(mutex_);
+  return failedReports_;
+}
+
+int Diagnostics::SkippedVehicles() const {
+  std::lock_guard lock(mutex_);
+  return skippedVehicles_;
+}
+
+int Diagnostics::Failures() const {
+  std::lock_guard lock(mutex_);
+  return failures_;
+}
+
+bool Diagnostics::AnyFailure() const {
+  std::lock_guard lock(mutex_);
+  return refusedRows_ + failedReports_ + skippedVehicles_ + failures_ > 0;
+}
+
+std::string Diagnostics::Summary() const {
+  std::lock_guard lock(mutex_);
+  if (refusedRows_ + failedReports_ + skippedVehicles_ + failures_ == 0) return {};
+  std::string text = fmt::format("{} rows refused, {} reports failed, {} vehicles skipped",
+                                 refusedRows_, failedReports_, skippedVehicles_);
+  if (failures_ > 0) text += fmt::format(", {} other failures", failures_);
+  return text;
+}
+
+}  // namespace cuserver

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cuserver {
+
+// What a run tells beyond its run log: every refused row, failed report and
+// skipped vehicle, each on one diagnostic line, and the counts that decide the
+// exit status. Settings messages are counted and told once per run with the
+// number of vehicles they applied to. Safe to share between threads.
+class Diagnostics {
+ public:
+  using LineSink = std::function<void(const std::string& line)>;
+
+  explicit Diagnostics(LineSink sink);
+
+  void RowRefused(std::string_view table, std::string_view simId, std::string_view reason);
+  void ReportFailed(std::string_view report, std::string_view simId, std::string_view reason);
+  void VehicleSkipped(std::string_view simId, std::string_view reason);
+  // Any other failure of a command (for example a map table that cannot be read).
+  void Failure(std::string_view message);
+  // Informational: not a failure.
+  void Info(std::string_view message);
+
+  // Counts one occurrence of a settings message (one per vehicle it applied to).
+  void CountMessage(std::string_view message);
+  // Tells each counted message once, with its count, and forgets them.
+  void FlushMessages();
+
+  int RefusedRows() const;
+  int FailedReports() const;
+  int SkippedVehicles() const;
+  int Failures() const;
+  bool AnyFailure() const;
+  // One line: "N rows refused, N reports failed, N vehicles skipped", or empty when none.
+  std::string Summary() const;
+
+ private:
+  void Emit(const std::string& line);
+
+  LineSink sink_;
+  mutable std::mutex mutex_;
+  int refusedRows_ = 0;
+  int failedReports_ = 0;
+  int skippedVehicles_ = 0;
+  int failures_ = 0;
+  std::map<std::string, int, std::less<>> messages_;
+  std::vector<std::string> messageOrder_;
+};
+
+}  // namespace cuserver
