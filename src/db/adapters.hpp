@@ -1,0 +1,31 @@
+#pragma once
+
+#include "db/session.hpp"
+#include "reports/diagnostics.hpp"
+#include "reports/ports.hpp"
+
+namespace cuserver {
+
+// Sends row writers' statements to the session; a refused statement is
+// recorded on the diagnostics with table, SIMID and the driver's reason.
+class DbStatementSink : public StatementSink {
+ public:
+  DbStatementSink(ReportDatabase& db, Diagnostics& diagnostics) : db_(db), diagnostics_(diagnostics) {}
+  bool Execute(const std::string& statement, std::string_view table, std::string_view simId) override;
+
+ private:
+  ReportDatabase& db_;
+  Diagnostics& diagnostics_;
+};
+
+// Reads fixes back from the GPS day tables for the track distance.
+class DbFixReader : public FixReader {
+ public:
+  explicit DbFixReader(ReportDatabase& db) : db_(db) {}
+  void ForEachFix(const std::string& query, const RowFunction& onRow) override;
+
+ private:
+  ReportDatabase& db_;
+};
+
+}  // namespace cuserver

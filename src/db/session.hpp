@@ -1,0 +1,94 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace soci {
+class session;
+}
+
+namespace cuserver {
+
+enum class Backend { Sqlite3, Postgresql, Odbc };
+
+// Connection settings of gpsserver.ini, section General.
+struct ConnectionSettings {
+  Backend backend = Backend::Sqlite3;  // key Backend: sqlite3 (default), postgresql, odbc
+  std::string userId;                  // USERID
+  std::string password;                // Password
+  std::string dataSource;              // DataSource: SQLite file (relative to the start
+                                       // directory), libpq string or service, ODBC DSN
+};
+
+// The settings file is missing, unreadable or incomplete; the message says
+// which file and which key.
+class SettingsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads the connection settings. Throws SettingsError for a missing or
+// unreadable file, an unknown Backend, or a missing key that the backend needs.
+ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserverIni,
+                                          const std::filesystem::path& startDirectory);
+
+// A database failure, keeping the driver's message and, where it has one, its
+// numeric code.
+class DatabaseError : public std::runtime_error {
+ public:
+  DatabaseError(const std::string& message, std::optional<long> code = std::nullopt)
+      : std::runtime_error(message), code_(code) {}
+  std::optional<long> Code() const { return code_; }
+
+ private:
+  std::optional<long> code_;
+};
+
+// The text shown for a database error: the driver's own message; for an error
+// that carries only a numeric code, "IDispatch error #%d" or "Unknown error 0x%0lX".
+std::string DatabaseErrorText(const DatabaseError& error);
+
+// A forward-only cursor over the rows of one query.
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+  virtual bool AtEnd() const = 0;
+  // The value of a column of the current row, matched by name without regard to
+  // case; nullopt for NULL. Numbers come as their shortest decimal text.
+  // Throws DatabaseError for an unknown column.
+  virtual std::optional<std::string> Value(std::string_view column) const = 0;
+  virtual void Next() = 0;
+  virtual void Close() = 0;
+};
+
+// The report database session. Each opening replaces the previous connection.
+class ReportDatabase {
+ public:
+  ReportDatabase();
+  ~ReportDatabase();
+  ReportDatabase(const ReportDatabase&) = delete;
+  ReportDatabase& operator=(const ReportDatabase&) = delete;
+
+  // Drops the current connection and opens a new one. Throws DatabaseError
+  // with the driver's reason when the database refuses it.
+  void OpenReportSession(const ConnectionSettings& settings);
+  bool IsOpen() const;
+  Backend GetBackend() const;
+
+  // Opens a query. Throws DatabaseError when it cannot be opened.
+  std::unique_ptr<Cursor> OpenQuery(const std::string& statement);
+  // Runs a statement that returns no rows. Throws DatabaseError.
+  void ExecuteStatement(const std::string& statement);
+
+  soci::session& Native();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace cuserver
