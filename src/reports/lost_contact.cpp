@@ -1,0 +1,34 @@
+#include "reports/lost_contact.hpp"
+
+#include <fmt/format.h>
+
+#include "reports/report_rows.hpp"
+#include "reports/sql_text.hpp"
+#include "reports/time_arith.hpp"
+
+namespace cuserver {
+
+namespace {
+constexpr int kSilenceSeconds = 3600;
+}
+
+int ComputeLostContact(const ReportContext& ctx, int /*n*/) {
+  const TrackBuffer& track = ctx.track;
+  const auto end = static_cast<std::size_t>(LoadedEnd(track));
+  for (std::size_t k = 0; k + 1 < end; ++k) {
+    if (SecondsBetween(track[k].time, track[k + 1].time) > kSilenceSeconds) {
+      WriteLostContactRow(ctx.rows, track[k].simId, track[k].time, track[k + 1].time);
+    }
+  }
+  return 0;
+}
+
+int WriteLostContactRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+                        const std::string& end) {
+  const std::string statement =
+      fmt::format("insert into CONTACTALARM (SIMID,BEGINTIME,ENDTIME)values('{}','{}','{}')",
+                  SqlValue(simId), SqlValue(begin), SqlValue(end));
+  return sink.Execute(statement, "CONTACTALARM", simId) ? 0 : -1;
+}
+
+}  // namespace cuserver

@@ -1,0 +1,71 @@
+#include "reports/mileage.hpp"
+
+#include <fmt/format.h>
+
+#include "reports/report_rows.hpp"
+#include "reports/sql_text.hpp"
+#include "reports/text_number.hpp"
+
+namespace cuserver {
+
+namespace {
+constexpr int kFewMovingFixes = 10;
+
+bool IsMoving(const TrackPoint& fix) {
+  const double speed = LeadingDouble(fix.speed);
+  return speed != 0.0 && speed != 3.704;
+}
+}  // namespace
+
+int ComputeMileage(const ReportContext& ctx, int n) {
+  const TrackBuffer& track = ctx.track;
+  const auto end = static_cast<std::size_t>(LoadedEnd(track, n));
+  if (end == 0) return 0;
+
+  // The moving fixes are not copied: the first, the previous and the count suffice.
+  std::size_t first = 0;
+  std::size_t previous = 0;
+  int moving = 0;
+  double metres = 0.0;
+  for (std::size_t i = 0; i < end; ++i) {
+    const TrackPoint& fix = track[i];
+    if (!IsMoving(fix)) continue;
+    if (moving == 0) {
+      first = i;
+    } else {
+      const TrackPoint& prior = track[previous];
+      metres += ctx.geo.DistanceMetres(LeadingDouble(prior.longitude), LeadingDouble(prior.latitude),
+                                       LeadingDouble(fix.longitude), LeadingDouble(fix.latitude));
+    }
+    previous = i;
+    ++moving;
+  }
+
+  if (moving > kFewMovingFixes) {
+    WriteMileageRow(ctx.rows, track[first].simId, track[first].time, track[previous].time, metres,
+                    &ctx.diagnostics);
+  } else {
+    const std::size_t last = moving >= 2 ? static_cast<std::size_t>(moving - 1) : 0;
+    WriteMileageRow(ctx.rows, track[0].simId, track[0].time, track[last].time, metres,
+                    &ctx.diagnostics);
+  }
+  return 0;
+}
+
+std::string MileageDistanceText(double distanceMetres) {
+  if (distanceMetres == 0.0 || distanceMetres < 1000.0) return "0.0";
+  return fmt::format("{:.2f}", distanceMetres * 0.001);
+}
+
+int WriteMileageRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+                    const std::string& end, double distanceMetres, Diagnostics* diagnostics) {
+  const std::string distance = MileageDistanceText(distanceMetres);
+  const std::string table = MonthlyTableName("vehicledistance", begin);
+  if (!AcceptTableName(table, simId, begin, diagnostics)) return -1;
+  const std::string statement = fmt::format(
+      "insert into {}(SIMID,BEGINTIME,ENDTIME,DISTANCE)values('{}','{}','{}','{}')", table,
+      SqlValue(simId), SqlValue(begin), SqlValue(end), SqlValue(distance));
+  return sink.Execute(statement, table, simId) ? 0 : -1;
+}
+
+}  // namespace cuserver
