@@ -1,0 +1,88 @@
+#include "db/connect_string.hpp"
+
+#include <fmt/format.h>
+
+#include <string_view>
+
+namespace cuserver {
+namespace {
+
+// A libpq keyword value in single quotes, with quote and backslash escaped.
+std::string LibpqValue(std::string_view value) {
+  std::string out = "'";
+  for (char c : value) {
+    if (c == '\'' || c == '\\') out.push_back('\\');
+    out.push_back(c);
+  }
+  out.push_back('\'');
+  return out;
+}
+
+std::string PercentEncoded(std::string_view value) {
+  std::string out;
+  for (unsigned char c : value) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '.' || c == '_' || c == '~';
+    if (plain) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += fmt::format("%{:02X}", c);
+    }
+  }
+  return out;
+}
+
+// An ODBC attribute value; braces protect ';', '=', '{' and '}' in it.
+std::string OdbcValue(std::string_view value) {
+  if (value.find_first_of(";={}[](),?*!@ ") == std::string_view::npos) return std::string(value);
+  std::string out = "{";
+  for (char c : value) {
+    out.push_back(c);
+    if (c == '}') out.push_back('}');
+  }
+  out.push_back('}');
+  return out;
+}
+
+std::string PostgresqlConnectString(const ConnectionSettings& s) {
+  const std::string_view ds = s.dataSource;
+  if (ds.starts_with("postgresql://") || ds.starts_with("postgres://")) {
+    const char joiner = ds.find('?') == std::string_view::npos ? '?' : '&';
+    return fmt::format("{}{}user={}&password={}", ds, joiner, PercentEncoded(s.userId),
+                       PercentEncoded(s.password));
+  }
+  const std::string base =
+      ds.find('=') == std::string_view::npos ? "service=" + LibpqValue(ds) : std::string(ds);
+  return fmt::format("{} user={} password={}", base, LibpqValue(s.userId), LibpqValue(s.password));
+}
+
+}  // namespace
+
+const char* SociBackendName(Backend backend) {
+  switch (backend) {
+    case Backend::Sqlite3: return "sqlite3";
+    case Backend::Postgresql: return "postgresql";
+    case Backend::Odbc: return "odbc";
+  }
+  return "sqlite3";
+}
+
+std::string SociConnectString(const ConnectionSettings& s) {
+  switch (s.backend) {
+    case Backend::Sqlite3:
+      // SOCI reads db="..." up to the next double quote and has no escape for one.
+      if (s.dataSource.find('"') != std::string::npos) {
+        throw DatabaseError("the SQLite database file name " + s.dataSource + " contains a double quote");
+      }
+      return fmt::format("db=\"{}\" timeout=30", s.dataSource);
+    case Backend::Postgresql:
+      return PostgresqlConnectString(s);
+    case Backend::Odbc:
+      // Drivers other than psqlODBC ignore the two attributes they don't know.
+      return fmt::format("DSN={};UID={};PWD={};UseDeclareFetch=1;Fetch=10000", OdbcValue(s.dataSource),
+                         OdbcValue(s.userId), OdbcValue(s.password));
+  }
+  return {};
+}
+
+}  // namespace cuserver

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "db/session.hpp"
+
+namespace cuserver {
+
+// The backend name SOCI loads ("sqlite3", "postgresql", "odbc").
+const char* SociBackendName(Backend backend);
+
+// The SOCI connection string of the settings:
+//   sqlite3:    db="<file>" timeout=<seconds>
+//   postgresql: the libpq connection string (a bare name is a service name)
+//               with user and password added
+//   odbc:       DSN=<ds>;UID=<user>;PWD=<password> plus psqlODBC's options
+//               that make a result stream instead of being held whole
+// Throws DatabaseError for a SQLite file name that SOCI cannot carry.
+std::string SociConnectString(const ConnectionSettings& settings);
+
+}  // namespace cuserver

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/session.hpp"
+
+namespace soci {
+class session;
+}
+struct sqlite3;
+
+namespace cuserver {
+
+// A cursor that fetches one row at a time through SOCI's dynamic row.
+// Throws DatabaseError when the statement cannot be run.
+std::unique_ptr<Cursor> OpenSociCursor(soci::session& session, const std::string& statement);
+
+// A cursor on SQLite's own statement API, reading each value by the type it
+// is stored with (SOCI's SQLite rows go by the declared type and turn a
+// large INTEGER or a text in a REAL column into a wrong number).
+std::unique_ptr<Cursor> OpenSqliteCursor(::sqlite3* connection, const std::string& statement);
+
+// The SQLite connection under a SOCI session of the sqlite3 backend.
+::sqlite3* SqliteConnection(soci::session& session);
+
+// The DBMS a SOCI session of the odbc backend reaches, as the driver names it.
+enum class OdbcDbms { Oracle, Postgresql, Sqlite, Other };
+OdbcDbms OdbcDbmsOf(soci::session& session);
+
+}  // namespace cuserver

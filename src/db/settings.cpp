@@ -1,0 +1,54 @@
+#include <filesystem>
+#include <fstream>
+
+#include "db/session.hpp"
+#include "reports/ini_file.hpp"
+
+namespace cuserver {
+namespace {
+
+Backend ParseBackend(const std::string& name, const std::filesystem::path& file) {
+  std::string folded;
+  for (char c : name) folded.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
+  if (folded.empty() || folded == "sqlite3") return Backend::Sqlite3;
+  if (folded == "postgresql") return Backend::Postgresql;
+  if (folded == "odbc") return Backend::Odbc;
+  throw SettingsError("settings file " + file.string() + ": key Backend of section General is \"" + name +
+                      "\"; use sqlite3, postgresql or odbc");
+}
+
+}  // namespace
+
+ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserverIni,
+                                          const std::filesystem::path& startDirectory) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(gpsserverIni, ec)) {
+    throw SettingsError("settings file " + gpsserverIni.string() + " does not exist or is not a file");
+  }
+  auto ini = IniFile::Load(gpsserverIni);
+  if (!ini) throw SettingsError("settings file " + gpsserverIni.string() + " cannot be read");
+
+  ConnectionSettings settings;
+  settings.backend = ParseBackend(ini->Value("General", "Backend"), gpsserverIni);
+  settings.userId = ini->Value("General", "USERID");
+  settings.password = ini->Value("General", "Password");
+  settings.dataSource = ini->Value("General", "DataSource");
+
+  const auto require = [&](const char* key, const std::string& value) {
+    if (value.empty()) {
+      throw SettingsError("settings file " + gpsserverIni.string() + ": key " + key +
+                          " of section General is missing or empty");
+    }
+  };
+  require("DataSource", settings.dataSource);
+  if (settings.backend == Backend::Sqlite3) {
+    const std::filesystem::path file(settings.dataSource);
+    if (file.is_relative()) settings.dataSource = (startDirectory / file).lexically_normal().string();
+  } else {
+    require("USERID", settings.userId);
+    require("Password", settings.password);
+  }
+  return settings;
+}
+
+}  // namespace cuserver

@@ -1,0 +1,79 @@
+#include <soci/soci.h>
+
+#include <vector>
+
+#include "db/cursors.hpp"
+#include "db/driver_error.hpp"
+#include "db/value_text.hpp"
+
+namespace cuserver {
+namespace {
+
+// Fetches row by row; the backend decides how many rows travel per round
+// trip (psqlODBC 10000 with UseDeclareFetch, libpq the whole result).
+class SociCursor : public Cursor {
+ public:
+  SociCursor(soci::session& session, const std::string& statement)
+      : statement_((session.prepare << statement, soci::into(row_))) {
+    try {
+      hasRow_ = statement_.execute(true);
+    } catch (...) {
+      RethrowAsDatabaseError();
+    }
+  }
+
+  bool AtEnd() const override { return !hasRow_; }
+
+  std::optional<std::string> Value(std::string_view column) const override {
+    if (!hasRow_) throw DatabaseError("no current row to read column " + std::string(column) + " from");
+    for (std::size_t i = 0; i < row_.size(); ++i) {
+      if (SameColumnName(row_.get_properties(i).get_name(), column)) {
+        try {
+          return RowValueText(row_, i);
+        } catch (...) {
+          RethrowAsDatabaseError("column " + std::string(column));
+        }
+      }
+    }
+    throw DatabaseError("the query has no column " + std::string(column));
+  }
+
+  void Next() override {
+    if (!hasRow_) return;
+    try {
+      hasRow_ = statement_.fetch();
+    } catch (...) {
+      hasRow_ = false;
+      RethrowAsDatabaseError();
+    }
+  }
+
+  void Close() override {
+    if (closed_) return;
+    closed_ = true;
+    hasRow_ = false;
+    try {
+      statement_.clean_up();
+    } catch (...) {
+      RethrowAsDatabaseError();
+    }
+  }
+
+ private:
+  soci::row row_;
+  soci::statement statement_;
+  bool hasRow_ = false;
+  bool closed_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Cursor> OpenSociCursor(soci::session& session, const std::string& statement) {
+  try {
+    return std::make_unique<SociCursor>(session, statement);
+  } catch (...) {
+    RethrowAsDatabaseError();
+  }
+}
+
+}  // namespace cuserver

@@ -1,0 +1,89 @@
+#include <sqlite3.h>
+
+#include <fmt/format.h>
+
+#include <vector>
+
+#include "db/cursors.hpp"
+#include "db/value_text.hpp"
+
+namespace cuserver {
+namespace {
+
+class SqliteCursor : public Cursor {
+ public:
+  SqliteCursor(::sqlite3* connection, const std::string& statement) : connection_(connection) {
+    if (connection_ == nullptr) throw DatabaseError("the SQLite session is not open");
+    sqlite3_stmt* prepared = nullptr;
+    const int rc = sqlite3_prepare_v2(connection_, statement.c_str(), static_cast<int>(statement.size()),
+                                      &prepared, nullptr);
+    statement_.reset(prepared);
+    if (rc != SQLITE_OK) throw DatabaseError(sqlite3_errmsg(connection_));
+    if (!statement_) throw DatabaseError("the statement is empty");
+    const int columns = sqlite3_column_count(Statement());
+    for (int i = 0; i < columns; ++i) {
+      const char* name = sqlite3_column_name(Statement(), i);
+      names_.emplace_back(name == nullptr ? "" : name);
+    }
+    Step();
+  }
+
+  bool AtEnd() const override { return !hasRow_; }
+
+  std::optional<std::string> Value(std::string_view column) const override {
+    if (!hasRow_) throw DatabaseError("no current row to read column " + std::string(column) + " from");
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      if (SameColumnName(names_[i], column)) return ColumnText(static_cast<int>(i));
+    }
+    throw DatabaseError("the query has no column " + std::string(column));
+  }
+
+  void Next() override {
+    if (hasRow_) Step();
+  }
+
+  void Close() override {
+    hasRow_ = false;
+    statement_.reset();
+  }
+
+ private:
+  void Step() {
+    const int rc = sqlite3_step(Statement());
+    hasRow_ = rc == SQLITE_ROW;
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw DatabaseError(sqlite3_errmsg(connection_));
+  }
+
+  // By the value's own storage class: SQLite lets a column hold any type.
+  std::optional<std::string> ColumnText(int i) const {
+    switch (sqlite3_column_type(Statement(), i)) {
+      case SQLITE_NULL:
+        return std::nullopt;
+      case SQLITE_INTEGER:
+        return fmt::format("{}", sqlite3_column_int64(Statement(), i));
+      case SQLITE_FLOAT:
+        return NumberText(sqlite3_column_double(Statement(), i));
+      default: {
+        const auto* text = sqlite3_column_blob(Statement(), i);
+        const int size = sqlite3_column_bytes(Statement(), i);
+        if (text == nullptr) return std::string();
+        return std::string(static_cast<const char*>(text), static_cast<std::size_t>(size));
+      }
+    }
+  }
+
+  sqlite3_stmt* Statement() const { return statement_.get(); }
+
+  ::sqlite3* connection_;
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement_{nullptr, &sqlite3_finalize};
+  std::vector<std::string> names_;
+  bool hasRow_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Cursor> OpenSqliteCursor(::sqlite3* connection, const std::string& statement) {
+  return std::make_unique<SqliteCursor>(connection, statement);
+}
+
+}  // namespace cuserver

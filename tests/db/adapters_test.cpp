@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "db/adapters.hpp"
+#include "db/backends.hpp"
+#include "db/loaders.hpp"
+#include "db/schema.hpp"
+#include "reports/sql_text.hpp"
+
+namespace cuserver::test {
+namespace {
+
+class AdaptersTest : public BackendTest {
+ protected:
+  void SetUp() override {
+    BackendTest::SetUp();
+    if (HasFatalFailure()) return;
+    InitDatabase(Db());
+    CreateGpsDayTable(Db(), "20140319");
+  }
+  bool Insert(const std::string& table, const std::string& simId, const std::string& rest) {
+    DbStatementSink sink(Db(), diagnostics_);
+    return sink.Execute("insert into " + table + " values ('" + SqlValue(simId) + "'" + rest + ")", table, simId);
+  }
+  Diagnostics diagnostics_{[this](const std::string& line) { lines_.push_back(line); }};
+  std::vector<std::string> lines_;
+};
+
+TEST_P(AdaptersTest, QuoteAndChineseTextTravelIntactBothWays) {
+  const std::string simId = "13'9";
+  const std::string road = "京港澳高速 O'Hare";
+  ASSERT_TRUE(Insert("GPSDATA20140319", simId, ", '2014-03-19 08:00:00', 116.397, 39.9, 60, '报警'"));
+  ASSERT_TRUE(Insert("vehicleinfo", simId, ", '京A·12345', 'm1', 80, 100, NULL, NULL, NULL, NULL"));
+  ASSERT_TRUE(Insert("motorcade", "m1", ", '" + SqlValue("车队'一") + "'"));
+  ASSERT_TRUE(Insert("roadlightmapinfo", "1", ", '2', '3', '" + SqlValue(road) + "', '北京'"));
+
+  auto vehicles = LoadVehicleList(Db());
+  ASSERT_EQ(vehicles.size(), 1u);
+  EXPECT_EQ(vehicles[0].simId, simId);
+  EXPECT_EQ(vehicles[0].licensePlate, "京A·12345");
+  EXPECT_EQ(vehicles[0].fleetName, "车队'一");
+  TrackBuffer track;
+  ASSERT_EQ(LoadDayTrack(Db(), vehicles[0].simId, "20140319", track), 1);
+  EXPECT_EQ(track[0].simId, simId);
+  EXPECT_EQ(track[0].alarmState, "报警");
+  EXPECT_EQ(LoadRoadNames(Db()), (std::vector<std::string>{road}));
+  EXPECT_TRUE(lines_.empty());
+}
+
+TEST_P(AdaptersTest, RefusedRowIsCountedWithTableSimIdAndReason) {
+  DbStatementSink sink(Db(), diagnostics_);
+  EXPECT_FALSE(sink.Execute("insert into SpeedAlarm209912 values ('1')", "SpeedAlarm209912", "1001"));
+  EXPECT_EQ(diagnostics_.RefusedRows(), 1);
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_NE(lines_[0].find("SpeedAlarm209912"), std::string::npos);
+  EXPECT_NE(lines_[0].find("1001"), std::string::npos);
+  // The session goes on after a refused row.
+  EXPECT_TRUE(Insert("CONTACTALARM", "1001", ", '2014-03-19 00:01:00', '2014-03-19 23:59:59'"));
+}
+
+TEST_P(AdaptersTest, FixReaderGivesPositionsInQueryOrderAndEmptyForNull) {
+  Insert("GPSDATA20140319", "1001", ", '2014-03-19 08:00:02', 116.5, 39.5, 10, '0'");
+  Insert("GPSDATA20140319", "1001", ", '2014-03-19 08:00:01', NULL, NULL, 10, '0'");
+  Insert("GPSDATA20140319", "1001", ", '2014-03-19 08:00:03', 116.397, 39.9, 3.704, '0'");
+  DbFixReader reader(Db());
+  std::vector<std::string> seen;
+  reader.ForEachFix("select * from GPSDATA20140319 where SIMID='1001' and time>'2014-03-19 08:00:00' and "
+                    "time<'2014-03-19 09:00:00' and (Speed<>0) and (Speed<>3.704) order by time asc",
+                    [&](std::string_view lon, std::string_view lat) { seen.push_back(std::string(lon) + "," + std::string(lat)); });
+  EXPECT_EQ(seen, (std::vector<std::string>{",", "116.5,39.5"}));
+}
+
+TEST_P(AdaptersTest, FixReaderOnAMissingDayTableIsAQueryOpenError) {
+  DbFixReader reader(Db());
+  EXPECT_THROW(reader.ForEachFix("select * from GPSDATA19990101 where SIMID='1' order by time asc",
+                                 [](std::string_view, std::string_view) {}),
+               QueryOpenError);
+}
+
+TEST_P(AdaptersTest, FixReaderPassesOnErrorsOfTheRowFunction) {
+  Insert("GPSDATA20140319", "1001", ", '2014-03-19 08:00:02', 116.5, 39.5, 10, '0'");
+  DbFixReader reader(Db());
+  EXPECT_THROW(reader.ForEachFix("select * from GPSDATA20140319",
+                                 [](std::string_view, std::string_view) { throw std::runtime_error("map"); }),
+               std::runtime_error);
+}
+
+CUSERVER_ON_EVERY_BACKEND(AdaptersTest);
+
+}  // namespace
+}  // namespace cuserver::test

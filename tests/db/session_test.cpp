@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+#include "db/backends.hpp"
+#include "db/session.hpp"
+
+namespace cuserver::test {
+namespace {
+
+class SessionTest : public BackendTest {
+ protected:
+  void SetUp() override {
+    BackendTest::SetUp();
+    if (HasFatalFailure()) return;
+    Db().ExecuteStatement("CREATE TABLE vals (name VARCHAR(20), n DOUBLE PRECISION, i INTEGER, t VARCHAR(30))");
+  }
+  void Insert(const std::string& values) { Db().ExecuteStatement("insert into vals values (" + values + ")"); }
+};
+
+TEST_P(SessionTest, NumbersReadAsTheirShortestDecimalText) {
+  Insert("'a', 80, 80, 'x'");
+  Insert("'b', 3.704, -7, 'y'");
+  Insert("'c', 116.397, 2147483647, 'z'");
+  auto cursor = Db().OpenQuery("select * from vals order by name");
+  std::vector<std::string> numbers, integers;
+  for (; !cursor->AtEnd(); cursor->Next()) {
+    numbers.push_back(cursor->Value("n").value());
+    integers.push_back(cursor->Value("i").value());
+  }
+  EXPECT_EQ(numbers, (std::vector<std::string>{"80", "3.704", "116.397"}));
+  EXPECT_EQ(integers, (std::vector<std::string>{"80", "-7", "2147483647"}));
+}
+
+TEST_P(SessionTest, NullIsNoValueAndTextIsAsStored) {
+  Insert("'a', NULL, NULL, ' 12.5km '");
+  EXPECT_EQ(QueryOne("select * from vals", "n"), std::nullopt);
+  EXPECT_EQ(QueryOne("select * from vals", "i"), std::nullopt);
+  EXPECT_EQ(QueryOne("select * from vals", "t"), " 12.5km ");
+}
+
+TEST_P(SessionTest, ColumnNamesMatchWithoutRegardToCase) {
+  Insert("'a', 1.5, 2, 'x'");
+  EXPECT_EQ(QueryOne("select NAME, N from vals", "name"), "a");
+  EXPECT_EQ(QueryOne("select name, n from vals", "N"), "1.5");
+}
+
+TEST_P(SessionTest, UnknownColumnIsADatabaseError) {
+  Insert("'a', 1.5, 2, 'x'");
+  auto cursor = Db().OpenQuery("select * from vals");
+  EXPECT_THROW(cursor->Value("nosuch"), DatabaseError);
+}
+
+TEST_P(SessionTest, EmptyResultIsAtEndAtOnce) {
+  auto cursor = Db().OpenQuery("select * from vals");
+  EXPECT_TRUE(cursor->AtEnd());
+  cursor->Next();
+  EXPECT_TRUE(cursor->AtEnd());
+  cursor->Close();
+}
+
+TEST_P(SessionTest, MissingTableFailsWithTheDriversReason) {
+  try {
+    Db().OpenQuery("select * from GPSDATA19990101 where SIMID='1' order by time asc");
+    FAIL() << "the query opened";
+  } catch (const DatabaseError& e) {
+    std::string text = DatabaseErrorText(e);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_NE(text.find("gpsdata19990101"), std::string::npos) << text;
+  }
+  // The session stays usable after a failed statement.
+  Insert("'a', 1, 1, 'x'");
+  EXPECT_EQ(CountRows("vals"), 1);
+}
+
+TEST_P(SessionTest, RejectedStatementIsADatabaseError) {
+  EXPECT_THROW(Db().ExecuteStatement("insert into nosuchtable values (1)"), DatabaseError);
+  EXPECT_THROW(Db().ExecuteStatement("this is not sql"), DatabaseError);
+}
+
+TEST_P(SessionTest, ReopeningReplacesTheConnection) {
+  Insert("'a', 1, 1, 'x'");
+  Database().Open(Db());
+  Database().Open(Db());
+  EXPECT_TRUE(Db().IsOpen());
+  EXPECT_EQ(CountRows("vals"), 1);
+}
+
+TEST_P(SessionTest, ManyRowsStreamInOrder) {
+  Db().ExecuteStatement(
+      "with recursive k(x) as (select 1 union all select x + 1 from k where x < 3000) "
+      "insert into vals (name, i) select 'r', x from k");
+  auto cursor = Db().OpenQuery("select i from vals order by i");
+  int expected = 1;
+  for (; !cursor->AtEnd(); cursor->Next()) ASSERT_EQ(cursor->Value("i"), std::to_string(expected++));
+  EXPECT_EQ(expected, 3001);
+}
+
+CUSERVER_ON_EVERY_BACKEND(SessionTest);
+
+TEST(SessionRefusal, UnreachableServerIsADatabaseErrorWithTheReason) {
+  ConnectionSettings settings{Backend::Postgresql, "cuserver", "secret",
+                              "host=127.0.0.1 port=1 dbname=cuserver connect_timeout=5"};
+  ReportDatabase db;
+  try {
+    db.OpenReportSession(settings);
+    FAIL() << "connected to port 1";
+  } catch (const DatabaseError& e) {
+    EXPECT_FALSE(DatabaseErrorText(e).empty());
+  }
+  EXPECT_FALSE(db.IsOpen());
+  EXPECT_THROW(db.OpenQuery("select 1"), DatabaseError);
+}
+
+TEST(SessionRefusal, UnknownOdbcDataSourceIsADatabaseError) {
+  ConnectionSettings settings{Backend::Odbc, "u", "p", "cuserver_no_such_dsn"};
+  ReportDatabase db;
+  EXPECT_THROW(db.OpenReportSession(settings), DatabaseError);
+  EXPECT_FALSE(db.IsOpen());
+}
+
+TEST(SessionRefusal, RefusedOpeningDropsTheEarlierConnection) {
+  SqliteTestDatabase sqlite;
+  ConnectionSettings missingFolder{Backend::Sqlite3, "", "", (sqlite.Folder() / "no" / "such.db").string()};
+  EXPECT_THROW(sqlite.Db().OpenReportSession(missingFolder), DatabaseError);
+  EXPECT_FALSE(sqlite.Db().IsOpen());
+  EXPECT_THROW(sqlite.Db().ExecuteStatement("select 1"), DatabaseError);
+}
+
+TEST(SessionSqlite, FileNameWithBlanksAndChineseOpens) {
+  TempDir dir;
+  ConnectionSettings settings{Backend::Sqlite3, "", "", (dir.Path() / "报表 数据.db").string()};
+  ReportDatabase db;
+  db.OpenReportSession(settings);
+  db.ExecuteStatement("create table t (a VARCHAR(5))");
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "报表 数据.db"));
+}
+
+TEST(SessionSqlite, ValuesReadByTheirStoredTypeWhateverTheDeclaredType) {
+  SqliteTestDatabase sqlite;
+  auto& db = sqlite.Db();
+  db.ExecuteStatement("create table loose (big INTEGER, word REAL, num NUMERIC(11), d DATE)");
+  db.ExecuteStatement("insert into loose values (13912345678, '12abc', 'x13', '2014-03-19')");
+  auto cursor = db.OpenQuery("select * from loose");
+  EXPECT_EQ(cursor->Value("big"), "13912345678");
+  EXPECT_EQ(cursor->Value("word"), "12abc");
+  EXPECT_EQ(cursor->Value("num"), "x13");
+  EXPECT_EQ(cursor->Value("d"), "2014-03-19");
+}
+
+}  // namespace
+}  // namespace cuserver::test

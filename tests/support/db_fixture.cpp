@@ -1,0 +1,117 @@
+#include "support/db_fixture.hpp"
+
+#include <cstdlib>
+#include <random>
+#include <stdexcept>
+
+#include "db/schema.hpp"
+
+namespace cuserver::test {
+namespace {
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string RandomSuffix() {
+  static std::mt19937_64 random{std::random_device{}()};
+  const char* digits = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string out;
+  for (int i = 0; i < 10; ++i) out.push_back(digits[random() % 36]);
+  return out;
+}
+
+// The value of one keyword of a libpq "key=value key=value" string.
+std::string LibpqKeyword(const std::string& conninfo, const std::string& key) {
+  std::size_t at = 0;
+  while ((at = conninfo.find(key + "=", at)) != std::string::npos) {
+    if (at == 0 || conninfo[at - 1] == ' ') {
+      const auto begin = at + key.size() + 1;
+      return conninfo.substr(begin, conninfo.find(' ', begin) - begin);
+    }
+    at += key.size();
+  }
+  return {};
+}
+
+ConnectionSettings ServerSettings(const std::string& backendName) {
+  ConnectionSettings settings;
+  if (backendName == "postgresql") {
+    settings.backend = Backend::Postgresql;
+    settings.dataSource = Env("CUSERVER_TEST_PG");
+    if (settings.dataSource.empty()) throw std::runtime_error("CUSERVER_TEST_PG is not set");
+    settings.userId = LibpqKeyword(settings.dataSource, "user");
+    settings.password = LibpqKeyword(settings.dataSource, "password");
+  } else if (backendName == "odbc") {
+    settings.backend = Backend::Odbc;
+    settings.dataSource = Env("CUSERVER_TEST_ODBC");
+    if (settings.dataSource.empty()) throw std::runtime_error("CUSERVER_TEST_ODBC is not set");
+    settings.userId = Env("CUSERVER_TEST_ODBC_USER");
+    settings.password = Env("CUSERVER_TEST_ODBC_PASSWORD");
+  } else {
+    throw std::runtime_error("unknown test backend " + backendName);
+  }
+  return settings;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  const auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    path_ = base / ("cuserver-test-" + RandomSuffix());
+    if (std::filesystem::create_directory(path_)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+SqliteTestDatabase::SqliteTestDatabase() {
+  settings_.backend = Backend::Sqlite3;
+  settings_.dataSource = (dir_.Path() / "cuserver.db").string();
+  db_.OpenReportSession(settings_);
+  InitDatabase(db_);
+}
+
+std::vector<std::string> AvailableBackends() {
+  std::vector<std::string> names{"sqlite3"};
+  const bool required = Env("CUSERVER_REQUIRE_SERVERS") == "1";
+  if (required || !Env("CUSERVER_TEST_PG").empty()) names.push_back("postgresql");
+  if (required || !Env("CUSERVER_TEST_ODBC").empty()) names.push_back("odbc");
+  return names;
+}
+
+IsolatedDatabase::IsolatedDatabase(const std::string& backendName) {
+  if (backendName == "sqlite3") {
+    settings_.dataSource = (dir_.Path() / "cuserver.db").string();
+  } else {
+    settings_ = ServerSettings(backendName);
+    schema_ = "cuserver_test_" + RandomSuffix();
+    ReportDatabase admin;
+    admin.OpenReportSession(settings_);
+    admin.ExecuteStatement("CREATE SCHEMA " + schema_);
+  }
+  Open(db_);
+}
+
+IsolatedDatabase::~IsolatedDatabase() {
+  if (schema_.empty()) return;
+  try {
+    ReportDatabase admin;
+    admin.OpenReportSession(settings_);
+    admin.ExecuteStatement("DROP SCHEMA " + schema_ + " CASCADE");
+  } catch (...) {
+    // A schema left behind lives only as long as the test server.
+  }
+}
+
+void IsolatedDatabase::Open(ReportDatabase& db) const {
+  db.OpenReportSession(settings_);
+  if (!schema_.empty()) db.ExecuteStatement("SET search_path TO " + schema_);
+}
+
+}  // namespace cuserver::test
