@@ -1,0 +1,74 @@
+#include "run/day_run.hpp"
+
+#include <fmt/format.h>
+
+#include <exception>
+
+#include "db/loaders.hpp"
+#include "db/report_tables.hpp"
+#include "run/day_key.hpp"
+#include "run/run_session.hpp"
+#include "run/vehicle_work.hpp"
+
+namespace cuserver {
+namespace {
+
+std::string FailureText(const std::exception& error) {
+  if (auto* db = dynamic_cast<const DatabaseError*>(&error)) return DatabaseErrorText(*db);
+  return error.what();
+}
+
+}  // namespace
+
+std::string EndCaption(const std::string& dayKey) {
+  return fmt::format("{}数据分析完毕，请查验！", dayKey);
+}
+
+DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
+  DayRunCounts counts;
+  ReportDatabase db;
+  OpenRunSession(db, setup.connection, setup.caption);
+
+  std::string monthKey = MonthKeyOf(dayKey);
+  EnsureReportTable(db, ReportTableKind::SpeedAlarm, fmt::format("speedalarm{}", monthKey));
+  EnsureReportTable(db, ReportTableKind::VehicleDistance, fmt::format("vehicledistance{}", monthKey));
+  EnsureReportTable(db, ReportTableKind::ParkingLog, fmt::format("parkinglog{}", monthKey));
+
+  VehicleList vehicles;
+  try {
+    vehicles = LoadVehicleList(db);
+  } catch (const std::exception& error) {
+    setup.diagnostics.Failure(
+        fmt::format("day {}: vehicle list not loaded, no vehicle computed: {}", dayKey, FailureText(error)));
+    setup.diagnostics.FlushMessages();
+    return counts;
+  }
+  counts.catalogueLoaded = true;
+  AreaSpeedList areaSpeeds = LoadAreaSpeedList(db, setup.diagnostics);
+
+  DayRunShared shared{dayKey,          areaSpeeds,         setup.geo,   setup.speedLimits,
+                      setup.reportSettingsFile, setup.runLog, setup.diagnostics};
+  VehicleWorker worker(db, setup.diagnostics);
+  counts.vehicles = static_cast<int>(vehicles.size());
+  for (int i = 0; i < counts.vehicles; ++i) {
+    const std::string& simId = vehicles[static_cast<std::size_t>(i)].simId;
+    setup.caption.Progress(i, counts.vehicles);
+    setup.caption.Show(fmt::format("{} - {} - {}", simId, i, dayKey));
+    try {
+      switch (RunVehicle(shared, worker, simId)) {
+        case VehicleOutcome::Reported: ++counts.reported; break;
+        case VehicleOutcome::NoFixes: ++counts.withoutFixes; break;
+        case VehicleOutcome::Skipped: ++counts.skipped; break;
+      }
+    } catch (const std::exception& error) {
+      ++counts.skipped;
+      setup.diagnostics.VehicleSkipped(simId, FailureText(error));
+    }
+  }
+  setup.caption.Progress(counts.vehicles, counts.vehicles);
+  setup.caption.Show(EndCaption(dayKey));
+  setup.diagnostics.FlushMessages();
+  return counts;
+}
+
+}  // namespace cuserver

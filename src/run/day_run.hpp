@@ -1,0 +1,46 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "db/session.hpp"
+#include "reports/catalog.hpp"
+#include "reports/diagnostics.hpp"
+#include "reports/ports.hpp"
+#include "run/caption.hpp"
+#include "run/run_log.hpp"
+
+namespace cuserver {
+
+// What a day run works with besides its day. The speed limits are loaded
+// once per process (or per command) before any run.
+struct DayRunSetup {
+  ConnectionSettings connection;
+  GeoServices& geo;
+  const SpeedLimitTable& speedLimits;
+  std::filesystem::path reportSettingsFile;  // report.ini in the start directory
+  const RunLog& runLog;
+  Caption& caption;
+  Diagnostics& diagnostics;
+};
+
+struct DayRunCounts {
+  int vehicles = 0;  // vehicles in the reloaded catalogue
+  int reported = 0;  // vehicles with fixes, reports called
+  int withoutFixes = 0;
+  int skipped = 0;   // day track not loaded, or the vehicle's work failed
+  bool catalogueLoaded = false;
+};
+
+// The day run for one DayKey, used unchanged (not checked). Opens its own
+// session (throws ConnectionRefusedError before anything is written when the
+// database refuses it), makes sure the month's speeding, mileage and parking
+// tables exist, reloads the vehicle list and the speed-area entries, and
+// works each vehicle in catalogue order; ends with the end caption. A vehicle
+// list that cannot be loaded ends the run early, recorded as a failure.
+DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup);
+
+// "%s数据分析完毕，请查验！"
+std::string EndCaption(const std::string& dayKey);
+
+}  // namespace cuserver

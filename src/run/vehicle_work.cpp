@@ -1,0 +1,93 @@
+#include "run/vehicle_work.hpp"
+
+#include <fmt/format.h>
+
+#include <exception>
+#include <functional>
+
+#include "db/loaders.hpp"
+#include "reports/area_speeding.hpp"
+#include "reports/fatigue.hpp"
+#include "reports/lost_contact.hpp"
+#include "reports/mileage.hpp"
+#include "reports/parking.hpp"
+#include "reports/report_context.hpp"
+#include "reports/road_speeding.hpp"
+#include "run/day_key.hpp"
+
+namespace cuserver {
+namespace {
+
+std::string ExceptionText(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const DatabaseError& error) {
+    return DatabaseErrorText(error);
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "unknown failure";
+  }
+}
+
+// Runs one report; a failure of any kind costs its run-log line and a
+// diagnostic, and the vehicle's next report runs all the same.
+void Guarded(const DayRunShared& shared, const std::string& simId, std::string_view report,
+             const std::string& logLine, const std::function<void()>& compute) {
+  try {
+    compute();
+  } catch (...) {
+    shared.runLog.Append(logLine);
+    shared.diagnostics.ReportFailed(report, simId, ExceptionText(std::current_exception()));
+  }
+}
+
+void RunReports(const DayRunShared& shared, VehicleWorker& worker, const std::string& simId,
+                int n) {
+  const std::string& day = shared.dayKey;
+  ReportContext ctx{worker.Track(),          worker.Rows(),          worker.Fixes(),
+                    shared.geo,              shared.speedLimits,     shared.reportSettingsFile,
+                    shared.diagnostics};
+  for (const AreaSpeedEntry& area : shared.areaSpeeds) {
+    if (area.simId != simId) continue;
+    Guarded(shared, simId, "area speeding", fmt::format("{}计算{}道路超速报表出错\r\n", day, simId),
+            [&] { ComputeAreaSpeeding(ctx, n, simId, area.areaKey, area.areaName, area.speedLimit); });
+  }
+  Guarded(shared, simId, "parking", fmt::format("{}计算{}停车报表出错\r\n", day, simId),
+          [&] { ComputeParking(ctx, n); });
+  Guarded(shared, simId, "lost contact", fmt::format("{}计算{}失去联系表出错\r\n", day, simId),
+          [&] { ComputeLostContact(ctx, n); });
+  Guarded(shared, simId, "fatigue driving", fmt::format("计算{}疲劳驾驶报表出错\r\n", simId),
+          [&] { ComputeFatigue(ctx, n); });
+  Guarded(shared, simId, "road speeding", fmt::format("{}计算{}超速报表出错\r\n", day, simId),
+          [&] { ComputeRoadSpeeding(ctx, n); });
+  Guarded(shared, simId, "daily mileage", fmt::format("{}计算{}里程报表出错\r\n", day, simId),
+          [&] { ComputeMileage(ctx, n); });
+  shared.runLog.Append(fmt::format("{}计算{}报表成功结束\r\n", day, simId));
+}
+
+}  // namespace
+
+VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker,
+                          const std::string& simId) {
+  int n = 0;
+  try {
+    n = LoadDayTrack(worker.Database(), simId, shared.dayKey, worker.Track());
+  } catch (...) {
+    worker.Track().Clear();
+    shared.diagnostics.VehicleSkipped(
+        simId, "day track not loaded: " + ExceptionText(std::current_exception()));
+    return VehicleOutcome::Skipped;
+  }
+  if (n != 0) {
+    RunReports(shared, worker, simId, n);
+    return VehicleOutcome::Reported;
+  }
+  std::string begin = DayBeginTime(shared.dayKey);
+  std::string end = DayEndTime(shared.dayKey);
+  WriteLostContactRow(worker.Rows(), simId, begin, end);
+  WriteMileageRow(worker.Rows(), simId, begin, end, 0.0);
+  return VehicleOutcome::NoFixes;
+}
+
+}  // namespace cuserver

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "db/adapters.hpp"
+#include "db/session.hpp"
+#include "reports/catalog.hpp"
+#include "reports/diagnostics.hpp"
+#include "reports/ports.hpp"
+#include "reports/track.hpp"
+#include "run/run_log.hpp"
+
+namespace cuserver {
+
+// What every vehicle of one day run shares. Read-only while the vehicles are
+// worked on, so several workers may use it at once.
+struct DayRunShared {
+  std::string dayKey;
+  const AreaSpeedList& areaSpeeds;
+  GeoServices& geo;
+  const SpeedLimitTable& speedLimits;
+  std::filesystem::path reportSettingsFile;  // report.ini, read anew for every vehicle
+  const RunLog& runLog;
+  Diagnostics& diagnostics;
+};
+
+// The resources of one worker: its own session, track buffer and ways to the
+// database. A worker handles one vehicle at a time.
+class VehicleWorker {
+ public:
+  VehicleWorker(ReportDatabase& db, Diagnostics& diagnostics)
+      : db_(db), sink_(db, diagnostics), fixes_(db) {}
+
+  ReportDatabase& Database() { return db_; }
+  TrackBuffer& Track() { return track_; }
+  StatementSink& Rows() { return sink_; }
+  FixReader& Fixes() { return fixes_; }
+
+ private:
+  ReportDatabase& db_;
+  TrackBuffer track_;
+  DbStatementSink sink_;
+  DbFixReader fixes_;
+};
+
+enum class VehicleOutcome {
+  Reported,  // had fixes; every report was called (some may have failed)
+  NoFixes,   // the whole-day lost-contact and mileage rows were written
+  Skipped,   // its day track could not be loaded
+};
+
+// Loads one vehicle's day and writes its report rows: the area-speeding
+// report for each of its speed-area entries, then parking, lost contact,
+// fatigue driving, road speeding and daily mileage, each guarded by itself.
+// A failed report costs one run-log line and one diagnostic; the success line
+// follows the reports. A vehicle without fixes gets one whole-day lost-contact
+// row and one mileage row of distance 0 and no run-log line.
+VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker,
+                          const std::string& simId);
+
+}  // namespace cuserver

@@ -1,0 +1,221 @@
+#include "run/day_run.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "map/map_services.hpp"
+#include "reports/text_number.hpp"
+#include "run/run_session.hpp"
+#include "start_directory.hpp"
+
+namespace cuserver {
+namespace {
+
+const std::string kDay = "20140319";
+
+class RecordingCaption : public Caption {
+ public:
+  void Show(const std::string& text) override { shown.push_back(text); }
+  void Progress(int done, int total) override { progress.emplace_back(done, total); }
+  std::vector<std::string> shown;
+  std::vector<std::pair<int, int>> progress;
+};
+
+// The real map with every question failing, as a broken map table would.
+class FailingGeo : public GeoServices {
+ public:
+  int IsOnHighway(double, double) override { throw std::runtime_error("map broken"); }
+  std::string AreaNameAt(double, double) override { throw std::runtime_error("map broken"); }
+  double DistanceMetres(double, double, double, double) override { throw std::runtime_error("map broken"); }
+};
+
+class DayRunTest : public ::testing::Test {
+ protected:
+  DayRunTest()
+      : map_(CreateMapServices(30)),
+        runLog_(start_.Path()),
+        diagnostics_([this](const std::string& line) { lines_.push_back(line); }) {
+    map_->LoadGeoset(start_.Path() / "HighWay" / "HIGHWAY.gst");
+  }
+
+  DayRunCounts Run(const std::string& day, GeoServices* geo = nullptr) {
+    DayRunSetup setup{start_.Connection(), geo ? *geo : *map_, limits_, start_.Path() / "report.ini",
+                      runLog_,             caption_,           diagnostics_};
+    return DayRun(day, setup);
+  }
+
+  StartDirectory start_;
+  std::unique_ptr<MapServices> map_;
+  SpeedLimitTable limits_;
+  RunLog runLog_;
+  RecordingCaption caption_;
+  std::vector<std::string> lines_;
+  Diagnostics diagnostics_;
+};
+
+TEST_F(DayRunTest, EmptyCatalogueGoesFromConnectedToEndCaptionAndLogsNothing) {
+  DayRunCounts counts = Run(kDay);
+  EXPECT_TRUE(counts.catalogueLoaded);
+  EXPECT_EQ(counts.vehicles, 0);
+  EXPECT_EQ(caption_.shown, (std::vector<std::string>{"连接数据库成功—进行数据处理！",
+                                                      "20140319数据分析完毕，请查验！"}));
+  EXPECT_EQ(start_.RunLogBytes(), "");
+  EXPECT_FALSE(diagnostics_.AnyFailure());
+}
+
+TEST_F(DayRunTest, MonthTablesOfTheRunAreMadeSure) {
+  Run(kDay);
+  EXPECT_TRUE(start_.TableExists("speedalarm201403"));
+  EXPECT_TRUE(start_.TableExists("vehicledistance201403"));
+  EXPECT_TRUE(start_.TableExists("parkinglog201403"));
+  EXPECT_FALSE(start_.TableExists("alarmsms201403"));
+}
+
+TEST_F(DayRunTest, VehicleWithoutFixesGetsWholeDayRowsAndNoLogLine) {
+  start_.AddVehicle("13900000002");
+  start_.AddDrive(kDay, "13900000009", 3, 50);  // the day table exists, with another vehicle
+  DayRunCounts counts = Run(kDay);
+  EXPECT_EQ(counts.withoutFixes, 1);
+  EXPECT_EQ(start_.Rows("select * from CONTACTALARM", {"SIMID", "BEGINTIME", "ENDTIME"}),
+            (std::vector<std::vector<std::string>>{
+                {"13900000002", "2014-03-19 00:01:00", "2014-03-19 23:59:59"}}));
+  auto mileage = start_.Rows("select * from vehicledistance201403",
+                             {"SIMID", "BEGINTIME", "ENDTIME", "DISTANCE"});
+  ASSERT_EQ(mileage.size(), 1u);
+  EXPECT_EQ(mileage[0][0], "13900000002");
+  EXPECT_EQ(mileage[0][1], "2014-03-19 00:01:00");
+  EXPECT_EQ(mileage[0][2], "2014-03-19 23:59:59");
+  EXPECT_EQ(LeadingDouble(mileage[0][3]), 0.0);
+  EXPECT_EQ(start_.RunLogBytes(), "");
+  EXPECT_FALSE(diagnostics_.AnyFailure()) << diagnostics_.Summary();
+}
+
+TEST_F(DayRunTest, VehicleWithFixesIsReportedAndLogsItsSuccessLine) {
+  start_.AddVehicle("13900000001");
+  start_.AddDrive(kDay, "13900000001", 30, 60);
+  DayRunCounts counts = Run(kDay);
+  EXPECT_EQ(counts.reported, 1);
+  EXPECT_EQ(start_.RunLogBytes(), "20140319计算13900000001报表成功结束\r\r\n\r\n");
+  auto mileage = start_.Rows("select * from vehicledistance201403", {"SIMID", "BEGINTIME", "ENDTIME"});
+  EXPECT_EQ(mileage, (std::vector<std::vector<std::string>>{
+                         {"13900000001", "2014-03-19 08:00:00", "2014-03-19 08:29:00"}}));
+  EXPECT_EQ(start_.Count("CONTACTALARM"), 0);
+  EXPECT_FALSE(diagnostics_.AnyFailure()) << diagnostics_.Summary();
+}
+
+TEST_F(DayRunTest, CaptionPerVehicleWithZeroBasedIndexThenEndCaption) {
+  start_.AddVehicle("13900000001");
+  start_.AddVehicle("13900000002");
+  start_.AddDrive(kDay, "13900000001", 3, 0);
+  Run(kDay);
+  EXPECT_EQ(caption_.shown,
+            (std::vector<std::string>{"连接数据库成功—进行数据处理！", "13900000001 - 0 - 20140319",
+                                      "13900000002 - 1 - 20140319", "20140319数据分析完毕，请查验！"}));
+  EXPECT_EQ(caption_.progress, (std::vector<std::pair<int, int>>{{0, 2}, {1, 2}, {2, 2}}));
+}
+
+TEST_F(DayRunTest, MissingDayTableSkipsEveryVehicleWithoutLogLineOrRow) {
+  start_.AddVehicle("13900000001");
+  start_.AddVehicle("13900000002");
+  DayRunCounts counts = Run(kDay);
+  EXPECT_EQ(counts.skipped, 2);
+  EXPECT_EQ(diagnostics_.SkippedVehicles(), 2);
+  EXPECT_EQ(start_.RunLogBytes(), "");
+  EXPECT_EQ(start_.Count("CONTACTALARM"), 0);
+  EXPECT_EQ(caption_.shown.back(), "20140319数据分析完毕，请查验！");
+}
+
+TEST_F(DayRunTest, FailingReportsCostOneLineEachAndTheSuccessLineStillFollows) {
+  start_.AddVehicle("13900000001");
+  start_.AddAreaSpeed("13900000001", "开远收费站", "40");
+  start_.AddDrive(kDay, "13900000001", 30, 60);
+  FailingGeo geo;
+  Run(kDay, &geo);
+  std::string log = start_.RunLogBytes();
+  const std::string area = "20140319计算13900000001道路超速报表出错\r\r\n\r\n";
+  const std::string mileage = "20140319计算13900000001里程报表出错\r\r\n\r\n";
+  const std::string success = "20140319计算13900000001报表成功结束\r\r\n\r\n";
+  ASSERT_EQ(log.rfind(area, 0), 0u) << log;
+  EXPECT_NE(log.find(mileage), std::string::npos) << log;
+  ASSERT_GE(log.size(), success.size());
+  EXPECT_EQ(log.substr(log.size() - success.size()), success);
+  EXPECT_LT(log.find(mileage), log.find(success));
+  // Each failed report is a line of the log and a diagnostic naming the vehicle.
+  int entries = 0;
+  for (std::size_t at = log.find("\r\r\n\r\n"); at != std::string::npos; at = log.find("\r\r\n\r\n", at + 1)) {
+    ++entries;
+  }
+  EXPECT_EQ(diagnostics_.FailedReports(), entries - 1);
+  for (const auto& line : lines_) {
+    if (line.rfind("report failed", 0) == 0) {
+      EXPECT_NE(line.find("13900000001"), std::string::npos);
+    }
+  }
+}
+
+TEST_F(DayRunTest, AreaSpeedEntriesOfOtherVehiclesAreNotComputed) {
+  start_.AddVehicle("13900000001");
+  start_.AddAreaSpeed("13900000077", "开远收费站", "40");
+  start_.AddDrive(kDay, "13900000001", 5, 60);
+  FailingGeo geo;
+  Run(kDay, &geo);
+  EXPECT_EQ(start_.RunLogBytes().find("道路超速"), std::string::npos);
+}
+
+TEST_F(DayRunTest, QuotedAndChineseSimIdsReachTheRowsIntact) {
+  start_.AddVehicle("13'9");
+  start_.AddVehicle("车载一号");
+  start_.AddDrive(kDay, "13900000009", 2, 0);
+  Run(kDay);
+  EXPECT_EQ(start_.Rows("select * from CONTACTALARM", {"SIMID"}),
+            (std::vector<std::vector<std::string>>{{"13'9"}, {"车载一号"}}));
+}
+
+TEST_F(DayRunTest, ShortDayKeyIsUsedUnchangedWithoutCrashing) {
+  start_.AddVehicle("13900000001");
+  DayRunCounts counts = Run("2014");
+  EXPECT_EQ(counts.skipped, 1);  // there is no table GPSDATA2014
+  EXPECT_EQ(caption_.shown.back(), "2014数据分析完毕，请查验！");
+}
+
+TEST_F(DayRunTest, RefusedConnectionWritesNothing) {
+  DayRunSetup setup{start_.Connection(), *map_, limits_, start_.Path() / "report.ini",
+                    runLog_, caption_, diagnostics_};
+  setup.connection.dataSource = (start_.Path() / "no-such-folder" / "x.db").string();
+  try {
+    DayRun(kDay, setup);
+    FAIL() << "the run went on without a database";
+  } catch (const ConnectionRefusedError& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("连接数据库失败，请确认你使用了正确的用户名: ", 0), 0u)
+        << error.what();
+  }
+  EXPECT_TRUE(caption_.shown.empty());
+  EXPECT_EQ(start_.RunLogBytes(), "");
+}
+
+TEST_F(DayRunTest, VehicleListThatCannotBeLoadedEndsTheRunAsAFailure) {
+  start_.AddVehicle("13900000001");
+  start_.Db().ExecuteStatement("drop table motorcade");
+  DayRunCounts counts = Run(kDay);
+  EXPECT_FALSE(counts.catalogueLoaded);
+  EXPECT_EQ(diagnostics_.Failures(), 1);
+  EXPECT_EQ(caption_.shown, (std::vector<std::string>{"连接数据库成功—进行数据处理！"}));
+  EXPECT_EQ(start_.Count("CONTACTALARM"), 0);
+}
+
+TEST_F(DayRunTest, TwoRunsOfTheSameDayWalkTheCatalogueAnew) {
+  start_.AddVehicle("13900000001");
+  start_.AddDrive(kDay, "13900000009", 2, 0);
+  Run(kDay);
+  start_.AddVehicle("13900000002");
+  DayRunCounts second = Run(kDay);
+  EXPECT_EQ(second.vehicles, 2);
+  EXPECT_EQ(start_.Count("CONTACTALARM"), 3);
+}
+
+}  // namespace
+}  // namespace cuserver
