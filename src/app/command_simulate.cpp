@@ -1,0 +1,86 @@
+#include "app/command_simulate.hpp"
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <chrono>
+
+#include "app/environment.hpp"
+#include "app/errors.hpp"
+#include "app/json_arguments.hpp"
+#include "reports/text_number.hpp"
+#include "run/run_session.hpp"
+
+namespace cuserver {
+namespace {
+
+bool IsCalendarDayKey(const std::string& day) {
+  if (day.size() != 8 || day.find_first_not_of("0123456789") != std::string::npos) return false;
+  const std::chrono::year_month_day ymd{std::chrono::year{std::stoi(day.substr(0, 4))},
+                                        std::chrono::month{static_cast<unsigned>(std::stoi(day.substr(4, 2)))},
+                                        std::chrono::day{static_cast<unsigned>(std::stoi(day.substr(6, 2)))}};
+  return ymd.ok();
+}
+
+int JsonInt(const nlohmann::json& arguments, const std::string& key, int fallback) {
+  std::string text;
+  if (!JsonText(arguments, key, text)) return fallback;
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+    throw ArgumentError(fmt::format("{} must be a whole number", key));
+  }
+  return LeadingInt(text);
+}
+
+}  // namespace
+
+void SimulateCommand::AddArguments(CLI::App& command) {
+  command.add_option("--vehicles", options_.vehicles, "Number of vehicles")->capture_default_str();
+  command.add_option("--interval", options_.intervalSeconds, "Seconds between two fixes of a vehicle")
+      ->capture_default_str();
+  command.add_option("--day", options_.dayKey, "The day as yyyymmdd")->required();
+  command.add_option("--seed", seedText_, "Seed: the same seed gives the same data")->capture_default_str();
+  command.add_option("--highway-segments", options_.highwaySegments, "Highway segments of the map")
+      ->capture_default_str();
+  command.add_option("--areas", options_.areas, "Speed areas of the map")->capture_default_str();
+  command.add_option("--area-entry-every", options_.areaEntryEvery,
+                     "One vehicle in this many gets a speed-area entry (0: none)")
+      ->capture_default_str();
+}
+
+void SimulateCommand::FromJson(const nlohmann::json& arguments) {
+  RequireJsonObject(arguments);
+  options_.vehicles = JsonInt(arguments, "vehicles", options_.vehicles);
+  options_.intervalSeconds = JsonInt(arguments, "interval", options_.intervalSeconds);
+  JsonText(arguments, "day", options_.dayKey);
+  JsonText(arguments, "seed", seedText_);
+  options_.highwaySegments = JsonInt(arguments, "highwaySegments", options_.highwaySegments);
+  options_.areas = JsonInt(arguments, "areas", options_.areas);
+  options_.areaEntryEvery = JsonInt(arguments, "areaEntryEvery", options_.areaEntryEvery);
+}
+
+void SimulateCommand::Setup() {
+  if (!IsCalendarDayKey(options_.dayKey)) throw ArgumentError("--day must be a calendar day as yyyymmdd");
+  if (options_.vehicles < 1 || options_.vehicles > 1000000) throw ArgumentError("--vehicles must be 1 to 1000000");
+  if (options_.intervalSeconds < 1 || options_.intervalSeconds > 3600) {
+    throw ArgumentError("--interval must be 1 to 3600 seconds");
+  }
+  if (options_.highwaySegments < 1 || options_.areas < 0 || options_.areaEntryEvery < 0) {
+    throw ArgumentError("--highway-segments must be positive, --areas and --area-entry-every not negative");
+  }
+  if (seedText_.empty() || seedText_.size() > 19 || seedText_.find_first_not_of("0123456789") != std::string::npos) {
+    throw ArgumentError("--seed must be a whole number");
+  }
+  options_.seed = std::stoull(seedText_);
+}
+
+void SimulateCommand::Run(CommandEnvironment& env) {
+  ReportDatabase db;
+  OpenRunSession(db, env.Connection(), env.GetCaption());
+  const auto summary = sim::Simulate(db, env.StartDirectory() / "HighWay", options_);
+  env.Out() << fmt::format(
+      "simulated {} vehicles ({} silent), {} fixes on {}; map: {} highway segments, {} speed areas, {} area entries\n",
+      summary.vehicles, summary.silentVehicles, summary.fixes, options_.dayKey, summary.highwaySegments,
+      summary.areas, summary.areaEntries);
+}
+
+}  // namespace cuserver
