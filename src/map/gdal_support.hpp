@@ -19,6 +19,16 @@ struct GdalDatasetCloser {
 };
 using GdalDatasetPtr = std::unique_ptr<GDALDataset, GdalDatasetCloser>;
 
+// Keeps GDAL from printing its errors on this thread while alive; the last
+// error is still recorded for GdalReason.
+class QuietGdalErrors {
+ public:
+  QuietGdalErrors() { CPLPushErrorHandler(CPLQuietErrorHandler); }
+  ~QuietGdalErrors() { CPLPopErrorHandler(); }
+  QuietGdalErrors(const QuietGdalErrors&) = delete;
+  QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
+};
+
 // GDAL's last error message on this thread, or a plain phrase when it has none.
 std::string GdalReason();
 

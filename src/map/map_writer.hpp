@@ -8,12 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace cuserver {
+#include "map/lon_lat.hpp"
 
-struct LonLat {
-  double longitude = 0;  // decimal degrees
-  double latitude = 0;
-};
+namespace cuserver {
 
 enum class MapShape { Point, Line, Region };
 

@@ -1,0 +1,110 @@
+#include "map/map_table.hpp"
+
+#include <fmt/format.h>
+
+#include <memory>
+
+#include "map/gdal_support.hpp"
+#include "map/map_services.hpp"
+#include "map/text_codec.hpp"
+
+namespace cuserver {
+namespace {
+
+[[noreturn]] void Fail(const std::filesystem::path& path, const std::string& reason) {
+  throw MapError(fmt::format("cannot read map table {}: {}", path.string(), reason));
+}
+
+// GDAL decodes the texts of a table that declares its charset. A table that
+// declares none (charset "Neutral", a Shapefile without .cpg) hands over the
+// stored bytes, which in this service's files are code page 936.
+std::string Utf8Text(const char* text) {
+  if (text == nullptr) return {};
+  const std::string_view stored(text);
+  if (IsValidUtf8(stored)) return std::string(stored);
+  if (auto decoded = Cp936ToUtf8(stored)) return std::move(*decoded);
+  return std::string(stored);
+}
+
+std::vector<LonLat> Positions(const OGRSimpleCurve& curve) {
+  std::vector<LonLat> out;
+  out.reserve(static_cast<size_t>(curve.getNumPoints()));
+  for (int i = 0; i < curve.getNumPoints(); ++i) out.push_back({curve.getX(i), curve.getY(i)});
+  return out;
+}
+
+void Collect(const OGRGeometry& geometry, FeatureShapes& out) {
+  if (geometry.IsEmpty()) return;
+  const OGRwkbGeometryType type = wkbFlatten(geometry.getGeometryType());
+  if (type == wkbPoint) {
+    const auto& point = *geometry.toPoint();
+    out.points.push_back({point.getX(), point.getY()});
+  } else if (type == wkbLineString || type == wkbLinearRing) {
+    out.lines.push_back(Positions(*geometry.toSimpleCurve()));
+  } else if (type == wkbPolygon) {
+    std::vector<std::vector<LonLat>> rings;
+    for (const auto* ring : *geometry.toPolygon()) rings.push_back(Positions(*ring));
+    out.regions.push_back(std::move(rings));
+  } else if (OGR_GT_IsSubClassOf(type, wkbGeometryCollection)) {
+    for (const auto* part : *geometry.toGeometryCollection()) Collect(*part, out);
+  } else if (geometry.hasCurveGeometry()) {
+    std::unique_ptr<OGRGeometry> linear(geometry.getLinearGeometry());
+    if (linear) Collect(*linear, out);
+  }
+}
+
+std::unique_ptr<OGRCoordinateTransformation> ToWgs84(const OGRLayer& layer) {
+  const OGRSpatialReference* source = const_cast<OGRLayer&>(layer).GetSpatialRef();
+  if (source == nullptr || !source->IsProjected()) return nullptr;
+  OGRSpatialReference wgs84;
+  wgs84.SetWellKnownGeogCS("WGS84");
+  wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  std::unique_ptr<OGRCoordinateTransformation> transform(OGRCreateCoordinateTransformation(source, &wgs84));
+  return transform;
+}
+
+}  // namespace
+
+MapTableContents ReadMapTable(const std::filesystem::path& path, TableRead what) {
+  EnsureGdalRegistered();
+  QuietGdalErrors quiet;
+  CPLErrorReset();
+  GdalDatasetPtr dataset(GDALDataset::Open(path.string().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+  if (!dataset) {
+    const std::string reason = CPLGetLastErrorType() == CE_None ? "not a map table GDAL can read" : GdalReason();
+    Fail(path, reason);
+  }
+  if (dataset->GetLayerCount() < 1) Fail(path, "the file holds no layer");
+  OGRLayer& layer = *dataset->GetLayer(0);
+  const OGRFeatureDefn& definition = *layer.GetLayerDefn();
+  if (definition.GetFieldCount() < 1) Fail(path, "the table has no attribute field to name its features");
+  const int fieldCount = what == TableRead::AllFieldsAndShapes ? definition.GetFieldCount() : 1;
+  const std::unique_ptr<OGRCoordinateTransformation> transform = ToWgs84(layer);
+  if (!transform && CPLGetLastErrorType() >= CE_Failure) Fail(path, GdalReason());
+
+  MapTableContents contents;
+  for (int i = 0; i < fieldCount; ++i) contents.fields.push_back(Utf8Text(definition.GetFieldDefn(i)->GetNameRef()));
+  layer.ResetReading();
+  CPLErrorReset();
+  for (auto& feature : layer) {
+    std::vector<std::string> values;
+    values.reserve(static_cast<size_t>(fieldCount));
+    for (int i = 0; i < fieldCount; ++i) {
+      values.push_back(feature->IsFieldSetAndNotNull(i) ? Utf8Text(feature->GetFieldAsString(i)) : std::string());
+    }
+    contents.values.push_back(std::move(values));
+    FeatureShapes shapes;
+    if (feature->GetGeometryRef() != nullptr) {
+      OGRGeometry* geometry = feature->GetGeometryRef();
+      if (transform && geometry->transform(transform.get()) != OGRERR_NONE) {
+        Fail(path, fmt::format("feature {} cannot be turned into WGS84: {}", contents.values.size(), GdalReason()));
+      }
+      Collect(*geometry, shapes);
+    }
+    contents.shapes.push_back(std::move(shapes));
+  }
+  if (CPLGetLastErrorType() >= CE_Failure) Fail(path, GdalReason());
+  return contents;
+}
+
+}  // namespace cuserver
