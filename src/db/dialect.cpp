@@ -1,5 +1,7 @@
 #include "db/dialect.hpp"
 
+#include <soci/soci.h>
+
 #include <regex>
 
 #include "db/cursors.hpp"
@@ -69,9 +71,15 @@ SqlDialect DialectOf(ReportDatabase& db) {
 
 bool TableExists(ReportDatabase& db, std::string_view tableName) {
   try {
+    if (db.GetBackend() == Backend::Postgresql) {
+      // libpq would bring the whole table over to run the probe; preparing it
+      // is enough for the server to say whether the table exists.
+      soci::statement probe = (db.Native().prepare << ProbeStatement(tableName));
+      return true;
+    }
     db.OpenQuery(ProbeStatement(tableName))->Close();
     return true;
-  } catch (const DatabaseError&) {
+  } catch (const std::exception&) {
     return false;
   }
 }

@@ -22,13 +22,31 @@ std::string DatabaseErrorText(const DatabaseError& error) {
   return fmt::format("Unknown error 0x{:X}", hr);
 }
 
+namespace {
+
+// The driver's message on one line: its lines joined with "; ", leaving out
+// the caret lines that point into the statement.
+std::string OneLine(std::string_view message) {
+  std::string out;
+  while (!message.empty()) {
+    const auto end = message.find('\n');
+    std::string_view line = message.substr(0, end);
+    message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    if (line.empty() || line.find_first_not_of("^ ") == std::string_view::npos) continue;
+    if (!out.empty()) out += "; ";
+    out += line;
+  }
+  return out;
+}
+
+}  // namespace
+
 void RethrowAsDatabaseError(std::string_view context) {
-  const auto withContext = [&](std::string message) {
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-      message.pop_back();
-    }
-    if (context.empty()) return message;
-    return std::string(context) + ": " + message;
+  const auto withContext = [&](const std::string& message) {
+    if (context.empty()) return OneLine(message);
+    return std::string(context) + ": " + OneLine(message);
   };
   try {
     throw;

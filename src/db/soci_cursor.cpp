@@ -15,11 +15,7 @@ class SociCursor : public Cursor {
  public:
   SociCursor(soci::session& session, const std::string& statement)
       : statement_((session.prepare << statement, soci::into(row_))) {
-    try {
-      hasRow_ = statement_.execute(true);
-    } catch (...) {
-      RethrowAsDatabaseError();
-    }
+    hasRow_ = statement_.execute(true);
   }
 
   bool AtEnd() const override { return !hasRow_; }
@@ -66,11 +62,28 @@ class SociCursor : public Cursor {
   bool closed_ = false;
 };
 
+bool IsSelect(std::string_view statement) {
+  while (!statement.empty() && (statement.front() == ' ' || statement.front() == '\t')) statement.remove_prefix(1);
+  return statement.size() >= 6 && SameColumnName(statement.substr(0, 6), "select");
+}
+
 }  // namespace
 
 std::unique_ptr<Cursor> OpenSociCursor(soci::session& session, const std::string& statement) {
   try {
     return std::make_unique<SociCursor>(session, statement);
+  } catch (const soci::soci_error&) {
+    // SOCI's ODBC backend loses the driver's reason when a query fails while
+    // its columns are described; running the query once more the plain way
+    // fails again with the reason attached. Only a SELECT is run twice.
+    if (session.get_backend_name() == "odbc" && IsSelect(statement)) {
+      try {
+        session << statement;
+      } catch (...) {
+        RethrowAsDatabaseError();
+      }
+    }
+    RethrowAsDatabaseError();
   } catch (...) {
     RethrowAsDatabaseError();
   }

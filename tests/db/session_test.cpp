@@ -88,8 +88,8 @@ TEST_P(SessionTest, ReopeningReplacesTheConnection) {
 
 TEST_P(SessionTest, ManyRowsStreamInOrder) {
   Db().ExecuteStatement(
-      "with recursive k(x) as (select 1 union all select x + 1 from k where x < 3000) "
-      "insert into vals (name, i) select 'r', x from k");
+      "insert into vals (name, i) with recursive k(x) as (select 1 union all select x + 1 from k where x < 3000) "
+      "select 'r', x from k");
   auto cursor = Db().OpenQuery("select i from vals order by i");
   int expected = 1;
   for (; !cursor->AtEnd(); cursor->Next()) ASSERT_EQ(cursor->Value("i"), std::to_string(expected++));

@@ -103,6 +103,7 @@ IsolatedDatabase::~IsolatedDatabase() {
   try {
     ReportDatabase admin;
     admin.OpenReportSession(settings_);
+    admin.ExecuteStatement("SET client_min_messages TO warning");
     admin.ExecuteStatement("DROP SCHEMA " + schema_ + " CASCADE");
   } catch (...) {
     // A schema left behind lives only as long as the test server.
