@@ -111,7 +111,7 @@ inline void LoadTrack(TrackBuffer& track, const std::vector<Fix>& fixes, const s
     slot.latitude = fix.latitude;
     slot.simId = simId;
     slot.speed = fix.speed;
-    slot.alarmState = "0";
+    slot.alarmState.assign(1, '0');  // not = "0": GCC 12 -O3 warns falsely (-Wrestrict)
   }
 }
 
