@@ -1,0 +1,23 @@
+#include "app/command_init_db.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include "app/environment.hpp"
+#include "app/json_arguments.hpp"
+#include "db/schema.hpp"
+#include "run/run_session.hpp"
+
+namespace cuserver {
+
+void InitDbCommand::AddArguments(CLI::App& /*command*/) {}
+
+void InitDbCommand::FromJson(const nlohmann::json& arguments) { RequireJsonObject(arguments); }
+
+void InitDbCommand::Run(CommandEnvironment& env) {
+  ReportDatabase db;
+  OpenRunSession(db, env.Connection(), env.GetCaption());
+  InitDatabase(db);
+  env.Out() << "tables ready\n";
+}
+
+}  // namespace cuserver

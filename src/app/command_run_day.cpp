@@ -1,0 +1,47 @@
+#include "app/command_run_day.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include "app/environment.hpp"
+#include "app/errors.hpp"
+#include "app/json_arguments.hpp"
+#include "run/day_key.hpp"
+#include "run/day_run.hpp"
+#include "run/run_log.hpp"
+#include "run/run_session.hpp"
+#include "run/speed_limits.hpp"
+
+namespace cuserver {
+
+RunDayCommand::RunDayCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
+
+void RunDayCommand::AddArguments(CLI::App& command) {
+  command.add_option("DAYKEY", day_, "The day as yyyymmdd, from 20080101 to today")->required();
+}
+
+void RunDayCommand::FromJson(const nlohmann::json& arguments) {
+  day_.clear();
+  JsonText(arguments, "day", day_);
+}
+
+void RunDayCommand::Setup() {
+  if (!IsRunnableDayKey(day_, today_())) throw ArgumentError(std::string(kDayOutOfRangeMessage));
+}
+
+void RunDayCommand::Run(CommandEnvironment& env) {
+  ConnectionSettings connection = env.Connection();
+  RunLog runLog(env.StartDirectory(), ReadRunLogEncoding(env.Settings()));
+  SpeedLimitTable ownLimits;
+  const SpeedLimitTable* limits = env.LoadedSpeedLimits();
+  if (limits == nullptr) {
+    SilentCaption startCaption;  // the run's own connection shows the caption
+    ownLimits = LoadSpeedLimitsOnce(connection, startCaption, env.GetDiagnostics());
+    limits = &ownLimits;
+  }
+  DayRunSetup setup{connection,       env.Map(),         *limits,
+                    env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
+                    env.GetDiagnostics()};
+  DayRun(day_, setup);
+}
+
+}  // namespace cuserver

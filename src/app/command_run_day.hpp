@@ -1,0 +1,34 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "app/command.hpp"
+
+namespace cuserver {
+
+// run-day DAYKEY: the day run for one day, as the operator's one-day button
+// started it. A day is accepted when it is an eight-digit real calendar date
+// from 20080101 to today.
+class RunDayCommand : public Command {
+ public:
+  using Today = std::function<std::chrono::year_month_day()>;
+  explicit RunDayCommand(Today today = {});
+
+  std::string Name() const override { return "run-day"; }
+  std::string Synopsis() const override { return "Compute every report of one day (DAYKEY: yyyymmdd)"; }
+  void AddArguments(CLI::App& command) override;
+  void FromJson(const nlohmann::json& arguments) override;  // {"day": "20140319"}
+  void Setup() override;
+  bool NeedsMap() const override { return true; }
+  void Run(CommandEnvironment& env) override;
+
+  const std::string& Day() const { return day_; }
+
+ private:
+  Today today_;
+  std::string day_;
+};
+
+}  // namespace cuserver

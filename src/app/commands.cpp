@@ -1,0 +1,27 @@
+#include "app/commands.hpp"
+
+#include "app/command_init_db.hpp"
+#include "app/command_map_queries.hpp"
+#include "app/command_run_day.hpp"
+#include "app/command_simulate.hpp"
+
+namespace cuserver {
+
+std::vector<std::unique_ptr<Command>> AllCommands() {
+  std::vector<std::unique_ptr<Command>> commands;
+  commands.push_back(std::make_unique<RunDayCommand>());
+  commands.push_back(std::make_unique<InitDbCommand>());
+  commands.push_back(std::make_unique<HighwayTestCommand>());
+  commands.push_back(std::make_unique<AreaNameCommand>());
+  commands.push_back(std::make_unique<SimulateCommand>());
+  return commands;
+}
+
+std::unique_ptr<Command> MakeCommand(std::string_view name) {
+  for (auto& command : AllCommands()) {
+    if (command->Name() == name) return std::move(command);
+  }
+  return nullptr;
+}
+
+}  // namespace cuserver

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <stdexcept>
+
+namespace cuserver {
+
+// Bad arguments or refused input; the message is the operator's answer.
+// Exit status 2.
+class ArgumentError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The command could not run at all (no map, no database, no settings).
+// Exit status 3.
+class CannotRunError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace cuserver
