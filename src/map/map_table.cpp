@@ -7,6 +7,7 @@
 #include "map/gdal_support.hpp"
 #include "map/map_services.hpp"
 #include "map/text_codec.hpp"
+#include "map/windows_path.hpp"
 
 namespace cuserver {
 namespace {
@@ -63,16 +64,37 @@ std::unique_ptr<OGRCoordinateTransformation> ToWgs84(const OGRLayer& layer) {
   return transform;
 }
 
+// GDAL's MapInfo driver refuses a table with a missing companion file without
+// saying which; files copied from Windows often lose one.
+void CheckCompanions(const std::filesystem::path& path, const std::string& extension) {
+  const std::vector<std::string> companions =
+      extension == ".tab" ? std::vector<std::string>{".dat", ".map"} : std::vector<std::string>{".mid"};
+  for (const auto& companion : companions) {
+    std::filesystem::path wanted = path;
+    wanted.replace_extension(companion);
+    if (!FindLikeWindows(wanted.parent_path(), wanted.filename().string())) {
+      Fail(path, fmt::format("its companion file {} is missing", wanted.filename().string()));
+    }
+  }
+}
+
 }  // namespace
 
 MapTableContents ReadMapTable(const std::filesystem::path& path, TableRead what) {
   EnsureGdalRegistered();
   QuietGdalErrors quiet;
   CPLErrorReset();
-  GdalDatasetPtr dataset(GDALDataset::Open(path.string().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+  // A MapInfo table goes straight to the MapInfo driver, so that its reason
+  // for refusing a damaged table is heard rather than "not recognized".
+  const std::string extension = FoldCase(path.extension().string());
+  const char* mapInfoOnly[] = {"MapInfo File", nullptr};
+  const bool mapInfo = extension == ".tab" || extension == ".mif";
+  GdalDatasetPtr dataset(GDALDataset::Open(path.string().c_str(),
+                                           GDAL_OF_VECTOR | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
+                                           mapInfo ? mapInfoOnly : nullptr));
   if (!dataset) {
-    const std::string reason = CPLGetLastErrorType() == CE_None ? "not a map table GDAL can read" : GdalReason();
-    Fail(path, reason);
+    if (mapInfo) CheckCompanions(path, extension);
+    Fail(path, CPLGetLastErrorType() == CE_None ? "not a map table GDAL can read" : GdalReason());
   }
   if (dataset->GetLayerCount() < 1) Fail(path, "the file holds no layer");
   OGRLayer& layer = *dataset->GetLayer(0);

@@ -131,6 +131,17 @@ TEST(LoadGeoset, BrokenTableNamesTheFileAndGdalsReason) {
   EXPECT_GT(message.size(), prefix.size() + 5) << message;
 }
 
+TEST(LoadGeoset, TableWithoutItsDataFileNamesTheMissingFile) {
+  MapTempDir dir;
+  TestMap::WriteHighways(dir.Path() / "HIGHWAY.TAB");
+  std::filesystem::remove(dir.Path() / "HIGHWAY.DAT");
+  WriteGeoset(dir.Path() / "map.gst", "map", {"HIGHWAY.TAB"});
+  auto map = CreateMapServices(30);
+  EXPECT_EQ(MessageOf([&] { map->LoadGeoset(dir.Path() / "map.gst"); }),
+            "cannot read map table " + (dir.Path() / "HIGHWAY.TAB").string() +
+                ": its companion file HIGHWAY.dat is missing");
+}
+
 TEST(LoadGeoset, TableCutShortIsAFailure) {
   MapTempDir dir;
   TestMap::WriteHighways(dir.Path() / "HIGHWAY.TAB");
