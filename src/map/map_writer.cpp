@@ -28,13 +28,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 // A text as the table stores it: code page 936 for a Chinese table, else ASCII.
 std::string Stored(const std::filesystem::path& path, const MapTable& table, const std::string& text) {
   if (!table.chinese) {
@@ -162,12 +155,14 @@ void PatchFieldNames(const std::filesystem::path& path, const MapTable& table) {
 // Windows names them.
 void SetExtensionCase(const std::filesystem::path& written, const std::filesystem::path& wanted) {
   const bool upper = wanted.extension() == ".TAB";
-  if (!upper && wanted.extension() == ".tab") return;
-  for (const std::string extension : {"tab", "dat", "map", "id"}) {
+  const std::pair<const char*, const char*> extensions[] = {
+      {".tab", ".TAB"}, {".dat", ".DAT"}, {".map", ".MAP"}, {".id", ".ID"}};
+  for (const auto& [lower, capital] : extensions) {
     std::filesystem::path from = written;
-    from.replace_extension("." + extension);
-    std::filesystem::path to = wanted;
-    to.replace_extension(upper ? "." + Upper(extension) : "." + extension);
+    from.replace_extension(lower);
+    const std::filesystem::path to =
+        std::string_view(lower) == ".tab" ? wanted : std::filesystem::path(wanted).replace_extension(upper ? capital : lower);
+    if (from == to) continue;
     std::error_code error;
     if (std::filesystem::exists(from, error)) std::filesystem::rename(from, to, error);
     if (error) Fail(to, error.message());
