@@ -71,10 +71,6 @@ TEST_F(HighwayTest, PositionThatIsNotANumberIsNotOnAHighway) {
   EXPECT_EQ(map->IsOnHighway(centre.latitude, std::numeric_limits<double>::infinity()), 0);
 }
 
-TEST_F(HighwayTest, LayerNameMatchesWithoutRegardToCase) {
-  EXPECT_EQ(map->FeatureNamesAt("highway", onFirst.longitude, onFirst.latitude).size(), 1u);
-}
-
 TEST_F(HighwayTest, AskingFromSeveralThreadsAtOnceGivesTheSameAnswers) {
   std::vector<int> answers(4, -1);
   std::vector<std::thread> threads;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
 #include <fstream>
 
 #include "map/map_services.hpp"
@@ -99,6 +102,35 @@ TEST(TableFormats, OtherVectorFormatsServeAsLayers) {
   map->LoadGeoset(dir.Path() / "map.gst");
   EXPECT_EQ(map->FeatureNamesAt("HIGHWAY", 103.35, 23.378), std::vector<std::string>{"昆石高速"});
   EXPECT_EQ(map->IsOnHighway(23.378, 103.35), 1);
+}
+
+TEST(TableFormats, ProjectedTableIsTurnedIntoLongitudeAndLatitude) {
+  MapTempDir dir;
+  GDALAllRegister();
+  OGRSpatialReference utm48;
+  utm48.importFromEPSG(32648);
+  const auto path = dir.Path() / "HIGHWAY.shp";
+  GDALDataset* dataset = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile")->Create(
+      path.string().c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+  ASSERT_NE(dataset, nullptr);
+  OGRLayer* layer = dataset->CreateLayer("HIGHWAY", &utm48, wkbLineString, nullptr);
+  OGRFieldDefn name("name", OFTString);
+  layer->CreateField(&name);
+  OGRFeature feature(layer->GetLayerDefn());
+  feature.SetField(0, "G80");
+  OGRLineString line;  // north-south through 500000 E, 2585000 N: 105 E, about 23.37 N
+  line.addPoint(500000, 2584000);
+  line.addPoint(500000, 2586000);
+  feature.SetGeometry(&line);
+  ASSERT_EQ(layer->CreateFeature(&feature), OGRERR_NONE);
+  GDALClose(dataset);
+
+  auto map = CreateMapServices(30);
+  map->OpenTableLayer(path, "HIGHWAY");
+  const LonLat onRoad{105.0, 23.37};
+  EXPECT_EQ(map->IsOnHighway(onRoad.latitude, onRoad.longitude), 1);
+  const LonLat beside = Moved(onRoad, 90, 40);
+  EXPECT_EQ(map->IsOnHighway(beside.latitude, beside.longitude), 0);
 }
 
 }  // namespace
