@@ -1,0 +1,204 @@
+#include "run/road_import.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backend_database.hpp"
+#include "map/map_writer.hpp"
+#include "map/text_codec.hpp"
+#include "run/run_session.hpp"
+
+namespace cuserver {
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+std::vector<RoadRecord> Roads() {
+  return {
+      {"530102", "01", "001", "北京路", "盘龙区", {{102.71, 25.04}, {102.72, 25.06}}},
+      {"", "02", "", "无编码路", "五华区", {}},  // a name but no main code
+      {"530103", "", "", "", "西山区", {}},      // a main code but no name
+      {"530104", "03", "", "O'Neil's 路", "官渡'区", {}},
+  };
+}
+
+std::string FileBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class RoadImport : public ::testing::TestWithParam<std::string> {
+ protected:
+  RoadImport() : db_(GetParam()), diagnostics_([this](const std::string& line) { lines_.push_back(line); }) {
+    std::filesystem::create_directories(db_.Folder() / "HighWay");
+  }
+
+  void WriteRoads(const std::vector<RoadRecord>& roads) {
+    WriteMapTable(db_.Folder() / "HighWay" / "wxxlxl.tab", RoadTable(roads));
+  }
+
+  RoadImportCounts Import() {
+    auto map = CreateMapServices(30);
+    return ImportRoadInfo({db_.Settings(), *map, db_.Folder(), caption_, diagnostics_});
+  }
+
+  Rows Table(const std::string& table) {
+    return db_.Rows("select * from " + table + " order by mainnumber",
+                    {"mainnumber", "senumber", "thirdnumber", "roadname", "belongarea"});
+  }
+
+  void AddEarlierRoad() {
+    db_.Execute("insert into roadlightmapinfo (mainnumber,senumber,thirdnumber,roadname,belongarea) "
+                "values ('1','','','旧路','')");
+  }
+
+  BackendDatabase db_;
+  SilentCaption caption_;
+  std::vector<std::string> lines_;
+  Diagnostics diagnostics_;
+};
+
+TEST_P(RoadImport, WritesEachNamedRoadWithAMainCodeIntactToAllThreeTables) {
+  WriteRoads(Roads());
+  // The table's Chinese field names and values are stored in code page 936.
+  const std::string dat = FileBytes(db_.Folder() / "HighWay" / "wxxlxl.dat");
+  ASSERT_NE(dat.find(*Utf8ToCp936("北京路")), std::string::npos);
+  ASSERT_NE(dat.find(*Utf8ToCp936("三级编码")), std::string::npos);
+
+  RoadImportCounts counts = Import();
+
+  const Rows expected{{"530102", "01", "001", "北京路", "盘龙区"}, {"530104", "03", "", "O'Neil's 路", "官渡'区"}};
+  EXPECT_EQ(Table("roadlightmapinfo"), expected);
+  EXPECT_EQ(Table("roadlightmapinfomain"), expected);
+  EXPECT_EQ(Table("roadlightmapinfose"), expected);
+  EXPECT_EQ(counts.read, 4);
+  EXPECT_EQ(counts.written, 2);
+  EXPECT_EQ(counts.noName, 1);
+  EXPECT_EQ(counts.noMainCode, 1);
+  EXPECT_EQ(RoadImportSummary(counts),
+            "4 roads read, 2 written, 2 skipped (1 without a name, 1 without a main code, 0 refused)");
+  EXPECT_FALSE(diagnostics_.AnyFailure());
+}
+
+TEST_P(RoadImport, RunningAgainReplacesTheRoadListAndAppendsToMainAndSe) {
+  AddEarlierRoad();
+  WriteRoads(Roads());
+  Import();
+  Import();
+  EXPECT_EQ(db_.Count("roadlightmapinfo"), 2);
+  EXPECT_EQ(db_.Count("roadlightmapinfomain"), 4);
+  EXPECT_EQ(db_.Count("roadlightmapinfose"), 4);
+}
+
+TEST_P(RoadImport, TableWithoutFeaturesEmptiesTheRoadList) {
+  AddEarlierRoad();
+  WriteRoads({});
+  EXPECT_EQ(Import().read, 0);
+  EXPECT_EQ(db_.Count("roadlightmapinfo"), 0);
+}
+
+TEST_P(RoadImport, TableIsFoundWithoutRegardToCase) {
+  std::filesystem::remove_all(db_.Folder() / "HighWay");
+  std::filesystem::create_directories(db_.Folder() / "highway");
+  WriteMapTable(db_.Folder() / "highway" / "WXXLXL.TAB", RoadTable(Roads()));
+  EXPECT_EQ(Import().written, 2);
+}
+
+TEST_P(RoadImport, MissingTableFileIsNamedAndTheEarlierRoadsStay) {
+  AddEarlierRoad();
+  try {
+    Import();
+    FAIL() << "no MapError";
+  } catch (const MapError& error) {
+    EXPECT_NE(std::string(error.what()).find("wxxlxl.tab"), std::string::npos) << error.what();
+  }
+  EXPECT_EQ(db_.Count("roadlightmapinfo"), 1);
+}
+
+TEST_P(RoadImport, MissingFieldIsNamedWithTheFileAndTheEarlierRoadsStay) {
+  AddEarlierRoad();
+  MapTable table = RoadTable(Roads());
+  table.fields[4] = "区";  // instead of 行政区
+  WriteMapTable(db_.Folder() / "HighWay" / "wxxlxl.tab", table);
+  try {
+    Import();
+    FAIL() << "no MapError";
+  } catch (const MapError& error) {
+    EXPECT_NE(std::string(error.what()).find("'行政区'"), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("wxxlxl.tab"), std::string::npos) << error.what();
+  }
+  EXPECT_EQ(Table("roadlightmapinfo"), (Rows{{"1", "", "", "旧路", ""}}));
+}
+
+TEST_P(RoadImport, MissingRoadTableIsNamedAndNothingIsDeleted) {
+  AddEarlierRoad();
+  WriteRoads(Roads());
+  db_.Execute("drop table roadlightmapinfose");
+  try {
+    Import();
+    FAIL() << "no RoadTableMissingError";
+  } catch (const RoadTableMissingError& error) {
+    EXPECT_NE(std::string(error.what()).find("roadlightmapinfose"), std::string::npos) << error.what();
+  }
+  EXPECT_EQ(db_.Count("roadlightmapinfo"), 1);
+  EXPECT_EQ(db_.Count("roadlightmapinfomain"), 0);
+}
+
+TEST_P(RoadImport, RoadRefusedByOneTableIsLeftOutOfAllThreeAndTheOthersAreWritten) {
+  db_.Execute("drop table roadlightmapinfose");
+  db_.Execute("create table roadlightmapinfose (mainnumber VARCHAR(20), senumber VARCHAR(20), "
+              "thirdnumber VARCHAR(20), roadname VARCHAR(100) CHECK (roadname <> '北京路'), belongarea VARCHAR(100))");
+  WriteRoads(Roads());
+  RoadImportCounts counts = Import();
+  EXPECT_EQ(counts.refused, 1);
+  EXPECT_EQ(counts.written, 1);
+  for (const char* table : {"roadlightmapinfo", "roadlightmapinfomain", "roadlightmapinfose"}) {
+    EXPECT_EQ(Table(table), (Rows{{"530104", "03", "", "O'Neil's 路", "官渡'区"}})) << table;
+  }
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_NE(lines_[0].find("table roadlightmapinfose, road 北京路"), std::string::npos) << lines_[0];
+  EXPECT_EQ(diagnostics_.Failures(), 1);
+}
+
+TEST_P(RoadImport, RefusedConnectionChangesNothing) {
+  WriteRoads(Roads());
+  ConnectionSettings refused = db_.Settings();
+  if (refused.backend == Backend::Sqlite3) {
+    refused.dataSource = (db_.Folder() / "no-such-folder" / "fleet.db").string();
+  } else {
+    refused.password = "wrong";
+  }
+  auto map = CreateMapServices(30);
+  EXPECT_THROW(ImportRoadInfo({refused, *map, db_.Folder(), caption_, diagnostics_}), ConnectionRefusedError);
+}
+
+TEST_P(RoadImport, ReplacementDroppedBeforeCommitLeavesTheTablesAsTheyWere) {
+  AddEarlierRoad();
+  {
+    RoadInfoReplacement replacement(db_.Db());
+    replacement.Clear();
+    EXPECT_FALSE(replacement.AddRoad({"9", "", "", "新路", ""}).has_value());
+  }
+  EXPECT_EQ(Table("roadlightmapinfo"), (Rows{{"1", "", "", "旧路", ""}}));
+  EXPECT_EQ(db_.Count("roadlightmapinfomain"), 0);
+}
+
+TEST(RoadInfoStatements, InsertTextsAreExactWithQuotesDoubled) {
+  RoadInfo road{"530102", "01", "001", "O'Neil路", "盘龙区"};
+  EXPECT_EQ(RoadInfoInsert(RoadInfoTable::Info, road),
+            "insert into roadlightmapinfo (mainnumber,senumber,thirdnumber,roadname,belongarea)"
+            "values('530102','01','001','O''Neil路','盘龙区')");
+  EXPECT_EQ(RoadInfoInsert(RoadInfoTable::Main, road).substr(0, 33), "insert into roadlightmapinfomain ");
+  EXPECT_EQ(RoadInfoInsert(RoadInfoTable::Se, road).substr(0, 31), "insert into roadlightmapinfose ");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, RoadImport, ::testing::ValuesIn(SqlBackends()),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace cuserver
