@@ -34,7 +34,7 @@ std::string PercentEncoded(std::string_view value) {
 
 // An ODBC attribute value; braces protect ';', '=', '{' and '}' in it.
 std::string OdbcValue(std::string_view value) {
-  if (value.find_first_of(";={}[](),?*!@ ") == std::string_view::npos) return std::string(value);
+  if (value.find_first_of(";={}[](),?*!@") == std::string_view::npos) return std::string(value);
   std::string out = "{";
   for (char c : value) {
     out.push_back(c);

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <random>
 
 #include "db/backends.hpp"
 #include "db/session.hpp"
+#include "reports/sql_text.hpp"
 
 namespace cuserver::test {
 namespace {
@@ -94,6 +96,22 @@ TEST_P(SessionTest, ManyRowsStreamInOrder) {
   int expected = 1;
   for (; !cursor->AtEnd(); cursor->Next()) ASSERT_EQ(cursor->Value("i"), std::to_string(expected++));
   EXPECT_EQ(expected, 3001);
+}
+
+TEST_P(SessionTest, PasswordWithSeparatorsAndQuotesLogsIn) {
+  if (GetBackend() == Backend::Sqlite3) GTEST_SKIP() << "SQLite has no login";
+  const std::string role = "cuserver_pw_" + std::to_string(std::random_device{}() % 1000000000);
+  const std::string password = "a;b}c'd\\e f=g";
+  Db().ExecuteStatement("DROP ROLE IF EXISTS " + role);
+  Db().ExecuteStatement("CREATE ROLE " + role + " LOGIN PASSWORD '" + SqlValue(password) + "'");
+  ConnectionSettings settings = Database().Settings();
+  settings.userId = role;
+  settings.password = password;
+  ReportDatabase other;
+  EXPECT_NO_THROW(other.OpenReportSession(settings));
+  settings.password = "wrong";
+  EXPECT_THROW(other.OpenReportSession(settings), DatabaseError);
+  Db().ExecuteStatement("DROP ROLE " + role);
 }
 
 CUSERVER_ON_EVERY_BACKEND(SessionTest);
