@@ -78,8 +78,11 @@ std::string SociConnectString(const ConnectionSettings& s) {
     case Backend::Postgresql:
       return PostgresqlConnectString(s);
     case Backend::Odbc:
-      // Drivers other than psqlODBC ignore the two attributes they don't know.
-      return fmt::format("DSN={};UID={};PWD={};UseDeclareFetch=1;Fetch=10000", OdbcValue(s.dataSource),
+      // For psqlODBC: stream results 10000 rows at a time, and describe a
+      // VARCHAR without length by more than 255 characters, which it would
+      // otherwise cut values to. Other drivers ignore attributes they don't know.
+      return fmt::format("DSN={};UID={};PWD={};UseDeclareFetch=1;Fetch=10000;MaxVarcharSize=65535",
+                         OdbcValue(s.dataSource),
                          OdbcValue(s.userId), OdbcValue(s.password));
   }
   return {};

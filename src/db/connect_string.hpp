@@ -14,7 +14,8 @@ const char* SociBackendName(Backend backend);
 //   postgresql: the libpq connection string (a bare name is a service name)
 //               with user and password added
 //   odbc:       DSN=<ds>;UID=<user>;PWD=<password> plus psqlODBC's options
-//               that make a result stream instead of being held whole
+//               that make a result stream instead of being held whole and
+//               keep long VARCHAR values whole
 // Throws DatabaseError for a SQLite file name that SOCI cannot carry.
 std::string SociConnectString(const ConnectionSettings& settings);
 

@@ -88,6 +88,13 @@ TEST_P(SessionTest, ReopeningReplacesTheConnection) {
   EXPECT_EQ(CountRows("vals"), 1);
 }
 
+TEST_P(SessionTest, LongTextOfAColumnWithoutLengthIsReadWhole) {
+  Db().ExecuteStatement("CREATE TABLE longtext (v VARCHAR)");
+  const std::string text(3000, 'x');
+  Db().ExecuteStatement("insert into longtext values ('" + text + "')");
+  EXPECT_EQ(QueryOne("select v from longtext", "v"), text);
+}
+
 TEST_P(SessionTest, ManyRowsStreamInOrder) {
   Db().ExecuteStatement(
       "insert into vals (name, i) with recursive k(x) as (select 1 union all select x + 1 from k where x < 3000) "

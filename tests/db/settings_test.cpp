@@ -99,9 +99,9 @@ TEST(ConnectString, PostgresqlKeepsTheLibpqStringAndAddsQuotedCredentials) {
 
 TEST(ConnectString, OdbcBracesValuesWithSeparators) {
   EXPECT_EQ(SociConnectString({Backend::Odbc, "scott", "tiger", "ORCL"}),
-            "DSN=ORCL;UID=scott;PWD=tiger;UseDeclareFetch=1;Fetch=10000");
+            "DSN=ORCL;UID=scott;PWD=tiger;UseDeclareFetch=1;Fetch=10000;MaxVarcharSize=65535");
   EXPECT_EQ(SociConnectString({Backend::Odbc, "scott", "a;b}c", "ORCL"}),
-            "DSN=ORCL;UID=scott;PWD={a;b}}c};UseDeclareFetch=1;Fetch=10000");
+            "DSN=ORCL;UID=scott;PWD={a;b}}c};UseDeclareFetch=1;Fetch=10000;MaxVarcharSize=65535");
 }
 
 }  // namespace
