@@ -39,6 +39,9 @@ class TableLayer {
 
 // The map: the loaded geoset's layers, queried through an in-memory spatial
 // index. AreaNameAt, IsOnHighway and DistanceMetres answer the reports.
+// Once loaded, the map may be asked (FeatureNamesAt, IsOnHighway, AreaNameAt,
+// DistanceMetres) from several threads at once; loading (LoadGeoset,
+// OpenTableLayer) must not overlap any question.
 class MapServices : public GeoServices {
  public:
   // Loads every table of a geoset. Throws MapError naming the file.
