@@ -55,6 +55,9 @@ void CheckTable(const std::filesystem::path& path, const MapTable& table) {
     if (feature.values.size() != table.fields.size()) {
       Fail(path, "every feature needs one value per field");
     }
+    for (const auto& value : feature.values) {
+      if (value.find_first_of("\r\n") != std::string::npos) Fail(path, "a value holds a line break");
+    }
     const size_t least = feature.shape == MapShape::Point ? 1 : feature.shape == MapShape::Line ? 2 : 3;
     if (feature.positions.size() < least) Fail(path, "a feature has too few positions for its shape");
   }
