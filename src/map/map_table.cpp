@@ -101,6 +101,7 @@ MapTableContents ReadMapTable(const std::filesystem::path& path, TableRead what)
   const OGRFeatureDefn& definition = *layer.GetLayerDefn();
   if (definition.GetFieldCount() < 1) Fail(path, "the table has no attribute field to name its features");
   const int fieldCount = what == TableRead::AllFieldsAndShapes ? definition.GetFieldCount() : 1;
+  CPLErrorReset();
   const std::unique_ptr<OGRCoordinateTransformation> transform = ToWgs84(layer);
   if (!transform && CPLGetLastErrorType() >= CE_Failure) Fail(path, GdalReason());
 
