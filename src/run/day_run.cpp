@@ -44,7 +44,14 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
     return counts;
   }
   counts.catalogueLoaded = true;
-  AreaSpeedList areaSpeeds = LoadAreaSpeedList(db, setup.diagnostics);
+  AreaSpeedList areaSpeeds;
+  try {
+    areaSpeeds = LoadAreaSpeedList(db, setup.diagnostics);
+  } catch (const std::exception& error) {
+    setup.diagnostics.Failure(
+        fmt::format("day {}: speed-area entries not loaded, no area-speeding report: {}", dayKey,
+                    FailureText(error)));
+  }
 
   DayRunShared shared{dayKey,          areaSpeeds,         setup.geo,   setup.speedLimits,
                       setup.reportSettingsFile, setup.runLog, setup.diagnostics};

@@ -182,6 +182,14 @@ TEST_F(DayRunTest, ShortDayKeyIsUsedUnchangedWithoutCrashing) {
   EXPECT_EQ(caption_.shown.back(), "2014数据分析完毕，请查验！");
 }
 
+TEST_F(DayRunTest, DayKeyThatCannotNameATableReachesNoStatement) {
+  start_.AddVehicle("13900000001");
+  DayRunCounts counts = Run("2014'; drop table vehicleinfo; --");
+  EXPECT_EQ(counts.skipped, 1);
+  EXPECT_TRUE(start_.TableExists("vehicleinfo"));
+  EXPECT_EQ(start_.Count("CONTACTALARM"), 0);
+}
+
 TEST_F(DayRunTest, RefusedConnectionWritesNothing) {
   DayRunSetup setup{start_.Connection(), *map_, limits_, start_.Path() / "report.ini",
                     runLog_, caption_, diagnostics_};
