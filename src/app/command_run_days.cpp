@@ -1,0 +1,72 @@
+#include "app/command_run_days.hpp"
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include "app/environment.hpp"
+#include "app/errors.hpp"
+#include "app/json_arguments.hpp"
+#include "run/day_key.hpp"
+#include "run/day_run.hpp"
+#include "run/run_log.hpp"
+#include "run/run_session.hpp"
+#include "run/speed_limits.hpp"
+
+namespace cuserver {
+
+std::vector<std::string> DayKeysBetween(std::chrono::year_month_day from, std::chrono::year_month_day to) {
+  std::vector<std::string> days;
+  for (std::chrono::sys_days day{from}; day <= std::chrono::sys_days{to}; day += std::chrono::days{1}) {
+    days.push_back(DayKeyText(std::chrono::year_month_day{day}));
+  }
+  return days;
+}
+
+RunDaysCommand::RunDaysCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
+
+void RunDaysCommand::AddArguments(CLI::App& command) {
+  command.add_option("FROM", from_, "The first day as yyyymmdd, from 20080101 to today")->required();
+  command.add_option("TO", to_, "The last day as yyyymmdd, not before FROM and not after today")->required();
+}
+
+void RunDaysCommand::FromJson(const nlohmann::json& arguments) {
+  from_.clear();
+  to_.clear();
+  JsonText(arguments, "from", from_);
+  JsonText(arguments, "to", to_);
+}
+
+void RunDaysCommand::Setup() {
+  const auto today = today_();
+  std::chrono::year_month_day from;
+  std::chrono::year_month_day to;
+  if (!IsRunnableDayKey(from_, today) || !IsRunnableDayKey(to_, today) || !ParseDayKey(from_, from) ||
+      !ParseDayKey(to_, to) || to < from) {
+    throw ArgumentError(std::string(kDayOutOfRangeMessage));
+  }
+  days_ = DayKeysBetween(from, to);
+}
+
+void RunDaysCommand::Run(CommandEnvironment& env) {
+  ConnectionSettings connection = env.Connection();
+  RunLog runLog(env.StartDirectory(), ReadRunLogEncoding(env.Settings()));
+  SpeedLimitTable ownLimits;
+  const SpeedLimitTable* limits = env.LoadedSpeedLimits();
+  if (limits == nullptr) {
+    SilentCaption startCaption;
+    ownLimits = LoadSpeedLimitsOnce(connection, startCaption, env.GetDiagnostics());
+    limits = &ownLimits;
+  }
+  DayRunSetup setup{connection,       env.Map(),         *limits,
+                    env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
+                    env.GetDiagnostics()};
+  for (const std::string& day : days_) {
+    try {
+      DayRun(day, setup);
+    } catch (const ConnectionRefusedError& error) {
+      env.GetDiagnostics().Failure(fmt::format("day {} not computed: {}", day, error.what()));
+    }
+  }
+}
+
+}  // namespace cuserver

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/command.hpp"
+
+namespace cuserver {
+
+// Every real calendar day from `from` to `to`, both included, across months
+// and years, as DayKeys. Empty when `to` is before `from`.
+std::vector<std::string> DayKeysBetween(std::chrono::year_month_day from, std::chrono::year_month_day to);
+
+// run-days FROM TO: the day run for each day of a range, in order, as the
+// operator's several-days button started them. Both ends must be eight-digit
+// real calendar dates from 20080101 to today, FROM not after TO; anything
+// else is refused with "日期超出指定范围！". A day whose run cannot connect
+// is recorded as a failure and the next day runs.
+class RunDaysCommand : public Command {
+ public:
+  using Today = std::function<std::chrono::year_month_day()>;
+  explicit RunDaysCommand(Today today = {});
+
+  std::string Name() const override { return "run-days"; }
+  std::string Synopsis() const override { return "Compute every report of each day from FROM to TO (yyyymmdd)"; }
+  void AddArguments(CLI::App& command) override;
+  void FromJson(const nlohmann::json& arguments) override;  // {"from": "20140301", "to": "20140305"}
+  void Setup() override;
+  bool NeedsMap() const override { return true; }
+  void Run(CommandEnvironment& env) override;
+
+  const std::vector<std::string>& Days() const { return days_; }
+
+ private:
+  Today today_;
+  std::string from_;
+  std::string to_;
+  std::vector<std::string> days_;
+};
+
+}  // namespace cuserver

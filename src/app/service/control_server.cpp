@@ -1,0 +1,152 @@
+#include "app/service/control_server.hpp"
+
+#include <httplib.h>
+
+#include <fmt/format.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/errors.hpp"
+#include "app/service/control_page.hpp"
+#include "app/service/service.hpp"
+
+namespace cuserver {
+namespace {
+
+constexpr const char* kJson = "application/json; charset=utf-8";
+constexpr const char* kCommandRoutes = R"(/api/(run-day|run-days|import-roads|line-alarms))";
+constexpr const char* kReadRoutes = R"(/|/index\.html|/api/status|/api/layers)";
+
+std::string Dump(const nlohmann::json& json) {
+  return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void Answer(httplib::Response& response, int status, const nlohmann::json& body) {
+  response.status = status;
+  response.set_content(Dump(body), kJson);
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned char difference = 0;
+  for (size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return difference == 0;
+}
+
+// The host name of a Host header, without its port and brackets.
+std::string HostName(const std::string& header) {
+  if (!header.empty() && header.front() == '[') {
+    const size_t close = header.find(']');
+    return close == std::string::npos ? header : header.substr(1, close - 1);
+  }
+  return header.substr(0, header.find(':'));
+}
+
+}  // namespace
+
+bool IsLoopbackHost(std::string_view host) {
+  return host == "localhost" || host == "::1" || host.starts_with("127.");
+}
+
+ControlServer::ControlServer(Service& service, ControlServerOptions options)
+    : service_(service), options_(std::move(options)), server_(std::make_unique<httplib::Server>()) {
+  Route();
+}
+
+ControlServer::~ControlServer() { Stop(); }
+
+void ControlServer::Route() {
+  server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+    if (!options_.token.empty()) {
+      if (!request.path.starts_with("/api/")) return httplib::Server::HandlerResponse::Unhandled;
+      if (SameText(request.get_header_value("Authorization"), "Bearer " + options_.token)) {
+        return httplib::Server::HandlerResponse::Unhandled;
+      }
+      response.set_header("WWW-Authenticate", "Bearer");
+      Answer(response, 401, {{"error", "this request needs the service's token"}});
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!IsLoopbackHost(HostName(request.get_header_value("Host")))) {
+      Answer(response, 403, {{"error", "the control page answers only to a loopback host name"}});
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  auto page = [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(std::string(kControlPage), "text/html; charset=utf-8");
+  };
+  server_->Get("/", page);
+  server_->Get("/index.html", page);
+  server_->Get("/api/status", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_header("Cache-Control", "no-store");
+    Answer(response, 200, service_.Status());
+  });
+  server_->Get("/api/layers", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_content(service_.LayersGeoJson(), "application/geo+json");
+  });
+
+  server_->Post(kCommandRoutes, [this](const httplib::Request& request, httplib::Response& response) {
+    const std::string type = request.get_header_value("Content-Type");
+    if (!type.starts_with("application/json")) {
+      Answer(response, 415, {{"error", "send the arguments as a JSON body (Content-Type: application/json)"}});
+      return;
+    }
+    nlohmann::json arguments = nlohmann::json::parse(request.body, nullptr, false);
+    if (request.body.find_first_not_of(" \t\r\n") == std::string::npos) arguments = nullptr;
+    if (arguments.is_discarded()) {
+      Answer(response, 400, {{"error", "the body is not JSON"}});
+      return;
+    }
+    const std::string command = request.matches[1];
+    try {
+      const long long id = service_.Submit(command, arguments);
+      Answer(response, 202, {{"id", id}});
+    } catch (const ArgumentError& error) {
+      Answer(response, 400, {{"error", error.what()}});
+    }
+  });
+
+  auto notAllowed = [](const char* allow) {
+    return [allow](const httplib::Request&, httplib::Response& response) {
+      response.set_header("Allow", allow);
+      Answer(response, 405, {{"error", fmt::format("use {}", allow)}});
+    };
+  };
+  server_->Get(kCommandRoutes, notAllowed("POST"));
+  server_->Put(kCommandRoutes, notAllowed("POST"));
+  server_->Delete(kCommandRoutes, notAllowed("POST"));
+  server_->Patch(kCommandRoutes, notAllowed("POST"));
+  server_->Post(kReadRoutes, notAllowed("GET"));
+  server_->Put(kReadRoutes, notAllowed("GET"));
+  server_->Delete(kReadRoutes, notAllowed("GET"));
+  server_->Patch(kReadRoutes, notAllowed("GET"));
+}
+
+int ControlServer::Start() {
+  if (options_.port == 0) {
+    port_ = server_->bind_to_any_port(options_.host);
+  } else if (server_->bind_to_port(options_.host, options_.port)) {
+    port_ = options_.port;
+  } else {
+    port_ = -1;
+  }
+  if (port_ <= 0) {
+    throw CannotRunError(fmt::format("cannot listen on {}:{} (address in use or not on this machine)",
+                                     options_.host, options_.port));
+  }
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  return port_;
+}
+
+void ControlServer::Stop() {
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string ControlServer::PageUrl() const {
+  const bool v6 = options_.host.find(':') != std::string::npos;
+  return v6 ? fmt::format("http://[{}]:{}/", options_.host, port_) : fmt::format("http://{}:{}/", options_.host, port_);
+}
+
+}  // namespace cuserver
