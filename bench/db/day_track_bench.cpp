@@ -18,9 +18,11 @@ namespace {
 
 constexpr int kVehicles = 50;
 
-// One database per backend and fix count, filled once for all repetitions.
+// One database per backend and fix count, filled once for all repetitions
+// and dropped before the program ends (the server schemas need a live SOCI).
+std::map<std::pair<std::string, int>, std::unique_ptr<IsolatedDatabase>> databases;
+
 IsolatedDatabase& Filled(const std::string& backend, int fixes) {
-  static std::map<std::pair<std::string, int>, std::unique_ptr<IsolatedDatabase>> databases;
   auto& slot = databases[{backend, fixes}];
   if (!slot) {
     slot = std::make_unique<IsolatedDatabase>(backend);
@@ -72,4 +74,5 @@ int main(int argc, char** argv) {
   cuserver::test::RegisterAll();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  cuserver::test::databases.clear();
 }

@@ -101,7 +101,8 @@ IsolatedDatabase::IsolatedDatabase(const std::string& backendName) {
 IsolatedDatabase::~IsolatedDatabase() {
   if (schema_.empty()) return;
   try {
-    ReportDatabase admin;
+    // Reopening drops the test's connection and whatever locks it still holds.
+    ReportDatabase& admin = db_;
     admin.OpenReportSession(settings_);
     admin.ExecuteStatement("SET client_min_messages TO warning");
     admin.ExecuteStatement("DROP SCHEMA " + schema_ + " CASCADE");
