@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "run/day_key.hpp"
+#include "run/day_run.hpp"
+#include "service_fixture.hpp"
+
+namespace cuserver {
+namespace {
+
+// The service and its control page on a free loopback port.
+struct PageFixture : ServiceFixture {
+  explicit PageFixture(std::string token = {}) {
+    Started();
+    server = std::make_unique<ControlServer>(*service, ControlServerOptions{"127.0.0.1", 0, std::move(token)});
+    port = server->Start();
+    service->Queue().WaitIdle();
+  }
+  httplib::Client Client() const { return httplib::Client("127.0.0.1", port); }
+  httplib::Result PostJson(const std::string& path, const std::string& body, httplib::Headers headers = {}) {
+    return Client().Post(path.c_str(), headers, body, "application/json");
+  }
+
+  std::unique_ptr<ControlServer> server;
+  int port = 0;
+};
+
+nlohmann::json Body(const httplib::Result& result) { return nlohmann::json::parse(result->body); }
+
+TEST(ControlPage, ServesThePageWithTheWindowsFieldsAndButtons) {
+  PageFixture page;
+  auto result = page.Client().Get("/");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 200);
+  EXPECT_EQ(result->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  for (const char* text : {"id=\"day\"", "格式是：20071122", "计算一天", "id=\"from\"", "id=\"to\"", "计算连续几天",
+                           "添加道路信息", "<svg id=\"map\""}) {
+    EXPECT_NE(result->body.find(text), std::string::npos) << text;
+  }
+  auto status = page.Client().Get("/api/status");
+  ASSERT_TRUE(status);
+  EXPECT_NE(Body(status)["about"].get<std::string>().find("3.0"), std::string::npos);
+}
+
+TEST(ControlPage, LayersAreTheGeosetsFeaturesAsGeoJson) {
+  PageFixture page;
+  auto result = page.Client().Get("/api/layers");
+  ASSERT_TRUE(result);
+  const auto layers = Body(result);
+  ASSERT_EQ(layers["type"], "FeatureCollection");
+  ASSERT_EQ(layers["features"].size(), 2u);
+  const auto& highway = layers["features"][0];
+  EXPECT_EQ(highway["properties"]["layer"], "HIGHWAY");
+  EXPECT_EQ(highway["properties"]["name"], "G80广昆高速");
+  EXPECT_EQ(highway["geometry"]["type"], "MultiLineString");
+  EXPECT_DOUBLE_EQ(highway["geometry"]["coordinates"][0][0][0].get<double>(), 103.3);
+  EXPECT_DOUBLE_EQ(highway["geometry"]["coordinates"][0][0][1].get<double>(), 23.378333);
+  const auto& area = layers["features"][1];
+  EXPECT_EQ(area["properties"]["layer"], "userspeed");
+  EXPECT_EQ(area["properties"]["name"], "开远收费站");
+  EXPECT_EQ(area["geometry"]["type"], "MultiPolygon");
+}
+
+TEST(ControlPage, ADayRunThroughTheApiEndsWithTheEndCaption) {
+  PageFixture page;
+  page.start.AddVehicle("13900000001");
+  page.start.AddDrive("20140319", "13900000001", 30, 60);
+  auto accepted = page.PostJson("/api/run-day", R"({"day":"20140319"})");
+  ASSERT_TRUE(accepted);
+  EXPECT_EQ(accepted->status, 202);
+  page.service->Queue().WaitIdle();
+  const auto status = Body(page.Client().Get("/api/status"));
+  EXPECT_EQ(status["caption"], EndCaption("20140319"));
+  EXPECT_EQ(status["lastRuns"][0]["id"], Body(accepted)["id"]);
+  EXPECT_EQ(status["lastRuns"][0]["outcome"], "succeeded");
+}
+
+TEST(ControlPage, RefusedCommandsAnswer400WithTheOperatorMessage) {
+  PageFixture page;
+  for (const auto& [path, body] : std::vector<std::pair<std::string, std::string>>{
+           {"/api/run-day", R"({"day":"20200230"})"},
+           {"/api/run-day", R"({})"},
+           {"/api/run-days", R"({"from":"20090102","to":"20081230"})"},
+           {"/api/run-days", R"({"from":"20080130"})"}}) {
+    auto result = page.PostJson(path, body);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 400) << path << body;
+    EXPECT_EQ(Body(result)["error"], kDayOutOfRangeMessage) << path << body;
+  }
+  auto notJson = page.PostJson("/api/run-day", "day=20140319");
+  EXPECT_EQ(notJson->status, 400);
+  auto notObject = page.PostJson("/api/run-day", "[1]");
+  EXPECT_EQ(notObject->status, 400);
+  page.service->Queue().WaitIdle();
+  EXPECT_EQ(page.service->Queue().Finished().size(), 1u) << "only the start-up ran";
+}
+
+TEST(ControlPage, ChangesOnlyByPostWithAJsonBody) {
+  PageFixture page;
+  auto form = page.Client().Post("/api/run-day", "day=20140319", "application/x-www-form-urlencoded");
+  EXPECT_EQ(form->status, 415);
+  auto get = page.Client().Get("/api/run-day?day=20140319");
+  EXPECT_EQ(get->status, 405);
+  EXPECT_EQ(get->get_header_value("Allow"), "POST");
+  auto remove = page.Client().Delete("/api/import-roads");
+  EXPECT_EQ(remove->status, 405);
+  auto postStatus = page.PostJson("/api/status", "{}");
+  EXPECT_EQ(postStatus->status, 405);
+  page.service->Queue().WaitIdle();
+  EXPECT_EQ(page.service->Queue().Finished().size(), 1u);
+}
+
+TEST(ControlPage, WithoutATokenOnlyLoopbackHostNamesAreServed) {
+  PageFixture page;
+  auto foreign = page.Client().Get("/api/status", {{"Host", "attacker.example:8064"}});
+  ASSERT_TRUE(foreign);
+  EXPECT_EQ(foreign->status, 403);
+  EXPECT_EQ(page.Client().Get("/api/status", {{"Host", "localhost:8064"}})->status, 200);
+}
+
+TEST(ControlPage, WithATokenRequestsWithoutItAreRefused) {
+  PageFixture page("s3cret");
+  EXPECT_EQ(page.Client().Get("/api/status")->status, 401);
+  EXPECT_EQ(page.Client().Get("/api/status", {{"Authorization", "Bearer wrong"}})->status, 401);
+  auto unauthorised = page.PostJson("/api/run-day", R"({"day":"20140319"})");
+  EXPECT_EQ(unauthorised->status, 401);
+  EXPECT_EQ(unauthorised->get_header_value("WWW-Authenticate"), "Bearer");
+  EXPECT_EQ(page.Client().Get("/api/status", {{"Authorization", "Bearer s3cret"}})->status, 200);
+  EXPECT_EQ(page.Client().Get("/api/layers", {{"Authorization", "Bearer s3cret"}})->status, 200);
+  page.service->Queue().WaitIdle();
+  EXPECT_EQ(page.service->Queue().Finished().size(), 1u) << "the refused request ran nothing";
+  EXPECT_EQ(page.Client().Get("/")->status, 200) << "the page itself holds nothing secret";
+}
+
+}  // namespace
+}  // namespace cuserver
