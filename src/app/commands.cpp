@@ -3,6 +3,8 @@
 #include "app/command_init_db.hpp"
 #include "app/command_map_queries.hpp"
 #include "app/command_run_day.hpp"
+#include "app/command_run_days.hpp"
+#include "app/command_serve.hpp"
 #include "app/command_simulate.hpp"
 
 namespace cuserver {
@@ -10,6 +12,8 @@ namespace cuserver {
 std::vector<std::unique_ptr<Command>> AllCommands() {
   std::vector<std::unique_ptr<Command>> commands;
   commands.push_back(std::make_unique<RunDayCommand>());
+  commands.push_back(std::make_unique<RunDaysCommand>());
+  commands.push_back(std::make_unique<ServeCommand>());
   commands.push_back(std::make_unique<InitDbCommand>());
   commands.push_back(std::make_unique<HighwayTestCommand>());
   commands.push_back(std::make_unique<AreaNameCommand>());
