@@ -9,6 +9,10 @@
 namespace cuserver::test {
 namespace {
 
+// A test database need not survive a power cut; without the waits for the
+// disk a SQLite test takes a tenth of the time.
+constexpr const char* kNoSync = "PRAGMA synchronous=OFF";
+
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : std::string(value);
@@ -74,6 +78,7 @@ SqliteTestDatabase::SqliteTestDatabase() {
   settings_.backend = Backend::Sqlite3;
   settings_.dataSource = (dir_.Path() / "cuserver.db").string();
   db_.OpenReportSession(settings_);
+  db_.ExecuteStatement(kNoSync);
   InitDatabase(db_);
 }
 
@@ -113,7 +118,11 @@ IsolatedDatabase::~IsolatedDatabase() {
 
 void IsolatedDatabase::Open(ReportDatabase& db) const {
   db.OpenReportSession(settings_);
-  if (!schema_.empty()) db.ExecuteStatement("SET search_path TO " + schema_);
+  if (schema_.empty()) {
+    db.ExecuteStatement(kNoSync);
+  } else {
+    db.ExecuteStatement("SET search_path TO " + schema_);
+  }
 }
 
 }  // namespace cuserver::test
