@@ -167,3 +167,24 @@ CUSERVER_ON_EVERY_BACKEND(LoadersTest);
 
 }  // namespace
 }  // namespace cuserver::test
+
+namespace cuserver::test {
+namespace {
+
+// Only SQLite lets a number column hold text; the reports' leading-number
+// conversions decide what it is worth.
+TEST(LoadDayTrackSqlite, NonNumericTextInANumberColumnIsPassedOnAsStored) {
+  SqliteTestDatabase sqlite;
+  CreateGpsDayTable(sqlite.Db(), "20140319");
+  sqlite.Db().ExecuteStatement(
+      "insert into GPSDATA20140319 values ('1001', '2014-03-19 09:00:00', '116.3E', 'n/a', '12km/h', 7)");
+  TrackBuffer track;
+  ASSERT_EQ(LoadDayTrack(sqlite.Db(), "1001", "20140319", track), 1);
+  EXPECT_EQ(track[0].longitude, "116.3E");
+  EXPECT_EQ(track[0].latitude, "n/a");
+  EXPECT_EQ(track[0].speed, "12km/h");
+  EXPECT_EQ(track[0].alarmState, "7");
+}
+
+}  // namespace
+}  // namespace cuserver::test
