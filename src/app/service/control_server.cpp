@@ -56,6 +56,7 @@ ControlServer::ControlServer(Service& service, ControlServerOptions options)
 ControlServer::~ControlServer() { Stop(); }
 
 void ControlServer::Route() {
+  server_->set_payload_max_length(64 * 1024);  // a command's arguments are a few bytes
   server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
     if (!options_.token.empty()) {
       if (!request.path.starts_with("/api/")) return httplib::Server::HandlerResponse::Unhandled;

@@ -3,7 +3,9 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include <cstdlib>
 #include <ctime>
+#include <string_view>
 
 namespace cuserver {
 namespace {
@@ -23,7 +25,11 @@ ServiceLog::ServiceLog(std::size_t keep) : keep_(keep) {
   auto sink = std::make_shared<spdlog::sinks::stderr_sink_mt>();
   logger_ = std::make_shared<spdlog::logger>("cuserver", sink);
   logger_->set_pattern("[%Y-%m-%d %H:%M:%S.%e] [%l] %v");
-  logger_->set_level(spdlog::level::debug);
+  // Debug lines (every vehicle's caption) only when SPDLOG_LEVEL=debug.
+  logger_->set_level(spdlog::level::info);
+  if (const char* level = std::getenv("SPDLOG_LEVEL"); level != nullptr && std::string_view(level) == "debug") {
+    logger_->set_level(spdlog::level::debug);
+  }
   logger_->flush_on(spdlog::level::debug);
 }
 
