@@ -17,15 +17,18 @@ RunDayCommand::RunDayCommand(Today today) : today_(today ? std::move(today) : To
 
 void RunDayCommand::AddArguments(CLI::App& command) {
   command.add_option("DAYKEY", day_, "The day as yyyymmdd, from 20080101 to today")->required();
+  scale_.AddTo(command);
 }
 
 void RunDayCommand::FromJson(const nlohmann::json& arguments) {
   day_.clear();
   JsonText(arguments, "day", day_);
+  scale_.FromJson(arguments);
 }
 
 void RunDayCommand::Setup() {
   if (!IsRunnableDayKey(day_, today_())) throw ArgumentError(std::string(kDayOutOfRangeMessage));
+  scale_.Setup();
 }
 
 void RunDayCommand::Run(CommandEnvironment& env) {
@@ -40,7 +43,7 @@ void RunDayCommand::Run(CommandEnvironment& env) {
   }
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
-                    env.GetDiagnostics()};
+                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard()};
   DayRun(day_, setup);
 }
 

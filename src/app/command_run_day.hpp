@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/command.hpp"
+#include "app/run_scale_options.hpp"
 
 namespace cuserver {
 
@@ -19,16 +20,19 @@ class RunDayCommand : public Command {
   std::string Name() const override { return "run-day"; }
   std::string Synopsis() const override { return "Compute every report of one day (DAYKEY: yyyymmdd)"; }
   void AddArguments(CLI::App& command) override;
-  void FromJson(const nlohmann::json& arguments) override;  // {"day": "20140319"}
+  // {"day": "20140319", "jobs": 2, "shard": "1/2"}; jobs and shard may be left out
+  void FromJson(const nlohmann::json& arguments) override;
   void Setup() override;
   bool NeedsMap() const override { return true; }
   void Run(CommandEnvironment& env) override;
 
   const std::string& Day() const { return day_; }
+  const RunScaleOptions& Scale() const { return scale_; }
 
  private:
   Today today_;
   std::string day_;
+  RunScaleOptions scale_;
 };
 
 }  // namespace cuserver

@@ -8,7 +8,7 @@
 #include "db/report_tables.hpp"
 #include "run/day_key.hpp"
 #include "run/run_session.hpp"
-#include "run/vehicle_work.hpp"
+#include "run/vehicle_pool.hpp"
 
 namespace cuserver {
 namespace {
@@ -55,24 +55,25 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
 
   DayRunShared shared{dayKey,          areaSpeeds,         setup.geo,   setup.speedLimits,
                       setup.reportSettingsFile, setup.runLog, setup.diagnostics};
-  VehicleWorker worker(db, setup.diagnostics);
   counts.vehicles = static_cast<int>(vehicles.size());
+  std::vector<PlannedVehicle> planned;
   for (int i = 0; i < counts.vehicles; ++i) {
     const std::string& simId = vehicles[static_cast<std::size_t>(i)].simId;
-    setup.caption.Progress(i, counts.vehicles);
-    setup.caption.Show(fmt::format("{} - {} - {}", simId, i, dayKey));
-    try {
-      switch (RunVehicle(shared, worker, simId)) {
-        case VehicleOutcome::Reported: ++counts.reported; break;
-        case VehicleOutcome::NoFixes: ++counts.withoutFixes; break;
-        case VehicleOutcome::Skipped: ++counts.skipped; break;
-      }
-    } catch (const std::exception& error) {
-      ++counts.skipped;
-      setup.diagnostics.VehicleSkipped(simId, FailureText(error));
-    }
+    if (InShard(simId, setup.shard)) planned.push_back({i, simId});
   }
-  setup.caption.Progress(counts.vehicles, counts.vehicles);
+  counts.outsideShard = counts.vehicles - static_cast<int>(planned.size());
+  if (setup.shard.count > 1) {
+    setup.diagnostics.Info(fmt::format("day {}: shard {} computes {} of {} vehicles", dayKey, ShardText(setup.shard),
+                                       planned.size(), counts.vehicles));
+  }
+  const VehiclePoolCounts worked =
+      WorkVehicles(planned, {shared, db, setup.connection, setup.jobs, setup.caption});
+  counts.reported = worked.reported;
+  counts.withoutFixes = worked.withoutFixes;
+  counts.skipped = worked.skipped;
+  counts.workers = worked.workers;
+  const int computed = static_cast<int>(planned.size());
+  setup.caption.Progress(computed, computed);
   setup.caption.Show(EndCaption(dayKey));
   setup.diagnostics.FlushMessages();
   return counts;

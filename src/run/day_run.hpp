@@ -9,6 +9,7 @@
 #include "reports/ports.hpp"
 #include "run/caption.hpp"
 #include "run/run_log.hpp"
+#include "run/vehicle_shard.hpp"
 
 namespace cuserver {
 
@@ -22,6 +23,8 @@ struct DayRunSetup {
   const RunLog& runLog;
   Caption& caption;
   Diagnostics& diagnostics;
+  int jobs = 1;        // workers, each with its own session and track buffer
+  VehicleShard shard{};  // the vehicles this run computes; by default all
 };
 
 struct DayRunCounts {
@@ -29,6 +32,8 @@ struct DayRunCounts {
   int reported = 0;  // vehicles with fixes, reports called
   int withoutFixes = 0;
   int skipped = 0;   // day track not loaded, or the vehicle's work failed
+  int outsideShard = 0;  // vehicles of other shards, not computed here
+  int workers = 0;
   bool catalogueLoaded = false;
 };
 
@@ -36,7 +41,8 @@ struct DayRunCounts {
 // session (throws ConnectionRefusedError before anything is written when the
 // database refuses it), makes sure the month's speeding, mileage and parking
 // tables exist, reloads the vehicle list and the speed-area entries, and
-// works each vehicle in catalogue order; ends with the end caption. A vehicle
+// works each vehicle of the shard, started in catalogue order on
+// setup.jobs workers; ends with the end caption. A vehicle
 // list that cannot be loaded ends the run early, recorded as a failure.
 DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup);
 

@@ -32,12 +32,12 @@ std::string ExceptionText(std::exception_ptr failure) {
 
 // Runs one report; a failure of any kind costs its run-log line and a
 // diagnostic, and the vehicle's next report runs all the same.
-void Guarded(const DayRunShared& shared, const std::string& simId, std::string_view report,
-             const std::string& logLine, const std::function<void()>& compute) {
+void Guarded(const DayRunShared& shared, VehicleWorker& worker, const std::string& simId,
+             std::string_view report, std::string logLine, const std::function<void()>& compute) {
   try {
     compute();
   } catch (...) {
-    shared.runLog.Append(logLine);
+    worker.LogLines().push_back(std::move(logLine));
     shared.diagnostics.ReportFailed(report, simId, ExceptionText(std::current_exception()));
   }
 }
@@ -50,26 +50,27 @@ void RunReports(const DayRunShared& shared, VehicleWorker& worker, const std::st
                     shared.diagnostics};
   for (const AreaSpeedEntry& area : shared.areaSpeeds) {
     if (area.simId != simId) continue;
-    Guarded(shared, simId, "area speeding", fmt::format("{}计算{}道路超速报表出错\r\n", day, simId),
+    Guarded(shared, worker, simId, "area speeding", fmt::format("{}计算{}道路超速报表出错\r\n", day, simId),
             [&] { ComputeAreaSpeeding(ctx, n, simId, area.areaKey, area.areaName, area.speedLimit); });
   }
-  Guarded(shared, simId, "parking", fmt::format("{}计算{}停车报表出错\r\n", day, simId),
+  Guarded(shared, worker, simId, "parking", fmt::format("{}计算{}停车报表出错\r\n", day, simId),
           [&] { ComputeParking(ctx, n); });
-  Guarded(shared, simId, "lost contact", fmt::format("{}计算{}失去联系表出错\r\n", day, simId),
+  Guarded(shared, worker, simId, "lost contact", fmt::format("{}计算{}失去联系表出错\r\n", day, simId),
           [&] { ComputeLostContact(ctx, n); });
-  Guarded(shared, simId, "fatigue driving", fmt::format("计算{}疲劳驾驶报表出错\r\n", simId),
+  Guarded(shared, worker, simId, "fatigue driving", fmt::format("计算{}疲劳驾驶报表出错\r\n", simId),
           [&] { ComputeFatigue(ctx, n); });
-  Guarded(shared, simId, "road speeding", fmt::format("{}计算{}超速报表出错\r\n", day, simId),
+  Guarded(shared, worker, simId, "road speeding", fmt::format("{}计算{}超速报表出错\r\n", day, simId),
           [&] { ComputeRoadSpeeding(ctx, n); });
-  Guarded(shared, simId, "daily mileage", fmt::format("{}计算{}里程报表出错\r\n", day, simId),
+  Guarded(shared, worker, simId, "daily mileage", fmt::format("{}计算{}里程报表出错\r\n", day, simId),
           [&] { ComputeMileage(ctx, n); });
-  shared.runLog.Append(fmt::format("{}计算{}报表成功结束\r\n", day, simId));
+  worker.LogLines().push_back(fmt::format("{}计算{}报表成功结束\r\n", day, simId));
 }
 
 }  // namespace
 
 VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker,
                           const std::string& simId) {
+  worker.LogLines().clear();
   int n = 0;
   try {
     n = LoadDayTrack(worker.Database(), simId, shared.dayKey, worker.Track());

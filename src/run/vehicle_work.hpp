@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "db/adapters.hpp"
 #include "db/session.hpp"
@@ -30,18 +31,28 @@ struct DayRunShared {
 class VehicleWorker {
  public:
   VehicleWorker(ReportDatabase& db, Diagnostics& diagnostics)
-      : db_(db), sink_(db, diagnostics), fixes_(db) {}
+      : db_(db), sink_(db, diagnostics), rows_(&sink_), fixes_(db) {}
+  // Reads through db, writes rows through `rows` (which must outlive the worker).
+  VehicleWorker(ReportDatabase& db, StatementSink& rows, Diagnostics& diagnostics)
+      : db_(db), sink_(db, diagnostics), rows_(&rows), fixes_(db) {}
+
+  VehicleWorker(const VehicleWorker&) = delete;
+  VehicleWorker& operator=(const VehicleWorker&) = delete;
 
   ReportDatabase& Database() { return db_; }
   TrackBuffer& Track() { return track_; }
-  StatementSink& Rows() { return sink_; }
+  StatementSink& Rows() { return *rows_; }
   FixReader& Fixes() { return fixes_; }
+  // The run-log lines of the vehicle being worked on, in the order written.
+  std::vector<std::string>& LogLines() { return logLines_; }
 
  private:
   ReportDatabase& db_;
   TrackBuffer track_;
   DbStatementSink sink_;
+  StatementSink* rows_;
   DbFixReader fixes_;
+  std::vector<std::string> logLines_;
 };
 
 enum class VehicleOutcome {
@@ -54,7 +65,8 @@ enum class VehicleOutcome {
 // report for each of its speed-area entries, then parking, lost contact,
 // fatigue driving, road speeding and daily mileage, each guarded by itself.
 // A failed report costs one run-log line and one diagnostic; the success line
-// follows the reports. A vehicle without fixes gets one whole-day lost-contact
+// follows the reports. The run-log lines are left in the worker's LogLines()
+// for the caller to append, so that a vehicle's lines stay together. A vehicle without fixes gets one whole-day lost-contact
 // row and one mileage row of distance 0 and no run-log line.
 VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker,
                           const std::string& simId);

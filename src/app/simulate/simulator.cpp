@@ -78,7 +78,10 @@ std::vector<int> ReplaceCatalogue(ReportDatabase& db, const SimulationOptions& o
   const std::string last = SimulatedSimId(9999999);
   db.ExecuteStatement(fmt::format("delete from vehicleinfo where simid>='{}' and simid<='{}'", first, last));
   db.ExecuteStatement(fmt::format("delete from areaspeed where simid>='{}' and simid<='{}'", first, last));
-  db.ExecuteStatement("delete from motorcade where motorcadeid>=9001 and motorcadeid<=9100");
+  for (int f = 0; f < kFleets; ++f) {
+    // motorcadeid is text: compared as text, as PostgreSQL insists.
+    db.ExecuteStatement(fmt::format("delete from motorcade where motorcadeid='{}'", 9001 + f));
+  }
   for (int f = 0; f < kFleets; ++f) {
     db.ExecuteStatement(fmt::format("insert into motorcade (motorcadeid,motorcadename)values({},'{}')", 9001 + f,
                                     SqlValue(fmt::format("模拟车队{}", f + 1))));

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/session.hpp"
+#include "reports/diagnostics.hpp"
+#include "reports/ports.hpp"
+
+namespace cuserver {
+
+// One session that takes the row statements of every worker of a run and
+// groups them into transactions. On SQLite every commit waits for the file to
+// reach the disk, so a row committed on its own costs milliseconds; a
+// transaction of many rows costs the same once. A refused statement is
+// recorded and leaves the transaction's other rows in place; when the
+// database drops the whole transaction (disk full, I/O error) or refuses its
+// commit, its statements are sent again one by one, so no row is lost unseen.
+// Safe to use from several threads. For SQLite only: PostgreSQL aborts a
+// transaction at its first refused statement.
+class BatchedWriter {
+ public:
+  struct Limits {
+    std::size_t statements = 5000;      // commit when the transaction holds this many
+    std::chrono::milliseconds age{1000};  // or when it is this old
+  };
+
+  BatchedWriter(ReportDatabase& db, Diagnostics& diagnostics, Limits limits);
+  BatchedWriter(ReportDatabase& db, Diagnostics& diagnostics) : BatchedWriter(db, diagnostics, Limits{}) {}
+  // Commits what is pending; failures are recorded.
+  ~BatchedWriter();
+  BatchedWriter(const BatchedWriter&) = delete;
+  BatchedWriter& operator=(const BatchedWriter&) = delete;
+
+  // Executes the statement in the open transaction, beginning one when none
+  // is open. False when the database refused it (recorded with table, SIMID
+  // and the driver's reason).
+  bool Execute(const std::string& statement, std::string_view table, std::string_view simId);
+
+  // Commits when a limit is reached. True when everything executed before
+  // the call is committed.
+  bool CommitIfDue();
+  // Commits everything executed so far.
+  void Commit();
+
+ private:
+  struct Row {
+    std::string statement;
+    std::string table;
+    std::string simId;
+  };
+
+  void CommitLocked();
+  bool InTransaction();
+  // Sends rows in autocommit mode, one by one, recording refusals.
+  void Resend(std::vector<Row> rows);
+  void Refused(std::string_view table, std::string_view simId, const std::exception& error);
+
+  ReportDatabase& db_;
+  Diagnostics& diagnostics_;
+  Limits limits_;
+  std::mutex mutex_;
+  bool open_ = false;
+  std::chrono::steady_clock::time_point begun_;
+  std::vector<Row> pending_;  // the open transaction's rows, for a resend
+};
+
+// A row writer's sink that goes through a BatchedWriter.
+class BatchedStatementSink : public StatementSink {
+ public:
+  explicit BatchedStatementSink(BatchedWriter& writer) : writer_(writer) {}
+  bool Execute(const std::string& statement, std::string_view table, std::string_view simId) override {
+    return writer_.Execute(statement, table, simId);
+  }
+
+ private:
+  BatchedWriter& writer_;
+};
+
+}  // namespace cuserver

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "db/session.hpp"
+#include "run/caption.hpp"
+#include "run/vehicle_work.hpp"
+
+namespace cuserver {
+
+// A vehicle a run computes: its zero-based place in the vehicle list (the
+// caption shows it) and its SIMID.
+struct PlannedVehicle {
+  int index = 0;
+  std::string simId;
+};
+
+struct VehiclePoolSetup {
+  const DayRunShared& shared;
+  ReportDatabase& runDatabase;           // the run's session; the first worker uses it
+  const ConnectionSettings& connection;  // each further worker opens a session of its own
+  int jobs = 1;
+  Caption& caption;
+};
+
+struct VehiclePoolCounts {
+  int reported = 0;
+  int withoutFixes = 0;
+  int skipped = 0;
+  int workers = 0;  // workers that ran (fewer than asked when the database refused sessions)
+};
+
+// Works the vehicles on up to `jobs` workers, each with its own session and
+// track buffer. Vehicles are started in list order: before each, the caption
+// shows "%s - %d - %s" (SIMID, list index, DayKey) and Progress(position,
+// total). A vehicle's run-log lines are appended together, and the vehicles'
+// lines in list order, so the run log reads as with one worker. A worker
+// session the database refuses is told on the diagnostics and the run goes
+// on with the workers it has.
+VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, const VehiclePoolSetup& setup);
+
+}  // namespace cuserver

@@ -1,0 +1,69 @@
+#include <CLI/CLI.hpp>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "app/command_line.hpp"
+#include "app/command_run_day.hpp"
+#include "app/errors.hpp"
+
+namespace cuserver {
+namespace {
+
+RunDayCommand::Today FixedToday() {
+  return [] { return std::chrono::year_month_day{std::chrono::year{2026}, std::chrono::month{12}, std::chrono::day{7}}; };
+}
+
+// The run-day command as the command line leaves it after Setup.
+const RunDayCommand& ParsedRunDay(CommandLine& line, std::vector<const char*> args) {
+  args.insert(args.begin(), "cuserver");
+  line.App().parse(static_cast<int>(args.size()), args.data());
+  Command& command = line.Selected();
+  command.Setup();
+  return dynamic_cast<const RunDayCommand&>(command);
+}
+
+TEST(RunScaleOptions, JobsAndShardFromTheCommandLine) {
+  CommandLine line;
+  const RunDayCommand& command = ParsedRunDay(line, {"run-day", "20140319", "--jobs", "3", "--shard", "2/4"});
+  EXPECT_EQ(command.Scale().Jobs(), 3);
+  EXPECT_EQ(command.Scale().Shard().number, 2);
+  EXPECT_EQ(command.Scale().Shard().count, 4);
+}
+
+TEST(RunScaleOptions, DefaultIsOneWorkerPerCoreAndTheWholeFleet) {
+  CommandLine line;
+  const RunDayCommand& command = ParsedRunDay(line, {"run-day", "20140319"});
+  EXPECT_EQ(command.Scale().Jobs(), DefaultJobs());
+  EXPECT_GE(DefaultJobs(), 1);
+  EXPECT_EQ(command.Scale().Shard().count, 1);
+}
+
+TEST(RunScaleOptions, FromJsonAsTextOrNumber) {
+  RunDayCommand command(FixedToday());
+  command.FromJson(nlohmann::json{{"day", "20140319"}, {"jobs", 2}, {"shard", "1/2"}});
+  command.Setup();
+  EXPECT_EQ(command.Scale().Jobs(), 2);
+  EXPECT_EQ(command.Scale().Shard().number, 1);
+  command.FromJson(nlohmann::json{{"day", "20140319"}});
+  command.Setup();
+  EXPECT_EQ(command.Scale().Jobs(), DefaultJobs());
+  EXPECT_EQ(command.Scale().Shard().count, 1);
+}
+
+TEST(RunScaleOptions, BadJobsOrShardIsAnArgumentError) {
+  RunDayCommand command(FixedToday());
+  for (const char* jobs : {"0", "65", "-1", "two", "1.5", "9999"}) {
+    command.FromJson(nlohmann::json{{"day", "20140319"}, {"jobs", jobs}});
+    EXPECT_THROW(command.Setup(), ArgumentError) << jobs;
+  }
+  for (const char* shard : {"0/2", "3/2", "2", "1/0", "a/b"}) {
+    command.FromJson(nlohmann::json{{"day", "20140319"}, {"shard", shard}});
+    EXPECT_THROW(command.Setup(), ArgumentError) << shard;
+  }
+}
+
+}  // namespace
+}  // namespace cuserver

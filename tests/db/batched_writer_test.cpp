@@ -1,0 +1,102 @@
+#include "db/batched_writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/db_fixture.hpp"
+
+namespace cuserver::test {
+namespace {
+
+class BatchedWriterTest : public ::testing::Test {
+ protected:
+  BatchedWriterTest() { database_.Db().ExecuteStatement("create table t (x VARCHAR(20))"); }
+
+  std::vector<std::string> Rows() {
+    // A session of its own sees only what was committed.
+    ReportDatabase reader;
+    reader.OpenReportSession(database_.Settings());
+    std::vector<std::string> rows;
+    auto cursor = reader.OpenQuery("select x from t order by x");
+    for (; !cursor->AtEnd(); cursor->Next()) rows.push_back(cursor->Value("x").value_or("NULL"));
+    return rows;
+  }
+
+  bool Insert(BatchedWriter& writer, const std::string& x) {
+    return writer.Execute("insert into t (x) values ('" + x + "')", "t", "sim-" + x);
+  }
+
+  SqliteTestDatabase database_;
+  std::vector<std::string> lines_;
+  Diagnostics diagnostics_{[this](const std::string& line) { lines_.push_back(line); }};
+};
+
+TEST_F(BatchedWriterTest, RowsAreCommittedTogetherWhenALimitIsReached) {
+  BatchedWriter writer(database_.Db(), diagnostics_, {3, std::chrono::hours(1)});
+  EXPECT_TRUE(Insert(writer, "a"));
+  EXPECT_TRUE(Insert(writer, "b"));
+  EXPECT_FALSE(writer.CommitIfDue());
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_TRUE(Insert(writer, "c"));
+  EXPECT_TRUE(writer.CommitIfDue());
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST_F(BatchedWriterTest, PendingRowsAreCommittedAtTheEnd) {
+  {
+    BatchedWriter writer(database_.Db(), diagnostics_);
+    Insert(writer, "a");
+  }
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"a"}));
+}
+
+TEST_F(BatchedWriterTest, RefusedRowIsRecordedAndTheOthersOfItsTransactionStay) {
+  BatchedWriter writer(database_.Db(), diagnostics_);
+  Insert(writer, "a");
+  EXPECT_FALSE(writer.Execute("insert into missing (x) values ('b')", "missing", "sim-b"));
+  Insert(writer, "c");
+  writer.Commit();
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"a", "c"}));
+  EXPECT_EQ(diagnostics_.RefusedRows(), 1);
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_NE(lines_[0].find("missing"), std::string::npos);
+  EXPECT_NE(lines_[0].find("sim-b"), std::string::npos);
+}
+
+// A trigger's RAISE(ROLLBACK) drops the whole transaction, as a full disk would.
+TEST_F(BatchedWriterTest, RowsOfADroppedTransactionAreSentAgainNotLost) {
+  database_.Db().ExecuteStatement(
+      "create trigger refuse before insert on t when new.x = 'bad' begin select raise(rollback, 'no bad rows'); end");
+  BatchedWriter writer(database_.Db(), diagnostics_);
+  Insert(writer, "a");
+  Insert(writer, "b");
+  EXPECT_FALSE(Insert(writer, "bad"));
+  Insert(writer, "c");
+  writer.Commit();
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(diagnostics_.RefusedRows(), 1);
+}
+
+TEST_F(BatchedWriterTest, SeveralThreadsWriteEveryRowOnce) {
+  BatchedWriter writer(database_.Db(), diagnostics_, {7, std::chrono::hours(1)});
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < 50; ++i) {
+          Insert(writer, std::to_string(t * 1000 + i));
+          writer.CommitIfDue();
+        }
+      });
+    }
+  }
+  writer.Commit();
+  EXPECT_EQ(Rows().size(), 200u);
+  EXPECT_FALSE(diagnostics_.AnyFailure());
+}
+
+}  // namespace
+}  // namespace cuserver::test

@@ -1,0 +1,184 @@
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <soci/soci.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/simulate/simulator.hpp"
+#include "backend_database.hpp"
+#include "db/value_text.hpp"
+#include "map/map_services.hpp"
+#include "run/day_run.hpp"
+
+namespace cuserver {
+namespace {
+
+const std::string kDay = "20140319";
+const std::vector<std::string> kReportTables = {"speedalarm201403", "vehicledistance201403", "parkinglog201403",
+                                                "tireddriver", "CONTACTALARM"};
+
+class RecordingCaption : public Caption {
+ public:
+  void Show(const std::string& text) override { shown.push_back(text); }
+  std::vector<std::string> shown;
+};
+
+class FailingGeo : public GeoServices {
+ public:
+  int IsOnHighway(double, double) override { throw std::runtime_error("map broken"); }
+  std::string AreaNameAt(double, double) override { throw std::runtime_error("map broken"); }
+  double DistanceMetres(double, double, double, double) override { throw std::runtime_error("map broken"); }
+};
+
+using RowSet = std::multiset<std::string>;
+
+// Every row of a table, each as its columns' texts joined by '|'.
+RowSet TableRows(ReportDatabase& db, const std::string& table) {
+  RowSet rows;
+  soci::rowset<soci::row> result = db.Native().prepare << "select * from " + table;
+  for (const soci::row& row : result) {
+    std::string text;
+    for (std::size_t i = 0; i < row.size(); ++i) text += RowValueText(row, i).value_or("NULL") + "|";
+    rows.insert(text);
+  }
+  return rows;
+}
+
+// A simulated fleet day on one backend: vehicles driving highways and speed
+// areas, stops, gaps, long drives, silent vehicles and malformed fixes.
+class ParallelRunTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  ParallelRunTest()
+      : database_(GetParam()),
+        map_(CreateMapServices(30)),
+        runLog_(database_.Folder()),
+        diagnostics_([this](const std::string& line) { diagnosticLines_.push_back(line); }) {
+    sim::SimulationOptions options;
+    options.vehicles = 36;
+    options.intervalSeconds = 120;
+    options.dayKey = kDay;
+    options.seed = 7;
+    options.highwaySegments = 60;
+    options.areas = 6;
+    options.areaEntryEvery = 3;
+    sim::Simulate(database_.Db(), database_.Folder() / "HighWay", options);
+    map_->LoadGeoset(database_.Folder() / "HighWay" / "HIGHWAY.gst");
+    std::ofstream(database_.Folder() / "report.ini")
+        << "[General]\r\nUSECAR=TRUE\r\nBEGINTIME=06:30\r\nENDTIME=20:30\r\nGENERALWAY=80\r\n"
+           "HIGHWAY=120\r\nHIGHSPEED=250\r\nSPEEDTIMESPAN=60\r\n";
+  }
+
+  DayRunCounts Run(int jobs, VehicleShard shard = {}, GeoServices* geo = nullptr) {
+    caption_.shown.clear();
+    DayRunSetup setup{database_.Settings(), geo ? *geo : *map_, limits_, database_.Folder() / "report.ini",
+                      runLog_,              caption_,           diagnostics_, jobs,  shard};
+    return DayRun(kDay, setup);
+  }
+
+  std::vector<RowSet> ReportRows() {
+    std::vector<RowSet> tables;
+    for (const auto& table : kReportTables) tables.push_back(TableRows(database_.Db(), table));
+    return tables;
+  }
+
+  void ForgetReports() {
+    for (const auto& table : kReportTables) database_.Execute("delete from " + table);
+    std::filesystem::remove(runLog_.File());
+  }
+
+  std::string RunLogBytes() const {
+    std::ifstream in(runLog_.File(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  // The SIMIDs of the vehicle captions, in the order shown.
+  std::vector<std::string> CaptionSimIds() const {
+    std::vector<std::string> ids;
+    for (const auto& text : caption_.shown) {
+      if (text.find(" - ") != std::string::npos) ids.push_back(text.substr(0, text.find(" - ")));
+    }
+    return ids;
+  }
+
+  BackendDatabase database_;
+  std::unique_ptr<MapServices> map_;
+  SpeedLimitTable limits_;
+  RunLog runLog_;
+  RecordingCaption caption_;
+  std::vector<std::string> diagnosticLines_;
+  Diagnostics diagnostics_;
+};
+
+TEST_P(ParallelRunTest, SeveralWorkersWriteTheSameRowsLogAndCaptionsAsOne) {
+  const DayRunCounts one = Run(1);
+  const auto rowsOfOne = ReportRows();
+  const std::string logOfOne = RunLogBytes();
+  const auto captionsOfOne = CaptionSimIds();
+  for (const auto& rows : rowsOfOne) EXPECT_FALSE(rows.empty()) << "the fleet should give rows to every table";
+  ASSERT_EQ(captionsOfOne.size(), 36u);
+
+  ForgetReports();
+  const DayRunCounts three = Run(3);
+  EXPECT_EQ(three.workers, 3);
+  EXPECT_EQ(three.reported, one.reported);
+  EXPECT_EQ(three.withoutFixes, one.withoutFixes);
+  EXPECT_EQ(three.skipped, 0);
+  EXPECT_EQ(ReportRows(), rowsOfOne);
+  EXPECT_EQ(RunLogBytes(), logOfOne);
+  EXPECT_EQ(CaptionSimIds(), captionsOfOne);
+  EXPECT_EQ(caption_.shown.back(), "20140319数据分析完毕，请查验！");
+  EXPECT_FALSE(diagnostics_.AnyFailure()) << diagnostics_.Summary();
+}
+
+TEST_P(ParallelRunTest, EachVehiclesFailureLinesStayTogetherInListOrder) {
+  FailingGeo broken;
+  Run(1, {}, &broken);
+  const std::string logOfOne = RunLogBytes();
+  ASSERT_NE(logOfOne.find("里程报表出错"), std::string::npos);
+  std::filesystem::remove(runLog_.File());
+  Run(4, {}, &broken);
+  EXPECT_EQ(RunLogBytes(), logOfOne);
+}
+
+TEST_P(ParallelRunTest, TwoShardsRunAtOnceWriteExactlyWhatOneRunWrites) {
+  Run(1);
+  const auto rowsOfOne = ReportRows();
+  ForgetReports();
+
+  DayRunCounts first;
+  DayRunCounts second;
+  {
+    RecordingCaption otherCaption;
+    std::jthread other([&] {
+      DayRunSetup setup{database_.Settings(), *map_,        limits_, database_.Folder() / "report.ini",
+                        runLog_,              otherCaption, diagnostics_, 2, VehicleShard{2, 2}};
+      second = DayRun(kDay, setup);
+    });
+    first = Run(2, VehicleShard{1, 2});
+  }
+  EXPECT_GT(first.reported + first.withoutFixes, 0);
+  EXPECT_GT(second.reported + second.withoutFixes, 0);
+  EXPECT_EQ(first.reported + first.withoutFixes + first.outsideShard, 36);
+  EXPECT_EQ(first.outsideShard, second.reported + second.withoutFixes);
+  EXPECT_EQ(ReportRows(), rowsOfOne);
+  EXPECT_FALSE(diagnostics_.AnyFailure()) << diagnostics_.Summary();
+}
+
+TEST_P(ParallelRunTest, MoreJobsThanVehiclesUseOneWorkerPerVehicle) {
+  database_.Execute("delete from vehicleinfo where simid<>'13900000001' and simid<>'13900000002'");
+  const DayRunCounts counts = Run(8);
+  EXPECT_EQ(counts.workers, 2);
+  EXPECT_EQ(counts.reported + counts.withoutFixes, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ParallelRunTest, ::testing::ValuesIn(SqlBackends()),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace cuserver
