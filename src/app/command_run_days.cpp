@@ -27,6 +27,7 @@ RunDaysCommand::RunDaysCommand(Today today) : today_(today ? std::move(today) : 
 void RunDaysCommand::AddArguments(CLI::App& command) {
   command.add_option("FROM", from_, "The first day as yyyymmdd, from 20080101 to today")->required();
   command.add_option("TO", to_, "The last day as yyyymmdd, not before FROM and not after today")->required();
+  scale_.AddTo(command);
 }
 
 void RunDaysCommand::FromJson(const nlohmann::json& arguments) {
@@ -34,6 +35,7 @@ void RunDaysCommand::FromJson(const nlohmann::json& arguments) {
   to_.clear();
   JsonText(arguments, "from", from_);
   JsonText(arguments, "to", to_);
+  scale_.FromJson(arguments);
 }
 
 void RunDaysCommand::Setup() {
@@ -45,6 +47,7 @@ void RunDaysCommand::Setup() {
     throw ArgumentError(std::string(kDayOutOfRangeMessage));
   }
   days_ = DayKeysBetween(from, to);
+  scale_.Setup();
 }
 
 void RunDaysCommand::Run(CommandEnvironment& env) {
@@ -59,7 +62,7 @@ void RunDaysCommand::Run(CommandEnvironment& env) {
   }
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
-                    env.GetDiagnostics()};
+                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard()};
   for (const std::string& day : days_) {
     try {
       DayRun(day, setup);

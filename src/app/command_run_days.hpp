@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/command.hpp"
+#include "app/run_scale_options.hpp"
 
 namespace cuserver {
 
@@ -26,18 +27,21 @@ class RunDaysCommand : public Command {
   std::string Name() const override { return "run-days"; }
   std::string Synopsis() const override { return "Compute every report of each day from FROM to TO (yyyymmdd)"; }
   void AddArguments(CLI::App& command) override;
-  void FromJson(const nlohmann::json& arguments) override;  // {"from": "20140301", "to": "20140305"}
+  // {"from": "20140301", "to": "20140305", "jobs": 2, "shard": "1/2"}; jobs and shard may be left out
+  void FromJson(const nlohmann::json& arguments) override;
   void Setup() override;
   bool NeedsMap() const override { return true; }
   void Run(CommandEnvironment& env) override;
 
   const std::vector<std::string>& Days() const { return days_; }
+  const RunScaleOptions& Scale() const { return scale_; }
 
  private:
   Today today_;
   std::string from_;
   std::string to_;
   std::vector<std::string> days_;
+  RunScaleOptions scale_;
 };
 
 }  // namespace cuserver

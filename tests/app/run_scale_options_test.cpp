@@ -7,6 +7,7 @@
 
 #include "app/command_line.hpp"
 #include "app/command_run_day.hpp"
+#include "app/command_run_days.hpp"
 #include "app/errors.hpp"
 
 namespace cuserver {
@@ -31,6 +32,17 @@ TEST(RunScaleOptions, JobsAndShardFromTheCommandLine) {
   EXPECT_EQ(command.Scale().Jobs(), 3);
   EXPECT_EQ(command.Scale().Shard().number, 2);
   EXPECT_EQ(command.Scale().Shard().count, 4);
+}
+
+TEST(RunScaleOptions, SeveralDaysTakeTheSameOptions) {
+  CommandLine line;
+  std::vector<const char*> args = {"cuserver", "run-days", "20140301", "20140302", "--shard", "3/3", "--jobs", "1"};
+  line.App().parse(static_cast<int>(args.size()), args.data());
+  line.Selected().Setup();
+  const auto& command = dynamic_cast<const RunDaysCommand&>(line.Selected());
+  EXPECT_EQ(command.Scale().Jobs(), 1);
+  EXPECT_EQ(command.Scale().Shard().number, 3);
+  EXPECT_EQ(command.Days().size(), 2u);
 }
 
 TEST(RunScaleOptions, DefaultIsOneWorkerPerCoreAndTheWholeFleet) {
