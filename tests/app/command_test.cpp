@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/command_init_db.hpp"
@@ -90,8 +91,9 @@ TEST(AreaNameArguments, BothCoordinatesRequired) {
 TEST(CommandRegistry, EveryCommandByItsName) {
   std::vector<std::string> names;
   for (const auto& command : AllCommands()) names.push_back(command->Name());
-  names.resize(4);
-  EXPECT_EQ(names, (std::vector<std::string>{"run-day", "init-db", "highway-test", "area-name"}));
+  for (const char* name : {"run-day", "init-db", "highway-test", "area-name"}) {
+    EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
+  }
   ASSERT_NE(MakeCommand("area-name"), nullptr);
   EXPECT_EQ(MakeCommand("area-name")->Name(), "area-name");
   EXPECT_EQ(MakeCommand("serve-coffee"), nullptr);
