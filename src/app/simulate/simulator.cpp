@@ -9,6 +9,7 @@
 #include "app/simulate/map_files.hpp"
 #include "app/simulate/road_network.hpp"
 #include "app/simulate/vehicle_day.hpp"
+#include "db/pg_copy.hpp"
 #include "db/schema.hpp"
 #include "reports/sql_text.hpp"
 
@@ -30,12 +31,18 @@ VehicleKind KindOf(int index) {
   return VehicleKind::Normal;
 }
 
-// Buffers fixes and sends them as bulk inserts.
+// Buffers fixes and sends them as bulk inserts; to PostgreSQL with COPY, as
+// SOCI sends a bound array to it one row per round trip.
 class FixWriter {
  public:
-  FixWriter(soci::session& sql, const std::string& table) : sql_(sql), table_(table) {}
+  FixWriter(ReportDatabase& db, const std::string& table)
+      : db_(db), sql_(db.Native()), table_(table), copy_(db.GetBackend() == Backend::Postgresql) {}
 
   void Add(const std::string& simId, const std::string& time, const SimFix& fix) {
+    if (copy_) {
+      AddCopyRow(simId, time, fix);
+      return;
+    }
     simIds_.push_back(simId);
     times_.push_back(time);
     longitudes_.push_back(fix.longitude);
@@ -48,6 +55,15 @@ class FixWriter {
   }
 
   void Flush() {
+    if (copy_) {
+      if (copyRows_ > 0) {
+        PostgresCopyIn(db_, "COPY " + table_ + " (SIMID,time,longitude,latitude,speed,ALARMSTATE) FROM STDIN",
+                       copyText_);
+      }
+      copyText_.clear();
+      copyRows_ = 0;
+      return;
+    }
     if (simIds_.empty()) return;
     sql_ << "insert into " + table_ + " (SIMID,time,longitude,latitude,speed,ALARMSTATE) values(:s,:t,:x,:y,:v,:a)",
         soci::use(simIds_), soci::use(times_), soci::use(longitudes_, longitudeNull_), soci::use(latitudes_),
@@ -63,8 +79,20 @@ class FixWriter {
   }
 
  private:
+  // COPY's text format; simulated SIMIDs and times hold no tab, newline or backslash.
+  void AddCopyRow(const std::string& simId, const std::string& time, const SimFix& fix) {
+    const auto number = [](bool missing, double value) { return missing ? std::string("\\N") : fmt::format("{}", value); };
+    copyText_ += fmt::format("{}\t{}\t{}\t{}\t{}\t0\n", simId, time, number(fix.longitudeMissing, fix.longitude),
+                             number(false, fix.latitude), number(fix.speedMissing, fix.speed));
+    if (++copyRows_ >= kBatchRows) Flush();
+  }
+
+  ReportDatabase& db_;
   soci::session& sql_;
   std::string table_;
+  bool copy_;
+  std::string copyText_;
+  std::size_t copyRows_ = 0;
   std::vector<std::string> simIds_, times_, alarms_;
   std::vector<double> longitudes_, latitudes_, speeds_;
   std::vector<soci::indicator> longitudeNull_, speedNull_;
@@ -134,7 +162,7 @@ SimulationSummary Simulate(ReportDatabase& db, const std::filesystem::path& high
   paths.reserve(net.highways.size());
   for (const auto& line : net.highways) paths.emplace_back(line);
 
-  FixWriter writer(sql, table);
+  FixWriter writer(db, table);
   for (int i = 0; i < options.vehicles; ++i) {
     VehiclePlan plan;
     plan.kind = KindOf(i);
