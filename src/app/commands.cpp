@@ -1,6 +1,8 @@
 #include "app/commands.hpp"
 
+#include "app/command_import_roads.hpp"
 #include "app/command_init_db.hpp"
+#include "app/command_line_alarms.hpp"
 #include "app/command_map_queries.hpp"
 #include "app/command_run_day.hpp"
 #include "app/command_run_days.hpp"
@@ -14,6 +16,8 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
   commands.push_back(std::make_unique<RunDayCommand>());
   commands.push_back(std::make_unique<RunDaysCommand>());
   commands.push_back(std::make_unique<ServeCommand>());
+  commands.push_back(std::make_unique<LineAlarmsCommand>());
+  commands.push_back(std::make_unique<ImportRoadsCommand>());
   commands.push_back(std::make_unique<InitDbCommand>());
   commands.push_back(std::make_unique<HighwayTestCommand>());
   commands.push_back(std::make_unique<AreaNameCommand>());

@@ -1,0 +1,31 @@
+#include "app/command_import_roads.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include "app/environment.hpp"
+#include "app/errors.hpp"
+#include "app/json_arguments.hpp"
+#include "map/map_services.hpp"
+#include "run/road_import.hpp"
+
+namespace cuserver {
+
+void ImportRoadsCommand::AddArguments(CLI::App& /*command*/) {}
+
+void ImportRoadsCommand::FromJson(const nlohmann::json& arguments) { RequireJsonObject(arguments); }
+
+void ImportRoadsCommand::Run(CommandEnvironment& env) {
+  ConnectionSettings connection = env.Connection();
+  // The table's layer goes into a map of the import's own, never into a map
+  // that other commands are querying.
+  auto map = CreateMapServices(ReadMapSettings(env.Settings(), env.StartDirectory()).toleranceMetres);
+  RoadImportCounts counts;
+  try {
+    counts = ImportRoadInfo({connection, *map, env.StartDirectory(), env.GetCaption(), env.GetDiagnostics()});
+  } catch (const RoadTableMissingError& error) {
+    throw CannotRunError(error.what());
+  }
+  env.Out() << RoadImportSummary(counts) << '\n';
+}
+
+}  // namespace cuserver

@@ -1,0 +1,175 @@
+// The line-alarms and import-roads commands: their arguments, and the built
+// binary run in a start directory of its own.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/command_import_roads.hpp"
+#include "app/command_line_alarms.hpp"
+#include "app/errors.hpp"
+#include "map/map_writer.hpp"
+#include "start_directory.hpp"
+
+namespace cuserver {
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+LineAlarmsCommand::Today FixedToday() {
+  return [] { return std::chrono::year_month_day{std::chrono::year{2026}, std::chrono::month{12}, std::chrono::day{7}}; };
+}
+
+TEST(LineAlarmsArguments, DaysFromJsonAsTextOrNumber) {
+  LineAlarmsCommand command(FixedToday());
+  command.FromJson(nlohmann::json{{"days", {"20140319", 20140320}}});
+  EXPECT_EQ(command.Days(), (std::vector<std::string>{"20140319", "20140320"}));
+  EXPECT_NO_THROW(command.Setup());
+}
+
+TEST(LineAlarmsArguments, EveryDayIsCheckedAndTheRefusedOneNamed) {
+  LineAlarmsCommand command(FixedToday());
+  command.FromJson(nlohmann::json{{"days", {"20140319", "20140230"}}});
+  try {
+    command.Setup();
+    FAIL() << "no ArgumentError";
+  } catch (const ArgumentError& error) {
+    EXPECT_STREQ(error.what(), "日期超出指定范围！(20140230)");
+  }
+  command.FromJson(nlohmann::json::object());
+  EXPECT_THROW(command.Setup(), ArgumentError);
+  EXPECT_THROW(command.FromJson(nlohmann::json{{"days", "20140319"}}), ArgumentError);
+  EXPECT_THROW(command.FromJson(nlohmann::json{{"days", {true}}}), ArgumentError);
+}
+
+TEST(ImportRoadsArguments, TakesAnEmptyObjectOnly) {
+  ImportRoadsCommand command;
+  EXPECT_NO_THROW(command.FromJson(nlohmann::json::object()));
+  EXPECT_NO_THROW(command.FromJson(nlohmann::json()));
+  EXPECT_THROW(command.FromJson(nlohmann::json::array()), ArgumentError);
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The start directory's highway runs along latitude 23.378333 from longitude 103.30 to 103.40.
+class RoadsEndToEnd : public ::testing::Test {
+ protected:
+  Outcome Cuserver(const std::string& args) {
+    std::filesystem::path out = start_.Path() / "stdout.txt";
+    std::filesystem::path err = start_.Path() / "stderr.txt";
+    std::string command = "cd '" + start_.Path().string() + "' && env -u CUSERVER_CONFIG '" CUSERVER_BINARY "' " +
+                          args + " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
+    int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
+  }
+
+  void WriteRoads() {
+    WriteMapTable(start_.Path() / "HighWay" / "wxxlxl.tab",
+                  RoadTable({{"530102", "01", "001", "北京路", "盘龙区", {}},
+                             {"", "02", "", "无编码路", "五华区", {}},
+                             {"530104", "03", "", "O'Neil's 路", "官渡区", {}}}));
+  }
+
+  void AddEarlierRoad() {
+    start_.Db().ExecuteStatement("insert into roadlightmapinfo (mainnumber,roadname) values ('1','旧路')");
+  }
+
+  StartDirectory start_;
+};
+
+TEST_F(RoadsEndToEnd, LineAlarmsOpensAndCompletesRowsAndExitsZero) {
+  start_.AddVehicle("13900000001");
+  start_.AddFix("20140319", "13900000001", "2014-03-19 08:00:00", 103.50, 23.378333, 60);
+  start_.AddFix("20140319", "13900000001", "2014-03-19 08:01:00", 103.35, 23.378333, 60);
+  start_.AddFix("20140319", "13900000001", "2014-03-19 08:03:00", 103.50, 23.378333, 60);
+  Outcome run = Cuserver("line-alarms 20140319");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "连接数据库成功—进行数据处理！\n13900000001\n13900000001-3\n当天数据分析完毕！请查验\n"
+            "20140319: 1 of 1 vehicles scanned, 3 fixes, 1 stretches opened, 1 completed, 0 left open\n");
+  EXPECT_EQ(start_.Rows("select * from LINEALARMREPROT", {"SIMID", "BEGINTIME", "ENDTIME", "TOTTIME", "REMARK"}),
+            (Rows{{"13900000001", "2014-03-19 08:01:00", "2014-03-19 08:03:00", "120", "001"}}));
+}
+
+TEST_F(RoadsEndToEnd, LineAlarmsDayWithoutItsGpsTableFailsAndTheNextDayStillRuns) {
+  start_.AddVehicle("13900000001");
+  start_.AddFix("20140320", "13900000001", "2014-03-20 08:00:00", 103.35, 23.378333, 60);
+  Outcome run = Cuserver("line-alarms 20140319 20140320");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("GPSDATA20140319"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("20140319: 0 of 1 vehicles scanned, 0 fixes, 0 stretches opened, 0 completed, 0 left open "
+                         "(run ended early)"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(start_.Count("LINEALARMREPROT"), 1);
+}
+
+TEST_F(RoadsEndToEnd, LineAlarmsRefusedDayIsStatusTwoAndRefusedConnectionStatusThree) {
+  Outcome refused = Cuserver("line-alarms 20140319 20071231");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.err, "日期超出指定范围！(20071231)\n");
+  start_.WriteSettings("[General]\r\nBackend=sqlite3\r\nDataSource=no-such-folder/fleet.db\r\n");
+  Outcome unreachable = Cuserver("line-alarms 20140319");
+  EXPECT_EQ(unreachable.status, 3);
+  EXPECT_NE(unreachable.err.find("连接数据库失败，请确认你使用了正确的用户名"), std::string::npos) << unreachable.err;
+}
+
+TEST_F(RoadsEndToEnd, ImportRoadsWritesTheRoadsAndEndsWithItsSummary) {
+  WriteRoads();
+  AddEarlierRoad();
+  Outcome run = Cuserver("import-roads");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("3 roads read, 2 written, 1 skipped (0 without a name, 1 without a main code, 0 refused)\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(start_.Rows("select * from roadlightmapinfo order by mainnumber", {"mainnumber", "roadname"}),
+            (Rows{{"530102", "北京路"}, {"530104", "O'Neil's 路"}}));
+  EXPECT_EQ(start_.Count("roadlightmapinfose"), 2);
+}
+
+TEST_F(RoadsEndToEnd, ImportRoadsWithoutTheTableFileIsStatusThreeNamingItAndDeletesNothing) {
+  AddEarlierRoad();
+  Outcome run = Cuserver("import-roads");
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("wxxlxl.tab"), std::string::npos) << run.err;
+  EXPECT_EQ(start_.Count("roadlightmapinfo"), 1);
+}
+
+TEST_F(RoadsEndToEnd, ImportRoadsWithoutAFieldIsStatusThreeNamingFieldAndFile) {
+  AddEarlierRoad();
+  MapTable table = RoadTable({{"530102", "01", "001", "北京路", "盘龙区", {}}});
+  table.fields[1] = "副码";
+  WriteMapTable(start_.Path() / "HighWay" / "wxxlxl.tab", table);
+  Outcome run = Cuserver("import-roads");
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("has no field '副编码'"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("wxxlxl.tab"), std::string::npos) << run.err;
+  EXPECT_EQ(start_.Count("roadlightmapinfo"), 1);
+}
+
+TEST_F(RoadsEndToEnd, ImportRoadsWithoutARoadTableIsStatusThreeNamingIt) {
+  WriteRoads();
+  AddEarlierRoad();
+  start_.Db().ExecuteStatement("drop table roadlightmapinfomain");
+  Outcome run = Cuserver("import-roads");
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("table roadlightmapinfomain is missing"), std::string::npos) << run.err;
+  EXPECT_EQ(start_.Count("roadlightmapinfo"), 1);
+}
+
+}  // namespace
+}  // namespace cuserver
