@@ -3,8 +3,11 @@
 #include <fmt/format.h>
 
 #include <exception>
+#include <memory>
+#include <optional>
 
 #include "db/adapters.hpp"
+#include "db/batched_writer.hpp"
 #include "db/dialect.hpp"
 #include "db/loaders.hpp"
 #include "reports/catalog.hpp"
@@ -53,8 +56,16 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
     return counts;
   }
 
+  // On SQLite each commit waits for the disk: rows go in transactions of many.
+  std::optional<BatchedWriter> batch;
+  std::unique_ptr<StatementSink> rows;
+  if (db.GetBackend() == Backend::Sqlite3) {
+    batch.emplace(db, setup.diagnostics);
+    rows = std::make_unique<BatchedStatementSink>(*batch);
+  } else {
+    rows = std::make_unique<DbStatementSink>(db, setup.diagnostics);
+  }
   TrackBuffer track;
-  DbStatementSink rows(db, setup.diagnostics);
   for (int i = 0; i < counts.vehicles; ++i) {
     const std::string& simId = vehicles[static_cast<std::size_t>(i)].simId;
     setup.caption.Progress(i, counts.vehicles);
@@ -70,7 +81,7 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
     }
     setup.caption.Show(fmt::format("{}-{}", simId, n));
     try {
-      LineAlarmScan scan = ScanLineAlarms(track, n, setup.geo, rows);
+      LineAlarmScan scan = ScanLineAlarms(track, n, setup.geo, *rows);
       counts.opened += scan.opened;
       counts.closed += scan.closed;
       counts.leftOpen += scan.leftOpen ? 1 : 0;
@@ -80,7 +91,9 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
     }
     ++counts.scanned;
     counts.fixes += n;
+    if (batch) batch->CommitIfDue();
   }
+  if (batch) batch->Commit();
   setup.caption.Progress(counts.vehicles, counts.vehicles);
   setup.caption.Show(std::string(kLineAlarmEndCaption));
   counts.complete = true;
