@@ -45,6 +45,8 @@ void SimulateCommand::AddArguments(CLI::App& command) {
   command.add_option("--area-entry-every", options_.areaEntryEvery,
                      "One vehicle in this many gets a speed-area entry (0: none)")
       ->capture_default_str();
+  command.add_flag("--all-day", options_.allDay,
+                   "Terminals report while parked too, from midnight to midnight (a fix every interval)");
 }
 
 void SimulateCommand::FromJson(const nlohmann::json& arguments) {
@@ -56,6 +58,10 @@ void SimulateCommand::FromJson(const nlohmann::json& arguments) {
   options_.highwaySegments = JsonInt(arguments, "highwaySegments", options_.highwaySegments);
   options_.areas = JsonInt(arguments, "areas", options_.areas);
   options_.areaEntryEvery = JsonInt(arguments, "areaEntryEvery", options_.areaEntryEvery);
+  if (arguments.contains("allDay")) {
+    if (!arguments["allDay"].is_boolean()) throw ArgumentError("allDay must be true or false");
+    options_.allDay = arguments["allDay"].get<bool>();
+  }
 }
 
 void SimulateCommand::Setup() {

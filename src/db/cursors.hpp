@@ -21,6 +21,13 @@ std::unique_ptr<Cursor> OpenSociCursor(soci::session& session, const std::string
 // large INTEGER or a text in a REAL column into a wrong number).
 std::unique_ptr<Cursor> OpenSqliteCursor(::sqlite3* connection, const std::string& statement);
 
+// A query on libpq's simple protocol: one round trip, where SOCI's prepared
+// statements take three (prepare, execute, deallocate). The result is held
+// whole, as SOCI's PostgreSQL backend holds it. Null when a column has a type
+// it does not read (the caller then goes through SOCI). Throws DatabaseError
+// with the server's reason.
+std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::string& statement);
+
 // The SQLite connection under a SOCI session of the sqlite3 backend.
 ::sqlite3* SqliteConnection(soci::session& session);
 

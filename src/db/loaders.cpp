@@ -63,13 +63,15 @@ int LoadDayTrack(ReportDatabase& db, const std::string& simId, const std::string
   if (!IsPlainTableName(table)) throw DatabaseError("\"" + dayKey + "\" is not a day key of a GPS day table");
   auto cursor = db.OpenQuery("select * from " + table + " where SIMID='" + SqlValue(simId) + "' order by time asc");
   for (; !cursor->AtEnd(); cursor->Next()) {
+    // Into the reused slot's own storage: a day run allocates only while a
+    // vehicle outgrows every earlier one. A NULL reads as empty text.
     TrackPoint& fix = track.Append();
-    fix.simId = TextOrEmpty(*cursor, "SIMID");
-    fix.longitude = TextOrEmpty(*cursor, "longitude");
-    fix.latitude = TextOrEmpty(*cursor, "latitude");
-    fix.time = TextOrEmpty(*cursor, "time");
-    fix.speed = TextOrEmpty(*cursor, "speed");
-    fix.alarmState = TextOrEmpty(*cursor, "ALARMSTATE");
+    cursor->ValueInto("SIMID", fix.simId);
+    cursor->ValueInto("longitude", fix.longitude);
+    cursor->ValueInto("latitude", fix.latitude);
+    cursor->ValueInto("time", fix.time);
+    cursor->ValueInto("speed", fix.speed);
+    cursor->ValueInto("ALARMSTATE", fix.alarmState);
   }
   cursor->Close();
   return track.Count();

@@ -45,6 +45,9 @@ Backend ReportDatabase::GetBackend() const { return impl_->backend; }
 std::unique_ptr<Cursor> ReportDatabase::OpenQuery(const std::string& statement) {
   soci::session& sql = Native();
   if (impl_->backend == Backend::Sqlite3) return OpenSqliteCursor(SqliteConnection(sql), statement);
+  if (impl_->backend == Backend::Postgresql) {
+    if (auto cursor = OpenPostgresCursor(sql, statement)) return cursor;
+  }
   return OpenSociCursor(sql, statement);
 }
 

@@ -61,6 +61,17 @@ class Cursor {
   // case; nullopt for NULL. Numbers come as their shortest decimal text.
   // Throws DatabaseError for an unknown column.
   virtual std::optional<std::string> Value(std::string_view column) const = 0;
+  // The same value put into `text`, reusing its storage (for loops that read
+  // many rows into reused slots); a NULL leaves `text` empty and gives false.
+  virtual bool ValueInto(std::string_view column, std::string& text) const {
+    auto value = Value(column);
+    if (!value) {
+      text.clear();
+      return false;
+    }
+    text = std::move(*value);
+    return true;
+  }
   virtual void Next() = 0;
   virtual void Close() = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <iterator>
 #include <vector>
 
 #include "db/cursors.hpp"
@@ -38,6 +39,28 @@ class SqliteCursor : public Cursor {
     throw DatabaseError("the query has no column " + std::string(column));
   }
 
+  bool ValueInto(std::string_view column, std::string& text) const override {
+    if (!hasRow_) throw DatabaseError("no current row to read column " + std::string(column) + " from");
+    const int i = ColumnIndex(column);
+    text.clear();
+    switch (sqlite3_column_type(Statement(), i)) {
+      case SQLITE_NULL:
+        return false;
+      case SQLITE_INTEGER:
+        fmt::format_to(std::back_inserter(text), "{}", sqlite3_column_int64(Statement(), i));
+        return true;
+      case SQLITE_FLOAT:
+        AppendNumberText(text, sqlite3_column_double(Statement(), i));
+        return true;
+      default: {
+        const auto* bytes = sqlite3_column_blob(Statement(), i);
+        const int size = sqlite3_column_bytes(Statement(), i);
+        if (bytes != nullptr) text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
+        return true;
+      }
+    }
+  }
+
   void Next() override {
     if (hasRow_) Step();
   }
@@ -70,6 +93,13 @@ class SqliteCursor : public Cursor {
         return std::string(static_cast<const char*>(text), static_cast<std::size_t>(size));
       }
     }
+  }
+
+  int ColumnIndex(std::string_view column) const {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      if (SameColumnName(names_[i], column)) return static_cast<int>(i);
+    }
+    throw DatabaseError("the query has no column " + std::string(column));
   }
 
   sqlite3_stmt* Statement() const { return statement_.get(); }

@@ -5,9 +5,13 @@
 
 #include "db/session.hpp"
 
+#include <iterator>
+
 namespace cuserver {
 
-std::string NumberText(double value) { return fmt::format("{}", value); }
+std::string NumberText(double value) { return fmt::to_string(value); }
+
+void AppendNumberText(std::string& text, double value) { fmt::format_to(std::back_inserter(text), "{}", value); }
 
 std::string TimeText(const std::tm& time) {
   return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", time.tm_year + 1900, time.tm_mon + 1,

@@ -15,6 +15,8 @@ namespace cuserver {
 // The shortest decimal text that reads back as the same double: 80 -> "80",
 // 3.704 -> "3.704", never "3.7040000000000002".
 std::string NumberText(double value);
+// NumberText's text appended to `text`.
+void AppendNumberText(std::string& text, double value);
 
 // yyyy-mm-dd hh:mm:ss
 std::string TimeText(const std::tm& time);

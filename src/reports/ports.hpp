@@ -41,6 +41,18 @@ class FixReader {
   // is a failure while reading rows.
   using RowFunction = std::function<void(std::string_view longitude, std::string_view latitude)>;
   virtual void ForEachFix(const std::string& query, const RowFunction& onRow) = 0;
+
+  // The rows TrackDistanceQuery(simId, begin, end) would give, when the
+  // reader holds them already (the day track it loaded): calls onRow for each
+  // and returns true. False, with no call, when the query must be run.
+  virtual bool ForEachKnownFix(const std::string& simId, const std::string& begin, const std::string& end,
+                               const RowFunction& onRow) {
+    (void)simId;
+    (void)begin;
+    (void)end;
+    (void)onRow;
+    return false;
+  }
 };
 
 // The map questions the reports ask. Positions are decimal degrees.

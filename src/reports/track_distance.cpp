@@ -20,17 +20,19 @@ double DayDistance(FixReader& fixes, GeoServices& geo, const std::string& simId,
   bool havePrevious = false;
   double previousLongitude = 0.0;
   double previousLatitude = 0.0;
+  const FixReader::RowFunction add = [&](std::string_view longitudeText, std::string_view latitudeText) {
+    const double longitude = LeadingDouble(longitudeText);
+    const double latitude = LeadingDouble(latitudeText);
+    if (havePrevious) {
+      metres += geo.DistanceMetres(previousLongitude, previousLatitude, longitude, latitude);
+    }
+    previousLongitude = longitude;
+    previousLatitude = latitude;
+    havePrevious = true;
+  };
+  if (fixes.ForEachKnownFix(simId, begin, end, add)) return metres;
   try {
-    fixes.ForEachFix(query, [&](std::string_view longitudeText, std::string_view latitudeText) {
-      const double longitude = LeadingDouble(longitudeText);
-      const double latitude = LeadingDouble(latitudeText);
-      if (havePrevious) {
-        metres += geo.DistanceMetres(previousLongitude, previousLatitude, longitude, latitude);
-      }
-      previousLongitude = longitude;
-      previousLatitude = latitude;
-      havePrevious = true;
-    });
+    fixes.ForEachFix(query, add);
   } catch (const QueryOpenError&) {
     return 0.0;
   }

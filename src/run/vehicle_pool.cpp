@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "db/batched_writer.hpp"
+#include "db/pg_batch.hpp"
 
 namespace cuserver {
 namespace {
@@ -109,8 +110,15 @@ struct Tally {
   std::atomic<int> skipped{0};
 };
 
-void WorkerLoop(VehicleQueue& queue, VehicleWorker& worker, const VehiclePoolSetup& setup,
+// A worker and, on PostgreSQL, the batch its rows wait in until the vehicle is done.
+struct WorkerSlot {
+  std::unique_ptr<PostgresStatementBatch> batch;
+  std::unique_ptr<VehicleWorker> worker;
+};
+
+void WorkerLoop(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setup,
                 const std::vector<PlannedVehicle>& vehicles, Tally& tally) {
+  VehicleWorker& worker = *slot.worker;
   while (auto position = queue.Take()) {
     const std::string& simId = vehicles[*position].simId;
     try {
@@ -123,6 +131,7 @@ void WorkerLoop(VehicleQueue& queue, VehicleWorker& worker, const VehiclePoolSet
       ++tally.skipped;
       setup.shared.diagnostics.VehicleSkipped(simId, FailureText(std::current_exception()));
     }
+    if (slot.batch) slot.batch->Flush();
     queue.Finish(*position, std::move(worker.LogLines()));
     worker.LogLines().clear();
   }
@@ -142,13 +151,23 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
     writer = std::make_unique<BatchedWriter>(setup.runDatabase, diagnostics);
     batchedRows = std::make_unique<BatchedStatementSink>(*writer);
   }
+  // PostgreSQL: each worker sends its vehicle's rows in one round trip.
+  const bool postgresql = setup.runDatabase.GetBackend() == Backend::Postgresql;
   const auto makeWorker = [&](ReportDatabase& db) {
-    return batchedRows ? std::make_unique<VehicleWorker>(db, *batchedRows, diagnostics)
-                       : std::make_unique<VehicleWorker>(db, diagnostics);
+    WorkerSlot slot;
+    if (batchedRows) {
+      slot.worker = std::make_unique<VehicleWorker>(db, *batchedRows, diagnostics);
+    } else if (postgresql) {
+      slot.batch = std::make_unique<PostgresStatementBatch>(db, diagnostics);
+      slot.worker = std::make_unique<VehicleWorker>(db, *slot.batch, diagnostics);
+    } else {
+      slot.worker = std::make_unique<VehicleWorker>(db, diagnostics);
+    }
+    return slot;
   };
 
   std::vector<std::unique_ptr<ReportDatabase>> sessions;
-  std::vector<std::unique_ptr<VehicleWorker>> workers;
+  std::vector<WorkerSlot> workers;
   if (wanted == 1 || !writer) workers.push_back(makeWorker(setup.runDatabase));
   while (workers.size() < wanted) {
     auto db = std::make_unique<ReportDatabase>();
@@ -167,11 +186,11 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   VehicleQueue queue(vehicles, setup, writer.get());
   Tally tally;
   if (workers.size() == 1) {
-    WorkerLoop(queue, *workers.front(), setup, vehicles, tally);
+    WorkerLoop(queue, workers.front(), setup, vehicles, tally);
   } else {
     std::vector<std::jthread> threads;
-    for (auto& worker : workers) {
-      threads.emplace_back([&, w = worker.get()] { WorkerLoop(queue, *w, setup, vehicles, tally); });
+    for (auto& slot : workers) {
+      threads.emplace_back([&, w = &slot] { WorkerLoop(queue, *w, setup, vehicles, tally); });
     }
   }
   queue.End();

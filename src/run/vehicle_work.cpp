@@ -74,7 +74,9 @@ VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker,
   int n = 0;
   try {
     n = LoadDayTrack(worker.Database(), simId, shared.dayKey, worker.Track());
+    worker.KnownFixes().TrackLoaded(simId, shared.dayKey);
   } catch (...) {
+    worker.KnownFixes().Forget();
     worker.Track().Clear();
     shared.diagnostics.VehicleSkipped(
         simId, "day track not loaded: " + ExceptionText(std::current_exception()));

@@ -10,6 +10,7 @@
 #include "reports/diagnostics.hpp"
 #include "reports/ports.hpp"
 #include "reports/track.hpp"
+#include "run/loaded_track_fixes.hpp"
 #include "run/run_log.hpp"
 
 namespace cuserver {
@@ -31,10 +32,10 @@ struct DayRunShared {
 class VehicleWorker {
  public:
   VehicleWorker(ReportDatabase& db, Diagnostics& diagnostics)
-      : db_(db), sink_(db, diagnostics), rows_(&sink_), fixes_(db) {}
+      : db_(db), sink_(db, diagnostics), rows_(&sink_), fixes_(db), knownFixes_(fixes_, track_) {}
   // Reads through db, writes rows through `rows` (which must outlive the worker).
   VehicleWorker(ReportDatabase& db, StatementSink& rows, Diagnostics& diagnostics)
-      : db_(db), sink_(db, diagnostics), rows_(&rows), fixes_(db) {}
+      : db_(db), sink_(db, diagnostics), rows_(&rows), fixes_(db), knownFixes_(fixes_, track_) {}
 
   VehicleWorker(const VehicleWorker&) = delete;
   VehicleWorker& operator=(const VehicleWorker&) = delete;
@@ -42,7 +43,9 @@ class VehicleWorker {
   ReportDatabase& Database() { return db_; }
   TrackBuffer& Track() { return track_; }
   StatementSink& Rows() { return *rows_; }
-  FixReader& Fixes() { return fixes_; }
+  // The track distance's reads: from the loaded track where it holds them.
+  FixReader& Fixes() { return knownFixes_; }
+  LoadedTrackFixes& KnownFixes() { return knownFixes_; }
   // The run-log lines of the vehicle being worked on, in the order written.
   std::vector<std::string>& LogLines() { return logLines_; }
 
@@ -52,6 +55,7 @@ class VehicleWorker {
   DbStatementSink sink_;
   StatementSink* rows_;
   DbFixReader fixes_;
+  LoadedTrackFixes knownFixes_;
   std::vector<std::string> logLines_;
 };
 

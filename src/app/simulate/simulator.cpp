@@ -167,6 +167,7 @@ SimulationSummary Simulate(ReportDatabase& db, const std::filesystem::path& high
     VehiclePlan plan;
     plan.kind = KindOf(i);
     plan.intervalSeconds = options.intervalSeconds;
+    plan.reportsWhileParked = options.allDay;
     // A few terminals send the odd fix without speed or longitude.
     if (i % 25 == 11) plan.malformedShare = 0.002;
     // Vehicles with an area entry drive the highway their area lies on.

@@ -16,6 +16,7 @@ struct SimulationOptions {
   int highwaySegments = 2000;
   int areas = 10;
   int areaEntryEvery = 10;     // one vehicle in this many gets an area-speed entry
+  bool allDay = false;         // terminals report while parked too, all day long
 };
 
 struct SimulationSummary {

@@ -95,6 +95,10 @@ std::vector<SimFix> SimulateVehicleDay(const std::vector<HighwayPath>& highways,
 
   int t = out.Seconds(5 * 3600, 8 * 3600);
   const int end = out.Seconds(18 * 3600, 23 * 3600 + 1800);
+  if (plan.reportsWhileParked) {
+    const GeoPoint parked = motion.Position();
+    for (int s = t % dt; s < t; s += dt) out.Emit(s, parked, 0.0);
+  }
   bool gapPending = plan.kind == VehicleKind::WithGap;
   bool longPending = plan.kind == VehicleKind::LongDrive;
 
@@ -139,6 +143,10 @@ std::vector<SimFix> SimulateVehicleDay(const std::vector<HighwayPath>& highways,
     for (int elapsed = 0; elapsed < stopSeconds && t < end; elapsed += dt, t += dt) {
       out.Emit(t, here, out.Chance(0.1) ? 3.704 : 0.0);
     }
+  }
+  if (plan.reportsWhileParked) {
+    const GeoPoint parked = motion.Position();
+    for (; t < kDaySeconds; t += dt) out.Emit(t, parked, 0.0);
   }
   return fixes;
 }

@@ -30,6 +30,7 @@ struct VehiclePlan {
   int homeHighway = 0;
   int intervalSeconds = 30;
   double malformedShare = 0.0;  // share of fixes with a NULL speed or longitude
+  bool reportsWhileParked = false;  // standing fixes before the first drive and after the last
 };
 
 // Arc-length lookup along one highway.

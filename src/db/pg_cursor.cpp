@@ -1,0 +1,135 @@
+// Kept apart: SOCI's PostgreSQL header brings libpq into every includer.
+#include <libpq-fe.h>
+#include <soci/postgresql/soci-postgresql.h>
+#include <soci/soci.h>
+
+#include <charconv>
+#include <memory>
+#include <vector>
+
+#include "db/cursors.hpp"
+#include "db/value_text.hpp"
+
+namespace cuserver {
+namespace {
+
+// PostgreSQL's type numbers (pg_type.oid) of the columns read here.
+enum class ColumnKind { Text, Number, Integer, Boolean, Timestamp, Date };
+
+std::optional<ColumnKind> KindOf(Oid type) {
+  switch (type) {
+    case 18: case 19: case 25: case 1042: case 1043: return ColumnKind::Text;
+    case 700: case 701: case 1700: return ColumnKind::Number;
+    case 20: case 21: case 23: return ColumnKind::Integer;
+    case 16: return ColumnKind::Boolean;
+    case 1114: case 1184: return ColumnKind::Timestamp;
+    case 1082: return ColumnKind::Date;
+    default: return std::nullopt;
+  }
+}
+
+using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+// The whole result of one simple query, read row by row. Values are turned
+// into text exactly as the SOCI cursor turns them: numbers by their double's
+// shortest text, times as yyyy-mm-dd hh:mm:ss.
+class PostgresCursor : public Cursor {
+ public:
+  PostgresCursor(Result result, std::vector<ColumnKind> kinds) : result_(std::move(result)), kinds_(std::move(kinds)) {
+    rows_ = PQntuples(result_.get());
+    for (int i = 0; i < PQnfields(result_.get()); ++i) names_.emplace_back(PQfname(result_.get(), i));
+  }
+
+  bool AtEnd() const override { return row_ >= rows_; }
+
+  std::optional<std::string> Value(std::string_view column) const override {
+    std::string text;
+    if (!ValueInto(column, text)) return std::nullopt;
+    return text;
+  }
+
+  bool ValueInto(std::string_view column, std::string& text) const override {
+    if (AtEnd()) throw DatabaseError("no current row to read column " + std::string(column) + " from");
+    const int i = ColumnIndex(column);
+    text.clear();
+    if (PQgetisnull(result_.get(), row_, i)) return false;
+    const char* value = PQgetvalue(result_.get(), row_, i);
+    const std::size_t size = static_cast<std::size_t>(PQgetlength(result_.get(), row_, i));
+    switch (kinds_[static_cast<std::size_t>(i)]) {
+      case ColumnKind::Text:
+      case ColumnKind::Integer:
+        text.assign(value, size);
+        break;
+      case ColumnKind::Number: {
+        double number = 0.0;
+        const auto parsed = std::from_chars(value, value + size, number);
+        if (parsed.ec != std::errc() || parsed.ptr != value + size) {
+          throw DatabaseError("column " + std::string(column) + " holds \"" + std::string(value, size) +
+                              "\", which is not a number this system can read");
+        }
+        AppendNumberText(text, number);
+        break;
+      }
+      case ColumnKind::Boolean:
+        text.push_back(size > 0 && value[0] == 't' ? '1' : '0');
+        break;
+      case ColumnKind::Timestamp:
+        text.assign(value, std::min<std::size_t>(size, 19));
+        break;
+      case ColumnKind::Date:
+        text.assign(value, size);
+        text += " 00:00:00";
+        break;
+    }
+    return true;
+  }
+
+  void Next() override {
+    if (!AtEnd()) ++row_;
+  }
+
+  void Close() override {
+    row_ = rows_;
+    result_.reset();
+  }
+
+ private:
+  int ColumnIndex(std::string_view column) const {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      if (SameColumnName(names_[i], column)) return static_cast<int>(i);
+    }
+    throw DatabaseError("the query has no column " + std::string(column));
+  }
+
+  Result result_;
+  std::vector<ColumnKind> kinds_;
+  std::vector<std::string> names_;
+  int rows_ = 0;
+  int row_ = 0;
+};
+
+std::string Reason(PGconn* conn, const PGresult* result) {
+  std::string reason = result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(conn);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+  return reason;
+}
+
+}  // namespace
+
+std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::string& statement) {
+  PGconn* conn = static_cast<soci::postgresql_session_backend*>(session.get_backend())->conn_;
+  Result result(PQexec(conn, statement.c_str()), &PQclear);
+  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+    if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) return std::make_unique<PostgresCursor>(std::move(result), std::vector<ColumnKind>{});
+    throw DatabaseError(Reason(conn, result.get()));
+  }
+  std::vector<ColumnKind> kinds;
+  for (int i = 0; i < PQnfields(result.get()); ++i) {
+    const auto kind = KindOf(PQftype(result.get(), i));
+    if (!kind) return nullptr;
+    kinds.push_back(*kind);
+  }
+  return std::make_unique<PostgresCursor>(std::move(result), std::move(kinds));
+}
+
+}  // namespace cuserver

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include "reports/ports.hpp"
+#include "reports/track.hpp"
+
+namespace cuserver {
+
+// Serves the track distance's reads of the vehicle whose day track is loaded
+// from that track instead of a query per speeding episode, but only when the
+// track shows that the query would read the same rows in the same order:
+// every time well formed (yyyy-mm-dd hh:mm:ss, so text order is time order
+// in any collation) and later than the one before (no ties to order), every
+// speed a plain decimal number (so "Speed<>0" means what it means in memory;
+// a NULL or text speed is left to the database). Anything else, another
+// vehicle or day, or an interval not within one date, goes to the database.
+class LoadedTrackFixes : public FixReader {
+ public:
+  LoadedTrackFixes(FixReader& database, const TrackBuffer& track) : database_(database), track_(track) {}
+
+  // The track now holds the fixes of simId's day dayKey, as LoadDayTrack
+  // read them from "GPSDATA" + dayKey.
+  void TrackLoaded(const std::string& simId, const std::string& dayKey);
+  // The track holds nothing known (a load failed).
+  void Forget() { usable_ = false; }
+
+  void ForEachFix(const std::string& query, const RowFunction& onRow) override {
+    database_.ForEachFix(query, onRow);
+  }
+  bool ForEachKnownFix(const std::string& simId, const std::string& begin, const std::string& end,
+                       const RowFunction& onRow) override;
+
+ private:
+  FixReader& database_;
+  const TrackBuffer& track_;
+  bool usable_ = false;
+  std::string simId_;
+  std::string dayKey_;
+};
+
+// yyyy-mm-dd hh:mm:ss with digits where digits belong.
+bool IsWellFormedTrackTime(const std::string& time);
+
+}  // namespace cuserver

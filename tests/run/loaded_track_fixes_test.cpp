@@ -1,0 +1,121 @@
+#include "run/loaded_track_fixes.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/simulate/simulator.hpp"
+#include "backend_database.hpp"
+#include "db/adapters.hpp"
+#include "db/loaders.hpp"
+#include "map/distance.hpp"
+#include "reports/track_distance.hpp"
+
+namespace cuserver {
+namespace {
+
+const std::string kDay = "20140319";
+
+class CountingReader : public FixReader {
+ public:
+  explicit CountingReader(FixReader& inner) : inner_(inner) {}
+  void ForEachFix(const std::string& query, const RowFunction& onRow) override {
+    ++queries;
+    inner_.ForEachFix(query, onRow);
+  }
+  int queries = 0;
+
+ private:
+  FixReader& inner_;
+};
+
+class WgsDistance : public GeoServices {
+ public:
+  int IsOnHighway(double, double) override { return 0; }
+  std::string AreaNameAt(double, double) override { return "区域外面"; }
+  double DistanceMetres(double lon1, double lat1, double lon2, double lat2) override {
+    return WgsDistanceMetres(lon1, lat1, lon2, lat2);
+  }
+};
+
+class LoadedTrackFixesTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  LoadedTrackFixesTest() : database_(GetParam()) {
+    sim::SimulationOptions options;
+    options.vehicles = 30;  // stops, gaps, silent ones, and odd fixes without speed or longitude
+    options.intervalSeconds = 60;
+    options.dayKey = kDay;
+    options.seed = 3;
+    options.highwaySegments = 40;
+    options.areas = 2;
+    sim::Simulate(database_.Db(), database_.Folder() / "HighWay", options);
+  }
+
+  BackendDatabase database_;
+  WgsDistance geo_;
+};
+
+// Every interval a speeding episode could have (fix to fix, also crossing
+// stops and gaps, empty ones, ones ending on the day's last fix) measures
+// exactly, to the last bit, what the query per episode measured.
+TEST_P(LoadedTrackFixesTest, DistancesFromTheLoadedTrackEqualThoseOfTheQueries) {
+  DbFixReader database(database_.Db());
+  CountingReader counting(database);
+  TrackBuffer track;
+  LoadedTrackFixes known(counting, track);
+  int vehiclesServedFromTrack = 0;
+  for (int v = 0; v < 30; ++v) {
+    const std::string simId = sim::SimulatedSimId(v);
+    const int n = LoadDayTrack(database_.Db(), simId, kDay, track);
+    known.TrackLoaded(simId, kDay);
+    const int queriesBefore = counting.queries;
+    int intervals = 0;
+    for (int i = 0; i < n; i += 11) {
+      for (int k : {0, 1, 3, 40, 400}) {
+        const std::string& begin = track[static_cast<std::size_t>(i)].time;
+        const std::string& end = track[static_cast<std::size_t>(std::min(i + k, n - 1))].time;
+        EXPECT_EQ(TrackDistance(known, geo_, simId, begin, end), TrackDistance(database, geo_, simId, begin, end))
+            << simId << " " << begin << " " << end;
+        ++intervals;
+      }
+    }
+    if (n > 0 && counting.queries == queriesBefore) ++vehiclesServedFromTrack;
+    bool nullSpeed = false;
+    for (int i = 0; i < n; ++i) nullSpeed = nullSpeed || track[static_cast<std::size_t>(i)].speed.empty();
+    if (nullSpeed) {
+      EXPECT_GT(counting.queries, queriesBefore) << simId << ": a NULL speed must leave the reads to the database";
+    }
+  }
+  EXPECT_GE(vehiclesServedFromTrack, 25);
+}
+
+TEST_P(LoadedTrackFixesTest, AnotherVehicleOrDayOrAnIntervalAcrossMidnightGoesToTheDatabase) {
+  TrackBuffer track;
+  DbFixReader database(database_.Db());
+  LoadedTrackFixes known(database, track);
+  LoadDayTrack(database_.Db(), sim::SimulatedSimId(0), kDay, track);
+  known.TrackLoaded(sim::SimulatedSimId(0), kDay);
+  const auto never = [](std::string_view, std::string_view) {};
+  EXPECT_TRUE(known.ForEachKnownFix(sim::SimulatedSimId(0), "2014-03-19 08:00:00", "2014-03-19 09:00:00", never));
+  EXPECT_FALSE(known.ForEachKnownFix(sim::SimulatedSimId(1), "2014-03-19 08:00:00", "2014-03-19 09:00:00", never));
+  EXPECT_FALSE(known.ForEachKnownFix(sim::SimulatedSimId(0), "2014-03-18 08:00:00", "2014-03-18 09:00:00", never));
+  EXPECT_FALSE(known.ForEachKnownFix(sim::SimulatedSimId(0), "2014-03-19 23:00:00", "2014-03-20 01:00:00", never));
+  EXPECT_FALSE(known.ForEachKnownFix(sim::SimulatedSimId(0), "2014-03-19 8:00:00", "2014-03-19 09:00:00", never));
+  known.Forget();
+  EXPECT_FALSE(known.ForEachKnownFix(sim::SimulatedSimId(0), "2014-03-19 08:00:00", "2014-03-19 09:00:00", never));
+}
+
+TEST(LoadedTrackFixesTimes, OnlyTheStoredFormWithDigitsIsWellFormed) {
+  EXPECT_TRUE(IsWellFormedTrackTime("2014-03-19 08:00:00"));
+  for (const char* bad : {"2014-03-19 8:00:00", "2014-03-19T08:00:00", "2014-03-19 08:00:0x", "", "2014-03-19"}) {
+    EXPECT_FALSE(IsWellFormedTrackTime(bad)) << bad;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, LoadedTrackFixesTest, ::testing::ValuesIn(SqlBackends()),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace cuserver
