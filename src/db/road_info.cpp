@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 #include <soci/soci.h>
 
-#include "db/dialect.hpp"
 #include "db/driver_error.hpp"
 #include "reports/sql_text.hpp"
 
@@ -52,8 +51,12 @@ int InsertRoadInfoRow(ReportDatabase& db, RoadInfoTable table, const RoadInfo& r
   return -1;
 }
 
+// Through ODBC no savepoint of our own survives: psqlODBC wraps every
+// statement in a savepoint of its own and releases it after the statement,
+// which releases ours with it. There the driver (or Oracle itself) undoes a
+// refused statement alone.
 RoadInfoReplacement::RoadInfoReplacement(ReportDatabase& db)
-    : db_(db), releaseSavepoints_(DialectOf(db) != SqlDialect::Oracle) {  // Oracle has no RELEASE
+    : db_(db), savepoints_(db.GetBackend() != Backend::Odbc) {
   try {
     transaction_ = std::make_unique<soci::transaction>(db.Native());
   } catch (...) {
@@ -71,16 +74,18 @@ void RoadInfoReplacement::Clear() {
 }
 
 std::optional<RoadRefusal> RoadInfoReplacement::AddRoad(const RoadInfo& road) {
-  db_.ExecuteStatement(fmt::format("SAVEPOINT {}", kSavepoint));
+  if (savepoints_) db_.ExecuteStatement(fmt::format("SAVEPOINT {}", kSavepoint));
   for (RoadInfoTable table : kRoadInfoTables) {
     std::string reason;
     if (InsertRoadInfoRow(db_, table, road, &reason) != 0) {
-      db_.ExecuteStatement(fmt::format("ROLLBACK TO SAVEPOINT {}", kSavepoint));
-      if (releaseSavepoints_) db_.ExecuteStatement(fmt::format("RELEASE SAVEPOINT {}", kSavepoint));
+      if (savepoints_) {
+        db_.ExecuteStatement(fmt::format("ROLLBACK TO SAVEPOINT {}", kSavepoint));
+        db_.ExecuteStatement(fmt::format("RELEASE SAVEPOINT {}", kSavepoint));
+      }
       return RoadRefusal{table, reason};
     }
   }
-  if (releaseSavepoints_) db_.ExecuteStatement(fmt::format("RELEASE SAVEPOINT {}", kSavepoint));
+  if (savepoints_) db_.ExecuteStatement(fmt::format("RELEASE SAVEPOINT {}", kSavepoint));
   return std::nullopt;
 }
 

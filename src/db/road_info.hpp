@@ -50,8 +50,10 @@ struct RoadRefusal {
 // The replacement of roadlightmapinfo, and the rows added to
 // roadlightmapinfomain and roadlightmapinfose, as one transaction: until
 // Commit nothing is visible, and a replacement dropped without Commit (or a
-// failed Commit) leaves all three tables as they were. Each road is written
-// to the three tables or to none.
+// failed Commit) leaves all three tables as they were. On SQLite and
+// PostgreSQL each road is written to the three tables or to none; through
+// ODBC a refused insert is undone alone and the road's rows in the tables
+// before it stay.
 class RoadInfoReplacement {
  public:
   // Begins the transaction. Throws DatabaseError.
@@ -63,9 +65,9 @@ class RoadInfoReplacement {
   // Deletes every row of roadlightmapinfo. Throws DatabaseError.
   void Clear();
   // Inserts the road into roadlightmapinfo, roadlightmapinfomain and
-  // roadlightmapinfose, in that order. When one refuses it, the road's rows
-  // are taken back and the refusal returned. Throws DatabaseError when the
-  // road's rows cannot be taken back.
+  // roadlightmapinfose, in that order, and stops at the first that refuses
+  // it: the road's rows are taken back (where savepoints serve) and the
+  // refusal returned. Throws DatabaseError when a savepoint fails.
   std::optional<RoadRefusal> AddRoad(const RoadInfo& road);
   // Throws DatabaseError; the tables are then as they were before.
   void Commit();
@@ -73,7 +75,7 @@ class RoadInfoReplacement {
  private:
   ReportDatabase& db_;
   std::unique_ptr<soci::transaction> transaction_;
-  bool releaseSavepoints_;
+  bool savepoints_;
 };
 
 }  // namespace cuserver

@@ -56,8 +56,8 @@ struct RoadImportCounts {
 // exist (RoadTableMissingError), and in one transaction replaces the rows of
 // roadlightmapinfo and adds rows to roadlightmapinfomain and
 // roadlightmapinfose: one row in each for every road with a name and a main
-// code. A road a table refuses is left out of all three and recorded as a
-// failure. A DatabaseError while emptying or committing leaves the three
+// code. A road a table refuses is recorded as a failure and left out of all
+// three (through ODBC, out of that table and the ones after it). A DatabaseError while emptying or committing leaves the three
 // tables as they were.
 RoadImportCounts ImportRoadInfo(const RoadImportSetup& setup);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backend_database.hpp"
+#include "db/schema.hpp"
 #include "map/map_writer.hpp"
 #include "map/text_codec.hpp"
 #include "run/run_session.hpp"
@@ -187,6 +188,63 @@ TEST_P(RoadImport, ReplacementDroppedBeforeCommitLeavesTheTablesAsTheyWere) {
   EXPECT_EQ(Table("roadlightmapinfo"), (Rows{{"1", "", "", "旧路", ""}}));
   EXPECT_EQ(db_.Count("roadlightmapinfomain"), 0);
 }
+
+// The transaction and the savepoints on every backend, ODBC included.
+class RoadInfoTransaction : public ::testing::TestWithParam<std::string> {
+ protected:
+  RoadInfoTransaction() : db_(GetParam()) {
+    InitDatabase(db_.Db());
+    db_.Db().ExecuteStatement("drop table roadlightmapinfose");
+    db_.Db().ExecuteStatement(
+        "create table roadlightmapinfose (mainnumber VARCHAR(20), senumber VARCHAR(20), thirdnumber VARCHAR(20), "
+        "roadname VARCHAR(100) CHECK (roadname <> '坏路'), belongarea VARCHAR(100))");
+    db_.Db().ExecuteStatement("insert into roadlightmapinfo (mainnumber, roadname) values ('1', '旧路')");
+  }
+  std::vector<std::string> Names(const std::string& table) {
+    std::vector<std::string> names;
+    auto cursor = db_.Db().OpenQuery("select roadname from " + table + " order by mainnumber");
+    for (; !cursor->AtEnd(); cursor->Next()) names.push_back(cursor->Value("roadname").value_or("NULL"));
+    return names;
+  }
+  test::IsolatedDatabase db_;
+};
+
+TEST_P(RoadInfoTransaction, RefusedRoadIsTakenBackFromEveryTableAndTheRestCommitted) {
+  {
+    RoadInfoReplacement replacement(db_.Db());
+    replacement.Clear();
+    EXPECT_FALSE(replacement.AddRoad({"2", "", "", "好路", ""}).has_value());
+    auto refusal = replacement.AddRoad({"3", "", "", "坏路", ""});
+    ASSERT_TRUE(refusal.has_value());
+    EXPECT_EQ(refusal->table, RoadInfoTable::Se);
+    EXPECT_FALSE(refusal->reason.empty());
+    EXPECT_FALSE(replacement.AddRoad({"4", "", "", "新路", ""}).has_value());
+    replacement.Commit();
+  }
+  const std::vector<std::string> expected{"好路", "新路"};
+  // Through ODBC the refused insert alone is undone.
+  const std::vector<std::string> beforeRefusal =
+      GetParam() == "odbc" ? std::vector<std::string>{"好路", "坏路", "新路"} : expected;
+  EXPECT_EQ(Names("roadlightmapinfo"), beforeRefusal);
+  EXPECT_EQ(Names("roadlightmapinfomain"), beforeRefusal);
+  EXPECT_EQ(Names("roadlightmapinfose"), expected);
+}
+
+TEST_P(RoadInfoTransaction, NothingIsChangedWithoutCommit) {
+  {
+    RoadInfoReplacement replacement(db_.Db());
+    replacement.Clear();
+    replacement.AddRoad({"2", "", "", "好路", ""});
+  }
+  EXPECT_EQ(Names("roadlightmapinfo"), std::vector<std::string>{"旧路"});
+  EXPECT_TRUE(Names("roadlightmapinfomain").empty());
+  // The session works on in autocommit mode.
+  db_.Db().ExecuteStatement("insert into roadlightmapinfomain (mainnumber, roadname) values ('5', '后路')");
+  EXPECT_EQ(Names("roadlightmapinfomain"), std::vector<std::string>{"后路"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, RoadInfoTransaction, ::testing::ValuesIn(test::AvailableBackends()),
+                         [](const auto& info) { return info.param; });
 
 TEST(RoadInfoStatements, InsertTextsAreExactWithQuotesDoubled) {
   RoadInfo road{"530102", "01", "001", "O'Neil路", "盘龙区"};
