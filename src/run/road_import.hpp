@@ -57,8 +57,9 @@ struct RoadImportCounts {
 // roadlightmapinfo and adds rows to roadlightmapinfomain and
 // roadlightmapinfose: one row in each for every road with a name and a main
 // code. A road a table refuses is recorded as a failure and left out of all
-// three (through ODBC, out of that table and the ones after it). A DatabaseError while emptying or committing leaves the three
-// tables as they were.
+// three (through ODBC, out of that table and the ones after it). A
+// DatabaseError while emptying or committing leaves the three tables as they
+// were.
 RoadImportCounts ImportRoadInfo(const RoadImportSetup& setup);
 
 // "N roads read, N written, N skipped (N without a name, N without a main code, N refused)"
