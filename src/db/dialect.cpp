@@ -2,7 +2,6 @@
 
 #include <soci/soci.h>
 
-#include <regex>
 
 #include "db/cursors.hpp"
 #include "db/driver_error.hpp"
@@ -26,19 +25,85 @@ std::string_view OracleCreateTableTemplate(ReportTableKind kind) {
   return {};
 }
 
+namespace {
+
+bool IsWordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// True when `word` stands at `at` as a whole word, compared without regard to case.
+bool WordAt(std::string_view text, std::size_t at, std::string_view word) {
+  if (at + word.size() > text.size()) return false;
+  if (at > 0 && IsWordChar(text[at - 1])) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    char c = text[at + i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != word[i]) return false;
+  }
+  const std::size_t end = at + word.size();
+  return end == text.size() || !IsWordChar(text[end]);
+}
+
+// Reads "( digits [, digits] [byte|char] )" from `at`; on success returns the
+// numbers as "p" or "p,s" and moves `at` past the closing parenthesis.
+bool ReadTypeArguments(std::string_view text, std::size_t& at, std::string& numbers) {
+  std::size_t i = at;
+  const auto blanks = [&] { while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i; };
+  const auto digits = [&](std::string& out) {
+    const std::size_t from = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    out.append(text.substr(from, i - from));
+    return i > from;
+  };
+  blanks();
+  if (i >= text.size() || text[i] != '(') return false;
+  ++i;
+  blanks();
+  std::string out;
+  if (!digits(out)) return false;
+  blanks();
+  if (i < text.size() && text[i] == ',') {
+    ++i;
+    blanks();
+    out += ',';
+    if (!digits(out)) return false;
+    blanks();
+  }
+  if (WordAt(text, i, "BYTE") || WordAt(text, i, "CHAR")) {
+    i += 4;
+    blanks();
+  }
+  if (i >= text.size() || text[i] != ')') return false;
+  at = i + 1;
+  numbers = out;
+  return true;
+}
+
+}  // namespace
+
 std::string MapOracleDdl(std::string_view oracleText, SqlDialect dialect) {
-  std::string text(oracleText);
-  if (dialect == SqlDialect::Oracle) return text;
-  const auto icase = std::regex::ECMAScript | std::regex::icase;
-  static const std::regex varchar2(R"(\bVARCHAR2\(\s*(\d+)\s*(?:byte|char)?\s*\))", icase);
-  static const std::regex number2(R"(\bNUMBER\(\s*(\d+)\s*,\s*(\d+)\s*\))", icase);
-  static const std::regex number1(R"(\bNUMBER\(\s*(\d+)\s*\))", icase);
-  static const std::regex date(R"(\bDATE\b)", icase);
-  text = std::regex_replace(text, varchar2, "VARCHAR($1)");
-  text = std::regex_replace(text, number2, "NUMERIC($1,$2)");
-  text = std::regex_replace(text, number1, "NUMERIC($1)");
-  // PostgreSQL's DATE has no time of day; the parking times need one.
-  if (dialect == SqlDialect::Postgresql) text = std::regex_replace(text, date, "TIMESTAMP");
+  if (dialect == SqlDialect::Oracle) return std::string(oracleText);
+  std::string text;
+  text.reserve(oracleText.size());
+  std::size_t i = 0;
+  while (i < oracleText.size()) {
+    std::string numbers;
+    std::size_t next = i;
+    if (WordAt(oracleText, i, "VARCHAR2") && ReadTypeArguments(oracleText, next = i + 8, numbers) &&
+        numbers.find(',') == std::string::npos) {
+      text += "VARCHAR(" + numbers + ")";
+      i = next;
+    } else if (WordAt(oracleText, i, "NUMBER") && ReadTypeArguments(oracleText, next = i + 6, numbers)) {
+      text += "NUMERIC(" + numbers + ")";
+      i = next;
+    } else if (dialect == SqlDialect::Postgresql && WordAt(oracleText, i, "DATE")) {
+      // PostgreSQL's DATE has no time of day; the parking times need one.
+      text += "TIMESTAMP";
+      i += 4;
+    } else {
+      text += oracleText[i++];
+    }
+  }
   return text;
 }
 
