@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/console.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
@@ -9,6 +10,15 @@
 #include "run/road_import.hpp"
 
 namespace cuserver {
+namespace {
+
+// On a terminal the caption is a line redrawn in place; it is ended before a
+// result line is written, so that the result stands on a line of its own.
+void EndCaptionLine(CommandEnvironment& env) {
+  if (auto* console = dynamic_cast<Console*>(&env.GetCaption())) console->Finish();
+}
+
+}  // namespace
 
 void ImportRoadsCommand::AddArguments(CLI::App& /*command*/) {}
 
@@ -25,6 +35,7 @@ void ImportRoadsCommand::Run(CommandEnvironment& env) {
   } catch (const RoadTableMissingError& error) {
     throw CannotRunError(error.what());
   }
+  EndCaptionLine(env);
   env.Out() << RoadImportSummary(counts) << '\n';
 }
 

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "app/console.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
@@ -12,6 +13,15 @@
 #include "run/run_session.hpp"
 
 namespace cuserver {
+namespace {
+
+// On a terminal the caption is a line redrawn in place; it is ended before a
+// result line is written, so that the result stands on a line of its own.
+void EndCaptionLine(CommandEnvironment& env) {
+  if (auto* console = dynamic_cast<Console*>(&env.GetCaption())) console->Finish();
+}
+
+}  // namespace
 
 LineAlarmsCommand::LineAlarmsCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
@@ -58,6 +68,7 @@ void LineAlarmsCommand::Run(CommandEnvironment& env) {
       continue;
     }
     ++connected;
+    EndCaptionLine(env);
     env.Out() << fmt::format("{}: {} of {} vehicles scanned, {} fixes, {} stretches opened, {} completed, {} left open{}\n",
                              day, counts.scanned, counts.vehicles, counts.fixes, counts.opened, counts.closed,
                              counts.leftOpen, counts.complete ? "" : " (run ended early)");
