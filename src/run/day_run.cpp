@@ -7,18 +7,11 @@
 #include "db/loaders.hpp"
 #include "db/report_tables.hpp"
 #include "run/day_key.hpp"
+#include "run/failure_text.hpp"
 #include "run/run_session.hpp"
 #include "run/vehicle_pool.hpp"
 
 namespace cuserver {
-namespace {
-
-std::string FailureText(const std::exception& error) {
-  if (auto* db = dynamic_cast<const DatabaseError*>(&error)) return DatabaseErrorText(*db);
-  return error.what();
-}
-
-}  // namespace
 
 std::string EndCaption(const std::string& dayKey) {
   return fmt::format("{}数据分析完毕，请查验！", dayKey);

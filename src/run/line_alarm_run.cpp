@@ -13,17 +13,13 @@
 #include "reports/catalog.hpp"
 #include "reports/line_alarms.hpp"
 #include "reports/track.hpp"
+#include "run/failure_text.hpp"
 #include "run/run_session.hpp"
 
 namespace cuserver {
 namespace {
 
 constexpr std::string_view kAlarmTable = "LINEALARMREPROT";
-
-std::string FailureText(const std::exception& error) {
-  if (auto* db = dynamic_cast<const DatabaseError*>(&error)) return DatabaseErrorText(*db);
-  return error.what();
-}
 
 void RunEnded(const LineAlarmRunSetup& setup, const std::string& dayKey, const std::string& what) {
   setup.diagnostics.Failure(fmt::format("day {}: road-segment alarm run ended: {}", dayKey, what));

@@ -13,21 +13,10 @@
 
 #include "db/batched_writer.hpp"
 #include "db/pg_batch.hpp"
+#include "run/failure_text.hpp"
 
 namespace cuserver {
 namespace {
-
-std::string FailureText(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const DatabaseError& error) {
-    return DatabaseErrorText(error);
-  } catch (const std::exception& error) {
-    return error.what();
-  } catch (...) {
-    return "unknown failure";
-  }
-}
 
 // Hands out vehicles in list order and appends their run-log lines in list
 // order. With a batched writer a vehicle's lines wait until its rows are

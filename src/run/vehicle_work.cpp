@@ -14,21 +14,10 @@
 #include "reports/report_context.hpp"
 #include "reports/road_speeding.hpp"
 #include "run/day_key.hpp"
+#include "run/failure_text.hpp"
 
 namespace cuserver {
 namespace {
-
-std::string ExceptionText(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const DatabaseError& error) {
-    return DatabaseErrorText(error);
-  } catch (const std::exception& error) {
-    return error.what();
-  } catch (...) {
-    return "unknown failure";
-  }
-}
 
 // Runs one report; a failure of any kind costs its run-log line and a
 // diagnostic, and the vehicle's next report runs all the same.
@@ -38,7 +27,7 @@ void Guarded(const DayRunShared& shared, VehicleWorker& worker, const std::strin
     compute();
   } catch (...) {
     worker.LogLines().push_back(std::move(logLine));
-    shared.diagnostics.ReportFailed(report, simId, ExceptionText(std::current_exception()));
+    shared.diagnostics.ReportFailed(report, simId, FailureText(std::current_exception()));
   }
 }
 
@@ -79,7 +68,7 @@ VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker,
     worker.KnownFixes().Forget();
     worker.Track().Clear();
     shared.diagnostics.VehicleSkipped(
-        simId, "day track not loaded: " + ExceptionText(std::current_exception()));
+        simId, "day track not loaded: " + FailureText(std::current_exception()));
     return VehicleOutcome::Skipped;
   }
   if (n != 0) {

@@ -4,22 +4,11 @@
 #include <spdlog/spdlog.h>
 
 #include <cstdlib>
-#include <ctime>
 #include <string_view>
 
+#include "app/service/run_queue.hpp"
+
 namespace cuserver {
-namespace {
-
-std::string LocalTimeText() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
-}  // namespace
 
 ServiceLog::ServiceLog(std::size_t keep) : keep_(keep) {
   auto sink = std::make_shared<spdlog::sinks::stderr_sink_mt>();
@@ -52,7 +41,7 @@ void ServiceLog::Debug(const std::string& text) { logger_->debug(text); }
 
 void ServiceLog::Add(const char* level, const std::string& text) {
   std::lock_guard lock(mutex_);
-  messages_.push_back(ServiceMessage{++sequence_, LocalTimeText(), level, text});
+  messages_.push_back(ServiceMessage{++sequence_, NowText(), level, text});
   while (messages_.size() > keep_) messages_.pop_front();
 }
 
