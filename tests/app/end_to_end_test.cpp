@@ -2,13 +2,11 @@
 // what it prints, what it stores and its exit status.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "run_binary.hpp"
 #include "start_directory.hpp"
 
 namespace cuserver {
@@ -16,33 +14,12 @@ namespace {
 
 const std::string kDay = "20140319";
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class EndToEnd : public ::testing::Test {
  protected:
   // Runs "cuserver ARGS" in the start directory; environment settings are
   // prefixed as NAME=value words.
   Outcome Cuserver(const std::string& args, const std::string& environment = "") {
-    std::filesystem::path out = start_.Path() / "stdout.txt";
-    std::filesystem::path err = start_.Path() / "stderr.txt";
-    std::string command = "cd '" + start_.Path().string() + "' && env -u CUSERVER_CONFIG " + environment +
-                          " '" CUSERVER_BINARY "' " + args + " >'" + out.string() + "' 2>'" +
-                          err.string() + "' </dev/null";
-    int raw = std::system(command.c_str());
-    Outcome outcome;
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    outcome.out = ReadFile(out);
-    outcome.err = ReadFile(err);
-    return outcome;
+    return RunCuserver(start_.Path(), args, environment);
   }
 
   StartDirectory start_;

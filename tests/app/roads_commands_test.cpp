@@ -3,17 +3,14 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "app/command_import_roads.hpp"
 #include "app/command_line_alarms.hpp"
 #include "app/errors.hpp"
 #include "map/map_writer.hpp"
+#include "run_binary.hpp"
 #include "start_directory.hpp"
 
 namespace cuserver {
@@ -54,28 +51,10 @@ TEST(ImportRoadsArguments, TakesAnEmptyObjectOnly) {
   EXPECT_THROW(command.FromJson(nlohmann::json::array()), ArgumentError);
 }
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The start directory's highway runs along latitude 23.378333 from longitude 103.30 to 103.40.
 class RoadsEndToEnd : public ::testing::Test {
  protected:
-  Outcome Cuserver(const std::string& args) {
-    std::filesystem::path out = start_.Path() / "stdout.txt";
-    std::filesystem::path err = start_.Path() / "stderr.txt";
-    std::string command = "cd '" + start_.Path().string() + "' && env -u CUSERVER_CONFIG '" CUSERVER_BINARY "' " +
-                          args + " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
-    int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
-  }
+  Outcome Cuserver(const std::string& args) { return RunCuserver(start_.Path(), args); }
 
   void WriteRoads() {
     WriteMapTable(start_.Path() / "HighWay" / "wxxlxl.tab",
