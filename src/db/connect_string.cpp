@@ -1,8 +1,13 @@
 #include "db/connect_string.hpp"
 
 #include <fmt/format.h>
+#include <libpq-fe.h>
 
+#include <array>
+#include <memory>
+#include <set>
 #include <string_view>
+#include <utility>
 
 namespace cuserver {
 namespace {
@@ -56,6 +61,22 @@ std::string PostgresqlConnectString(const ConnectionSettings& s) {
   return fmt::format("{} user={} password={}", base, LibpqValue(s.userId), LibpqValue(s.password));
 }
 
+// The libpq keywords that the data source sets; none for a bare service
+// name (its service file is libpq's to read) or a string libpq cannot parse.
+std::set<std::string> LibpqKeywordsSet(const std::string& dataSource) {
+  std::set<std::string> keywords;
+  if (dataSource.find('=') == std::string::npos && !dataSource.starts_with("postgres")) return keywords;
+  char* error = nullptr;
+  std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(PQconninfoParse(dataSource.c_str(), &error),
+                                                                      &PQconninfoFree);
+  PQfreemem(error);
+  if (!options) return keywords;
+  for (const PQconninfoOption* o = options.get(); o->keyword != nullptr; ++o) {
+    if (o->val != nullptr) keywords.insert(o->keyword);
+  }
+  return keywords;
+}
+
 }  // namespace
 
 const char* SociBackendName(Backend backend) {
@@ -86,6 +107,27 @@ std::string SociConnectString(const ConnectionSettings& s) {
                          OdbcValue(s.userId), OdbcValue(s.password));
   }
   return {};
+}
+
+std::string SessionConnectString(const ConnectionSettings& s) {
+  std::string text = SociConnectString(s);
+  if (s.backend != Backend::Postgresql) return text;
+  static constexpr std::array<std::pair<const char*, const char*>, 5> kLiveness{{
+      {"keepalives", "1"},
+      {"keepalives_idle", "60"},
+      {"keepalives_interval", "10"},
+      {"keepalives_count", "6"},
+      {"connect_timeout", "20"},
+  }};
+  const auto set = LibpqKeywordsSet(s.dataSource);
+  const std::string_view ds = s.dataSource;
+  const bool uri = ds.starts_with("postgresql://") || ds.starts_with("postgres://");
+  for (const auto& [keyword, value] : kLiveness) {
+    if (set.contains(keyword)) continue;
+    text += uri ? '&' : ' ';
+    text += fmt::format("{}={}", keyword, value);
+  }
+  return text;
 }
 
 }  // namespace cuserver

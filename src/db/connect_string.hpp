@@ -19,4 +19,10 @@ const char* SociBackendName(Backend backend);
 // Throws DatabaseError for a SQLite file name that SOCI cannot carry.
 std::string SociConnectString(const ConnectionSettings& settings);
 
+// The connection string a session opens with: SociConnectString's, and for
+// PostgreSQL TCP keepalives (a dead peer is noticed after about two minutes
+// of silence) and a connect timeout of 20 s, each of them only where the
+// data source does not set it already.
+std::string SessionConnectString(const ConnectionSettings& settings);
+
 }  // namespace cuserver

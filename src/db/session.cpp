@@ -1,16 +1,72 @@
 #include "db/session.hpp"
 
+// SOCI's PostgreSQL and ODBC headers for the connections' own handles: the
+// socket, the timeouts, the liveness check.
+#include <libpq-fe.h>
+#include <soci/odbc/soci-odbc.h>
+#include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 
 #include "db/connect_string.hpp"
 #include "db/cursors.hpp"
 #include "db/driver_error.hpp"
+#include "db/statement_guard.hpp"
 
 namespace cuserver {
+namespace {
+
+using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+PGconn* PostgresConnection(soci::session& sql) {
+  return static_cast<soci::postgresql_session_backend*>(sql.get_backend())->conn_;
+}
+
+// Seconds as the milliseconds an int holds, the most when they don't fit.
+int Milliseconds(int seconds) {
+  return static_cast<int>(std::min<std::int64_t>(std::int64_t{seconds} * 1000, INT_MAX));
+}
+
+void LimitPostgresStatements(soci::session& sql, StatementGuard& guard, int seconds) {
+  PGconn* conn = PostgresConnection(sql);
+  guard.Watch(PQsocket(conn), seconds);
+  const std::string statement = "SET statement_timeout = " + std::to_string(Milliseconds(seconds));
+  PgResult result = guard.Run([&] { return PgResult(PQexec(conn, statement.c_str()), &PQclear); });
+  if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+    std::string reason = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+    throw DatabaseError("setting the statement timeout: " + reason);
+  }
+}
+
+void LimitSqliteWaits(soci::session& sql, int seconds) {
+  // 0 is no limit: a locked file is waited for as long as it takes.
+  sqlite3_busy_timeout(SqliteConnection(sql), seconds == 0 ? INT_MAX : Milliseconds(seconds));
+}
+
+void LimitOdbcStatements(soci::session& sql, int seconds) {
+  // A statement attribute set on the connection is the default of its later
+  // statements. A driver that has no query timeout refuses it, and its
+  // statements then run unlimited.
+  auto* backend = static_cast<soci::odbc_session_backend*>(sql.get_backend());
+  SQLSetConnectAttr(backend->hdbc_, SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+}
+
+}  // namespace
 
 struct ReportDatabase::Impl {
+  ~Impl() { guard.Unwatch(); }
+
   std::unique_ptr<soci::session> sql;
   Backend backend = Backend::Sqlite3;
+  bool oracle = false;
+  // Unwatched before its connection closes.
+  StatementGuard guard;
 };
 
 ReportDatabase::ReportDatabase() : impl_(std::make_unique<Impl>()) {}
@@ -18,15 +74,35 @@ ReportDatabase::~ReportDatabase() = default;
 
 void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
   // The old connection goes first, also when the new one is refused.
+  impl_->guard.Unwatch();
   impl_->sql.reset();
   impl_->backend = settings.backend;
+  impl_->oracle = false;
   auto sql = std::make_unique<soci::session>();
   try {
-    sql->open(SociBackendName(settings.backend), SociConnectString(settings));
+    sql->open(SociBackendName(settings.backend), SessionConnectString(settings));
   } catch (...) {
     RethrowAsDatabaseError();
   }
-  if (settings.backend == Backend::Odbc && OdbcDbmsOf(*sql) == OdbcDbms::Oracle) {
+  const int limit = settings.statementTimeoutSeconds;
+  switch (settings.backend) {
+    case Backend::Sqlite3:
+      LimitSqliteWaits(*sql, limit);
+      break;
+    case Backend::Postgresql:
+      try {
+        LimitPostgresStatements(*sql, impl_->guard, limit);
+      } catch (...) {
+        impl_->guard.Unwatch();
+        throw;
+      }
+      break;
+    case Backend::Odbc:
+      LimitOdbcStatements(*sql, limit);
+      impl_->oracle = OdbcDbmsOf(*sql) == OdbcDbms::Oracle;
+      break;
+  }
+  if (impl_->oracle) {
     // Report rows carry their times as text; Oracle must read that text in
     // DATE columns (ParkingLog) whatever the server's default format is.
     try {
@@ -40,15 +116,41 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
 
 bool ReportDatabase::IsOpen() const { return impl_->sql != nullptr; }
 
+bool ReportDatabase::Alive() {
+  if (!impl_->sql) return false;
+  try {
+    switch (impl_->backend) {
+      case Backend::Sqlite3:
+        return true;
+      case Backend::Postgresql: {
+        PGconn* conn = PostgresConnection(*impl_->sql);
+        if (PQstatus(conn) != CONNECTION_OK) return false;
+        PgResult result = impl_->guard.Run([&] { return PgResult(PQexec(conn, "SELECT 1"), &PQclear); });
+        return PQresultStatus(result.get()) == PGRES_TUPLES_OK;
+      }
+      case Backend::Odbc: {
+        int one = 0;
+        *impl_->sql << (impl_->oracle ? "SELECT 1 FROM DUAL" : "SELECT 1"), soci::into(one);
+        return true;
+      }
+    }
+  } catch (...) {
+    // Whatever the failure, the session cannot run statements.
+  }
+  return false;
+}
+
 Backend ReportDatabase::GetBackend() const { return impl_->backend; }
 
 std::unique_ptr<Cursor> ReportDatabase::OpenQuery(const std::string& statement) {
   soci::session& sql = Native();
   if (impl_->backend == Backend::Sqlite3) return OpenSqliteCursor(SqliteConnection(sql), statement);
-  if (impl_->backend == Backend::Postgresql) {
-    if (auto cursor = OpenPostgresCursor(sql, statement)) return cursor;
-  }
-  return OpenSociCursor(sql, statement);
+  return impl_->guard.Run([&] {
+    if (impl_->backend == Backend::Postgresql) {
+      if (auto cursor = OpenPostgresCursor(sql, statement)) return cursor;
+    }
+    return OpenSociCursor(sql, statement);
+  });
 }
 
 void ReportDatabase::ExecuteStatement(const std::string& statement) {
@@ -57,16 +159,20 @@ void ReportDatabase::ExecuteStatement(const std::string& statement) {
     OpenSqliteCursor(SqliteConnection(sql), statement)->Close();
     return;
   }
-  try {
-    sql << statement;
-  } catch (...) {
-    RethrowAsDatabaseError();
-  }
+  impl_->guard.Run([&] {
+    try {
+      sql << statement;
+    } catch (...) {
+      RethrowAsDatabaseError();
+    }
+  });
 }
 
 soci::session& ReportDatabase::Native() {
   if (!impl_->sql) throw DatabaseError("no database session is open");
   return *impl_->sql;
 }
+
+StatementGuard& ReportDatabase::Guard() { return impl_->guard; }
 
 }  // namespace cuserver

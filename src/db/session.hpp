@@ -13,6 +13,8 @@ class session;
 
 namespace cuserver {
 
+class StatementGuard;
+
 enum class Backend { Sqlite3, Postgresql, Odbc };
 
 // Connection settings of gpsserver.ini, section General.
@@ -22,6 +24,10 @@ struct ConnectionSettings {
   std::string password;                // Password
   std::string dataSource;              // DataSource: SQLite file (relative to the start
                                        // directory), libpq string or service, ODBC DSN
+  int reconnectSeconds = 600;          // ReconnectSeconds: how long a lost connection is
+                                       // tried again before the work stops
+  int statementTimeoutSeconds = 900;   // StatementTimeoutSeconds: the longest a statement may
+                                       // run or wait for a lock; 0 = no limit
 };
 
 // The settings file is missing, unreadable or incomplete; the message says
@@ -32,7 +38,8 @@ class SettingsError : public std::runtime_error {
 };
 
 // Reads the connection settings. Throws SettingsError for a missing or
-// unreadable file, an unknown Backend, or a missing key that the backend needs.
+// unreadable file, an unknown Backend, a missing key that the backend needs,
+// or a number of seconds that is not a whole number from 0 up.
 ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserverIni,
                                           const std::filesystem::path& startDirectory);
 
@@ -85,9 +92,16 @@ class ReportDatabase {
   ReportDatabase& operator=(const ReportDatabase&) = delete;
 
   // Drops the current connection and opens a new one. Throws DatabaseError
-  // with the driver's reason when the database refuses it.
+  // with the driver's reason when the database refuses it. The session's
+  // statements are limited to settings.statementTimeoutSeconds: PostgreSQL
+  // by statement_timeout and, for a server that cannot answer at all, by
+  // closing the connection; SQLite waits that long for a locked file; ODBC
+  // gives it to the driver as the query timeout.
   void OpenReportSession(const ConnectionSettings& settings);
   bool IsOpen() const;
+  // Whether the session can still run a trivial statement (SQLite: whether it
+  // is open). Never throws.
+  bool Alive();
   Backend GetBackend() const;
 
   // Opens a query. Throws DatabaseError when it cannot be opened.
@@ -96,6 +110,9 @@ class ReportDatabase {
   void ExecuteStatement(const std::string& statement);
 
   soci::session& Native();
+  // The watch that ends a statement on a PostgreSQL server that does not
+  // answer; code that calls libpq itself runs its calls through it.
+  StatementGuard& Guard();
 
  private:
   struct Impl;

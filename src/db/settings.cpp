@@ -1,3 +1,4 @@
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 
@@ -17,6 +18,20 @@ Backend ParseBackend(const std::string& name, const std::filesystem::path& file)
                       "\"; use sqlite3, postgresql or odbc");
 }
 
+// A whole number of seconds from 0 up; the default when the key is missing
+// or empty.
+int ParseSeconds(const IniFile& ini, const char* key, int defaultSeconds, const std::filesystem::path& file) {
+  const std::string text = ini.Value("General", key);
+  if (text.empty()) return defaultSeconds;
+  int seconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error != std::errc() || end != text.data() + text.size() || seconds < 0) {
+    throw SettingsError("settings file " + file.string() + ": key " + key + " of section General is \"" + text +
+                        "\"; use a whole number of seconds from 0 up");
+  }
+  return seconds;
+}
+
 }  // namespace
 
 ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserverIni,
@@ -33,6 +48,9 @@ ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserver
   settings.userId = ini->Value("General", "USERID");
   settings.password = ini->Value("General", "Password");
   settings.dataSource = ini->Value("General", "DataSource");
+  settings.reconnectSeconds = ParseSeconds(*ini, "ReconnectSeconds", settings.reconnectSeconds, gpsserverIni);
+  settings.statementTimeoutSeconds =
+      ParseSeconds(*ini, "StatementTimeoutSeconds", settings.statementTimeoutSeconds, gpsserverIni);
 
   const auto require = [&](const char* key, const std::string& value) {
     if (value.empty()) {
