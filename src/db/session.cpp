@@ -1,9 +1,8 @@
 #include "db/session.hpp"
 
-// SOCI's PostgreSQL and ODBC headers for the connections' own handles: the
-// socket, the timeouts, the liveness check.
+// SOCI's PostgreSQL header for the connection's own handle: its socket, its
+// statement timeout, the liveness check.
 #include <libpq-fe.h>
-#include <soci/odbc/soci-odbc.h>
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
 #include <sqlite3.h>
@@ -48,15 +47,6 @@ void LimitSqliteWaits(soci::session& sql, int seconds) {
   sqlite3_busy_timeout(SqliteConnection(sql), seconds == 0 ? INT_MAX : Milliseconds(seconds));
 }
 
-void LimitOdbcStatements(soci::session& sql, int seconds) {
-  // A statement attribute set on the connection is the default of its later
-  // statements. A driver that has no query timeout refuses it, and its
-  // statements then run unlimited.
-  auto* backend = static_cast<soci::odbc_session_backend*>(sql.get_backend());
-  SQLSetConnectAttr(backend->hdbc_, SQL_ATTR_QUERY_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
-}
-
 }  // namespace
 
 struct ReportDatabase::Impl {
@@ -98,7 +88,7 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
       }
       break;
     case Backend::Odbc:
-      LimitOdbcStatements(*sql, limit);
+      // SOCI has no query timeout for ODBC: its statements run unlimited.
       impl_->oracle = OdbcDbmsOf(*sql) == OdbcDbms::Oracle;
       break;
   }

@@ -1,0 +1,282 @@
+// A database that stalls, goes away or stays locked: settings, timeouts,
+// liveness and reopening, against a real SQLite file and the test server.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "db/connect_string.hpp"
+#include "db/pg_batch.hpp"
+#include "db/reconnect.hpp"
+#include "db/session.hpp"
+#include "support/db_fixture.hpp"
+
+namespace cuserver::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+bool Offered(const std::string& backend) {
+  const auto backends = AvailableBackends();
+  return std::find(backends.begin(), backends.end(), backend) != backends.end();
+}
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string QueryOne(ReportDatabase& db, const std::string& query, const std::string& column) {
+  auto cursor = db.OpenQuery(query);
+  return cursor->Value(column).value_or("NULL");
+}
+
+// --- settings and connection strings ---------------------------------------
+
+struct SecondsCase {
+  std::string lines;
+  int reconnectSeconds;  // -1: a SettingsError naming badKey
+  int statementTimeoutSeconds;
+  std::string badKey;
+};
+
+TEST(FaultSettings, SecondsAreWholeNumbersFromZeroWithDefaults) {
+  const std::vector<SecondsCase> cases{
+      {"", 600, 900, ""},
+      {"ReconnectSeconds=\nStatementTimeoutSeconds=\n", 600, 900, ""},
+      {"ReconnectSeconds=30\nStatementTimeoutSeconds=0\n", 30, 0, ""},
+      {"ReconnectSeconds=-1\n", -1, 0, "ReconnectSeconds"},
+      {"StatementTimeoutSeconds=ten\n", -1, 0, "StatementTimeoutSeconds"},
+      {"StatementTimeoutSeconds=5s\n", -1, 0, "StatementTimeoutSeconds"},
+      {"ReconnectSeconds=99999999999\n", -1, 0, "ReconnectSeconds"},
+  };
+  TempDir dir;
+  const auto file = dir.Path() / "gpsserver.ini";
+  for (const auto& c : cases) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << "[General]\nDataSource=gps.db\n" << c.lines;
+    try {
+      const auto settings = ReadConnectionSettings(file, dir.Path());
+      EXPECT_EQ(c.reconnectSeconds, settings.reconnectSeconds) << c.lines;
+      EXPECT_EQ(c.statementTimeoutSeconds, settings.statementTimeoutSeconds) << c.lines;
+    } catch (const SettingsError& e) {
+      const std::string message = e.what();
+      EXPECT_EQ(c.reconnectSeconds, -1) << message;
+      EXPECT_NE(message.find(file.string()), std::string::npos) << message;
+      EXPECT_NE(message.find("key " + c.badKey), std::string::npos) << message;
+    }
+  }
+}
+
+TEST(FaultSettings, PostgresqlSessionsGetKeepalivesUnlessTheDataSourceSetsThem) {
+  ConnectionSettings s{Backend::Postgresql, "gps", "pw", "host=h dbname=d"};
+  EXPECT_EQ(SessionConnectString(s),
+            "host=h dbname=d user='gps' password='pw' keepalives=1 keepalives_idle=60 keepalives_interval=10 "
+            "keepalives_count=6 connect_timeout=20");
+  s.dataSource = "host=h connect_timeout=5 keepalives_idle=300";
+  EXPECT_EQ(SessionConnectString(s),
+            "host=h connect_timeout=5 keepalives_idle=300 user='gps' password='pw' keepalives=1 "
+            "keepalives_interval=10 keepalives_count=6");
+  s.dataSource = "postgresql://h/d?keepalives=0";
+  EXPECT_EQ(SessionConnectString(s),
+            "postgresql://h/d?keepalives=0&user=gps&password=pw&keepalives_idle=60&keepalives_interval=10"
+            "&keepalives_count=6&connect_timeout=20");
+  s.backend = Backend::Odbc;
+  EXPECT_EQ(SessionConnectString(s), SociConnectString(s));
+}
+
+TEST(Reopening, PausesDoubleFromOneSecondUpToAMinute) {
+  const std::vector<std::pair<int, int>> pauses{{1, 1}, {2, 2}, {3, 4}, {6, 32}, {7, 60}, {8, 60}, {1000, 60}};
+  for (const auto& [attempt, seconds] : pauses) EXPECT_EQ(ReopenPause(attempt).count(), seconds) << attempt;
+}
+
+TEST(Reopening, GivesUpWhenTheTimeIsUsedOrWhenStopped) {
+  ConnectionSettings settings{Backend::Postgresql, "u", "p", "host=127.0.0.1 port=1 dbname=none connect_timeout=2"};
+  settings.reconnectSeconds = 2;
+  ReportDatabase db;
+  std::vector<std::string> told;
+  auto start = Clock::now();
+  EXPECT_FALSE(ReopenWithPauses(db, settings, nullptr, [&](const std::string& line) { told.push_back(line); }));
+  EXPECT_GE(SecondsSince(start), 1.9);
+  EXPECT_LT(SecondsSince(start), 4.0);
+  ASSERT_GE(told.size(), 2u);  // at 0 s, 1 s and, cut short, 2 s
+  EXPECT_NE(told[0].find("attempt 1 failed after 0 s: "), std::string::npos) << told[0];
+  EXPECT_NE(told[1].find("attempt 2 failed after 1 s: "), std::string::npos) << told[1];
+
+  settings.reconnectSeconds = 600;
+  std::atomic<bool> stop{false};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(500ms);
+    stop = true;
+  });
+  start = Clock::now();
+  EXPECT_FALSE(ReopenWithPauses(db, settings, &stop, nullptr));
+  stopper.join();
+  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_FALSE(db.IsOpen());
+}
+
+// --- SQLite: a locked file is waited for --------------------------------------
+
+TEST(SqliteBusyTimeout, InsertWaitsForAnotherConnectionsWriteLockUpToTheTimeout) {
+  struct Case {
+    int timeoutSeconds;
+    std::chrono::milliseconds held;
+    bool written;
+  };
+  for (const Case c : {Case{5, 1000ms, true}, Case{1, 2500ms, false}}) {
+    SCOPED_TRACE(c.timeoutSeconds);
+    TempDir dir;
+    ConnectionSettings settings{Backend::Sqlite3, "", "", (dir.Path() / "busy.db").string()};
+    settings.statementTimeoutSeconds = c.timeoutSeconds;
+    ReportDatabase writer, holder;
+    writer.OpenReportSession(settings);
+    holder.OpenReportSession(settings);
+    writer.ExecuteStatement("create table t (i integer)");
+    holder.ExecuteStatement("BEGIN IMMEDIATE");
+    holder.ExecuteStatement("insert into t values (1)");
+    std::thread release([&] {
+      std::this_thread::sleep_for(c.held);
+      try {
+        holder.ExecuteStatement("COMMIT");
+      } catch (...) {
+      }
+    });
+    const auto start = Clock::now();
+    bool written = true;
+    try {
+      writer.ExecuteStatement("insert into t values (2)");
+    } catch (const DatabaseError& e) {
+      written = false;
+      EXPECT_NE(std::string(e.what()).find("locked"), std::string::npos) << e.what();
+    }
+    const double waited = SecondsSince(start);
+    release.join();
+    EXPECT_EQ(written, c.written);
+    EXPECT_GE(waited, 0.8);
+    EXPECT_LT(waited, c.written ? 4.0 : 2.0);
+    EXPECT_EQ(QueryOne(writer, "select count(*) as n from t", "n"), c.written ? "2" : "1");
+  }
+}
+
+// --- servers: the statement timeout ----------------------------------------------
+
+TEST(ServerTimeout, SlowStatementIsEndedByTheServerAndTheSessionLivesOn) {
+  if (!Offered("postgresql")) GTEST_SKIP() << "no PostgreSQL server (CUSERVER_TEST_PG)";
+  IsolatedDatabase database("postgresql");
+  ConnectionSettings settings = database.Settings();
+  settings.statementTimeoutSeconds = 1;
+  ReportDatabase db;
+  db.OpenReportSession(settings);
+  const auto start = Clock::now();
+  try {
+    db.OpenQuery("select 1 as x from pg_sleep(6)");
+    ADD_FAILURE() << "the statement ran to its end";
+  } catch (const DatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("statement timeout"), std::string::npos) << e.what();
+  }
+  EXPECT_LT(SecondsSince(start), 4.0);
+  EXPECT_TRUE(db.Alive());
+  EXPECT_EQ(QueryOne(db, "select 7 as n", "n"), "7");
+}
+
+// --- PostgreSQL: a stopped server process -------------------------------------------
+
+// Lets a stopped server process run on again, also when the test fails.
+struct ContinuedAtTheEnd {
+  int pid;
+  ~ContinuedAtTheEnd() { ::kill(pid, SIGCONT); }
+};
+
+struct StalledCall {
+  const char* name;
+  std::function<void(ReportDatabase&)> call;
+};
+
+class StalledServer : public ::testing::TestWithParam<StalledCall> {};
+
+TEST_P(StalledServer, StatementIsEndedWithATimeoutErrorAndTheSessionIsDead) {
+  if (!Offered("postgresql")) GTEST_SKIP() << "no PostgreSQL server (CUSERVER_TEST_PG)";
+  IsolatedDatabase database("postgresql");
+  ConnectionSettings settings = database.Settings();
+  settings.statementTimeoutSeconds = 2;
+  ReportDatabase db;
+  db.OpenReportSession(settings);
+  const int pid = std::stoi(QueryOne(db, "select pg_backend_pid() as pid", "pid"));
+  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  ContinuedAtTheEnd continued{pid};
+  const auto start = Clock::now();
+  try {
+    GetParam().call(db);
+    ADD_FAILURE() << "the statement returned from a stopped server";
+  } catch (const DatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("timed out after 2 s"), std::string::npos) << e.what();
+  }
+  EXPECT_GE(SecondsSince(start), 2.0);
+  EXPECT_LT(SecondsSince(start), 5.5);
+  EXPECT_FALSE(db.Alive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, StalledServer,
+    ::testing::Values(StalledCall{"Query", [](ReportDatabase& db) { db.OpenQuery("select 1 as one"); }},
+                      StalledCall{"Statement", [](ReportDatabase& db) { db.ExecuteStatement("select 1"); }},
+                      StalledCall{"Batch", [](ReportDatabase& db) { PostgresExecuteMany(db, "select 1; select 2"); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- PostgreSQL: a server that goes away and comes back ------------------------------
+// Registered to run alone: it stops the server every other test uses.
+
+int PgCtl(const std::string& arguments) {
+  const std::string bin = Env("CUSERVER_PG_BIN").empty() ? "/usr/lib/postgresql/15/bin" : Env("CUSERVER_PG_BIN");
+  const std::string command = (::geteuid() == 0 ? "runuser -u postgres -- " : "") + bin + "/pg_ctl -D '" +
+                              Env("CUSERVER_PG_DIR") + "/data' " + arguments + " >/dev/null 2>&1";
+  return std::system(command.c_str());
+}
+
+int StartServer() { return PgCtl("-l '" + Env("CUSERVER_PG_DIR") + "/server.log' -w -t 60 start"); }
+
+struct ServerRunningAtTheEnd {
+  ~ServerRunningAtTheEnd() {
+    if (PgCtl("status") != 0) StartServer();
+  }
+};
+
+TEST(ServerRestart, ReopeningWaitsForTheServerToComeBack) {
+  if (!Offered("postgresql")) GTEST_SKIP() << "no PostgreSQL server (CUSERVER_TEST_PG)";
+  ASSERT_FALSE(Env("CUSERVER_PG_DIR").empty()) << "the server's folder (CUSERVER_PG_DIR) is needed to stop it";
+  IsolatedDatabase database("postgresql");
+  ConnectionSettings settings = database.Settings();
+  settings.reconnectSeconds = 60;
+  ReportDatabase db;
+  db.OpenReportSession(settings);
+  ASSERT_TRUE(db.Alive());
+
+  ServerRunningAtTheEnd running;
+  ASSERT_EQ(PgCtl("-m immediate -w stop"), 0);
+  EXPECT_FALSE(db.Alive());
+  std::thread starter([] {
+    std::this_thread::sleep_for(3s);
+    StartServer();
+  });
+  std::vector<std::string> told;
+  const bool reopened = ReopenWithPauses(db, settings, nullptr, [&](const std::string& line) { told.push_back(line); });
+  starter.join();
+  EXPECT_TRUE(reopened);
+  EXPECT_TRUE(db.Alive());
+  ASSERT_FALSE(told.empty());
+  EXPECT_NE(told[0].find("attempt 1 failed"), std::string::npos) << told[0];
+  EXPECT_EQ(QueryOne(db, "select 7 as n", "n"), "7");
+}
+
+}  // namespace
+}  // namespace cuserver::test
