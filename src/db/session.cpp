@@ -25,15 +25,19 @@ PGconn* PostgresConnection(soci::session& sql) {
   return static_cast<soci::postgresql_session_backend*>(sql.get_backend())->conn_;
 }
 
-// Seconds as the milliseconds an int holds, the most when they don't fit.
+// Seconds from 0 as the milliseconds an int holds, the most when they don't fit.
 int Milliseconds(int seconds) {
-  return static_cast<int>(std::min<std::int64_t>(std::int64_t{seconds} * 1000, INT_MAX));
+  return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{seconds} * 1000, 0, INT_MAX));
+}
+
+std::string StatementTimeoutStatement(int seconds) {
+  return "SET statement_timeout = " + std::to_string(Milliseconds(seconds));
 }
 
 void LimitPostgresStatements(soci::session& sql, StatementGuard& guard, int seconds) {
   PGconn* conn = PostgresConnection(sql);
   guard.Watch(PQsocket(conn), seconds);
-  const std::string statement = "SET statement_timeout = " + std::to_string(Milliseconds(seconds));
+  const std::string statement = StatementTimeoutStatement(seconds);
   PgResult result = guard.Run([&] { return PgResult(PQexec(conn, statement.c_str()), &PQclear); });
   if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
     std::string reason = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn);
@@ -87,10 +91,20 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
         throw;
       }
       break;
-    case Backend::Odbc:
-      // SOCI has no query timeout for ODBC: its statements run unlimited.
-      impl_->oracle = OdbcDbmsOf(*sql) == OdbcDbms::Oracle;
+    case Backend::Odbc: {
+      // SOCI sets no query timeout on ODBC statements; a PostgreSQL server
+      // behind the driver limits them itself, other servers don't.
+      const OdbcDbms dbms = OdbcDbmsOf(*sql);
+      impl_->oracle = dbms == OdbcDbms::Oracle;
+      if (dbms == OdbcDbms::Postgresql) {
+        try {
+          *sql << StatementTimeoutStatement(limit);
+        } catch (...) {
+          RethrowAsDatabaseError("setting the statement timeout");
+        }
+      }
       break;
+    }
   }
   if (impl_->oracle) {
     // Report rows carry their times as text; Oracle must read that text in

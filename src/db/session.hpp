@@ -95,8 +95,8 @@ class ReportDatabase {
   // with the driver's reason when the database refuses it. The session's
   // statements are limited to settings.statementTimeoutSeconds: PostgreSQL
   // by statement_timeout and, for a server that cannot answer at all, by
-  // closing the connection; SQLite waits that long for a locked file. ODBC
-  // statements are not limited.
+  // closing the connection; SQLite waits that long for a locked file; ODBC
+  // statements only when the data source is a PostgreSQL server.
   void OpenReportSession(const ConnectionSettings& settings);
   bool IsOpen() const;
   // Whether the session can still run a trivial statement (SQLite: whether it

@@ -170,9 +170,11 @@ TEST(SqliteBusyTimeout, InsertWaitsForAnotherConnectionsWriteLockUpToTheTimeout)
 
 // --- servers: the statement timeout ----------------------------------------------
 
-TEST(ServerTimeout, SlowStatementIsEndedByTheServerAndTheSessionLivesOn) {
-  if (!Offered("postgresql")) GTEST_SKIP() << "no PostgreSQL server (CUSERVER_TEST_PG)";
-  IsolatedDatabase database("postgresql");
+class ServerTimeout : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ServerTimeout, SlowStatementIsEndedByTheServerAndTheSessionLivesOn) {
+  if (!Offered(GetParam())) GTEST_SKIP() << "no " << GetParam() << " test server";
+  IsolatedDatabase database(GetParam());
   ConnectionSettings settings = database.Settings();
   settings.statementTimeoutSeconds = 1;
   ReportDatabase db;
@@ -188,6 +190,10 @@ TEST(ServerTimeout, SlowStatementIsEndedByTheServerAndTheSessionLivesOn) {
   EXPECT_TRUE(db.Alive());
   EXPECT_EQ(QueryOne(db, "select 7 as n", "n"), "7");
 }
+
+// Both reach the PostgreSQL test server: libpq and psqlODBC.
+INSTANTIATE_TEST_SUITE_P(Servers, ServerTimeout, ::testing::Values("postgresql", "odbc"),
+                         [](const auto& info) { return info.param; });
 
 // --- PostgreSQL: a stopped server process -------------------------------------------
 
