@@ -43,7 +43,7 @@ void RunDayCommand::Run(CommandEnvironment& env) {
   }
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
-                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard()};
+                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag()};
   DayRun(day_, setup);
 }
 

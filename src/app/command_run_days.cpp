@@ -62,8 +62,9 @@ void RunDaysCommand::Run(CommandEnvironment& env) {
   }
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
-                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard()};
+                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag()};
   for (const std::string& day : days_) {
+    if (setup.stop != nullptr && *setup.stop) break;  // the stopped day is recorded incomplete; the rest wait
     try {
       DayRun(day, setup);
     } catch (const ConnectionRefusedError& error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -58,6 +59,11 @@ class CommandEnvironment {
   const SpeedLimitTable* LoadedSpeedLimits() const { return speedLimits_; }
   void UseSpeedLimits(const SpeedLimitTable& limits) { speedLimits_ = &limits; }
 
+  // Set by a service that is stopping: day runs then start no further
+  // vehicle. Null for a one-shot command.
+  const std::atomic<bool>* StopFlag() const { return stop_; }
+  void UseStopFlag(const std::atomic<bool>& stop) { stop_ = &stop; }
+
  private:
   std::filesystem::path startDirectory_;
   std::filesystem::path configFile_;
@@ -68,6 +74,7 @@ class CommandEnvironment {
   std::unique_ptr<MapServices> ownedMap_;
   MapServices* map_ = nullptr;
   const SpeedLimitTable* speedLimits_ = nullptr;
+  const std::atomic<bool>* stop_ = nullptr;
 };
 
 // Map start-up when the command needs it, then the command's work.

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <exception>
+#include <iterator>
 
 namespace cuserver {
 
@@ -29,10 +30,11 @@ RunQueue::RunQueue(std::size_t keepFinished) : keepFinished_(keepFinished) {
 
 RunQueue::~RunQueue() { Stop(); }
 
-long long RunQueue::Add(std::string label, Work work) {
+long long RunQueue::Add(std::string label, Work work, long long requestId) {
   std::lock_guard lock(mutex_);
   Job job;
   job.record.id = nextId_++;
+  job.record.requestId = requestId;
   job.record.label = std::move(label);
   job.record.requested = NowText();
   job.work = std::move(work);
@@ -40,6 +42,22 @@ long long RunQueue::Add(std::string label, Work work) {
   waiting_.push_back(std::move(job));
   changed_.notify_all();
   return id;
+}
+
+void RunQueue::AddAhead(std::vector<EarlierJob> jobs) {
+  std::lock_guard lock(mutex_);
+  std::deque<Job> ahead;
+  for (EarlierJob& earlier : jobs) {
+    Job job;
+    job.record.id = nextId_++;
+    job.record.requestId = earlier.requestId;
+    job.record.label = std::move(earlier.label);
+    job.record.requested = earlier.requested.empty() ? NowText() : std::move(earlier.requested);
+    job.work = std::move(earlier.work);
+    ahead.push_back(std::move(job));
+  }
+  waiting_.insert(waiting_.begin(), std::make_move_iterator(ahead.begin()), std::make_move_iterator(ahead.end()));
+  changed_.notify_all();
 }
 
 long long RunQueue::AddUnlessWaiting(std::string label, Work work) {

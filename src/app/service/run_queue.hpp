@@ -23,6 +23,7 @@ struct JobResult {
 
 struct JobRecord {
   long long id = 0;
+  long long requestId = 0;  // the run's entry in the day ledger's requests; 0 for the service's own upkeep
   std::string label;      // what the operator sees, e.g. "计算一天 20140319"
   std::string requested;  // local time texts, "yyyy-mm-dd hh:mm:ss"
   std::string started;
@@ -43,7 +44,18 @@ class RunQueue {
   RunQueue& operator=(const RunQueue&) = delete;
 
   // Returns the job's id.
-  long long Add(std::string label, Work work);
+  long long Add(std::string label, Work work, long long requestId = 0);
+  // A job to put ahead of those waiting, requested at `requested` (a local
+  // time text).
+  struct EarlierJob {
+    std::string label;
+    Work work;
+    long long requestId = 0;
+    std::string requested;
+  };
+  // Puts the jobs ahead of every waiting one, in their order: the requests a
+  // previous start left open come before those made since this start.
+  void AddAhead(std::vector<EarlierJob> jobs);
   // Adds the job unless one of the same label is still waiting (for
   // idempotent upkeep); returns the waiting or the new job's id.
   long long AddUnlessWaiting(std::string label, Work work);

@@ -2,9 +2,46 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "reports/ini_file.hpp"
 #include "run/day_key.hpp"
 
 namespace cuserver {
+namespace {
+
+using std::chrono::days;
+using std::chrono::sys_days;
+
+// Local wall-clock times as a plain count: a pause is measured on the clock
+// the operator reads (an hour changed by daylight saving counts as shown).
+using WallMinutes = std::chrono::sys_time<std::chrono::minutes>;
+
+WallMinutes WallTime(const LocalDateTime& now) {
+  return sys_days{now.day} + std::chrono::hours{now.hour} + std::chrono::minutes{now.minute};
+}
+
+// "yyyy-mm-dd hh:mm:ss"; nullopt for anything else.
+std::optional<WallMinutes> ParseWallTime(const std::string& text) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6) return std::nullopt;
+  const std::chrono::year_month_day day{std::chrono::year{y}, std::chrono::month{static_cast<unsigned>(mo)},
+                                        std::chrono::day{static_cast<unsigned>(d)}};
+  if (!day.ok()) return std::nullopt;
+  // Seconds are rounded up, so a pause never ends early.
+  return sys_days{day} + std::chrono::hours{h} + std::chrono::minutes{mi + (s > 0 ? 1 : 0)};
+}
+
+int PositiveOr(const std::string& text, int fallback) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value <= 0 || value > 100000) return fallback;
+  return static_cast<int>(value);
+}
+
+}  // namespace
 
 std::vector<std::string> EveningTables(const std::chrono::year_month_day& day) {
   const int year = static_cast<int>(day.year());
@@ -22,17 +59,73 @@ TickActions DailySchedule::Tick(const LocalDateTime& now) {
     actions.tables = EveningTables(now.day);
     pendingDay_ = DayKeyText(now.day);
   }
-  if (!latch_ && now.hour == 2) {
-    latch_ = true;
-    if (!pendingDay_.empty()) {
-      actions.runDay = pendingDay_;
-    } else {
-      actions.runDay = DayKeyText(std::chrono::sys_days{now.day} - std::chrono::days{1});
-    }
-  } else if (latch_ && now.hour != 2) {
-    latch_ = false;
-  }
   return actions;
+}
+
+CatchUpSettings ReadCatchUpSettings(const IniFile& settings) {
+  CatchUpSettings result;
+  result.catchUpDays = PositiveOr(settings.Value("Service", "CatchUpDays"), result.catchUpDays);
+  result.retryLimit = PositiveOr(settings.Value("Service", "RetryLimit"), result.retryLimit);
+  return result;
+}
+
+std::string FirstServiceDayAt(const LocalDateTime& now) {
+  const sys_days today{now.day};
+  return DayKeyText(std::chrono::year_month_day{now.hour < kNightRunHour ? today - days{1} : today});
+}
+
+std::optional<DayWindow> CatchUpWindow(const LocalDateTime& now, const std::string& firstServiceDay,
+                                       const CatchUpSettings& settings) {
+  const sys_days today{now.day};
+  const sys_days last = today - days{now.hour >= kNightRunHour ? 1 : 2};
+  std::string from = DayKeyText(std::chrono::year_month_day{today - days{settings.catchUpDays}});
+  if (firstServiceDay > from) from = firstServiceDay;
+  std::string to = DayKeyText(std::chrono::year_month_day{last});
+  if (from > to) return std::nullopt;
+  return DayWindow{from, to};
+}
+
+std::chrono::minutes RetryPause(int attempts) {
+  if (attempts <= 1) return std::chrono::minutes{5};
+  if (attempts == 2) return std::chrono::minutes{15};
+  return std::chrono::minutes{60};
+}
+
+CatchUpPlan DueDays(const LocalDateTime& now, const std::string& firstServiceDay,
+                    const std::vector<DayStatus>& statuses, const CatchUpSettings& settings,
+                    const std::set<std::string>& queued) {
+  CatchUpPlan plan;
+  const auto window = CatchUpWindow(now, firstServiceDay, settings);
+  if (!window) return plan;
+  const WallMinutes wallNow = WallTime(now);
+  for (const DayStatus& status : statuses) {
+    if (status.day < window->from || status.day > window->to || queued.contains(status.day)) continue;
+    switch (status.state) {
+      case DayState::NotComputed:
+        plan.due.push_back(status.day);
+        break;
+      case DayState::Failed:
+      case DayState::Incomplete: {
+        if (status.attempts >= settings.retryLimit) {
+          plan.waitingForOperator.push_back(status.day);
+          break;
+        }
+        const auto ended = ParseWallTime(status.lastEnded);
+        if (!ended || wallNow >= *ended + RetryPause(status.attempts)) plan.due.push_back(status.day);
+        break;
+      }
+      case DayState::WaitingForOperator:
+        plan.waitingForOperator.push_back(status.day);
+        break;
+      case DayState::Complete:
+      case DayState::Running:
+      case DayState::NoGpsTable:
+        break;
+    }
+  }
+  std::sort(plan.due.begin(), plan.due.end());
+  std::sort(plan.waitingForOperator.begin(), plan.waitingForOperator.end());
+  return plan;
 }
 
 }  // namespace cuserver

@@ -1,43 +1,86 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/service/clock.hpp"
+#include "run/day_states.hpp"
 
 namespace cuserver {
 
-// What one five-minute tick asks for.
+class IniFile;
+
+// What one five-minute tick asks for of the evening upkeep.
 struct TickActions {
   // The monthly tables to make sure of, in this order (ticks of the hour 23).
   std::vector<std::string> tables;
-  // The day to run (the first tick of the hour 2).
-  std::optional<std::string> runDay;
 };
 
-// The nightly schedule: every tick of the hour 23 prepares the current
-// month's tables and stores today as the pending day; the first tick of the
-// hour 2 runs the pending day. The latch is set by that tick and cleared by
-// the first tick of another hour, so a run that lasts past 03:00 is not
-// started twice. Both live in memory only: after a restart before 23:00 the
-// pending day is empty, and then the 2 o'clock tick runs yesterday, so that
-// night's reports are still made.
+// The evening upkeep: every tick of the hour 23 prepares the current month's
+// tables and stores today as the pending day (the day the coming night
+// computes, shown to the operator). The day runs themselves are the
+// catch-up's (DueDays), which reads the day ledger rather than memory.
 class DailySchedule {
  public:
   TickActions Tick(const LocalDateTime& now);
 
   const std::string& PendingDay() const { return pendingDay_; }
-  bool Latched() const { return latch_; }
 
  private:
   std::string pendingDay_;
-  bool latch_ = false;
 };
 
 // The five monthly tables the 23 o'clock ticks make sure of, in their order:
 // SpeedAlarm, DownloadSMS, VehicleDistance, ParkingLog, AlarmSMS, each with
 // the year and month (yyyymm) appended.
 std::vector<std::string> EveningTables(const std::chrono::year_month_day& day);
+
+// [Service] CatchUpDays and RetryLimit of gpsserver.ini.
+struct CatchUpSettings {
+  int catchUpDays = 7;  // how many days back from today the catch-up looks (yesterday is 1)
+  int retryLimit = 6;   // attempts at a day before it waits for an operator
+};
+// Missing, empty or non-positive values keep the defaults.
+CatchUpSettings ReadCatchUpSettings(const IniFile& settings);
+
+// The hour from which yesterday is due (local time). On a night whose clock
+// jumps from 02:00 to 03:00 the first tick after the jump counts.
+inline constexpr int kNightRunHour = 2;
+
+// The day a service starting now is first responsible for: today, or
+// yesterday before 02:00, whose night run is then still ahead.
+std::string FirstServiceDayAt(const LocalDateTime& now);
+
+// The DayKeys (both included) the catch-up looks at now: from the later of
+// the first service day and CatchUpDays before today, to yesterday (from
+// 02:00 on; before, the day before yesterday). Nullopt when that is empty.
+struct DayWindow {
+  std::string from;
+  std::string to;
+};
+std::optional<DayWindow> CatchUpWindow(const LocalDateTime& now, const std::string& firstServiceDay,
+                                       const CatchUpSettings& settings);
+
+// The pause after the attempts-th attempt at a day ended before the next
+// one: 5 min after the first, 15 min after the second, an hour after each
+// later one.
+std::chrono::minutes RetryPause(int attempts);
+
+struct CatchUpPlan {
+  std::vector<std::string> due;                 // day runs to queue, oldest first
+  std::vector<std::string> waitingForOperator;  // days the retries gave up on
+};
+
+// The catch-up decision: of the days in CatchUpWindow, every day with a GPS
+// table and no complete computation that is not queued or running here
+// (`queued`) is due, oldest first — a day not computed yet at once, a failed
+// or incomplete one once RetryPause(attempts) has passed since its last
+// attempt ended and while attempts < RetryLimit. A day running in the ledger
+// is left to its run. `statuses` are DayStatuses of (at least) the window.
+CatchUpPlan DueDays(const LocalDateTime& now, const std::string& firstServiceDay,
+                    const std::vector<DayStatus>& statuses, const CatchUpSettings& settings,
+                    const std::set<std::string>& queued);
 
 }  // namespace cuserver

@@ -1,10 +1,15 @@
 #include "app/service/service.hpp"
 
 #include <fmt/format.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <sstream>
 
 #include "app/command.hpp"
+#include "app/command_run_days.hpp"
 #include "app/commands.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
@@ -15,12 +20,16 @@
 #include "db/report_tables.hpp"
 #include "map/windows_path.hpp"
 #include "reports/diagnostics.hpp"
+#include "run/day_key.hpp"
+#include "run/day_states.hpp"
 #include "run/run_session.hpp"
 
 namespace cuserver {
 namespace {
 
 constexpr std::string_view kNoDatabaseMessage = "请检查数据库是否已经正常启动!";
+constexpr std::string_view kScheduledLabel = "定时计算 ";
+constexpr int kLastRuns = 20;
 
 ReportTableKind KindOf(const std::string& table) {
   auto starts = [&table](std::string_view family) {
@@ -46,8 +55,51 @@ std::string JobLabel(std::string_view command, const nlohmann::json& arguments) 
   return std::string(command);
 }
 
+std::string ArgumentText(const nlohmann::json& arguments, const char* key) {
+  if (!arguments.is_object() || !arguments.contains(key) || !arguments[key].is_string()) return {};
+  return arguments[key].get<std::string>();
+}
+
+// The days a run-day or run-days request computes.
+std::vector<std::string> DaysOf(std::string_view command, const nlohmann::json& arguments) {
+  if (command == "run-day") return {ArgumentText(arguments, "day")};
+  std::chrono::year_month_day from;
+  std::chrono::year_month_day to;
+  if (command == "run-days" && ParseDayKey(ArgumentText(arguments, "from"), from) &&
+      ParseDayKey(ArgumentText(arguments, "to"), to)) {
+    return DayKeysBetween(from, to);
+  }
+  return {};
+}
+
+// A day the ledger shows running on this machine by a process that is gone
+// (or by this one, which is not running it) was cut off by a crash: it is
+// treated as failed when its run started.
+bool CutOffByCrash(DayStatus& status) {
+  const std::string host = HostName();
+  bool any = false;
+  for (const DayRecord& shard : status.shards) {
+    if (shard.outcome != DayOutcome::Running) continue;
+    const bool gone =
+        shard.pid == getpid() || (kill(static_cast<pid_t>(shard.pid), 0) != 0 && errno == ESRCH);
+    if (shard.host != host || !gone) return false;
+    any = true;
+    status.attempts = std::max(status.attempts, shard.attempts);
+    status.lastEnded = std::max(status.lastEnded, shard.started);
+  }
+  if (any) status.state = DayState::Failed;
+  return any;
+}
+
+nlohmann::json RequestJson(const RequestRecord& request) {
+  return {{"id", request.id},           {"label", request.label},     {"requested", request.requested},
+          {"started", request.started}, {"ended", request.ended},     {"outcome", request.outcome},
+          {"detail", request.detail}};
+}
+
 nlohmann::json RecordJson(const JobRecord& record) {
-  nlohmann::json json = {{"id", record.id},
+  // Jobs carry their request's id; the service's own upkeep has none.
+  nlohmann::json json = {{"id", record.requestId != 0 ? nlohmann::json(record.requestId) : nlohmann::json(nullptr)},
                          {"label", record.label},
                          {"requested", record.requested},
                          {"started", record.started},
@@ -77,6 +129,7 @@ void Service::Start() {
   }
   connection_ = ReadConnectionSettings(options_.configFile, options_.startDirectory);
   runLogEncoding_ = ReadRunLogEncoding(*settings);
+  catchUp_ = ReadCatchUpSettings(*settings);
 
   const MapSettings mapSettings = ReadMapSettings(*settings, options_.startDirectory);
   log_.Info(fmt::format("开始装载地图.({})", mapSettings.geoset.string()));
@@ -118,6 +171,8 @@ JobResult Service::StartUpDatabase() {
        {"AlarmSMS201401", "DownloadSMS201401", "SpeedAlarm201401", "VehicleDistance201401", "Parkinglog201401"}) {
     EnsureReportTable(db, KindOf(table), table);
   }
+  // Queued now, they run once the start-up has ended.
+  CatchUp();
   try {
     speedLimits_ = LoadSpeedLimits(db);
     speedLimitsLoaded_ = true;
@@ -148,6 +203,7 @@ JobResult Service::RunCommandJob(Command& command) {
   CommandEnvironment env(options_.startDirectory, options_.configFile, out, caption_, diagnostics);
   env.UseMap(*map_);
   if (speedLimitsLoaded_) env.UseSpeedLimits(speedLimits_);
+  env.UseStopFlag(stopRuns_);
   caption_.Progress(-1, -1);
   auto fail = [this](JobOutcome outcome, const std::string& message) {
     log_.Error(message);
@@ -184,14 +240,194 @@ void Service::Tick() {
     queue_.AddUnlessWaiting("建立本月报表 " + month,
                             [this, tables = actions.tables] { return EnsureTables(tables); });
   }
-  if (actions.runDay) {
-    const std::string day = *actions.runDay;
-    log_.Info(fmt::format("定时计算 {}", day));
-    queue_.Add("定时计算 " + day, [this, day] {
-      auto command = MakeCommand("run-day");
-      command->FromJson(nlohmann::json{{"day", day}});
-      return RunCommandJob(*command);
+  CatchUp();
+}
+
+void Service::WithLedger(const std::function<void(ReportDatabase&, Ledger&)>& work) {
+  std::lock_guard lock(ledgerMutex_);
+  for (int attempt = 1;; ++attempt) {
+    try {
+      Ledger ledger(ledgerDb_);
+      if (!ledgerOpen_) {
+        ledgerDb_.OpenReportSession(connection_);
+        ledgerOpen_ = true;
+        ledger.EnsureTables();
+      }
+      work(ledgerDb_, ledger);
+      return;
+    } catch (const DatabaseError&) {
+      ledgerOpen_ = false;  // a lost connection is opened anew
+      if (attempt == 2) throw;
+    }
+  }
+}
+
+long long Service::QueueRequest(std::string_view name, const nlohmann::json& arguments,
+                                std::shared_ptr<Command> command, const std::string& label, bool byOperator) {
+  RequestRecord record;
+  record.command = std::string(name);
+  record.arguments = arguments.dump();
+  record.label = label;
+  record.requested = NowText();
+  WithLedger([&record](ReportDatabase&, Ledger& ledger) {
+    record.id = ledger.AddRequest(record.command, record.arguments, record.label, record.requested);
+  });
+  const long long id = record.id;
+  activeRequests_[id] = ActiveRequest{std::move(record), DaysOf(name, arguments)};
+  queue_.Add(label, [this, id, command, byOperator] { return RunRequest(id, *command, byOperator); }, id);
+  return id;
+}
+
+JobResult Service::RunRequest(long long id, Command& command, bool byOperator) {
+  if (stopRuns_) return {JobOutcome::CouldNotRun, "the service is stopping; the run stays asked for"};
+  RequestRecord record;
+  std::vector<std::string> days;
+  {
+    std::lock_guard lock(requestsMutex_);
+    ActiveRequest& active = activeRequests_[id];
+    active.record.started = NowText();
+    record = active.record;
+    days = active.days;
+  }
+  try {
+    WithLedger([&](ReportDatabase&, Ledger& ledger) {
+      ledger.RequestStarted(id, record.started);
+      // An operator's run starts a day's count of attempts anew.
+      if (byOperator) {
+        for (const std::string& day : days) ledger.ResetAttempts(kDayRunCommand, day);
+      }
     });
+  } catch (const DatabaseError& error) {
+    log_.Error(fmt::format("{}: start not recorded in the ledger: {}", record.label, DatabaseErrorText(error)));
+  }
+
+  JobResult result = RunCommandJob(command);
+
+  if (stopRuns_) {
+    // Re-runs are idempotent: the next start runs the request again whole.
+    log_.Info(fmt::format("{}: stopped; it runs again at the next start", record.label));
+    return result;
+  }
+  record.ended = NowText();
+  record.outcome = OutcomeText(result.outcome);
+  record.detail = result.detail;
+  try {
+    WithLedger([&record](ReportDatabase&, Ledger& ledger) {
+      ledger.RequestEnded(record.id, record.ended, record.outcome, record.detail);
+    });
+  } catch (const DatabaseError& error) {
+    log_.Error(fmt::format("{}: end not recorded in the ledger, it runs again at the next start: {}", record.label,
+                           DatabaseErrorText(error)));
+  }
+  std::lock_guard lock(requestsMutex_);
+  activeRequests_.erase(id);
+  lastRuns_.insert(lastRuns_.begin(), std::move(record));
+  if (lastRuns_.size() > static_cast<size_t>(kLastRuns)) lastRuns_.resize(kLastRuns);
+  return result;
+}
+
+void Service::ResumeOpenRequests() {
+  std::lock_guard lock(requestsMutex_);
+  std::vector<RequestRecord> open;
+  try {
+    WithLedger([&](ReportDatabase&, Ledger& ledger) {
+      open = ledger.OpenRequests();
+      lastRuns_ = ledger.RecentRequests(kLastRuns);
+    });
+  } catch (const DatabaseError& error) {
+    log_.Error("the runs asked for before this start cannot be read from the ledger yet: " + DatabaseErrorText(error));
+    return;
+  }
+  resumed_ = true;
+  std::vector<RunQueue::EarlierJob> jobs;
+  for (RequestRecord& request : open) {
+    if (activeRequests_.contains(request.id)) continue;  // asked for since this start
+    std::shared_ptr<Command> command = ComputesReports(request.command) ? MakeCommand(request.command) : nullptr;
+    const nlohmann::json arguments = nlohmann::json::parse(request.arguments, nullptr, false);
+    std::string refusal = command ? "" : "unknown command " + request.command;
+    if (command) {
+      try {
+        command->FromJson(arguments);
+        command->Setup();
+      } catch (const std::exception& error) {
+        refusal = error.what();
+      }
+    }
+    if (!refusal.empty()) {
+      log_.Error(fmt::format("{}: asked for before this start, not run again: {}", request.label, refusal));
+      try {
+        WithLedger([&](ReportDatabase&, Ledger& ledger) {
+          ledger.RequestEnded(request.id, NowText(), OutcomeText(JobOutcome::CouldNotRun), refusal);
+        });
+      } catch (const DatabaseError&) {
+      }
+      continue;
+    }
+    const long long id = request.id;
+    const bool byOperator = !request.label.starts_with(kScheduledLabel);
+    jobs.push_back({request.label, [this, id, command, byOperator] { return RunRequest(id, *command, byOperator); },
+                    id, request.requested});
+    request.started.clear();
+    activeRequests_[id] = ActiveRequest{std::move(request), DaysOf(command->Name(), arguments)};
+  }
+  if (!jobs.empty()) log_.Info(fmt::format("{} runs asked for before this start are queued again", jobs.size()));
+  queue_.AddAhead(std::move(jobs));
+}
+
+void Service::CatchUp() {
+  std::lock_guard catchUpLock(catchUpMutex_);
+  if (stopRuns_) return;
+  bool resumed = false;
+  {
+    std::lock_guard lock(requestsMutex_);
+    resumed = resumed_;
+  }
+  if (!resumed) ResumeOpenRequests();
+
+  const LocalDateTime now = clock_.Now();
+  if (!now.day.ok()) return;
+  std::string firstServiceDay;
+  std::vector<DayStatus> statuses;
+  try {
+    WithLedger([&](ReportDatabase& db, Ledger& ledger) {
+      ledger.RecordFirstServiceDay(FirstServiceDayAt(now));
+      firstServiceDay = ledger.FirstServiceDay().value_or(FirstServiceDayAt(now));
+      if (const auto window = CatchUpWindow(now, firstServiceDay, catchUp_)) {
+        statuses = DayStatuses(db, ledger, window->from, window->to, catchUp_.retryLimit);
+      }
+    });
+  } catch (const DatabaseError& error) {
+    log_.Error("catch-up: the day ledger cannot be read: " + DatabaseErrorText(error));
+    return;
+  }
+
+  std::lock_guard lock(requestsMutex_);
+  std::set<std::string> queued;
+  for (const auto& [id, active] : activeRequests_) queued.insert(active.days.begin(), active.days.end());
+  for (DayStatus& status : statuses) {
+    if (status.state == DayState::Running && !queued.contains(status.day)) CutOffByCrash(status);
+  }
+  const CatchUpPlan plan = DueDays(now, firstServiceDay, statuses, catchUp_, queued);
+  for (const std::string& day : plan.waitingForOperator) {
+    if (announcedWaiting_.contains(day)) continue;
+    log_.Error(fmt::format("day {} is not complete after {} attempts and waits for an operator: run it from the "
+                           "control page or with `cuserver run-day {}`",
+                           day, catchUp_.retryLimit, day));
+  }
+  announcedWaiting_ = {plan.waitingForOperator.begin(), plan.waitingForOperator.end()};
+  for (const std::string& day : plan.due) {
+    const nlohmann::json arguments{{"day", day}};
+    std::shared_ptr<Command> command = MakeCommand("run-day");
+    command->FromJson(arguments);
+    command->Setup();
+    try {
+      QueueRequest("run-day", arguments, command, std::string(kScheduledLabel) + day, false);
+    } catch (const DatabaseError& error) {
+      log_.Error(fmt::format("{}{} not queued, the ledger cannot record it: {}", kScheduledLabel, day,
+                             DatabaseErrorText(error)));
+      return;
+    }
+    log_.Info(std::string(kScheduledLabel) + day);
   }
 }
 
@@ -207,8 +443,19 @@ long long Service::Submit(std::string_view name, const nlohmann::json& arguments
   }
   std::shared_ptr<Command> shared(std::move(command));
   const std::string label = JobLabel(name, arguments);
+  long long id = 0;
+  try {
+    std::lock_guard lock(requestsMutex_);
+    id = QueueRequest(name, arguments, std::move(shared), label, true);
+  } catch (const DatabaseError& error) {
+    const std::string message = fmt::format(
+        "the run was not accepted: the report database cannot record it ({}); ask again once the database is back",
+        DatabaseErrorText(error));
+    log_.Error(label + ": " + message);
+    throw ServiceUnavailableError(message);
+  }
   log_.Info("请求：" + label);
-  return queue_.Add(label, [this, shared] { return RunCommandJob(*shared); });
+  return id;
 }
 
 void Service::TimerLoop() {
@@ -216,6 +463,7 @@ void Service::TimerLoop() {
 }
 
 void Service::Stop() {
+  stopRuns_ = true;
   {
     std::lock_guard lock(stopMutex_);
     stopping_ = true;
@@ -241,7 +489,10 @@ nlohmann::json Service::Status() const {
   status["queue"] = nlohmann::json::array();
   for (const JobRecord& record : queue_.Waiting()) status["queue"].push_back(RecordJson(record));
   status["lastRuns"] = nlohmann::json::array();
-  for (const JobRecord& record : queue_.Finished()) status["lastRuns"].push_back(RecordJson(record));
+  {
+    std::lock_guard lock(requestsMutex_);
+    for (const RequestRecord& request : lastRuns_) status["lastRuns"].push_back(RequestJson(request));
+  }
   status["messages"] = nlohmann::json::array();
   for (const ServiceMessage& message : log_.Recent()) {
     status["messages"].push_back(

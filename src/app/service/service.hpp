@@ -4,8 +4,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -16,6 +20,7 @@
 #include "app/service/run_queue.hpp"
 #include "app/service/schedule.hpp"
 #include "app/service/service_log.hpp"
+#include "db/ledger.hpp"
 #include "db/session.hpp"
 #include "map/map_services.hpp"
 #include "reports/catalog.hpp"
@@ -35,10 +40,20 @@ struct ServiceOptions {
   std::chrono::milliseconds tickPeriod{std::chrono::minutes{5}};
 };
 
+// A run asked for could not be recorded in the report database, so it was
+// not accepted (HTTP 503 on the control page).
+class ServiceUnavailableError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The unattended service: loads the map once, connects to the database with
 // retries, makes sure of the start-up tables and loads the speed limits once,
 // then runs the nightly schedule and the operators' commands one at a time
-// on a worker thread.
+// on a worker thread. Every run asked for (page, API, schedule) is recorded
+// in the day ledger before it is accepted and stays open there until it has
+// ended, so a restart resumes the queue; the catch-up queues every day since
+// the first start that is not computed yet, and retries failed ones.
 class Service {
  public:
   Service(ServiceOptions options, ServiceLog& log);
@@ -48,16 +63,21 @@ class Service {
 
   // Reads the settings and loads the geoset; throws SettingsError or
   // CannotRunError (naming the file and the reason) when either fails. Then
-  // queues the database start-up and starts the timer; returns at once.
+  // queues the database start-up (which resumes the requests a previous
+  // start left open and runs the catch-up) and starts the timer; returns at
+  // once.
   void Start();
-  // One timer tick of the nightly schedule.
+  // One timer tick: the evening upkeep, then the catch-up.
   void Tick();
   // An operator's command by name (run-day, run-days, line-alarms,
-  // import-roads) with its JSON arguments: checked now, run in turn. Throws
-  // ArgumentError with the operator's message when refused. Returns the
-  // job's id.
+  // import-roads) with its JSON arguments: checked now, recorded in the
+  // ledger, run in turn. Throws ArgumentError with the operator's message
+  // when refused, ServiceUnavailableError when the ledger cannot record it.
+  // Returns the request's id in the ledger.
   long long Submit(std::string_view command, const nlohmann::json& arguments);
-  // Lets a running job end, then stops.
+  // Asks a running day run to end its current vehicles (the day is recorded
+  // incomplete and its request stays open), lets the running job end, then
+  // stops. Waiting requests stay open in the ledger for the next start.
   void Stop();
 
   nlohmann::json Status() const;
@@ -70,6 +90,17 @@ class Service {
   JobResult StartUpDatabase();
   JobResult EnsureTables(const std::vector<std::string>& tables);
   JobResult RunCommandJob(Command& command);
+  // Runs the work on the ledger's own session (opened, and its tables made
+  // sure of, on first use; opened anew once when a statement fails). Throws
+  // DatabaseError.
+  void WithLedger(const std::function<void(ReportDatabase&, Ledger&)>& work);
+  // Records a checked command and queues it; requestsMutex_ held. Throws
+  // DatabaseError when it cannot be recorded.
+  long long QueueRequest(std::string_view name, const nlohmann::json& arguments, std::shared_ptr<Command> command,
+                         const std::string& label, bool byOperator);
+  JobResult RunRequest(long long id, Command& command, bool byOperator);
+  void ResumeOpenRequests();
+  void CatchUp();
   bool Pause(std::chrono::milliseconds duration);
   void TimerLoop();
 
@@ -89,6 +120,23 @@ class Service {
   std::mutex stopMutex_;
   std::condition_variable stopChanged_;
   bool stopping_ = false;
+  CatchUpSettings catchUp_;
+  std::atomic<bool> stopRuns_{false};  // DayRunSetup::stop of every run
+  std::mutex ledgerMutex_;
+  ReportDatabase ledgerDb_;
+  bool ledgerOpen_ = false;
+  // Requests queued or running in this process, by ledger id (a request is
+  // never queued twice).
+  mutable std::mutex requestsMutex_;
+  struct ActiveRequest {
+    RequestRecord record;
+    std::vector<std::string> days;  // the days a run-day or run-days request computes
+  };
+  std::map<long long, ActiveRequest> activeRequests_;
+  bool resumed_ = false;                     // the open requests of the ledger are queued
+  std::vector<RequestRecord> lastRuns_;      // newest first, read from the ledger at start
+  std::set<std::string> announcedWaiting_;   // days the log said wait for an operator
+  std::mutex catchUpMutex_;
   std::thread timer_;
   RunQueue queue_;  // last: its worker stops before the rest goes
 };
