@@ -27,8 +27,7 @@ void BatchedWriter::Refused(std::string_view table, std::string_view simId, cons
   }
 }
 
-bool BatchedWriter::Execute(const std::string& statement, std::string_view table, std::string_view simId) {
-  std::lock_guard lock(mutex_);
+void BatchedWriter::BeginLocked() {
   try {
     if (!open_) {
       db_.ExecuteStatement("BEGIN");
@@ -36,8 +35,64 @@ bool BatchedWriter::Execute(const std::string& statement, std::string_view table
       begun_ = std::chrono::steady_clock::now();
     }
   } catch (const std::exception&) {
-    // No transaction: the row goes on its own.
+    // No transaction: the rows go on their own.
   }
+}
+
+std::vector<StatementResult> BatchedWriter::ExecuteBlock(
+    const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+    const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing) {
+  std::lock_guard lock(mutex_);
+  BeginLocked();
+  if (!open_) throw DatabaseError("no transaction could be begun for a vehicle's rows");
+  const std::size_t pendingBefore = pending_.size();
+  db_.ExecuteStatement("SAVEPOINT vehicle_day");
+  const auto takeBack = [&] {
+    if (InTransaction()) {
+      try {
+        db_.ExecuteStatement("ROLLBACK TO vehicle_day");
+        db_.ExecuteStatement("RELEASE vehicle_day");
+      } catch (const std::exception&) {
+      }
+      pending_.resize(pendingBefore);
+    } else {
+      // The database dropped the transaction: the earlier rows go one by one.
+      open_ = false;
+      pending_.resize(pendingBefore);
+      Resend(std::move(pending_));
+      pending_.clear();
+    }
+  };
+  try {
+    for (const std::string& removal : removals) {
+      db_.ExecuteStatement(removal);
+      pending_.push_back({removal, {}, {}});
+    }
+    std::vector<StatementResult> results(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      try {
+        db_.ExecuteStatement(rows[i]);
+        pending_.push_back({rows[i], {}, {}});
+      } catch (const DatabaseError& error) {
+        if (!InTransaction()) throw;
+        results[i] = {false, DatabaseErrorText(error)};
+      }
+    }
+    for (const std::string& statement : closing(results)) {
+      db_.ExecuteStatement(statement);
+      pending_.push_back({statement, {}, {}});
+    }
+    db_.ExecuteStatement("RELEASE vehicle_day");
+    return results;
+  } catch (...) {
+    takeBack();
+    throw;
+  }
+}
+
+bool BatchedWriter::Execute(const std::string& statement, std::string_view table, std::string_view simId) {
+  std::lock_guard lock(mutex_);
+  BeginLocked();
   try {
     db_.ExecuteStatement(statement);
   } catch (const std::exception& error) {

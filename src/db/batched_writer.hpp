@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -11,6 +12,12 @@
 #include "reports/ports.hpp"
 
 namespace cuserver {
+
+// How one row statement went.
+struct StatementResult {
+  bool written = true;
+  std::string reason;  // the driver's reason when refused
+};
 
 // One session that takes the row statements of every worker of a run and
 // groups them into transactions. On SQLite every commit waits for the file to
@@ -40,6 +47,15 @@ class BatchedWriter {
   // and the driver's reason).
   bool Execute(const std::string& statement, std::string_view table, std::string_view simId);
 
+  // Runs a block of statements in the open transaction with no other
+  // caller's statements between them, inside a savepoint: every removal must
+  // succeed, each row may be refused alone, then the statements `closing`
+  // makes from the rows' results must succeed. Otherwise the block is taken
+  // back whole and DatabaseError thrown. Returns the rows' results.
+  std::vector<StatementResult> ExecuteBlock(
+      const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+      const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing);
+
   // Commits when a limit is reached. True when everything executed before
   // the call is committed.
   bool CommitIfDue();
@@ -54,6 +70,7 @@ class BatchedWriter {
   };
 
   void CommitLocked();
+  void BeginLocked();
   bool InTransaction();
   // Sends rows in autocommit mode, one by one, recording refusals.
   void Resend(std::vector<Row> rows);

@@ -63,6 +63,20 @@ void Diagnostics::FlushMessages() {
   messageOrder_.clear();
 }
 
+void Diagnostics::Absorb(const Diagnostics& part, const std::vector<std::string>& lines) {
+  std::scoped_lock lock(mutex_, part.mutex_);
+  refusedRows_ += part.refusedRows_;
+  failedReports_ += part.failedReports_;
+  skippedVehicles_ += part.skippedVehicles_;
+  failures_ += part.failures_;
+  for (const auto& message : part.messageOrder_) {
+    auto [it, added] = messages_.emplace(message, 0);
+    if (added) messageOrder_.push_back(message);
+    it->second += part.messages_.at(message);
+  }
+  for (const std::string& line : lines) Emit(line);
+}
+
 int Diagnostics::RefusedRows() const {
   std::lock_guard lock(mutex_);
   return refusedRows_;

@@ -32,6 +32,10 @@ class Diagnostics {
   // Tells each counted message once, with its count, and forgets them.
   void FlushMessages();
 
+  // Takes over what another Diagnostics counted (a vehicle's attempt, kept
+  // apart until it is known to stand) and tells its lines.
+  void Absorb(const Diagnostics& part, const std::vector<std::string>& lines);
+
   int RefusedRows() const;
   int FailedReports() const;
   int SkippedVehicles() const;

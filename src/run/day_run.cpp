@@ -1,17 +1,60 @@
 #include "run/day_run.hpp"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <exception>
 
+#include "db/dialect.hpp"
+#include "db/ledger.hpp"
 #include "db/loaders.hpp"
 #include "db/report_tables.hpp"
 #include "run/day_key.hpp"
 #include "run/failure_text.hpp"
 #include "run/run_session.hpp"
+#include "run/vehicle_day_writer.hpp"
 #include "run/vehicle_pool.hpp"
 
 namespace cuserver {
+namespace {
+
+// "a, b, c and 12 more"
+std::string SomeSimIds(const std::vector<std::string>& simIds, std::size_t shown = 20) {
+  std::string text;
+  for (std::size_t i = 0; i < simIds.size() && i < shown; ++i) {
+    if (i > 0) text += ", ";
+    text += simIds[i];
+  }
+  if (simIds.size() > shown) text += fmt::format(" and {} more", simIds.size() - shown);
+  return text;
+}
+
+// Records how the day ended. The run's session may be gone with the
+// database; a fresh one is tried once, else the day stays "running" in the
+// ledger, which the schedule takes for an attempt that did not end.
+void EndDay(ReportDatabase& db, const DayRunSetup& setup, const std::string& dayKey, const DayRunCounts& counts,
+            const DayCounts& ledgerCounts) {
+  const auto record = [&](ReportDatabase& session) {
+    Ledger(session).EndDay(kDayRunCommand, dayKey, ShardText(setup.shard), counts.outcome, ledgerCounts, LedgerNow(),
+                           counts.detail);
+  };
+  try {
+    record(db);
+    return;
+  } catch (const std::exception&) {
+  }
+  try {
+    ReportDatabase fresh;
+    fresh.OpenReportSession(setup.connection);
+    record(fresh);
+  } catch (const std::exception& error) {
+    setup.diagnostics.Info(
+        fmt::format("day {}: its outcome ({}) could not be recorded in the day ledger: {}", dayKey,
+                    DayOutcomeText(counts.outcome), FailureText(error)));
+  }
+}
+
+}  // namespace
 
 std::string EndCaption(const std::string& dayKey) {
   return fmt::format("{}数据分析完毕，请查验！", dayKey);
@@ -27,14 +70,37 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   EnsureReportTable(db, ReportTableKind::VehicleDistance, fmt::format("vehicledistance{}", monthKey));
   EnsureReportTable(db, ReportTableKind::ParkingLog, fmt::format("parkinglog{}", monthKey));
 
+  const int refusedBefore = setup.diagnostics.RefusedRows();
+  const int failedBefore = setup.diagnostics.FailedReports();
+  DayCounts ledgerCounts;
+  const auto fail = [&](const std::string& what) {
+    counts.outcome = DayOutcome::Failed;
+    counts.detail = what;
+    setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, what));
+    setup.diagnostics.FlushMessages();
+    EndDay(db, setup, dayKey, counts, ledgerCounts);
+    return counts;
+  };
+
+  // Without its ledger a re-run could not replace what this run writes: no
+  // vehicle is computed then.
+  try {
+    Ledger ledger(db);
+    ledger.EnsureTables();
+    ledger.BeginDay(kDayRunCommand, dayKey, ShardText(setup.shard), HostName(), static_cast<long>(getpid()),
+                    LedgerNow());
+  } catch (const std::exception& error) {
+    counts.outcome = DayOutcome::Failed;
+    counts.detail = "the day ledger cannot be written, no vehicle computed: " + FailureText(error);
+    setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
+    return counts;
+  }
+
   VehicleList vehicles;
   try {
     vehicles = LoadVehicleList(db);
   } catch (const std::exception& error) {
-    setup.diagnostics.Failure(
-        fmt::format("day {}: vehicle list not loaded, no vehicle computed: {}", dayKey, FailureText(error)));
-    setup.diagnostics.FlushMessages();
-    return counts;
+    return fail("vehicle list not loaded, no vehicle computed: " + FailureText(error));
   }
   counts.catalogueLoaded = true;
   AreaSpeedList areaSpeeds;
@@ -44,6 +110,14 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
     setup.diagnostics.Failure(
         fmt::format("day {}: speed-area entries not loaded, no area-speeding report: {}", dayKey,
                     FailureText(error)));
+  }
+  const std::string gpsTable = "GPSDATA" + dayKey;
+  const bool gpsTableExists = TableExists(db, gpsTable);
+  PreviousRows previous;
+  try {
+    previous = PreviousRows::Load(db, kDayRunCommand, dayKey, setup.diagnostics);
+  } catch (const std::exception& error) {
+    return fail("the day ledger's entries cannot be read, no vehicle computed: " + FailureText(error));
   }
 
   DayRunShared shared{dayKey,          areaSpeeds,         setup.geo,   setup.speedLimits,
@@ -59,16 +133,49 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
     setup.diagnostics.Info(fmt::format("day {}: shard {} computes {} of {} vehicles", dayKey, ShardText(setup.shard),
                                        planned.size(), counts.vehicles));
   }
-  const VehiclePoolCounts worked =
-      WorkVehicles(planned, {shared, db, setup.connection, setup.jobs, setup.caption});
+  const VehiclePoolCounts worked = WorkVehicles(
+      planned, {shared, db, setup.connection, setup.jobs, setup.caption, previous, setup.stop});
   counts.reported = worked.reported;
   counts.withoutFixes = worked.withoutFixes;
   counts.skipped = worked.skipped;
   counts.workers = worked.workers;
-  const int computed = static_cast<int>(planned.size());
-  setup.caption.Progress(computed, computed);
-  setup.caption.Show(EndCaption(dayKey));
+  counts.lost = static_cast<int>(worked.lost.size());
+  counts.stopped = worked.notStarted > 0;
+
+  ledgerCounts.vehicles = static_cast<int>(planned.size());
+  ledgerCounts.computed = worked.reported + worked.withoutFixes;
+  ledgerCounts.skipped = worked.skipped + counts.lost + worked.notStarted;
+  ledgerCounts.rowsWritten = worked.rowsWritten;
+  ledgerCounts.rowsRefused = setup.diagnostics.RefusedRows() - refusedBefore;
+  ledgerCounts.reportsFailed = setup.diagnostics.FailedReports() - failedBefore;
+
+  if (!worked.lost.empty()) {
+    counts.outcome = DayOutcome::Incomplete;
+    counts.detail = fmt::format("the database went away: {} of {} vehicles not computed: {}", worked.lost.size(),
+                                planned.size(), SomeSimIds(worked.lost));
+    setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
+  } else if (counts.stopped) {
+    counts.outcome = DayOutcome::Incomplete;
+    counts.detail = fmt::format("stopped: {} of {} vehicles not started", worked.notStarted, planned.size());
+    setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
+  } else if (!gpsTableExists && !planned.empty()) {
+    counts.outcome = DayOutcome::Failed;
+    counts.detail = fmt::format("table {} does not exist: no vehicle has a track", gpsTable);
+    setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
+  } else if (ledgerCounts.skipped + ledgerCounts.rowsRefused + ledgerCounts.reportsFailed > 0) {
+    counts.outcome = DayOutcome::Incomplete;
+    counts.detail = fmt::format("{} rows refused, {} reports failed, {} vehicles skipped", ledgerCounts.rowsRefused,
+                                ledgerCounts.reportsFailed, ledgerCounts.skipped);
+  } else {
+    counts.outcome = DayOutcome::Complete;
+  }
+  if (worked.lost.empty() && !counts.stopped) {
+    const int computed = static_cast<int>(planned.size());
+    setup.caption.Progress(computed, computed);
+    setup.caption.Show(EndCaption(dayKey));
+  }
   setup.diagnostics.FlushMessages();
+  EndDay(db, setup, dayKey, counts, ledgerCounts);
   return counts;
 }
 

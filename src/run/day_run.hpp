@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 
+#include "db/ledger.hpp"
 #include "db/session.hpp"
 #include "reports/catalog.hpp"
 #include "reports/diagnostics.hpp"
@@ -25,6 +27,9 @@ struct DayRunSetup {
   Diagnostics& diagnostics;
   int jobs = 1;        // workers, each with its own session and track buffer
   VehicleShard shard{};  // the vehicles this run computes; by default all
+  // When it becomes true the run starts no further vehicle: the vehicles in
+  // progress end, the day is recorded as incomplete and the run returns.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 struct DayRunCounts {
@@ -35,6 +40,10 @@ struct DayRunCounts {
   int outsideShard = 0;  // vehicles of other shards, not computed here
   int workers = 0;
   bool catalogueLoaded = false;
+  int lost = 0;          // vehicles not computed because the database went away
+  bool stopped = false;  // the stop flag ended the run before every vehicle was started
+  DayOutcome outcome = DayOutcome::Running;  // as recorded in the day ledger
+  std::string detail;    // one line: what was not written, empty when complete
 };
 
 // The day run for one DayKey, used unchanged (not checked). Opens its own

@@ -6,15 +6,20 @@
 #include <memory>
 #include <optional>
 
-#include "db/adapters.hpp"
+#include <unistd.h>
+
 #include "db/batched_writer.hpp"
 #include "db/dialect.hpp"
+#include "db/ledger.hpp"
 #include "db/loaders.hpp"
+#include "db/reconnect.hpp"
+#include "db/vehicle_day_store.hpp"
 #include "reports/catalog.hpp"
 #include "reports/line_alarms.hpp"
 #include "reports/track.hpp"
 #include "run/failure_text.hpp"
 #include "run/run_session.hpp"
+#include "run/vehicle_day_writer.hpp"
 
 namespace cuserver {
 namespace {
@@ -23,6 +28,27 @@ constexpr std::string_view kAlarmTable = "LINEALARMREPROT";
 
 void RunEnded(const LineAlarmRunSetup& setup, const std::string& dayKey, const std::string& what) {
   setup.diagnostics.Failure(fmt::format("day {}: road-segment alarm run ended: {}", dayKey, what));
+}
+
+void EndLineAlarmDay(ReportDatabase& db, const LineAlarmRunSetup& setup, const std::string& dayKey,
+                     const LineAlarmRunCounts& counts, DayOutcome outcome) {
+  DayCounts ledgerCounts;
+  ledgerCounts.vehicles = counts.vehicles;
+  ledgerCounts.computed = counts.scanned;
+  ledgerCounts.skipped = counts.vehicles - counts.scanned;
+  ledgerCounts.rowsWritten = counts.opened;
+  ledgerCounts.rowsRefused = counts.refused;
+  const std::string detail =
+      outcome == DayOutcome::Complete
+          ? std::string()
+          : fmt::format("{} of {} vehicles scanned, {} statements refused", counts.scanned, counts.vehicles,
+                        counts.refused);
+  try {
+    Ledger(db).EndDay(kLineAlarmCommand, dayKey, "1/1", outcome, ledgerCounts, LedgerNow(), detail);
+  } catch (const std::exception& error) {
+    setup.diagnostics.Info(fmt::format("day {}: the road-segment alarm run's outcome could not be recorded: {}",
+                                       dayKey, FailureText(error)));
+  }
 }
 
 }  // namespace
@@ -52,47 +78,94 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
     return counts;
   }
 
-  // On SQLite each commit waits for the disk: rows go in transactions of many.
-  std::optional<BatchedWriter> batch;
-  std::unique_ptr<StatementSink> rows;
-  if (db.GetBackend() == Backend::Sqlite3) {
-    batch.emplace(db, setup.diagnostics);
-    rows = std::make_unique<BatchedStatementSink>(*batch);
-  } else {
-    rows = std::make_unique<DbStatementSink>(db, setup.diagnostics);
+  PreviousRows previous;
+  try {
+    Ledger ledger(db);
+    ledger.EnsureTables();
+    ledger.BeginDay(kLineAlarmCommand, dayKey, "1/1", HostName(), static_cast<long>(getpid()), LedgerNow());
+    previous = PreviousRows::Load(db, kLineAlarmCommand, dayKey, setup.diagnostics);
+  } catch (const std::exception& error) {
+    RunEnded(setup, dayKey, "the day ledger cannot be written or read: " + FailureText(error));
+    return counts;
   }
+  bool ended = false;
+
+  // On SQLite each commit waits for the disk: vehicle-days go in transactions of many.
+  std::optional<BatchedWriter> batch;
+  if (db.GetBackend() == Backend::Sqlite3) batch.emplace(db, setup.diagnostics);
+  std::unique_ptr<VehicleDayStore> store = MakeStoreFor(db, batch ? &*batch : nullptr);
+  VehicleDayWriter writer(db, *store, previous);
+  RecordingSink rows;
   TrackBuffer track;
   for (int i = 0; i < counts.vehicles; ++i) {
     const std::string& simId = vehicles[static_cast<std::size_t>(i)].simId;
     setup.caption.Progress(i, counts.vehicles);
     setup.caption.Show(simId);
     int n = 0;
-    try {
-      n = LoadDayTrack(db, simId, dayKey, track);
-    } catch (const std::exception& error) {
+    LineAlarmScan scan;
+    VehicleDayWritten written;
+    std::string failure;
+    bool loaded = false;
+    for (;;) {
+      failure.clear();
+      loaded = false;
+      rows.Clear();
+      try {
+        n = LoadDayTrack(db, simId, dayKey, track);
+        loaded = true;
+        setup.caption.Show(fmt::format("{}-{}", simId, n));
+        scan = ScanLineAlarms(track, n, setup.geo, rows);
+        written = writer.Write(simId, rows.Take(), setup.diagnostics);
+        break;
+      } catch (const std::exception& error) {
+        failure = FailureText(error);
+      }
+      if (db.Alive()) break;
+      setup.diagnostics.Info(
+          fmt::format("day {}: the database connection was lost at vehicle {} ({}); reopening it", dayKey, simId,
+                      failure));
+      if (!ReopenWithPauses(db, setup.connection, nullptr,
+                            [&setup](const std::string& line) { setup.diagnostics.Info(line); })) {
+        counts.lost = counts.vehicles - i;
+        RunEnded(setup, dayKey,
+                 fmt::format("the database went away at vehicle {} ({} of {}); {} vehicles not scanned", simId,
+                             i + 1, counts.vehicles, counts.lost));
+        ended = true;
+        break;
+      }
+    }
+    if (ended) break;
+    if (!loaded) {
       RunEnded(setup, dayKey,
                fmt::format("day table GPSDATA{} not read for vehicle {} ({} of {}): {}", dayKey, simId, i + 1,
-                           counts.vehicles, FailureText(error)));
-      return counts;
+                           counts.vehicles, failure));
+      ended = true;
+      break;
     }
-    setup.caption.Show(fmt::format("{}-{}", simId, n));
-    try {
-      LineAlarmScan scan = ScanLineAlarms(track, n, setup.geo, *rows);
-      counts.opened += scan.opened;
-      counts.closed += scan.closed;
-      counts.leftOpen += scan.leftOpen ? 1 : 0;
-    } catch (const std::exception& error) {
-      setup.diagnostics.ReportFailed("road-segment alarms", simId, FailureText(error));
+    if (!failure.empty()) {
+      setup.diagnostics.ReportFailed("road-segment alarms", simId, failure);
       continue;
     }
+    const int refusedOpenings = scan.opened - written.rows;
+    counts.opened += written.rows;
+    counts.closed += scan.closed - (written.refused - refusedOpenings);
+    counts.refused += written.refused;
+    counts.leftOpen += scan.leftOpen ? 1 : 0;
     ++counts.scanned;
     counts.fixes += n;
     if (batch) batch->CommitIfDue();
   }
   if (batch) batch->Commit();
+  if (ended) {
+    EndLineAlarmDay(db, setup, dayKey, counts, DayOutcome::Failed);
+    return counts;
+  }
   setup.caption.Progress(counts.vehicles, counts.vehicles);
   setup.caption.Show(std::string(kLineAlarmEndCaption));
   counts.complete = true;
+  EndLineAlarmDay(db, setup, dayKey, counts,
+                  counts.scanned == counts.vehicles && counts.refused == 0 ? DayOutcome::Complete
+                                                                             : DayOutcome::Incomplete);
   return counts;
 }
 

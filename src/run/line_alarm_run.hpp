@@ -23,6 +23,8 @@ struct LineAlarmRunCounts {
   int opened = 0;    // LINEALARMREPROT rows opened
   int closed = 0;    // rows completed
   int leftOpen = 0;  // rows left open by a track ending on a highway
+  int refused = 0;   // statements the database refused
+  int lost = 0;      // vehicles not scanned because the database stayed away
   int roadNames = 0;
   bool complete = false;  // every vehicle was scanned and the end caption shown
 };

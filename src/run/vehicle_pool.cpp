@@ -12,7 +12,8 @@
 #include <thread>
 
 #include "db/batched_writer.hpp"
-#include "db/pg_batch.hpp"
+#include "db/reconnect.hpp"
+#include "db/vehicle_day_store.hpp"
 #include "run/failure_text.hpp"
 
 namespace cuserver {
@@ -26,10 +27,15 @@ class VehicleQueue {
   VehicleQueue(const std::vector<PlannedVehicle>& vehicles, const VehiclePoolSetup& setup, BatchedWriter* writer)
       : vehicles_(vehicles), setup_(setup), writer_(writer), finished_(vehicles.size()) {}
 
-  // The position of the next vehicle, its captions shown; nullopt when all are handed out.
+  // The position of the next vehicle, its captions shown; nullopt when all
+  // are handed out, the stop flag is raised or the database went away.
   std::optional<std::size_t> Take() {
     std::lock_guard lock(mutex_);
-    if (next_ == vehicles_.size()) return std::nullopt;
+    if (next_ == vehicles_.size() || closed_) return std::nullopt;
+    if (setup_.stop != nullptr && setup_.stop->load()) {
+      stopped_ = true;
+      return std::nullopt;
+    }
     const std::size_t position = next_++;
     const PlannedVehicle& vehicle = vehicles_[position];
     try {
@@ -53,6 +59,23 @@ class VehicleQueue {
     if (writer_ != nullptr && writer_->CommitIfDue()) MarkDurable(finishedBefore);
     std::lock_guard lock(mutex_);
     AppendDurableLines();
+  }
+
+  // No further vehicle is handed out: the database went away.
+  void Close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
+  // The vehicles never handed out, in list order.
+  std::vector<std::size_t> Untaken() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::size_t> positions;
+    for (std::size_t i = next_; i < vehicles_.size(); ++i) positions.push_back(i);
+    return positions;
+  }
+  bool Stopped() const {
+    std::lock_guard lock(mutex_);
+    return stopped_;
   }
 
   // Every row is committed: the remaining lines go to the log.
@@ -85,8 +108,10 @@ class VehicleQueue {
   const std::vector<PlannedVehicle>& vehicles_;
   const VehiclePoolSetup& setup_;
   BatchedWriter* writer_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::size_t next_ = 0;
+  bool closed_ = false;
+  bool stopped_ = false;
   std::size_t logged_ = 0;
   std::uint64_t sequence_ = 0;
   std::uint64_t durable_ = 0;
@@ -97,32 +122,88 @@ struct Tally {
   std::atomic<int> reported{0};
   std::atomic<int> withoutFixes{0};
   std::atomic<int> skipped{0};
+  std::atomic<int> rowsWritten{0};
+  std::atomic<int> rowsRefused{0};
+  std::mutex lostMutex;
+  std::vector<std::size_t> lost;  // positions
 };
 
-// A worker and, on PostgreSQL, the batch its rows wait in until the vehicle is done.
+// A worker with its session, the store its vehicle-days go through and the
+// writer that replaces them.
 struct WorkerSlot {
-  std::unique_ptr<PostgresStatementBatch> batch;
+  ReportDatabase* db = nullptr;
   std::unique_ptr<VehicleWorker> worker;
+  std::unique_ptr<VehicleDayStore> store;
+  std::unique_ptr<VehicleDayWriter> writer;
 };
+
+// One try at a vehicle: its diagnostics are kept apart until it stands.
+struct Attempt {
+  std::vector<std::string> lines;
+  Diagnostics diagnostics{[this](const std::string& line) { lines.push_back(line); }};
+  VehicleOutcome outcome = VehicleOutcome::Skipped;
+  std::string failure;  // why the vehicle was not computed
+  VehicleDayWritten written;
+};
+
+std::unique_ptr<Attempt> TryVehicle(const VehiclePoolSetup& setup, WorkerSlot& slot, const std::string& simId) {
+  auto made = std::make_unique<Attempt>();
+  Attempt& attempt = *made;
+  try {
+    attempt.outcome = RunVehicle(setup.shared, *slot.worker, simId, attempt.diagnostics, attempt.failure);
+    if (attempt.outcome != VehicleOutcome::Skipped) {
+      attempt.written = slot.writer->Write(simId, slot.worker->Rows().Take(), attempt.diagnostics);
+    }
+  } catch (...) {
+    attempt.outcome = VehicleOutcome::Skipped;
+    attempt.failure = "rows not written: " + FailureText(std::current_exception());
+  }
+  return made;
+}
 
 void WorkerLoop(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setup,
                 const std::vector<PlannedVehicle>& vehicles, Tally& tally) {
-  VehicleWorker& worker = *slot.worker;
+  Diagnostics& diagnostics = setup.shared.diagnostics;
   while (auto position = queue.Take()) {
     const std::string& simId = vehicles[*position].simId;
-    try {
-      switch (RunVehicle(setup.shared, worker, simId)) {
-        case VehicleOutcome::Reported: ++tally.reported; break;
-        case VehicleOutcome::NoFixes: ++tally.withoutFixes; break;
-        case VehicleOutcome::Skipped: ++tally.skipped; break;
+    std::unique_ptr<Attempt> attempt = TryVehicle(setup, slot, simId);
+    bool lost = false;
+    // A session that no longer answers is reopened and the vehicle computed again.
+    while (attempt->outcome == VehicleOutcome::Skipped && !slot.db->Alive()) {
+      diagnostics.Info(fmt::format("day {}: the database connection was lost at vehicle {} ({}); reopening it",
+                                   setup.shared.dayKey, simId, attempt->failure));
+      const bool reopened = ReopenWithPauses(*slot.db, setup.connection, setup.stop,
+                                             [&diagnostics](const std::string& line) { diagnostics.Info(line); });
+      if (!reopened) {
+        lost = true;
+        break;
       }
-    } catch (...) {
-      ++tally.skipped;
-      setup.shared.diagnostics.VehicleSkipped(simId, FailureText(std::current_exception()));
+      attempt = TryVehicle(setup, slot, simId);
     }
-    if (slot.batch) slot.batch->Flush();
-    queue.Finish(*position, std::move(worker.LogLines()));
-    worker.LogLines().clear();
+    if (lost) {
+      slot.worker->LogLines().clear();
+      {
+        std::lock_guard lock(tally.lostMutex);
+        tally.lost.push_back(*position);
+      }
+      queue.Close();
+      queue.Finish(*position, {});
+      continue;
+    }
+    switch (attempt->outcome) {
+      case VehicleOutcome::Reported: ++tally.reported; break;
+      case VehicleOutcome::NoFixes: ++tally.withoutFixes; break;
+      case VehicleOutcome::Skipped:
+        ++tally.skipped;
+        attempt->diagnostics.VehicleSkipped(simId, attempt->failure);
+        slot.worker->LogLines().clear();
+        break;
+    }
+    tally.rowsWritten += attempt->written.rows;
+    tally.rowsRefused += attempt->written.refused;
+    diagnostics.Absorb(attempt->diagnostics, attempt->lines);
+    queue.Finish(*position, std::move(slot.worker->LogLines()));
+    slot.worker->LogLines().clear();
   }
 }
 
@@ -133,25 +214,18 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(std::max(setup.jobs, 1)),
                                                    std::max<std::size_t>(vehicles.size(), 1));
   // SQLite: every worker's rows go through the run's session in transactions
-  // of many rows; with several workers each reads through a session of its own.
+  // of many vehicle-days; with several workers each reads through a session
+  // of its own. Elsewhere each worker writes its vehicle-days itself.
   std::unique_ptr<BatchedWriter> writer;
-  std::unique_ptr<BatchedStatementSink> batchedRows;
   if (setup.runDatabase.GetBackend() == Backend::Sqlite3) {
     writer = std::make_unique<BatchedWriter>(setup.runDatabase, diagnostics);
-    batchedRows = std::make_unique<BatchedStatementSink>(*writer);
   }
-  // PostgreSQL: each worker sends its vehicle's rows in one round trip.
-  const bool postgresql = setup.runDatabase.GetBackend() == Backend::Postgresql;
   const auto makeWorker = [&](ReportDatabase& db) {
     WorkerSlot slot;
-    if (batchedRows) {
-      slot.worker = std::make_unique<VehicleWorker>(db, *batchedRows, diagnostics);
-    } else if (postgresql) {
-      slot.batch = std::make_unique<PostgresStatementBatch>(db, diagnostics);
-      slot.worker = std::make_unique<VehicleWorker>(db, *slot.batch, diagnostics);
-    } else {
-      slot.worker = std::make_unique<VehicleWorker>(db, diagnostics);
-    }
+    slot.db = &db;
+    slot.worker = std::make_unique<VehicleWorker>(db);
+    slot.store = MakeStoreFor(db, writer.get());
+    slot.writer = std::make_unique<VehicleDayWriter>(db, *slot.store, setup.previous);
     return slot;
   };
 
@@ -183,8 +257,23 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
     }
   }
   queue.End();
-  return {tally.reported.load(), tally.withoutFixes.load(), tally.skipped.load(),
-          static_cast<int>(workers.size())};
+  VehiclePoolCounts counts;
+  counts.reported = tally.reported.load();
+  counts.withoutFixes = tally.withoutFixes.load();
+  counts.skipped = tally.skipped.load();
+  counts.workers = static_cast<int>(workers.size());
+  counts.rowsWritten = tally.rowsWritten.load();
+  counts.rowsRefused = tally.rowsRefused.load();
+  std::vector<std::size_t> lost = tally.lost;
+  const std::vector<std::size_t> untaken = queue.Untaken();
+  if (!lost.empty()) {
+    lost.insert(lost.end(), untaken.begin(), untaken.end());
+  } else if (queue.Stopped()) {
+    counts.notStarted = static_cast<int>(untaken.size());
+  }
+  std::sort(lost.begin(), lost.end());
+  for (std::size_t position : lost) counts.lost.push_back(vehicles[position].simId);
+  return counts;
 }
 
 }  // namespace cuserver

@@ -21,45 +21,46 @@ namespace {
 
 // Runs one report; a failure of any kind costs its run-log line and a
 // diagnostic, and the vehicle's next report runs all the same.
-void Guarded(const DayRunShared& shared, VehicleWorker& worker, const std::string& simId,
-             std::string_view report, std::string logLine, const std::function<void()>& compute) {
+void Guarded(Diagnostics& diagnostics, VehicleWorker& worker, const std::string& simId, std::string_view report,
+             std::string logLine, const std::function<void()>& compute) {
   try {
     compute();
   } catch (...) {
     worker.LogLines().push_back(std::move(logLine));
-    shared.diagnostics.ReportFailed(report, simId, FailureText(std::current_exception()));
+    diagnostics.ReportFailed(report, simId, FailureText(std::current_exception()));
   }
 }
 
-void RunReports(const DayRunShared& shared, VehicleWorker& worker, const std::string& simId,
-                int n) {
+void RunReports(const DayRunShared& shared, VehicleWorker& worker, const std::string& simId, int n,
+                Diagnostics& diagnostics) {
   const std::string& day = shared.dayKey;
   ReportContext ctx{worker.Track(),          worker.Rows(),          worker.Fixes(),
                     shared.geo,              shared.speedLimits,     shared.reportSettingsFile,
-                    shared.diagnostics};
+                    diagnostics};
   for (const AreaSpeedEntry& area : shared.areaSpeeds) {
     if (area.simId != simId) continue;
-    Guarded(shared, worker, simId, "area speeding", fmt::format("{}计算{}道路超速报表出错\r\n", day, simId),
+    Guarded(diagnostics, worker, simId, "area speeding", fmt::format("{}计算{}道路超速报表出错\r\n", day, simId),
             [&] { ComputeAreaSpeeding(ctx, n, simId, area.areaKey, area.areaName, area.speedLimit); });
   }
-  Guarded(shared, worker, simId, "parking", fmt::format("{}计算{}停车报表出错\r\n", day, simId),
+  Guarded(diagnostics, worker, simId, "parking", fmt::format("{}计算{}停车报表出错\r\n", day, simId),
           [&] { ComputeParking(ctx, n); });
-  Guarded(shared, worker, simId, "lost contact", fmt::format("{}计算{}失去联系表出错\r\n", day, simId),
+  Guarded(diagnostics, worker, simId, "lost contact", fmt::format("{}计算{}失去联系表出错\r\n", day, simId),
           [&] { ComputeLostContact(ctx, n); });
-  Guarded(shared, worker, simId, "fatigue driving", fmt::format("计算{}疲劳驾驶报表出错\r\n", simId),
+  Guarded(diagnostics, worker, simId, "fatigue driving", fmt::format("计算{}疲劳驾驶报表出错\r\n", simId),
           [&] { ComputeFatigue(ctx, n); });
-  Guarded(shared, worker, simId, "road speeding", fmt::format("{}计算{}超速报表出错\r\n", day, simId),
+  Guarded(diagnostics, worker, simId, "road speeding", fmt::format("{}计算{}超速报表出错\r\n", day, simId),
           [&] { ComputeRoadSpeeding(ctx, n); });
-  Guarded(shared, worker, simId, "daily mileage", fmt::format("{}计算{}里程报表出错\r\n", day, simId),
+  Guarded(diagnostics, worker, simId, "daily mileage", fmt::format("{}计算{}里程报表出错\r\n", day, simId),
           [&] { ComputeMileage(ctx, n); });
   worker.LogLines().push_back(fmt::format("{}计算{}报表成功结束\r\n", day, simId));
 }
 
 }  // namespace
 
-VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker,
-                          const std::string& simId) {
+VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker, const std::string& simId,
+                          Diagnostics& diagnostics, std::string& skipReason) {
   worker.LogLines().clear();
+  worker.Rows().Clear();
   int n = 0;
   try {
     n = LoadDayTrack(worker.Database(), simId, shared.dayKey, worker.Track());
@@ -67,12 +68,11 @@ VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker,
   } catch (...) {
     worker.KnownFixes().Forget();
     worker.Track().Clear();
-    shared.diagnostics.VehicleSkipped(
-        simId, "day track not loaded: " + FailureText(std::current_exception()));
+    skipReason = "day track not loaded: " + FailureText(std::current_exception());
     return VehicleOutcome::Skipped;
   }
   if (n != 0) {
-    RunReports(shared, worker, simId, n);
+    RunReports(shared, worker, simId, n, diagnostics);
     return VehicleOutcome::Reported;
   }
   std::string begin = DayBeginTime(shared.dayKey);

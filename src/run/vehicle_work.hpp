@@ -12,6 +12,7 @@
 #include "reports/track.hpp"
 #include "run/loaded_track_fixes.hpp"
 #include "run/run_log.hpp"
+#include "run/vehicle_day_writer.hpp"
 
 namespace cuserver {
 
@@ -27,22 +28,19 @@ struct DayRunShared {
   Diagnostics& diagnostics;
 };
 
-// The resources of one worker: its own session, track buffer and ways to the
-// database. A worker handles one vehicle at a time.
+// The resources of one worker: its session, track buffer and ways to the
+// database. A worker handles one vehicle at a time; the rows of its reports
+// wait in Rows() until the vehicle is done.
 class VehicleWorker {
  public:
-  VehicleWorker(ReportDatabase& db, Diagnostics& diagnostics)
-      : db_(db), sink_(db, diagnostics), rows_(&sink_), fixes_(db), knownFixes_(fixes_, track_) {}
-  // Reads through db, writes rows through `rows` (which must outlive the worker).
-  VehicleWorker(ReportDatabase& db, StatementSink& rows, Diagnostics& diagnostics)
-      : db_(db), sink_(db, diagnostics), rows_(&rows), fixes_(db), knownFixes_(fixes_, track_) {}
+  explicit VehicleWorker(ReportDatabase& db) : db_(db), fixes_(db), knownFixes_(fixes_, track_) {}
 
   VehicleWorker(const VehicleWorker&) = delete;
   VehicleWorker& operator=(const VehicleWorker&) = delete;
 
   ReportDatabase& Database() { return db_; }
   TrackBuffer& Track() { return track_; }
-  StatementSink& Rows() { return *rows_; }
+  RecordingSink& Rows() { return rows_; }
   // The track distance's reads: from the loaded track where it holds them.
   FixReader& Fixes() { return knownFixes_; }
   LoadedTrackFixes& KnownFixes() { return knownFixes_; }
@@ -52,8 +50,7 @@ class VehicleWorker {
  private:
   ReportDatabase& db_;
   TrackBuffer track_;
-  DbStatementSink sink_;
-  StatementSink* rows_;
+  RecordingSink rows_;
   DbFixReader fixes_;
   LoadedTrackFixes knownFixes_;
   std::vector<std::string> logLines_;
@@ -62,17 +59,19 @@ class VehicleWorker {
 enum class VehicleOutcome {
   Reported,  // had fixes; every report was called (some may have failed)
   NoFixes,   // the whole-day lost-contact and mileage rows were written
-  Skipped,   // its day track could not be loaded
+  Skipped,   // its day track could not be loaded (the reason is in skipReason)
 };
 
 // Loads one vehicle's day and writes its report rows: the area-speeding
 // report for each of its speed-area entries, then parking, lost contact,
 // fatigue driving, road speeding and daily mileage, each guarded by itself.
-// A failed report costs one run-log line and one diagnostic; the success line
-// follows the reports. The run-log lines are left in the worker's LogLines()
-// for the caller to append, so that a vehicle's lines stay together. A vehicle without fixes gets one whole-day lost-contact
-// row and one mileage row of distance 0 and no run-log line.
-VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker,
-                          const std::string& simId);
+// A failed report costs one run-log line and one diagnostic (on
+// `diagnostics`, the attempt's own); the success line follows the reports.
+// The run-log lines are left in the worker's LogLines() and the rows in its
+// Rows() for the caller to write, so that a vehicle's lines and rows stay
+// together. A vehicle without fixes gets one whole-day lost-contact row and
+// one mileage row of distance 0 and no run-log line.
+VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker, const std::string& simId,
+                          Diagnostics& diagnostics, std::string& skipReason);
 
 }  // namespace cuserver

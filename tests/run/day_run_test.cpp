@@ -215,14 +215,15 @@ TEST_F(DayRunTest, VehicleListThatCannotBeLoadedEndsTheRunAsAFailure) {
   EXPECT_EQ(start_.Count("CONTACTALARM"), 0);
 }
 
-TEST_F(DayRunTest, TwoRunsOfTheSameDayWalkTheCatalogueAnew) {
+TEST_F(DayRunTest, TwoRunsOfTheSameDayWalkTheCatalogueAnewAndReplaceTheFirstRunsRows) {
   start_.AddVehicle("13900000001");
   start_.AddDrive(kDay, "13900000009", 2, 0);
   Run(kDay);
   start_.AddVehicle("13900000002");
   DayRunCounts second = Run(kDay);
   EXPECT_EQ(second.vehicles, 2);
-  EXPECT_EQ(start_.Count("CONTACTALARM"), 3);
+  EXPECT_EQ(second.outcome, DayOutcome::Complete);
+  EXPECT_EQ(start_.Count("CONTACTALARM"), 2);
 }
 
 }  // namespace

@@ -170,6 +170,64 @@ TEST_P(ParallelRunTest, TwoShardsRunAtOnceWriteExactlyWhatOneRunWrites) {
   EXPECT_FALSE(diagnostics_.AnyFailure()) << diagnostics_.Summary();
 }
 
+// Rows this system did not write (another program's, an operator's) stay, even
+// where they equal one of its own rows; its own rows of the day are replaced,
+// so that after any number of runs, with any number of workers, the tables
+// hold what one clean run of the day's present fixes writes.
+TEST_P(ParallelRunTest, ReRunsReplaceTheirOwnRowsOnlyAndLeaveNoStaleRow) {
+  ASSERT_EQ(Run(1).outcome, DayOutcome::Complete) << diagnostics_.Summary();
+  const auto first = ReportRows();
+  // One foreign twin of an existing row per table, and one row unlike any.
+  for (const auto& table : kReportTables) database_.Execute(fmt::format("insert into {0} select * from {0} limit 1", table));
+  database_.Execute("insert into CONTACTALARM (SIMID,BEGINTIME,ENDTIME)values('13900000001','2014-03-19 05:00:00','x')");
+  std::vector<RowSet> foreign;
+  {
+    const auto withForeign = ReportRows();
+    for (std::size_t i = 0; i < withForeign.size(); ++i) {
+      RowSet rows = withForeign[i];
+      for (const auto& row : first[i]) rows.erase(rows.find(row));
+      foreign.push_back(rows);
+    }
+  }
+  EXPECT_EQ(Run(1).outcome, DayOutcome::Complete);
+  EXPECT_EQ(Run(3).outcome, DayOutcome::Complete);
+
+  // A vehicle's fixes change: half its day is gone, another vehicle has none left.
+  database_.Execute("delete from GPSDATA20140319 where simid='13900000003' and time > '2014-03-19 12:00:00'");
+  database_.Execute("delete from GPSDATA20140319 where simid='13900000004'");
+  EXPECT_EQ(Run(2).outcome, DayOutcome::Complete);
+  const auto rerun = ReportRows();
+
+  for (const auto& table : kReportTables) database_.Execute("delete from " + table);
+  database_.Execute("delete from cuserver_vehicle_days");
+  Run(1);
+  auto expected = ReportRows();
+  for (std::size_t i = 0; i < expected.size(); ++i) expected[i].insert(foreign[i].begin(), foreign[i].end());
+  EXPECT_EQ(rerun, expected);
+  EXPECT_FALSE(diagnostics_.AnyFailure()) << diagnostics_.Summary();
+}
+
+// A fix without a longitude ends a stop: its parking row is written on every
+// backend (PostgreSQL stores the empty text as NULL, as Oracle does) and is
+// found again by the next run.
+TEST_P(ParallelRunTest, ParkingRowOfAFixWithoutLongitudeIsWrittenAndReplaced) {
+  Run(1);
+  const auto stop = database_.Rows("select SimId, endTime from parkinglog201403", {"SimId", "endTime"});
+  ASSERT_FALSE(stop.empty());
+  database_.Execute(fmt::format("update GPSDATA20140319 set longitude = NULL where simid = '{}' and time = '{}'",
+                                stop[0][0], stop[0][1].substr(0, 19)));
+  const int parkingRows = database_.Count("parkinglog201403");
+  for (int run = 0; run < 2; ++run) {
+    EXPECT_EQ(Run(1).outcome, DayOutcome::Complete) << diagnostics_.Summary();
+    EXPECT_EQ(database_.Count("parkinglog201403"), parkingRows);
+  }
+  const auto longitude = database_.Rows(
+      fmt::format("select Longitude from parkinglog201403 where SimId = {} and coalesce(cast(Longitude as varchar(30)), '') = ''",
+                  stop[0][0]),
+      {"Longitude"});
+  EXPECT_EQ(longitude.size(), 1u);
+}
+
 TEST_P(ParallelRunTest, MoreJobsThanVehiclesUseOneWorkerPerVehicle) {
   database_.Execute("delete from vehicleinfo where simid<>'13900000001' and simid<>'13900000002'");
   const DayRunCounts counts = Run(8);

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/session.hpp"
+
+namespace cuserver {
+
+// The day ledger: this system's own tables in the report database, shared by
+// every machine and every start directory that computes into it.
+//   cuserver_days          one row per command, day and shard: its last attempt
+//   cuserver_vehicle_days  per command, day and vehicle: the rows this system wrote
+//   cuserver_requests      the runs asked for (page, API, schedule), in order
+//   cuserver_service       facts of the service, such as the day it first started
+// All times are local time texts "yyyy-mm-dd hh:mm:ss".
+
+inline constexpr std::string_view kDayRunCommand = "run-day";
+inline constexpr std::string_view kLineAlarmCommand = "line-alarms";
+
+// How the last attempt at a day ended.
+enum class DayOutcome {
+  Running,      // started and not ended (or ended by a crash)
+  Complete,     // every vehicle's rows written, nothing refused or failed
+  Incomplete,   // ran to its end, but something was not written (vehicles lost, rows refused, reports failed)
+  Failed,       // ended early, or wrote nothing (no GPS table, vehicle list not read)
+  CouldNotRun,  // no database connection
+};
+// "running", "complete", "incomplete", "failed", "could not run"
+std::string_view DayOutcomeText(DayOutcome outcome);
+std::optional<DayOutcome> ParseDayOutcome(std::string_view text);
+
+struct DayCounts {
+  int vehicles = 0;       // vehicles of the shard
+  int computed = 0;       // vehicles whose rows were written
+  int skipped = 0;        // vehicles not computed (track not read, connection lost)
+  int rowsWritten = 0;
+  int rowsRefused = 0;
+  int reportsFailed = 0;
+};
+
+struct DayRecord {
+  std::string command;  // kDayRunCommand or kLineAlarmCommand
+  std::string day;      // DayKey
+  std::string shard;    // "K/N"
+  int attempts = 0;
+  std::string host;
+  long pid = 0;
+  std::string started;
+  std::string ended;  // empty while running
+  DayOutcome outcome = DayOutcome::Running;
+  DayCounts counts;
+  std::string detail;  // one line: the summary, or why it failed
+};
+
+// A run asked for and kept until it has ended, so that a restart resumes it.
+struct RequestRecord {
+  long long id = 0;
+  std::string command;    // run-day, run-days, line-alarms, import-roads
+  std::string arguments;  // the command's JSON arguments
+  std::string label;      // what the operator sees
+  std::string requested;
+  std::string started;  // empty while waiting
+  std::string ended;    // empty until it ended
+  std::string outcome;  // empty until it ended; else the job's outcome text
+  std::string detail;
+};
+
+class Ledger {
+ public:
+  explicit Ledger(ReportDatabase& db) : db_(db) {}
+
+  // Creates the ledger tables that are missing. Safe to run again, also by
+  // several processes at once.
+  void EnsureTables();
+
+  // An attempt at a day begins: its row is created or its attempt count
+  // raised, the outcome set to running.
+  void BeginDay(std::string_view command, std::string_view day, std::string_view shard, std::string_view host,
+                long pid, std::string_view started);
+  void EndDay(std::string_view command, std::string_view day, std::string_view shard, DayOutcome outcome,
+              const DayCounts& counts, std::string_view ended, std::string_view detail);
+  // The rows of days from..to (DayKeys, both included), of one command or of
+  // all when command is empty, ordered by day, command and shard.
+  std::vector<DayRecord> Days(std::string_view command, std::string_view from, std::string_view to);
+  // Sets the attempt count of every shard of a day back to zero (an
+  // operator's run starts the count anew).
+  void ResetAttempts(std::string_view command, std::string_view day);
+
+  // The first day the service was started on this database; nullopt before.
+  std::optional<std::string> FirstServiceDay();
+  // Records the day unless one is recorded already.
+  void RecordFirstServiceDay(std::string_view day);
+
+  // Records a request; returns its id (one more than the highest so far).
+  long long AddRequest(std::string_view command, std::string_view arguments, std::string_view label,
+                       std::string_view requested);
+  void RequestStarted(long long id, std::string_view started);
+  void RequestEnded(long long id, std::string_view ended, std::string_view outcome, std::string_view detail);
+  // Requests not ended, oldest first (a started one was cut off by a stop).
+  std::vector<RequestRecord> OpenRequests();
+  // The most recent ended requests, newest first.
+  std::vector<RequestRecord> RecentRequests(int count);
+
+  // Per vehicle of a command's day: the serialised rows this system wrote
+  // (see VehicleDayRows), by SIMID.
+  std::map<std::string, std::string> VehicleDayRows(std::string_view command, std::string_view day);
+  // The statements that replace a vehicle-day's ledger entry; run in the same
+  // transaction as the rows themselves.
+  std::vector<std::string> ReplaceVehicleDayStatements(std::string_view command, std::string_view day,
+                                                       std::string_view simId, int rows,
+                                                       std::string_view serialisedRows, bool hadEntry) const;
+
+ private:
+  ReportDatabase& db_;
+};
+
+// This machine's host name.
+std::string HostName();
+// The local time now as "yyyy-mm-dd hh:mm:ss".
+std::string LedgerNow();
+
+}  // namespace cuserver

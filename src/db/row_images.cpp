@@ -1,0 +1,353 @@
+#include "db/row_images.hpp"
+
+#include <fmt/format.h>
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "reports/sql_text.hpp"
+
+namespace cuserver {
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool IsNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// A value as it stands in a statement: where its text begins and ends
+// (quotes included) and the text itself.
+struct ValueToken {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::string text;
+};
+
+// Reads statements of the row writers' forms: words, names, '...' values
+// with doubled quotes, bare numbers.
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text) : text_(text) {}
+
+  void Blanks() {
+    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r' || text_[at_] == '\n')) {
+      ++at_;
+    }
+  }
+  bool Word(std::string_view word) {
+    Blanks();
+    if (at_ + word.size() > text_.size()) return false;
+    if (Lower(text_.substr(at_, word.size())) != word) return false;
+    if (at_ + word.size() < text_.size() && IsNameChar(text_[at_ + word.size()])) return false;
+    at_ += word.size();
+    return true;
+  }
+  bool Char(char c) {
+    Blanks();
+    if (at_ < text_.size() && text_[at_] == c) {
+      ++at_;
+      return true;
+    }
+    return false;
+  }
+  std::optional<std::string> Name() {
+    Blanks();
+    const std::size_t from = at_;
+    while (at_ < text_.size() && IsNameChar(text_[at_])) ++at_;
+    if (at_ == from) return std::nullopt;
+    return std::string(text_.substr(from, at_ - from));
+  }
+  std::optional<ValueToken> Value() {
+    Blanks();
+    ValueToken token;
+    token.begin = at_;
+    if (at_ < text_.size() && text_[at_] == '\'') {
+      ++at_;
+      for (;;) {
+        if (at_ >= text_.size()) return std::nullopt;
+        if (text_[at_] == '\'') {
+          if (at_ + 1 < text_.size() && text_[at_ + 1] == '\'') {
+            token.text += '\'';
+            at_ += 2;
+            continue;
+          }
+          ++at_;
+          break;
+        }
+        token.text += text_[at_++];
+      }
+    } else {
+      while (at_ < text_.size() && text_[at_] != ',' && text_[at_] != ')' && text_[at_] != ' ' && text_[at_] != '\t') {
+        token.text += text_[at_++];
+      }
+      if (token.text.empty()) return std::nullopt;
+    }
+    token.end = at_;
+    return token;
+  }
+  bool AtEnd() {
+    Blanks();
+    while (at_ < text_.size() && text_[at_] == ';') {
+      ++at_;
+      Blanks();
+    }
+    return at_ == text_.size();
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+struct ParsedInsert {
+  RowImage row;
+  std::vector<ValueToken> tokens;
+};
+
+std::optional<ParsedInsert> ParseInsertTokens(std::string_view statement) {
+  Scanner scan(statement);
+  ParsedInsert parsed;
+  if (!scan.Word("insert") || !scan.Word("into")) return std::nullopt;
+  auto table = scan.Name();
+  if (!table || !scan.Char('(')) return std::nullopt;
+  parsed.row.table = *table;
+  do {
+    auto column = scan.Name();
+    if (!column) return std::nullopt;
+    parsed.row.columns.push_back(*column);
+  } while (scan.Char(','));
+  if (!scan.Char(')') || !scan.Word("values") || !scan.Char('(')) return std::nullopt;
+  do {
+    auto value = scan.Value();
+    if (!value) return std::nullopt;
+    parsed.row.values.push_back(value->text);
+    parsed.tokens.push_back(std::move(*value));
+  } while (scan.Char(','));
+  if (!scan.Char(')') || !scan.AtEnd()) return std::nullopt;
+  if (parsed.row.columns.size() != parsed.row.values.size()) return std::nullopt;
+  return parsed;
+}
+
+bool ReadEqualities(Scanner& scan, std::string_view separator,
+                    std::vector<std::pair<std::string, std::string>>& into) {
+  do {
+    auto column = scan.Name();
+    if (!column || !scan.Char('=')) return false;
+    auto value = scan.Value();
+    if (!value) return false;
+    into.emplace_back(*column, value->text);
+  } while (separator == "," ? scan.Char(',') : scan.Word(separator));
+  return true;
+}
+
+std::string Literal(std::string_view value) { return "'" + SqlValue(value) + "'"; }
+
+}  // namespace
+
+std::optional<RowImage> ParseInsert(std::string_view statement) {
+  auto parsed = ParseInsertTokens(statement);
+  if (!parsed) return std::nullopt;
+  return std::move(parsed->row);
+}
+
+std::optional<RowUpdate> ParseUpdate(std::string_view statement) {
+  Scanner scan(statement);
+  RowUpdate update;
+  if (!scan.Word("update")) return std::nullopt;
+  auto table = scan.Name();
+  if (!table || !scan.Word("set")) return std::nullopt;
+  update.table = *table;
+  if (!ReadEqualities(scan, ",", update.set)) return std::nullopt;
+  if (!scan.Word("where") || !ReadEqualities(scan, "and", update.where) || !scan.AtEnd()) return std::nullopt;
+  return update;
+}
+
+void VehicleDayRows::Apply(const RowUpdate& update) {
+  const auto columnOf = [](const RowImage& row, const std::string& name) -> int {
+    for (std::size_t i = 0; i < row.columns.size(); ++i) {
+      if (Lower(row.columns[i]) == Lower(name)) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  for (RowImage& row : rows_) {
+    if (Lower(row.table) != Lower(update.table)) continue;
+    bool selected = true;
+    for (const auto& [column, value] : update.where) {
+      const int i = columnOf(row, column);
+      if (i < 0 || row.values[static_cast<std::size_t>(i)] != value) selected = false;
+    }
+    if (!selected) continue;
+    for (const auto& [column, value] : update.set) {
+      const int i = columnOf(row, column);
+      if (i >= 0) {
+        row.values[static_cast<std::size_t>(i)] = value;
+      } else {
+        row.columns.push_back(column);
+        row.values.push_back(value);
+      }
+    }
+  }
+}
+
+std::string VehicleDayRows::Serialise() const {
+  nlohmann::json groups = nlohmann::json::array();
+  for (const RowImage& row : rows_) {
+    nlohmann::json* group = nullptr;
+    for (auto& candidate : groups) {
+      if (candidate["t"] == row.table && candidate["c"] == row.columns) group = &candidate;
+    }
+    if (group == nullptr) {
+      groups.push_back({{"t", row.table}, {"c", row.columns}, {"r", nlohmann::json::array()}});
+      group = &groups.back();
+    }
+    (*group)["r"].push_back(row.values);
+  }
+  return groups.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+VehicleDayRows VehicleDayRows::Parse(std::string_view text) {
+  VehicleDayRows rows;
+  try {
+    const nlohmann::json groups = nlohmann::json::parse(text);
+    for (const auto& group : groups) {
+      const auto table = group.at("t").get<std::string>();
+      const auto columns = group.at("c").get<std::vector<std::string>>();
+      for (const auto& values : group.at("r")) {
+        RowImage row{table, columns, values.get<std::vector<std::string>>()};
+        if (row.values.size() != row.columns.size()) throw std::runtime_error("row of the wrong width");
+        rows.rows_.push_back(std::move(row));
+      }
+    }
+  } catch (const std::exception& error) {
+    throw std::runtime_error(std::string("unreadable ledger entry: ") + error.what());
+  }
+  return rows;
+}
+
+const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& table) {
+  const std::string key = Lower(table);
+  if (auto it = tables_.find(key); it != tables_.end()) return it->second;
+  std::map<std::string, ColumnType>& columns = tables_[key];
+  if (!IsPlainTableName(table)) return columns;
+  try {
+    if (dialect_ == SqlDialect::Sqlite) {
+      auto cursor = db_.OpenQuery(fmt::format("PRAGMA table_info({})", table));
+      for (; !cursor->AtEnd(); cursor->Next()) {
+        const std::string type = Lower(cursor->Value("type").value_or(""));
+        const bool textual = type.find("char") != std::string::npos || type.find("text") != std::string::npos ||
+                             type.find("clob") != std::string::npos;
+        columns[Lower(cursor->Value("name").value_or(""))] = ColumnType{textual, {}};
+      }
+      cursor->Close();
+    } else if (dialect_ == SqlDialect::Postgresql) {
+      auto cursor = db_.OpenQuery(fmt::format(
+          "select column_name, data_type, numeric_precision, numeric_scale from information_schema.columns "
+          "where table_schema = current_schema() and table_name = '{}'",
+          key));
+      for (; !cursor->AtEnd(); cursor->Next()) {
+        const std::string type = cursor->Value("data_type").value_or("");
+        ColumnType column;
+        column.textual = type == "character varying" || type == "character" || type == "text";
+        if (type == "numeric") {
+          const auto precision = cursor->Value("numeric_precision");
+          const auto scale = cursor->Value("numeric_scale");
+          column.cast = precision ? fmt::format("numeric({},{})", *precision, scale.value_or("0")) : "numeric";
+        } else if (!column.textual) {
+          column.cast = type;
+        }
+        columns[Lower(cursor->Value("column_name").value_or(""))] = column;
+      }
+      cursor->Close();
+    }
+  } catch (const DatabaseError&) {
+    // Types unknown: values are matched as written.
+  }
+  return columns;
+}
+
+std::string DeleteOneStatement(const RowImage& row, ColumnTypes& types) {
+  const SqlDialect dialect = types.Dialect();
+  const auto& columnTypes = types.Of(row.table);
+  std::string conditions;
+  for (std::size_t i = 0; i < row.columns.size(); ++i) {
+    const std::string& column = row.columns[i];
+    const std::string& value = row.values[i];
+    ColumnType type;
+    if (auto it = columnTypes.find(Lower(column)); it != columnTypes.end()) type = it->second;
+    if (!conditions.empty()) conditions += " and ";
+    if (value.empty() && (dialect == SqlDialect::Oracle || (dialect == SqlDialect::Postgresql && !type.textual))) {
+      conditions += column + " is null";
+    } else if (dialect == SqlDialect::Postgresql && !type.cast.empty()) {
+      conditions += fmt::format("{} = cast({} as {})", column, Literal(value), type.cast);
+    } else {
+      conditions += fmt::format("{} = {}", column, Literal(value));
+    }
+  }
+  switch (dialect) {
+    case SqlDialect::Sqlite:
+      return fmt::format("delete from {0} where rowid = (select rowid from {0} where {1} limit 1)", row.table,
+                         conditions);
+    case SqlDialect::Postgresql:
+      return fmt::format("delete from {0} where ctid = (select ctid from {0} where {1} limit 1)", row.table,
+                         conditions);
+    case SqlDialect::Oracle:
+      return fmt::format("delete from {0} where rowid = (select rowid from {0} where {1} and rownum = 1)", row.table,
+                         conditions);
+  }
+  return {};
+}
+
+std::optional<std::string> EmptyTextAsNull(std::string_view statement, const RowImage& row, ColumnTypes& types) {
+  if (types.Dialect() != SqlDialect::Postgresql) return std::nullopt;
+  bool anyEmpty = false;
+  for (const std::string& value : row.values) anyEmpty = anyEmpty || value.empty();
+  if (!anyEmpty) return std::nullopt;
+  const auto& columnTypes = types.Of(row.table);
+  auto parsed = ParseInsertTokens(statement);
+  if (!parsed) return std::nullopt;
+  std::string out;
+  std::size_t copied = 0;
+  for (std::size_t i = 0; i < parsed->tokens.size(); ++i) {
+    const ValueToken& token = parsed->tokens[i];
+    auto it = columnTypes.find(Lower(parsed->row.columns[i]));
+    if (!token.text.empty() || it == columnTypes.end() || it->second.textual) continue;
+    if (statement.substr(token.begin, token.end - token.begin) != "''") continue;
+    out.append(statement.substr(copied, token.begin - copied));
+    out += "NULL";
+    copied = token.end;
+  }
+  if (copied == 0) return std::nullopt;
+  out.append(statement.substr(copied));
+  return out;
+}
+
+void EnsureVehicleIndex(ReportDatabase& db, const RowImage& row) {
+  if (row.columns.size() < 2 || !IsPlainTableName(row.table)) return;
+  std::string name = "cuserver_" + Lower(row.table);
+  if (name.size() > 30) name.resize(30);  // Oracle's limit on names
+  const SqlDialect dialect = DialectOf(db);
+  const bool oracle = dialect == SqlDialect::Oracle;
+  try {
+    if (dialect == SqlDialect::Postgresql) {
+      // PostgreSQL tells an existing index as a notice on the client's stderr.
+      auto found = db.OpenQuery(fmt::format(
+          "select 1 as found from pg_indexes where schemaname = current_schema() and indexname = '{}'", name));
+      const bool exists = !found->AtEnd();
+      found->Close();
+      if (exists) return;
+    }
+    db.ExecuteStatement(fmt::format("create index {}{} on {} ({}, {})", oracle ? "" : "if not exists ", name,
+                                    row.table, row.columns[0], row.columns[1]));
+  } catch (const DatabaseError&) {
+    // Made by another run meanwhile, or not allowed: rows are then found by a scan.
+  }
+}
+
+}  // namespace cuserver

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/dialect.hpp"
+#include "db/session.hpp"
+
+namespace cuserver {
+
+// A row as this system's INSERT wrote it: the table, the columns it named and
+// the text of each value (unquoted).
+struct RowImage {
+  std::string table;
+  std::vector<std::string> columns;
+  std::vector<std::string> values;
+  bool operator==(const RowImage&) const = default;
+};
+
+// Reads "insert into T (A,B)values('x','y')" as the row writers form it
+// (quotes doubled inside values; blanks around names allowed). nullopt for
+// any other statement.
+std::optional<RowImage> ParseInsert(std::string_view statement);
+
+// "update T set A='x',B =5 where C='y' and D='z' ": what it sets and the
+// equalities it selects by.
+struct RowUpdate {
+  std::string table;
+  std::vector<std::pair<std::string, std::string>> set;
+  std::vector<std::pair<std::string, std::string>> where;
+};
+std::optional<RowUpdate> ParseUpdate(std::string_view statement);
+
+// The rows this system wrote for one vehicle and day, kept in the day ledger
+// so that a later computation removes exactly them.
+class VehicleDayRows {
+ public:
+  void Add(RowImage row) { rows_.push_back(std::move(row)); }
+  // Applies an update that was executed to the rows it selects.
+  void Apply(const RowUpdate& update);
+  const std::vector<RowImage>& Rows() const { return rows_; }
+  bool Empty() const { return rows_.empty(); }
+
+  // A compact text: per table its columns once, then the rows' values.
+  std::string Serialise() const;
+  // Throws std::runtime_error for a text Serialise did not make.
+  static VehicleDayRows Parse(std::string_view text);
+
+ private:
+  std::vector<RowImage> rows_;
+};
+
+// What a database keeps of a column's type, as far as matching a written
+// value needs it.
+struct ColumnType {
+  bool textual = true;  // character types: '' is kept as ''
+  std::string cast;     // PostgreSQL: the type a literal is cast to for an exact match, e.g. "numeric(10,2)"
+};
+
+// The column types of report tables, read once per table and session.
+class ColumnTypes {
+ public:
+  ColumnTypes(ReportDatabase& db, SqlDialect dialect) : db_(db), dialect_(dialect) {}
+  // Column name folded to lower case -> type. Unknown tables give an empty map.
+  const std::map<std::string, ColumnType>& Of(const std::string& table);
+  SqlDialect Dialect() const { return dialect_; }
+
+ private:
+  ReportDatabase& db_;
+  SqlDialect dialect_;
+  std::map<std::string, std::map<std::string, ColumnType>> tables_;
+};
+
+// Removes one row equal to the image (whichever of several equal rows; the
+// others stay), value by value as the database stored it.
+std::string DeleteOneStatement(const RowImage& row, ColumnTypes& types);
+
+// On PostgreSQL an empty text cannot go into a number or time column; Oracle,
+// where these rows have always gone, stores it as NULL. Returns the statement
+// with each such '' written as NULL, or nullopt when it needs no change.
+std::optional<std::string> EmptyTextAsNull(std::string_view statement, const RowImage& row, ColumnTypes& types);
+
+// An index on a report table's SIMID and begin time, so that a vehicle's rows
+// are found without reading the table; made when first needed.
+void EnsureVehicleIndex(ReportDatabase& db, const RowImage& row);
+
+}  // namespace cuserver

@@ -1,0 +1,134 @@
+#include "db/vehicle_day_store.hpp"
+
+#include <soci/soci.h>
+
+#include "db/driver_error.hpp"
+#include "db/pg_batch.hpp"
+
+namespace cuserver {
+namespace {
+
+class BatchedStore : public VehicleDayStore {
+ public:
+  explicit BatchedStore(BatchedWriter& writer) : writer_(writer) {}
+  std::vector<StatementResult> Write(const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+                                     const Closing& closing) override {
+    return writer_.ExecuteBlock(removals, rows, closing);
+  }
+
+ private:
+  BatchedWriter& writer_;
+};
+
+void TryRollback(ReportDatabase& db) {
+  try {
+    PostgresExecuteMany(db, "ROLLBACK");
+  } catch (const std::exception&) {
+    // The transaction is gone with the connection, or was never begun.
+  }
+}
+
+std::string Joined(const std::vector<std::string>& statements) {
+  std::string text;
+  for (const std::string& statement : statements) {
+    text += statement;
+    text += ";\n";
+  }
+  return text;
+}
+
+class PostgresStore : public VehicleDayStore {
+ public:
+  explicit PostgresStore(ReportDatabase& db) : db_(db) {}
+
+  std::vector<StatementResult> Write(const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+                                     const Closing& closing) override {
+    // Mostly every row is taken: the whole vehicle-day goes in one round trip.
+    std::vector<StatementResult> results(rows.size());
+    try {
+      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(removals) + Joined(rows) + Joined(closing(results)) + "COMMIT");
+      return results;
+    } catch (const DatabaseError&) {
+      TryRollback(db_);
+      if (!db_.Alive()) throw;
+    }
+    // Some statement was refused: each row goes on its own, behind a savepoint.
+    try {
+      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(removals));
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        try {
+          PostgresExecuteMany(db_, "SAVEPOINT vehicle_row;\n" + rows[i] + ";\nRELEASE vehicle_row");
+        } catch (const DatabaseError& error) {
+          results[i] = {false, DatabaseErrorText(error)};
+          PostgresExecuteMany(db_, "ROLLBACK TO vehicle_row");
+        }
+      }
+      PostgresExecuteMany(db_, Joined(closing(results)) + "COMMIT");
+    } catch (...) {
+      TryRollback(db_);
+      throw;
+    }
+    return results;
+  }
+
+ private:
+  ReportDatabase& db_;
+};
+
+class SessionStore : public VehicleDayStore {
+ public:
+  explicit SessionStore(ReportDatabase& db) : db_(db) {}
+
+  std::vector<StatementResult> Write(const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+                                     const Closing& closing) override {
+    std::vector<StatementResult> results(rows.size());
+    try {
+      db_.Native().begin();
+    } catch (...) {
+      RethrowAsDatabaseError();
+    }
+    try {
+      for (const std::string& removal : removals) db_.ExecuteStatement(removal);
+      // The drivers take a refused statement back alone (Oracle always,
+      // psqlODBC by its own savepoints), so the transaction goes on.
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        try {
+          db_.ExecuteStatement(rows[i]);
+        } catch (const DatabaseError& error) {
+          results[i] = {false, DatabaseErrorText(error)};
+        }
+      }
+      for (const std::string& statement : closing(results)) db_.ExecuteStatement(statement);
+      db_.Native().commit();
+    } catch (...) {
+      try {
+        db_.Native().rollback();
+      } catch (...) {
+        // Gone with the connection.
+      }
+      RethrowAsDatabaseError();
+    }
+    return results;
+  }
+
+ private:
+  ReportDatabase& db_;
+};
+
+}  // namespace
+
+std::unique_ptr<VehicleDayStore> MakeBatchedStore(BatchedWriter& writer) {
+  return std::make_unique<BatchedStore>(writer);
+}
+
+std::unique_ptr<VehicleDayStore> MakePostgresStore(ReportDatabase& db) { return std::make_unique<PostgresStore>(db); }
+
+std::unique_ptr<VehicleDayStore> MakeSessionStore(ReportDatabase& db) { return std::make_unique<SessionStore>(db); }
+
+std::unique_ptr<VehicleDayStore> MakeStoreFor(ReportDatabase& db, BatchedWriter* writer) {
+  if (db.GetBackend() == Backend::Sqlite3 && writer != nullptr) return MakeBatchedStore(*writer);
+  if (db.GetBackend() == Backend::Postgresql) return MakePostgresStore(db);
+  return MakeSessionStore(db);
+}
+
+}  // namespace cuserver

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "db/row_images.hpp"
+#include "db/session.hpp"
+#include "db/vehicle_day_store.hpp"
+#include "reports/diagnostics.hpp"
+#include "reports/ports.hpp"
+
+namespace cuserver {
+
+// Holds the statements of a vehicle's reports until the vehicle is done, so
+// that they are written together, in place of the vehicle's earlier rows.
+class RecordingSink : public StatementSink {
+ public:
+  struct Statement {
+    std::string text;
+    std::string table;
+    std::string simId;
+  };
+
+  // Always true: the row is written, or its refusal recorded, when the
+  // vehicle's rows are written.
+  bool Execute(const std::string& statement, std::string_view table, std::string_view simId) override {
+    statements_.push_back({statement, std::string(table), std::string(simId)});
+    return true;
+  }
+  std::vector<Statement> Take() { return std::exchange(statements_, {}); }
+  void Clear() { statements_.clear(); }
+
+ private:
+  std::vector<Statement> statements_;
+};
+
+// What one command's day wrote before: per SIMID the rows of its ledger entry.
+struct PreviousRows {
+  std::string command;  // kDayRunCommand or kLineAlarmCommand
+  std::string dayKey;
+  std::map<std::string, VehicleDayRows> bySimId;
+
+  // Reads the day's ledger entries, and makes sure the tables they name have
+  // the index a removal needs. An entry that cannot be read is told on the
+  // diagnostics and left out (its rows stay).
+  static PreviousRows Load(ReportDatabase& db, std::string_view command, std::string_view dayKey,
+                           Diagnostics& diagnostics);
+};
+
+struct VehicleDayWritten {
+  int rows = 0;     // row statements the database took
+  int refused = 0;  // row statements it refused (recorded on the diagnostics)
+};
+
+// Writes one vehicle's recorded statements in place of the rows recorded for
+// it before, with its new ledger entry, as one transaction where the backend
+// allows. Only the rows this system recorded are removed, each matched by all
+// its values, one stored row per recorded row. A session of its own per
+// worker: not for several threads.
+class VehicleDayWriter {
+ public:
+  VehicleDayWriter(ReportDatabase& db, VehicleDayStore& store, const PreviousRows& previous);
+
+  // Throws DatabaseError when the vehicle-day could not be written; its
+  // earlier rows then stand.
+  VehicleDayWritten Write(const std::string& simId, std::vector<RecordingSink::Statement> statements,
+                          Diagnostics& diagnostics);
+
+ private:
+  bool TableExists(const std::string& table);
+
+  ReportDatabase& db_;
+  VehicleDayStore& store_;
+  const PreviousRows& previous_;
+  ColumnTypes types_;
+  std::map<std::string, bool> tables_;
+};
+
+}  // namespace cuserver
