@@ -17,8 +17,8 @@ class Service;
 struct ControlServerOptions {
   std::string host = "127.0.0.1";
   int port = 8064;  // 0: any free port
-  // When not empty, every /api request must carry "Authorization: Bearer
-  // <token>". Without a token only loopback requests naming a loopback host
+  // When not empty, every /api and /metrics request must carry
+  // "Authorization: Bearer <token>". Without a token only loopback requests naming a loopback host
   // are served, so that no other web page can reach the service.
   std::string token;
 };
@@ -28,6 +28,8 @@ struct ControlServerOptions {
 //   GET  /                 the page
 //   GET  /api/status       caption, queue, last runs, messages, run log tail
 //   GET  /api/layers       the geoset's layers as GeoJSON
+//   GET  /api/days         ?from=&to= (DayKeys): the day ledger's states, as `days --json`
+//   GET  /metrics          Prometheus text exposition
 //   POST /api/run-day      {"day"}
 //   POST /api/run-days     {"from","to"}
 //   POST /api/import-roads {}

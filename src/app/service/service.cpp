@@ -198,6 +198,7 @@ JobResult Service::EnsureTables(const std::vector<std::string>& tables) {
 }
 
 JobResult Service::RunCommandJob(Command& command) {
+  const auto begun = std::chrono::steady_clock::now();
   std::ostringstream out;
   Diagnostics diagnostics([this](const std::string& line) { log_.Warning(line); });
   CommandEnvironment env(options_.startDirectory, options_.configFile, out, caption_, diagnostics);
@@ -205,9 +206,9 @@ JobResult Service::RunCommandJob(Command& command) {
   if (speedLimitsLoaded_) env.UseSpeedLimits(speedLimits_);
   env.UseStopFlag(stopRuns_);
   caption_.Progress(-1, -1);
-  auto fail = [this](JobOutcome outcome, const std::string& message) {
+  auto fail = [this, &command, begun](JobOutcome outcome, const std::string& message) {
     log_.Error(message);
-    return JobResult{outcome, message};
+    return Counted(command.Name(), begun, JobResult{outcome, message});
   };
   try {
     RunCommand(command, env);
@@ -225,8 +226,26 @@ JobResult Service::RunCommandJob(Command& command) {
     log_.Info(line);
     last = line;
   }
-  if (diagnostics.AnyFailure()) return {JobOutcome::Failed, diagnostics.Summary()};
-  return {JobOutcome::Succeeded, last.empty() ? caption_.Current().text : last};
+  if (diagnostics.AnyFailure()) {
+    // Whatever was not written ends the run with an error line naming the job.
+    const auto job = queue_.Current();
+    log_.Error(fmt::format("{}: {}", job ? job->label : command.Name(), diagnostics.Summary()));
+    return Counted(command.Name(), begun, {JobOutcome::Failed, diagnostics.Summary()});
+  }
+  return Counted(command.Name(), begun, {JobOutcome::Succeeded, last.empty() ? caption_.Current().text : last});
+}
+
+JobResult Service::Counted(std::string_view command, std::chrono::steady_clock::time_point begun, JobResult result) {
+  const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - begun;
+  std::lock_guard lock(runsMutex_);
+  ++runs_.byOutcome[OutcomeText(result.outcome)];
+  runs_.lastDurationSeconds[std::string(command)] = seconds.count();
+  return result;
+}
+
+RunStats Service::Runs() const {
+  std::lock_guard lock(runsMutex_);
+  return runs_;
 }
 
 void Service::Tick() {

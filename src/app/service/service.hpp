@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/service/clock.hpp"
+#include "app/service/metrics.hpp"
 #include "app/service/run_queue.hpp"
 #include "app/service/schedule.hpp"
 #include "app/service/service_log.hpp"
@@ -85,6 +86,12 @@ class Service {
   std::string Caption() const { return caption_.Current().text; }
   RunQueue& Queue() { return queue_; }
   ServiceLog& Log() { return log_; }
+  // What the read routes need; set by Start.
+  const ConnectionSettings& Connection() const { return connection_; }
+  LocalDateTime Now() const { return clock_.Now(); }
+  const CatchUpSettings& CatchUpRules() const { return catchUp_; }
+  // The command runs ended in this process.
+  RunStats Runs() const;
 
  private:
   JobResult StartUpDatabase();
@@ -101,6 +108,7 @@ class Service {
   JobResult RunRequest(long long id, Command& command, bool byOperator);
   void ResumeOpenRequests();
   void CatchUp();
+  JobResult Counted(std::string_view command, std::chrono::steady_clock::time_point begun, JobResult result);
   bool Pause(std::chrono::milliseconds duration);
   void TimerLoop();
 
@@ -120,6 +128,8 @@ class Service {
   std::mutex stopMutex_;
   std::condition_variable stopChanged_;
   bool stopping_ = false;
+  mutable std::mutex runsMutex_;
+  RunStats runs_;
   CatchUpSettings catchUp_;
   std::atomic<bool> stopRuns_{false};  // DayRunSetup::stop of every run
   std::mutex ledgerMutex_;

@@ -1,0 +1,122 @@
+#include "app/command_days.hpp"
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/environment.hpp"
+#include "app/errors.hpp"
+#include "app/json_arguments.hpp"
+#include "app/service/schedule.hpp"
+#include "db/ledger.hpp"
+#include "run/day_key.hpp"
+#include "run/run_session.hpp"
+
+namespace cuserver {
+namespace {
+
+using std::chrono::days;
+using std::chrono::sys_days;
+using std::chrono::year_month_day;
+
+nlohmann::json TextOrNull(const std::string& text) { return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text); }
+
+nlohmann::json ShardJson(const DayRecord& row) {
+  return {{"shard", row.shard},
+          {"outcome", DayOutcomeText(row.outcome)},
+          {"attempts", row.attempts},
+          {"host", row.host},
+          {"pid", row.pid},
+          {"started", TextOrNull(row.started)},
+          {"ended", TextOrNull(row.ended)},
+          {"vehicles", row.counts.vehicles},
+          {"computed", row.counts.computed},
+          {"skipped", row.counts.skipped},
+          {"rowsWritten", row.counts.rowsWritten},
+          {"rowsRefused", row.counts.rowsRefused},
+          {"reportsFailed", row.counts.reportsFailed},
+          {"detail", row.detail}};
+}
+
+}  // namespace
+
+DayRange ResolveDayRange(std::string_view from, std::string_view to, year_month_day today) {
+  const year_month_day yesterday{sys_days{today} - days{1}};
+  year_month_day first;
+  year_month_day last;
+  const bool fromOk = from.empty() || ParseDayKey(from, first);
+  const bool toOk = to.empty() || ParseDayKey(to, last);
+  if (fromOk && toOk) {
+    if (from.empty() && to.empty()) last = yesterday;
+    if (from.empty()) first = year_month_day{sys_days{last} - days{kDefaultListedDays - 1}};
+    if (to.empty()) last = year_month_day{sys_days{first} + days{kDefaultListedDays - 1}};
+    const auto span = (sys_days{last} - sys_days{first}).count();
+    if (span >= 0 && span < kMaxListedDays) return {DayKeyText(first), DayKeyText(last)};
+  }
+  throw ArgumentError(fmt::format(
+      "days are real dates yyyymmdd, from not after to, at most {} days (from \"{}\", to \"{}\")", kMaxListedDays,
+      from, to));
+}
+
+std::vector<DayStatus> ReadDayStatuses(const ConnectionSettings& connection, const DayRange& range, int retryLimit) {
+  ReportDatabase db;
+  SilentCaption caption;
+  OpenRunSession(db, connection, caption);
+  Ledger ledger(db);
+  return DayStatuses(db, ledger, range.from, range.to, retryLimit);
+}
+
+nlohmann::json DayStatusesJson(const std::vector<DayStatus>& statuses) {
+  nlohmann::json days = nlohmann::json::array();
+  for (const DayStatus& status : statuses) {
+    nlohmann::json shards = nlohmann::json::array();
+    for (const DayRecord& row : status.shards) shards.push_back(ShardJson(row));
+    days.push_back({{"day", status.day},
+                    {"state", DayStateText(status.state)},
+                    {"attempts", status.attempts},
+                    {"ended", TextOrNull(status.lastEnded)},
+                    {"detail", status.detail},
+                    {"shards", std::move(shards)}});
+  }
+  return days;
+}
+
+DaysCommand::DaysCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
+
+void DaysCommand::AddArguments(CLI::App& command) {
+  command.add_option("--from", from_, "The first day as yyyymmdd (default: 6 days before --to)");
+  command.add_option("--to", to_, "The last day as yyyymmdd (default: yesterday, or 6 days after --from)");
+  command.add_flag("--json", json_, "A JSON array instead of the table");
+}
+
+void DaysCommand::FromJson(const nlohmann::json& arguments) {
+  RequireJsonObject(arguments);
+  from_.clear();
+  to_.clear();
+  JsonText(arguments, "from", from_);
+  JsonText(arguments, "to", to_);
+  json_ = false;
+  if (arguments.is_object() && arguments.contains("json")) {
+    if (!arguments["json"].is_boolean()) throw ArgumentError("json must be true or false");
+    json_ = arguments["json"].get<bool>();
+  }
+}
+
+void DaysCommand::Setup() { range_ = ResolveDayRange(from_, to_, today_()); }
+
+void DaysCommand::Run(CommandEnvironment& env) {
+  const int retryLimit = ReadCatchUpSettings(env.Settings()).retryLimit;
+  const std::vector<DayStatus> statuses = ReadDayStatuses(env.Connection(), range_, retryLimit);
+  if (json_) {
+    env.Out() << DayStatusesJson(statuses).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    return;
+  }
+  env.Out() << fmt::format("{:<8}  {:<23}  {:>8}  {:<19}  {}\n", "day", "state", "attempts", "last end", "detail");
+  for (const DayStatus& status : statuses) {
+    env.Out() << fmt::format("{:<8}  {:<23}  {:>8}  {:<19}  {}\n", status.day, DayStateText(status.state),
+                             status.attempts, status.lastEnded.empty() ? "-" : status.lastEnded, status.detail);
+  }
+}
+
+}  // namespace cuserver

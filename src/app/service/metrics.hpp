@@ -1,0 +1,55 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace cuserver {
+
+// The Prometheus text exposition format, version 0.0.4: no I/O, no database.
+inline constexpr std::string_view kMetricsContentType = "text/plain; version=0.0.4; charset=utf-8";
+
+struct MetricSample {
+  std::vector<std::pair<std::string, std::string>> labels;  // name, value (any text; escaped on output)
+  double value = 0;
+};
+
+struct MetricFamily {
+  std::string name;
+  std::string help;  // any text; escaped on output
+  std::string type;  // "counter" or "gauge"
+  std::vector<MetricSample> samples;
+};
+
+// "# HELP", "# TYPE" and one line per sample for each family, in order.
+std::string ExpositionText(const std::vector<MetricFamily>& families);
+
+// The command runs of one service process, counted since it started.
+struct RunStats {
+  std::map<std::string, long long> byOutcome;              // job outcome text -> runs
+  std::map<std::string, double> lastDurationSeconds;       // command name -> its last run's duration
+};
+
+// What the service tells a scrape. The day and row figures come from the day
+// ledger, which every process computing into the database keeps; when it
+// could not be read, ledgerRead is false and they are left out.
+struct ServiceMetrics {
+  bool ledgerRead = false;
+  std::optional<long long> lastCompleteDay;         // yyyymmdd as a number
+  std::optional<long long> lastCompleteDayEndedSeconds;  // Unix time of its end
+  int daysMissing = 0;  // catch-up window days not computed
+  int daysFailed = 0;   // catch-up window days failed, incomplete or waiting for an operator
+  // Sums over the ledger's day rows (the last attempt of each day and shard),
+  // by command: a day computed again replaces its figures, so a sum can fall.
+  std::map<std::string, long long> rowsWritten;
+  std::map<std::string, long long> rowsRefused;
+  std::map<std::string, long long> vehiclesSkipped;
+  RunStats runs;  // counted in this process
+};
+
+std::vector<MetricFamily> ServiceMetricFamilies(const ServiceMetrics& metrics);
+
+}  // namespace cuserver
