@@ -68,7 +68,9 @@ void ServeCommand::Run(CommandEnvironment& env) {
 
   int received = 0;
   sigwait(&stopSignals, &received);
-  log.Info(fmt::format("stopping on signal {}; a run in progress ends first", received));
+  log.Info(fmt::format("stopping on signal {}: a day run in progress ends its current vehicles and is recorded "
+                       "incomplete; it and the waiting runs run at the next start",
+                       received));
   server.Stop();
   service.Stop();
 }

@@ -13,7 +13,8 @@ namespace {
 
 // The service and its control page on a free loopback port.
 struct PageFixture : ServiceFixture {
-  explicit PageFixture(std::string token = {}) {
+  explicit PageFixture(std::string token = {}, const std::string& settings = {}) {
+    if (!settings.empty()) start.WriteSettings(settings);
     Started();
     server = std::make_unique<ControlServer>(*service, ControlServerOptions{"127.0.0.1", 0, std::move(token)});
     port = server->Start();
@@ -96,6 +97,16 @@ TEST(ControlPage, RefusedCommandsAnswer400WithTheOperatorMessage) {
   EXPECT_EQ(notObject->status, 400);
   page.service->Queue().WaitIdle();
   EXPECT_EQ(page.service->Queue().Finished().size(), 1u) << "only the start-up ran";
+}
+
+TEST(ControlPage, ARunTheDatabaseCannotRecordIsRefusedWith503) {
+  PageFixture page({}, "[General]\nBackend=postgresql\nDataSource=host=127.0.0.1 port=1 connect_timeout=1\n"
+                       "USERID=u\nPassword=p\n");
+  auto refused = page.PostJson("/api/run-day", R"({"day":"20140319"})");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 503);
+  EXPECT_NE(Body(refused)["error"].get<std::string>().find("cannot record"), std::string::npos) << refused->body;
+  EXPECT_EQ(page.service->Queue().Waiting().size(), 0u);
 }
 
 TEST(ControlPage, ChangesOnlyByPostWithAJsonBody) {
