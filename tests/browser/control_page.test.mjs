@@ -85,3 +85,15 @@ test("a day typed and run through the page ends with the end caption", async () 
   await page.waitForFunction((d) => document.querySelector("#runlog").textContent.includes(d), day);
   await page.screenshot({ path: path.join(screenshots, "control-page.png"), fullPage: true });
 });
+
+test("a day without GPS data ends as a failed run with a red badge and its detail", async () => {
+  const failedDay = "20140318";  // the simulated fleet has no fixes that day
+  await page.locator("#day").fill(failedDay);
+  await page.getByRole("button", { name: "计算一天", exact: true }).click();
+  const run = page.locator("#runs tr").filter({ hasText: `计算一天 ${failedDay}` }).first();
+  await run.waitFor({ timeout: runTimeoutMs });
+  assert.equal(await run.locator(".badge").innerText(), "失败");
+  assert.notEqual((await run.locator(".run-detail").innerText()).trim(), "");
+  await page.locator("#days tr").first().waitFor();
+  await page.screenshot({ path: path.join(screenshots, "control-page-failed-run.png"), fullPage: true });
+});
