@@ -6,16 +6,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/command_days.hpp"
 #include "app/errors.hpp"
 #include "app/service/control_page.hpp"
+#include "app/service/ledger_metrics.hpp"
+#include "app/service/metrics.hpp"
 #include "app/service/service.hpp"
+#include "run/run_session.hpp"
 
 namespace cuserver {
 namespace {
 
 constexpr const char* kJson = "application/json; charset=utf-8";
 constexpr const char* kCommandRoutes = R"(/api/(run-day|run-days|import-roads|line-alarms))";
-constexpr const char* kReadRoutes = R"(/|/index\.html|/api/status|/api/layers)";
+constexpr const char* kReadRoutes = R"(/|/index\.html|/api/status|/api/layers|/api/days|/metrics)";
 
 std::string Dump(const nlohmann::json& json) {
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -42,6 +46,29 @@ std::string HostName(const std::string& header) {
   return header.substr(0, header.find(':'));
 }
 
+// The scrape's figures: the day ledger's, read on a session of its own (left
+// out when the database cannot be read), and this process's run counts.
+std::string MetricsText(Service& service) {
+  ServiceMetrics metrics;
+  metrics.runs = service.Runs();
+  for (JobOutcome outcome : {JobOutcome::Succeeded, JobOutcome::Failed, JobOutcome::CouldNotRun}) {
+    metrics.runs.byOutcome.try_emplace(OutcomeText(outcome), 0);
+  }
+  try {
+    ReportDatabase db;
+    SilentCaption caption;
+    OpenRunSession(db, service.Connection(), caption);
+    ReadLedgerMetrics(db, service.CatchUpRules(), service.Now(), metrics);
+  } catch (const std::exception& error) {
+    // cuserver_ledger_up 0 tells the scrape; the reason goes to the service log only.
+    service.Log().Debug(std::string("metrics without the day ledger: ") + error.what());
+    RunStats runs = std::move(metrics.runs);
+    metrics = ServiceMetrics{};
+    metrics.runs = std::move(runs);
+  }
+  return ExpositionText(ServiceMetricFamilies(metrics));
+}
+
 }  // namespace
 
 bool IsLoopbackHost(std::string_view host) {
@@ -59,7 +86,9 @@ void ControlServer::Route() {
   server_->set_payload_max_length(64 * 1024);  // a command's arguments are a few bytes
   server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
     if (!options_.token.empty()) {
-      if (!request.path.starts_with("/api/")) return httplib::Server::HandlerResponse::Unhandled;
+      if (!request.path.starts_with("/api/") && request.path != "/metrics") {
+        return httplib::Server::HandlerResponse::Unhandled;
+      }
       if (SameText(request.get_header_value("Authorization"), "Bearer " + options_.token)) {
         return httplib::Server::HandlerResponse::Unhandled;
       }
@@ -85,6 +114,26 @@ void ControlServer::Route() {
   });
   server_->Get("/api/layers", [this](const httplib::Request&, httplib::Response& response) {
     response.set_content(service_.LayersGeoJson(), "application/geo+json");
+  });
+  server_->Get("/api/days", [this](const httplib::Request& request, httplib::Response& response) {
+    response.set_header("Cache-Control", "no-store");
+    try {
+      const DayRange range = ResolveDayRange(request.get_param_value("from"), request.get_param_value("to"),
+                                             service_.Now().day);
+      Answer(response, 200,
+             DayStatusesJson(ReadDayStatuses(service_.Connection(), range, service_.CatchUpRules().retryLimit)));
+    } catch (const ArgumentError& error) {
+      Answer(response, 400, {{"error", error.what()}});
+    } catch (const ConnectionRefusedError& error) {
+      Answer(response, 503, {{"error", error.what()}});
+    } catch (const DatabaseError& error) {
+      Answer(response, 503, {{"error", DatabaseErrorText(error)}});
+    } catch (const std::exception& error) {
+      Answer(response, 500, {{"error", error.what()}});
+    }
+  });
+  server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_content(MetricsText(service_), std::string(kMetricsContentType));
   });
 
   server_->Post(kCommandRoutes, [this](const httplib::Request& request, httplib::Response& response) {
