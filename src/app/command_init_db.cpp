@@ -4,6 +4,7 @@
 
 #include "app/environment.hpp"
 #include "app/json_arguments.hpp"
+#include "db/ledger.hpp"
 #include "db/schema.hpp"
 #include "run/run_session.hpp"
 
@@ -17,6 +18,7 @@ void InitDbCommand::Run(CommandEnvironment& env) {
   ReportDatabase db;
   OpenRunSession(db, env.Connection(), env.GetCaption());
   InitDatabase(db);
+  Ledger(db).EnsureTables();
   env.Out() << "tables ready\n";
 }
 

@@ -69,6 +69,9 @@ void LineAlarmsCommand::Run(CommandEnvironment& env) {
     }
     ++connected;
     EndCaptionLine(env);
+    if (counts.lost > 0) {
+      throw CannotRunError(fmt::format("day {}: the database went away; {} vehicles not scanned", day, counts.lost));
+    }
     env.Out() << fmt::format("{}: {} of {} vehicles scanned, {} fixes, {} stretches opened, {} completed, {} left open{}\n",
                              day, counts.scanned, counts.vehicles, counts.fixes, counts.opened, counts.closed,
                              counts.leftOpen, counts.complete ? "" : " (run ended early)");

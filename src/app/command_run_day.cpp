@@ -1,6 +1,7 @@
 #include "app/command_run_day.hpp"
 
 #include <CLI/CLI.hpp>
+#include <fmt/format.h>
 
 #include "app/environment.hpp"
 #include "app/errors.hpp"
@@ -44,7 +45,9 @@ void RunDayCommand::Run(CommandEnvironment& env) {
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
                     env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag()};
-  DayRun(day_, setup);
+  const DayRunCounts counts = DayRun(day_, setup);
+  // The database stayed away: the day is incomplete and waits for its retry.
+  if (counts.lost > 0) throw CannotRunError(fmt::format("day {}: {}", day_, counts.detail));
 }
 
 }  // namespace cuserver

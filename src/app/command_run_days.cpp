@@ -66,7 +66,9 @@ void RunDaysCommand::Run(CommandEnvironment& env) {
   for (const std::string& day : days_) {
     if (setup.stop != nullptr && *setup.stop) break;  // the stopped day is recorded incomplete; the rest wait
     try {
-      DayRun(day, setup);
+      const DayRunCounts counts = DayRun(day, setup);
+      // The database stayed away: this day and the ones after it wait for a retry.
+      if (counts.lost > 0) throw CannotRunError(fmt::format("day {}: {}", day, counts.detail));
     } catch (const ConnectionRefusedError& error) {
       env.GetDiagnostics().Failure(fmt::format("day {} not computed: {}", day, error.what()));
     }

@@ -17,6 +17,7 @@
 #include "db/reconnect.hpp"
 #include "db/session.hpp"
 #include "support/db_fixture.hpp"
+#include "support/pg_server.hpp"
 
 namespace cuserver::test {
 namespace {
@@ -242,21 +243,6 @@ INSTANTIATE_TEST_SUITE_P(
 // --- PostgreSQL: a server that goes away and comes back ------------------------------
 // Registered to run alone: it stops the server every other test uses.
 
-int PgCtl(const std::string& arguments) {
-  const std::string bin = Env("CUSERVER_PG_BIN").empty() ? "/usr/lib/postgresql/15/bin" : Env("CUSERVER_PG_BIN");
-  const std::string command = (::geteuid() == 0 ? "runuser -u postgres -- " : "") + bin + "/pg_ctl -D '" +
-                              Env("CUSERVER_PG_DIR") + "/data' " + arguments + " >/dev/null 2>&1";
-  return std::system(command.c_str());
-}
-
-int StartServer() { return PgCtl("-l '" + Env("CUSERVER_PG_DIR") + "/server.log' -w -t 60 start"); }
-
-struct ServerRunningAtTheEnd {
-  ~ServerRunningAtTheEnd() {
-    if (PgCtl("status") != 0) StartServer();
-  }
-};
-
 TEST(ServerRestart, ReopeningWaitsForTheServerToComeBack) {
   if (!Offered("postgresql")) GTEST_SKIP() << "no PostgreSQL server (CUSERVER_TEST_PG)";
   ASSERT_FALSE(Env("CUSERVER_PG_DIR").empty()) << "the server's folder (CUSERVER_PG_DIR) is needed to stop it";
@@ -267,12 +253,12 @@ TEST(ServerRestart, ReopeningWaitsForTheServerToComeBack) {
   db.OpenReportSession(settings);
   ASSERT_TRUE(db.Alive());
 
-  ServerRunningAtTheEnd running;
-  ASSERT_EQ(PgCtl("-m immediate -w stop"), 0);
+  PgServerRunningAtTheEnd running;
+  ASSERT_EQ(StopPgServer(), 0);
   EXPECT_FALSE(db.Alive());
   std::thread starter([] {
     std::this_thread::sleep_for(3s);
-    StartServer();
+    StartPgServer();
   });
   std::vector<std::string> told;
   const bool reopened = ReopenWithPauses(db, settings, nullptr, [&](const std::string& line) { told.push_back(line); });

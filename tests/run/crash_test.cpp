@@ -1,0 +1,178 @@
+// The database server crashes in the middle of a day run. Registered to run
+// alone: it stops the server that every other test uses.
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <soci/soci.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "app/simulate/simulator.hpp"
+#include "backend_database.hpp"
+#include "db/value_text.hpp"
+#include "map/map_services.hpp"
+#include "run/day_run.hpp"
+#include "support/pg_server.hpp"
+
+namespace cuserver {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kDay = "20140319";
+const std::vector<std::string> kReportTables = {"speedalarm201403", "vehicledistance201403", "parkinglog201403",
+                                                "tireddriver", "CONTACTALARM"};
+
+class NoCaption : public Caption {
+ public:
+  void Show(const std::string&) override {}
+};
+
+// The map, which at its n-th question crashes the database server.
+class CrashingGeo : public GeoServices {
+ public:
+  CrashingGeo(GeoServices& map, int crashAt) : map_(map), crashAt_(crashAt) {}
+  int IsOnHighway(double latitude, double longitude) override {
+    if (++questions_ == crashAt_) crashed_ = test::StopPgServer() == 0;
+    return map_.IsOnHighway(latitude, longitude);
+  }
+  std::string AreaNameAt(double latitude, double longitude) override { return map_.AreaNameAt(latitude, longitude); }
+  double DistanceMetres(double a, double b, double c, double d) override { return map_.DistanceMetres(a, b, c, d); }
+  bool Crashed() const { return crashed_; }
+
+ private:
+  GeoServices& map_;
+  int crashAt_;
+  std::atomic<int> questions_{0};
+  std::atomic<bool> crashed_{false};
+};
+
+class ServerCrash : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto backends = SqlBackends();
+    if (std::find(backends.begin(), backends.end(), "postgresql") == backends.end()) {
+      GTEST_SKIP() << "no PostgreSQL server (CUSERVER_TEST_PG)";
+    }
+    ASSERT_FALSE(test::PgServerFolder().empty()) << "the server's folder (CUSERVER_PG_DIR) is needed to stop it";
+    database_ = std::make_unique<BackendDatabase>("postgresql");
+    runLog_ = std::make_unique<RunLog>(database_->Folder());
+    sim::SimulationOptions options;
+    options.vehicles = 36;
+    options.intervalSeconds = 120;
+    options.dayKey = kDay;
+    options.seed = 7;
+    options.highwaySegments = 60;
+    sim::Simulate(database_->Db(), database_->Folder() / "HighWay", options);
+    map_ = CreateMapServices(30);
+    map_->LoadGeoset(database_->Folder() / "HighWay" / "HIGHWAY.gst");
+    std::ofstream(database_->Folder() / "report.ini") << "[General]\r\nGENERALWAY=80\r\nHIGHWAY=120\r\n";
+    // The test server acknowledges commits before they reach its disk; the
+    // runs here wait for the disk, as a production server does, and the
+    // fleet is on disk before the crash.
+    settings_ = database_->Settings();
+    const auto options_at = settings_.dataSource.find("options='");
+    settings_.dataSource.insert(options_at + 9, "-c synchronous_commit=on ");
+    database_->Execute("CHECKPOINT");
+  }
+
+  DayRunCounts Run(GeoServices& geo, int reconnectSeconds) {
+    ConnectionSettings settings = settings_;
+    settings.reconnectSeconds = reconnectSeconds;
+    DayRunSetup setup{settings, geo, limits_, database_->Folder() / "report.ini", *runLog_, caption_, diagnostics_};
+    return DayRun(kDay, setup);
+  }
+
+  // Every row of the report tables, each as its columns' texts.
+  std::vector<std::multiset<std::string>> ReportRows() {
+    ReportDatabase db;
+    db.OpenReportSession(settings_);
+    std::vector<std::multiset<std::string>> tables;
+    for (const auto& table : kReportTables) {
+      std::multiset<std::string> rows;
+      soci::rowset<soci::row> result = db.Native().prepare << "select * from " + table;
+      for (const soci::row& row : result) {
+        std::string text;
+        for (std::size_t i = 0; i < row.size(); ++i) text += RowValueText(row, i).value_or("NULL") + "|";
+        rows.insert(text);
+      }
+      tables.push_back(std::move(rows));
+    }
+    return tables;
+  }
+
+  // What one clean run writes into empty tables.
+  std::vector<std::multiset<std::string>> CleanRunRows() {
+    ReportDatabase db;
+    db.OpenReportSession(settings_);
+    for (const auto& table : kReportTables) db.ExecuteStatement("delete from " + table);
+    db.ExecuteStatement("delete from cuserver_vehicle_days");
+    Run(*map_, 0);
+    return ReportRows();
+  }
+
+  test::PgServerRunningAtTheEnd running_;
+  std::unique_ptr<BackendDatabase> database_;
+  ConnectionSettings settings_;
+  std::unique_ptr<MapServices> map_;
+  SpeedLimitTable limits_;
+  std::unique_ptr<RunLog> runLog_;
+  NoCaption caption_;
+  std::vector<std::string> lines_;
+  Diagnostics diagnostics_{[this](const std::string& line) { lines_.push_back(line); }};
+};
+
+// The server comes back within ReconnectSeconds: the run reopens its session
+// and goes on from the vehicle that failed.
+TEST_F(ServerCrash, RunThatOutlivesTheCrashWritesExactlyTheRowsOfOneCleanRun) {
+  Run(*map_, 0);  // a first computation, which the crashed re-run replaces
+  CrashingGeo geo(*map_, 2000);
+  std::jthread restarter([&geo](std::stop_token stop) {
+    while (!geo.Crashed() && !stop.stop_requested()) std::this_thread::sleep_for(50ms);
+    if (geo.Crashed()) {
+      std::this_thread::sleep_for(3s);
+      test::StartPgServer();
+    }
+  });
+  const DayRunCounts counts = Run(geo, 120);
+  restarter.request_stop();
+  restarter.join();
+  ASSERT_TRUE(geo.Crashed());
+  EXPECT_EQ(counts.outcome, DayOutcome::Complete) << counts.detail;
+  EXPECT_EQ(counts.lost, 0);
+  const auto afterCrash = ReportRows();
+  EXPECT_EQ(afterCrash, CleanRunRows());
+}
+
+// The server stays away longer: the day ends incomplete naming the vehicles
+// it lost, and the retry once the server is back finishes it exactly.
+TEST_F(ServerCrash, DayLeftIncompleteByTheCrashIsFinishedExactlyByItsRetry) {
+  CrashingGeo geo(*map_, 2000);
+  const DayRunCounts counts = Run(geo, 2);
+  ASSERT_TRUE(geo.Crashed());
+  EXPECT_EQ(counts.outcome, DayOutcome::Incomplete);
+  EXPECT_GT(counts.lost, 0);
+  EXPECT_NE(counts.detail.find("the database went away"), std::string::npos) << counts.detail;
+
+  ASSERT_EQ(test::StartPgServer(), 0);
+  const DayRunCounts retry = Run(*map_, 60);
+  EXPECT_EQ(retry.outcome, DayOutcome::Complete) << retry.detail;
+  {
+    // The first attempt's outcome could not reach the stopped server; the retry's did.
+    ReportDatabase db;
+    db.OpenReportSession(settings_);
+    const auto days = Ledger(db).Days(kDayRunCommand, kDay, kDay);
+    ASSERT_EQ(days.size(), 1u);
+    EXPECT_EQ(days[0].outcome, DayOutcome::Complete);
+    EXPECT_EQ(days[0].attempts, 2);
+  }
+  const auto afterRetry = ReportRows();
+  EXPECT_EQ(afterRetry, CleanRunRows());
+}
+
+}  // namespace
+}  // namespace cuserver
