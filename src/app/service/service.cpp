@@ -345,7 +345,7 @@ JobResult Service::RunRequest(long long id, Command& command, bool byOperator) {
   return result;
 }
 
-void Service::ResumeOpenRequests() {
+bool Service::ResumeOpenRequests() {
   std::lock_guard lock(requestsMutex_);
   std::vector<RequestRecord> open;
   try {
@@ -354,8 +354,9 @@ void Service::ResumeOpenRequests() {
       lastRuns_ = ledger.RecentRequests(kLastRuns);
     });
   } catch (const DatabaseError& error) {
-    log_.Error("the runs asked for before this start cannot be read from the ledger yet: " + DatabaseErrorText(error));
-    return;
+    log_.Error("the day ledger cannot be read yet (runs asked for before this start, catch-up): " +
+               DatabaseErrorText(error));
+    return false;
   }
   resumed_ = true;
   std::vector<RunQueue::EarlierJob> jobs;
@@ -391,6 +392,7 @@ void Service::ResumeOpenRequests() {
   }
   if (!jobs.empty()) log_.Info(fmt::format("{} runs asked for before this start are queued again", jobs.size()));
   queue_.AddAhead(std::move(jobs));
+  return true;
 }
 
 void Service::CatchUp() {
@@ -401,7 +403,7 @@ void Service::CatchUp() {
     std::lock_guard lock(requestsMutex_);
     resumed = resumed_;
   }
-  if (!resumed) ResumeOpenRequests();
+  if (!resumed && !ResumeOpenRequests()) return;
 
   const LocalDateTime now = clock_.Now();
   if (!now.day.ok()) return;

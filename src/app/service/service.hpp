@@ -106,7 +106,9 @@ class Service {
   long long QueueRequest(std::string_view name, const nlohmann::json& arguments, std::shared_ptr<Command> command,
                          const std::string& label, bool byOperator);
   JobResult RunRequest(long long id, Command& command, bool byOperator);
-  void ResumeOpenRequests();
+  // Queues the requests a previous start left open, ahead of those made
+  // since; false when the ledger cannot be read.
+  bool ResumeOpenRequests();
   void CatchUp();
   JobResult Counted(std::string_view command, std::chrono::steady_clock::time_point begun, JobResult result);
   bool Pause(std::chrono::milliseconds duration);
