@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "app/simulate/simulator.hpp"
 #include "db/schema.hpp"
 #include "reports/sql_text.hpp"
 
@@ -33,6 +34,18 @@ std::vector<std::string> SqlBackends() {
     if (name != "odbc") names.push_back(name);
   }
   return names;
+}
+
+void SimulateTestFleet(BackendDatabase& database) {
+  sim::SimulationOptions options;
+  options.vehicles = 36;
+  options.intervalSeconds = 120;
+  options.dayKey = "20140319";
+  options.seed = 7;
+  options.highwaySegments = 60;
+  options.areas = 6;
+  options.areaEntryEvery = 3;
+  sim::Simulate(database.Db(), database.Folder() / "HighWay", options);
 }
 
 BackendDatabase::BackendDatabase(const std::string& backend) {

@@ -43,4 +43,9 @@ class BackendDatabase {
 // The backends to run on: "sqlite3", and "postgresql" when the environment offers it.
 std::vector<std::string> SqlBackends();
 
+// A simulated day (20140319) of 36 vehicles in the database and its map in
+// the folder's HighWay/: vehicles driving highways and speed areas, stops,
+// gaps, long drives, silent vehicles and malformed fixes.
+void SimulateTestFleet(BackendDatabase& database);
+
 }  // namespace cuserver

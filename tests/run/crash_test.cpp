@@ -11,7 +11,6 @@
 #include <set>
 #include <thread>
 
-#include "app/simulate/simulator.hpp"
 #include "backend_database.hpp"
 #include "db/value_text.hpp"
 #include "map/map_services.hpp"
@@ -61,13 +60,7 @@ class ServerCrash : public ::testing::Test {
     ASSERT_FALSE(test::PgServerFolder().empty()) << "the server's folder (CUSERVER_PG_DIR) is needed to stop it";
     database_ = std::make_unique<BackendDatabase>("postgresql");
     runLog_ = std::make_unique<RunLog>(database_->Folder());
-    sim::SimulationOptions options;
-    options.vehicles = 36;
-    options.intervalSeconds = 120;
-    options.dayKey = kDay;
-    options.seed = 7;
-    options.highwaySegments = 60;
-    sim::Simulate(database_->Db(), database_->Folder() / "HighWay", options);
+    SimulateTestFleet(*database_);
     map_ = CreateMapServices(30);
     map_->LoadGeoset(database_->Folder() / "HighWay" / "HIGHWAY.gst");
     std::ofstream(database_->Folder() / "report.ini") << "[General]\r\nGENERALWAY=80\r\nHIGHWAY=120\r\n";

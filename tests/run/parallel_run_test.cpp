@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/simulate/simulator.hpp"
 #include "backend_database.hpp"
 #include "db/value_text.hpp"
 #include "map/map_services.hpp"
@@ -59,15 +58,7 @@ class ParallelRunTest : public ::testing::TestWithParam<std::string> {
         map_(CreateMapServices(30)),
         runLog_(database_.Folder()),
         diagnostics_([this](const std::string& line) { diagnosticLines_.push_back(line); }) {
-    sim::SimulationOptions options;
-    options.vehicles = 36;
-    options.intervalSeconds = 120;
-    options.dayKey = kDay;
-    options.seed = 7;
-    options.highwaySegments = 60;
-    options.areas = 6;
-    options.areaEntryEvery = 3;
-    sim::Simulate(database_.Db(), database_.Folder() / "HighWay", options);
+    SimulateTestFleet(database_);
     map_->LoadGeoset(database_.Folder() / "HighWay" / "HIGHWAY.gst");
     std::ofstream(database_.Folder() / "report.ini")
         << "[General]\r\nUSECAR=TRUE\r\nBEGINTIME=06:30\r\nENDTIME=20:30\r\nGENERALWAY=80\r\n"
