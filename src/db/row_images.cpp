@@ -147,7 +147,14 @@ bool ReadEqualities(Scanner& scan, std::string_view separator,
   return true;
 }
 
-std::string Literal(std::string_view value) { return "'" + SqlValue(value) + "'"; }
+std::string Literal(std::string_view value) {
+  std::string literal;
+  literal.reserve(value.size() + 2);
+  literal += '\'';
+  literal += SqlValue(value);
+  literal += '\'';
+  return literal;
+}
 
 }  // namespace
 
