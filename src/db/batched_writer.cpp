@@ -7,7 +7,16 @@
 namespace cuserver {
 
 BatchedWriter::BatchedWriter(ReportDatabase& db, Diagnostics& diagnostics, Limits limits)
-    : db_(db), diagnostics_(diagnostics), limits_(limits) {}
+    : db_(db), diagnostics_(diagnostics), limits_(limits) {
+  // Workers read through sessions of their own while this one writes. A
+  // transaction that spilled its changed pages to the file in its middle
+  // would lock every reader out until its commit, which waits for a worker
+  // that waits to read: the pages stay in memory until the commit instead.
+  try {
+    db_.ExecuteStatement("PRAGMA cache_spill = OFF");
+  } catch (const std::exception&) {
+  }
+}
 
 BatchedWriter::~BatchedWriter() {
   try {

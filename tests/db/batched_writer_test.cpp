@@ -45,6 +45,26 @@ TEST_F(BatchedWriterTest, RowsAreCommittedTogetherWhenALimitIsReached) {
   EXPECT_EQ(Rows(), (std::vector<std::string>{"a", "b", "c"}));
 }
 
+// Workers read through sessions of their own while the writer's transaction
+// grows past its page cache; had it spilled to the file, every read would wait
+// for a commit that waits for the readers.
+TEST_F(BatchedWriterTest, ReadersGoOnWhileATransactionOutgrowsTheCache) {
+  database_.Db().ExecuteStatement("PRAGMA cache_size = 10");
+  BatchedWriter writer(database_.Db(), diagnostics_, {100000, std::chrono::hours(1)});
+  ConnectionSettings settings = database_.Settings();
+  settings.statementTimeoutSeconds = 1;
+  ReportDatabase reader;
+  reader.OpenReportSession(settings);
+  const std::string wide(400, 'w');
+  for (int i = 0; i < 2000; ++i) {
+    writer.ExecuteBlock({}, {"insert into t (x) values ('" + wide + "')"},
+                        [](const std::vector<StatementResult>&) { return std::vector<std::string>{}; });
+  }
+  EXPECT_NO_THROW(reader.OpenQuery("select count(*) as n from t")->Close());
+  writer.Commit();
+  EXPECT_TRUE(lines_.empty());
+}
+
 TEST_F(BatchedWriterTest, PendingRowsAreCommittedAtTheEnd) {
   {
     BatchedWriter writer(database_.Db(), diagnostics_);
