@@ -12,8 +12,11 @@ BatchedWriter::BatchedWriter(ReportDatabase& db, Diagnostics& diagnostics, Limit
   // transaction that spilled its changed pages to the file in its middle
   // would lock every reader out until its commit, which waits for a worker
   // that waits to read: the pages stay in memory until the commit instead.
+  // Each vehicle's savepoint keeps the pages it changes in a journal of its
+  // own, held in memory rather than in a temporary file.
   try {
     db_.ExecuteStatement("PRAGMA cache_spill = OFF");
+    db_.ExecuteStatement("PRAGMA temp_store = MEMORY");
   } catch (const std::exception&) {
   }
 }

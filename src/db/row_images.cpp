@@ -203,20 +203,71 @@ void VehicleDayRows::Apply(const RowUpdate& update) {
   }
 }
 
-std::string VehicleDayRows::Serialise() const {
-  nlohmann::json groups = nlohmann::json::array();
-  for (const RowImage& row : rows_) {
-    nlohmann::json* group = nullptr;
-    for (auto& candidate : groups) {
-      if (candidate["t"] == row.table && candidate["c"] == row.columns) group = &candidate;
+namespace {
+
+// A JSON string: quotes, backslashes and control characters escaped; other
+// bytes (UTF-8 text) as they are.
+void AppendJsonText(std::string& out, std::string_view text) {
+  out += '"';
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          out += fmt::format("\\u{:04x}", static_cast<unsigned char>(c));
+        } else {
+          out += c;
+        }
     }
-    if (group == nullptr) {
-      groups.push_back({{"t", row.table}, {"c", row.columns}, {"r", nlohmann::json::array()}});
-      group = &groups.back();
-    }
-    (*group)["r"].push_back(row.values);
   }
-  return groups.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  out += '"';
+}
+
+void AppendJsonArray(std::string& out, const std::vector<std::string>& texts) {
+  out += '[';
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) out += ',';
+    AppendJsonText(out, texts[i]);
+  }
+  out += ']';
+}
+
+}  // namespace
+
+std::string VehicleDayRows::Serialise() const {
+  std::vector<const RowImage*> rows;
+  rows.reserve(rows_.size());
+  for (const RowImage& row : rows_) rows.push_back(&row);
+  return Serialise(rows);
+}
+
+std::string VehicleDayRows::Serialise(const std::vector<const RowImage*>& rows) {
+  // Written by hand: a run writes one for every vehicle.
+  std::vector<bool> done(rows.size(), false);
+  std::string out = "[";
+  for (std::size_t first = 0; first < rows.size(); ++first) {
+    if (done[first]) continue;
+    const RowImage& head = *rows[first];
+    if (out.size() > 1) out += ',';
+    out += "{\"t\":";
+    AppendJsonText(out, head.table);
+    out += ",\"c\":";
+    AppendJsonArray(out, head.columns);
+    out += ",\"r\":[";
+    for (std::size_t i = first; i < rows.size(); ++i) {
+      if (done[i] || rows[i]->table != head.table || rows[i]->columns != head.columns) continue;
+      if (i != first) out += ',';
+      AppendJsonArray(out, rows[i]->values);
+      done[i] = true;
+    }
+    out += "]}";
+  }
+  out += ']';
+  return out;
 }
 
 VehicleDayRows VehicleDayRows::Parse(std::string_view text) {

@@ -44,8 +44,9 @@ class VehicleDayRows {
   const std::vector<RowImage>& Rows() const { return rows_; }
   bool Empty() const { return rows_.empty(); }
 
-  // A compact text: per table its columns once, then the rows' values.
+  // A compact text (JSON): per table its columns once, then the rows' values.
   std::string Serialise() const;
+  static std::string Serialise(const std::vector<const RowImage*>& rows);
   // Throws std::runtime_error for a text Serialise did not make.
   static VehicleDayRows Parse(std::string_view text);
 

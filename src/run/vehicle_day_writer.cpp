@@ -71,18 +71,32 @@ VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<
   Ledger ledger(db_);
   int written = 0;
   const auto closing = [&](const std::vector<StatementResult>& results) {
-    VehicleDayRows kept;
     written = 0;
+    bool anyUpdate = false;
+    std::vector<const RowImage*> kept;
+    kept.reserve(results.size());
     for (std::size_t i = 0; i < results.size(); ++i) {
       if (!results[i].written) continue;
       if (inserts[i]) {
-        kept.Add(*inserts[i]);
+        kept.push_back(&*inserts[i]);
         ++written;
-      } else if (updates[i]) {
-        kept.Apply(*updates[i]);
       }
+      anyUpdate = anyUpdate || updates[i].has_value();
     }
-    return ledger.ReplaceVehicleDayStatements(previous_.command, previous_.dayKey, simId, written, kept.Serialise(),
+    std::string serialised;
+    if (anyUpdate) {
+      // Completions (road-segment alarms) change rows written before them.
+      VehicleDayRows rows;
+      for (std::size_t i = 0; i < results.size(); ++i) {
+        if (!results[i].written) continue;
+        if (inserts[i]) rows.Add(*inserts[i]);
+        if (updates[i]) rows.Apply(*updates[i]);
+      }
+      serialised = rows.Serialise();
+    } else {
+      serialised = VehicleDayRows::Serialise(kept);
+    }
+    return ledger.ReplaceVehicleDayStatements(previous_.command, previous_.dayKey, simId, written, serialised,
                                               hadEntry);
   };
   const std::vector<StatementResult> results = store_.Write(removals, rows, closing);
