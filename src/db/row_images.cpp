@@ -330,7 +330,10 @@ const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& tabl
   return columns;
 }
 
-std::string DeleteOneStatement(const RowImage& row, ColumnTypes& types) {
+namespace {
+
+// The conditions that select the stored rows equal to an image.
+std::string MatchConditions(const RowImage& row, ColumnTypes& types) {
   const SqlDialect dialect = types.Dialect();
   const auto& columnTypes = types.Of(row.table);
   std::string conditions;
@@ -348,18 +351,41 @@ std::string DeleteOneStatement(const RowImage& row, ColumnTypes& types) {
       conditions += fmt::format("{} = {}", column, Literal(value));
     }
   }
-  switch (dialect) {
-    case SqlDialect::Sqlite:
-      return fmt::format("delete from {0} where rowid = (select rowid from {0} where {1} limit 1)", row.table,
-                         conditions);
-    case SqlDialect::Postgresql:
-      return fmt::format("delete from {0} where ctid = (select ctid from {0} where {1} limit 1)", row.table,
-                         conditions);
-    case SqlDialect::Oracle:
-      return fmt::format("delete from {0} where rowid = (select rowid from {0} where {1} and rownum = 1)", row.table,
-                         conditions);
+  return conditions;
+}
+
+}  // namespace
+
+std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& rows, ColumnTypes& types) {
+  const SqlDialect dialect = types.Dialect();
+  std::vector<std::string> statements;
+  if (dialect == SqlDialect::Oracle) {
+    for (const RowImage* row : rows) {
+      statements.push_back(fmt::format("delete from {0} where rowid = (select rowid from {0} where {1} and rownum = 1)",
+                                       row->table, MatchConditions(*row, types)));
+    }
+    return statements;
   }
-  return {};
+  // Per table, one lookup of a stored row per image; the k-th of several
+  // equal images takes the k-th equal stored row.
+  std::vector<std::string> tables;
+  std::map<std::string, std::string> lookups;
+  std::map<std::string, int> seen;
+  const char* key = dialect == SqlDialect::Sqlite ? "rowid" : "ctid";
+  for (const RowImage* row : rows) {
+    std::string& list = lookups[row->table];
+    if (list.empty()) tables.push_back(row->table);
+    const std::string conditions = MatchConditions(*row, types);
+    const int earlier = seen[row->table + '\n' + conditions]++;
+    if (!list.empty()) list += ", ";
+    list += fmt::format("(select {} from {} where {} limit 1 offset {})", key, row->table, conditions, earlier);
+  }
+  for (const std::string& table : tables) {
+    statements.push_back(dialect == SqlDialect::Sqlite
+                             ? fmt::format("delete from {} where rowid in ({})", table, lookups[table])
+                             : fmt::format("delete from {} where ctid = any(array[{}])", table, lookups[table]));
+  }
+  return statements;
 }
 
 std::optional<std::string> EmptyTextAsNull(std::string_view statement, const RowImage& row, ColumnTypes& types) {

@@ -75,9 +75,10 @@ class ColumnTypes {
   std::map<std::string, std::map<std::string, ColumnType>> tables_;
 };
 
-// Removes one row equal to the image (whichever of several equal rows; the
-// others stay), value by value as the database stored it.
-std::string DeleteOneStatement(const RowImage& row, ColumnTypes& types);
+// Removes, for each image, one stored row equal to it value by value as the
+// database stored it (whichever of several equal rows; the others stay): one
+// statement per table (per row on Oracle).
+std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& rows, ColumnTypes& types);
 
 // On PostgreSQL an empty text cannot go into a number or time column; Oracle,
 // where these rows have always gone, stores it as NULL. Returns the statement

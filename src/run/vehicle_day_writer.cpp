@@ -44,10 +44,12 @@ VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<
   const auto old = previous_.bySimId.find(simId);
   const bool hadEntry = old != previous_.bySimId.end();
   if (hadEntry) {
+    std::vector<const RowImage*> earlier;
     for (const RowImage& row : old->second.Rows()) {
       // A table dropped since holds none of the rows any more.
-      if (TableExists(row.table)) removals.push_back(DeleteOneStatement(row, types_));
+      if (TableExists(row.table)) earlier.push_back(&row);
     }
+    removals = DeleteStatements(earlier, types_);
   }
 
   // Each statement as it is sent, with the row it writes or the update it makes.
