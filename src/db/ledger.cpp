@@ -33,16 +33,6 @@ constexpr std::array<LedgerTable, 4> kLedgerTables{{
     {"cuserver_service", "name VARCHAR(40) NOT NULL PRIMARY KEY, value VARCHAR(200)"},
 }};
 
-// Built by appending: GCC 12 warns falsely (-Wrestrict) on "'" + text + "'" when optimising.
-std::string Quoted(std::string_view value) {
-  std::string literal;
-  literal.reserve(value.size() + 2);
-  literal += '\'';
-  literal += SqlValue(value);
-  literal += '\'';
-  return literal;
-}
-
 // Ledger texts are kept within their columns: a detail of 1000 characters at most.
 std::string Clipped(std::string_view text, std::size_t limit) {
   if (text.size() <= limit) return std::string(text);
@@ -90,7 +80,7 @@ RequestRecord ReadRequest(const Cursor& row) {
 }
 
 std::string DayKeyCondition(std::string_view command, std::string_view day, std::string_view shard) {
-  return fmt::format("command={} and day={} and shard={}", Quoted(command), Quoted(day), Quoted(shard));
+  return fmt::format("command={} and day={} and shard={}", SqlLiteral(command), SqlLiteral(day), SqlLiteral(shard));
 }
 
 }  // namespace
@@ -140,12 +130,12 @@ void Ledger::BeginDay(std::string_view command, std::string_view day, std::strin
     db_.ExecuteStatement(fmt::format(
         "update cuserver_days set attempts=attempts+1, host={}, pid={}, started={}, ended=NULL, outcome='running', "
         "vehicles=0, computed=0, skipped=0, rows_written=0, rows_refused=0, reports_failed=0, detail=NULL where {}",
-        Quoted(Clipped(host, 100)), pid, Quoted(started), where));
+        SqlLiteral(Clipped(host, 100)), pid, SqlLiteral(started), where));
   } else {
     db_.ExecuteStatement(fmt::format(
         "insert into cuserver_days (command, day, shard, attempts, host, pid, started, outcome) "
         "values ({}, {}, {}, 1, {}, {}, {}, 'running')",
-        Quoted(command), Quoted(day), Quoted(shard), Quoted(Clipped(host, 100)), pid, Quoted(started)));
+        SqlLiteral(command), SqlLiteral(day), SqlLiteral(shard), SqlLiteral(Clipped(host, 100)), pid, SqlLiteral(started)));
   }
 }
 
@@ -154,15 +144,15 @@ void Ledger::EndDay(std::string_view command, std::string_view day, std::string_
   db_.ExecuteStatement(fmt::format(
       "update cuserver_days set ended={}, outcome={}, vehicles={}, computed={}, skipped={}, rows_written={}, "
       "rows_refused={}, reports_failed={}, detail={} where {}",
-      Quoted(ended), Quoted(DayOutcomeText(outcome)), counts.vehicles, counts.computed, counts.skipped,
-      counts.rowsWritten, counts.rowsRefused, counts.reportsFailed, Quoted(Clipped(detail, 1000)),
+      SqlLiteral(ended), SqlLiteral(DayOutcomeText(outcome)), counts.vehicles, counts.computed, counts.skipped,
+      counts.rowsWritten, counts.rowsRefused, counts.reportsFailed, SqlLiteral(Clipped(detail, 1000)),
       DayKeyCondition(command, day, shard)));
 }
 
 std::vector<DayRecord> Ledger::Days(std::string_view command, std::string_view from, std::string_view to) {
-  std::string query = fmt::format("select * from cuserver_days where day >= {} and day <= {}", Quoted(from),
-                                  Quoted(to));
-  if (!command.empty()) query += " and command=" + Quoted(command);
+  std::string query = fmt::format("select * from cuserver_days where day >= {} and day <= {}", SqlLiteral(from),
+                                  SqlLiteral(to));
+  if (!command.empty()) query += " and command=" + SqlLiteral(command);
   query += " order by day, command, shard";
   std::vector<DayRecord> days;
   auto cursor = db_.OpenQuery(query);
@@ -173,7 +163,7 @@ std::vector<DayRecord> Ledger::Days(std::string_view command, std::string_view f
 
 void Ledger::ResetAttempts(std::string_view command, std::string_view day) {
   db_.ExecuteStatement(fmt::format("update cuserver_days set attempts=0 where command={} and day={}",
-                                   Quoted(command), Quoted(day)));
+                                   SqlLiteral(command), SqlLiteral(day)));
 }
 
 std::optional<std::string> Ledger::FirstServiceDay() {
@@ -188,7 +178,7 @@ void Ledger::RecordFirstServiceDay(std::string_view day) {
   if (FirstServiceDay()) return;
   try {
     db_.ExecuteStatement(
-        fmt::format("insert into cuserver_service (name, value) values ('first_started_day', {})", Quoted(day)));
+        fmt::format("insert into cuserver_service (name, value) values ('first_started_day', {})", SqlLiteral(day)));
   } catch (const DatabaseError&) {
     if (!FirstServiceDay()) throw;  // another service recorded it first
   }
@@ -208,7 +198,7 @@ long long Ledger::AddRequest(std::string_view command, std::string_view argument
     try {
       db_.ExecuteStatement(fmt::format(
           "insert into cuserver_requests (id, command, arguments, label, requested) values ({}, {}, {}, {}, {})", id,
-          Quoted(command), Quoted(Clipped(arguments, 1000)), Quoted(Clipped(label, 200)), Quoted(requested)));
+          SqlLiteral(command), SqlLiteral(Clipped(arguments, 1000)), SqlLiteral(Clipped(label, 200)), SqlLiteral(requested)));
       return id;
     } catch (const DatabaseError&) {
       if (attempt == 3) throw;
@@ -217,12 +207,12 @@ long long Ledger::AddRequest(std::string_view command, std::string_view argument
 }
 
 void Ledger::RequestStarted(long long id, std::string_view started) {
-  db_.ExecuteStatement(fmt::format("update cuserver_requests set started={} where id={}", Quoted(started), id));
+  db_.ExecuteStatement(fmt::format("update cuserver_requests set started={} where id={}", SqlLiteral(started), id));
 }
 
 void Ledger::RequestEnded(long long id, std::string_view ended, std::string_view outcome, std::string_view detail) {
   db_.ExecuteStatement(fmt::format("update cuserver_requests set ended={}, outcome={}, detail={} where id={}",
-                                   Quoted(ended), Quoted(Clipped(outcome, 20)), Quoted(Clipped(detail, 1000)), id));
+                                   SqlLiteral(ended), SqlLiteral(Clipped(outcome, 20)), SqlLiteral(Clipped(detail, 1000)), id));
 }
 
 std::vector<RequestRecord> Ledger::OpenRequests() {
@@ -246,8 +236,8 @@ std::vector<RequestRecord> Ledger::RecentRequests(int count) {
 std::map<std::string, std::string> Ledger::VehicleDayRows(std::string_view command, std::string_view day) {
   std::map<std::string, std::string> rows;
   auto cursor = db_.OpenQuery(
-      fmt::format("select simid, row_images from cuserver_vehicle_days where command={} and day={}", Quoted(command),
-                  Quoted(day)));
+      fmt::format("select simid, row_images from cuserver_vehicle_days where command={} and day={}", SqlLiteral(command),
+                  SqlLiteral(day)));
   std::string simId;
   std::string images;
   for (; !cursor->AtEnd(); cursor->Next()) {
@@ -265,11 +255,11 @@ std::vector<std::string> Ledger::ReplaceVehicleDayStatements(std::string_view co
   std::vector<std::string> statements;
   if (hadEntry) {
     statements.push_back(fmt::format("delete from cuserver_vehicle_days where command={} and day={} and simid={}",
-                                     Quoted(command), Quoted(day), Quoted(simId)));
+                                     SqlLiteral(command), SqlLiteral(day), SqlLiteral(simId)));
   }
   statements.push_back(fmt::format(
       "insert into cuserver_vehicle_days (command, day, simid, rows_written, row_images) values ({}, {}, {}, {}, {})",
-      Quoted(command), Quoted(day), Quoted(simId), rows, Quoted(serialisedRows)));
+      SqlLiteral(command), SqlLiteral(day), SqlLiteral(simId), rows, SqlLiteral(serialisedRows)));
   return statements;
 }
 

@@ -147,14 +147,6 @@ bool ReadEqualities(Scanner& scan, std::string_view separator,
   return true;
 }
 
-std::string Literal(std::string_view value) {
-  std::string literal;
-  literal.reserve(value.size() + 2);
-  literal += '\'';
-  literal += SqlValue(value);
-  literal += '\'';
-  return literal;
-}
 
 }  // namespace
 
@@ -346,9 +338,9 @@ std::string MatchConditions(const RowImage& row, ColumnTypes& types) {
     if (value.empty() && (dialect == SqlDialect::Oracle || (dialect == SqlDialect::Postgresql && !type.textual))) {
       conditions += column + " is null";
     } else if (dialect == SqlDialect::Postgresql && !type.cast.empty()) {
-      conditions += fmt::format("{} = cast({} as {})", column, Literal(value), type.cast);
+      conditions += fmt::format("{} = cast({} as {})", column, SqlLiteral(value), type.cast);
     } else {
-      conditions += fmt::format("{} = {}", column, Literal(value));
+      conditions += fmt::format("{} = {}", column, SqlLiteral(value));
     }
   }
   return conditions;

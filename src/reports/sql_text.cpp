@@ -12,6 +12,18 @@ std::string SqlValue(std::string_view value) {
   return out;
 }
 
+std::string SqlLiteral(std::string_view value) {
+  std::string out;
+  out.reserve(value.size() + 2);
+  out.push_back('\'');
+  for (char c : value) {
+    out.push_back(c);
+    if (c == '\'') out.push_back('\'');
+  }
+  out.push_back('\'');
+  return out;
+}
+
 bool IsPlainTableName(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {

@@ -10,6 +10,9 @@ namespace cuserver {
 // the database intact and cannot end the literal. Ordinary values are unchanged.
 std::string SqlValue(std::string_view value);
 
+// The whole literal: SqlValue between single quotes.
+std::string SqlLiteral(std::string_view value);
+
 // True when a table name formed from stored texts (a prefix and year and month
 // digits) consists of letters, digits and underscores only and may be put into
 // a statement as it is.
