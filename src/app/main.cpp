@@ -3,6 +3,7 @@
 // failed while running); 2 bad arguments or refused input; 3 the command could
 // not run at all (settings, database connection, map).
 
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -19,7 +20,15 @@
 
 int main(int argc, char** argv) {
   using namespace cuserver;
-  const std::filesystem::path startDirectory = std::filesystem::current_path();
+  // A reader that goes away (run-day ... | head) ends the output, not the
+  // work: writes to it fail instead of killing the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::error_code noDirectory;
+  const std::filesystem::path startDirectory = std::filesystem::current_path(noDirectory);
+  if (noDirectory) {
+    std::cerr << "读取当前目录失败！ (" << noDirectory.message() << ")\n";
+    return 3;
+  }
 
   CommandLine commandLine;
   try {

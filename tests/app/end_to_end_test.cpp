@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -40,6 +41,33 @@ TEST_F(EndToEnd, RunDayWritesEveryRowAndExitsZero) {
                 {"13900000002", "2014-03-19 00:01:00", "2014-03-19 23:59:59"}}));
   EXPECT_EQ(start_.Count("vehicledistance201403"), 2);
   EXPECT_NE(run.err.find("开始装载地图."), std::string::npos);
+}
+
+// Output closed early (a pager, head): the rest of the output is dropped, the
+// run goes on and writes every row.
+TEST_F(EndToEnd, ClosedOutputEndsTheOutputNotTheRun) {
+  for (const char* simId : {"13900000001", "13900000002", "13900000003"}) start_.AddVehicle(simId);
+  start_.AddDrive(kDay, "13900000001", 30, 60);
+  const std::filesystem::path script = start_.Path() / "closed.sh";
+  std::ofstream(script) << "cd '" << start_.Path().string() << "' && env -u CUSERVER_CONFIG '" CUSERVER_BINARY
+                        << "' run-day " << kDay << " 2>/dev/null | head -c 1 >/dev/null; echo ${PIPESTATUS[0]}\n";
+  FILE* pipe = popen(("bash '" + script.string() + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char status[16] = {};
+  ASSERT_NE(std::fgets(status, sizeof status, pipe), nullptr);
+  pclose(pipe);
+  EXPECT_EQ(std::string(status), "0\n");
+  EXPECT_EQ(start_.Count("vehicledistance201403"), 3);
+}
+
+TEST_F(EndToEnd, StartDirectoryThatNoLongerExistsIsStatusThreeWithTheMessage) {
+  const std::filesystem::path gone = start_.Path() / "gone";
+  std::filesystem::create_directory(gone);
+  const std::string command = "cd '" + gone.string() + "' && rmdir '" + gone.string() + "' && '" CUSERVER_BINARY
+                              "' --help >/dev/null 2>'" + (start_.Path() / "err.txt").string() + "'";
+  const int raw = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 3);
+  EXPECT_NE(ReadFile(start_.Path() / "err.txt").find("读取当前目录失败！"), std::string::npos);
 }
 
 TEST_F(EndToEnd, SkippedVehicleCompletesWithStatusOneAndASummary) {
