@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/errors.hpp"
 #include "run/day_key.hpp"
 #include "run/day_run.hpp"
 #include "service_fixture.hpp"
@@ -124,12 +125,39 @@ TEST(ControlPage, ChangesOnlyByPostWithAJsonBody) {
   EXPECT_EQ(page.service->Queue().Finished().size(), 1u);
 }
 
+// DNS rebinding: a name that only begins like a loopback address, or another
+// port, is another site.
 TEST(ControlPage, WithoutATokenOnlyLoopbackHostNamesAreServed) {
   PageFixture page;
-  auto foreign = page.Client().Get("/api/status", {{"Host", "attacker.example:8064"}});
-  ASSERT_TRUE(foreign);
-  EXPECT_EQ(foreign->status, 403);
-  EXPECT_EQ(page.Client().Get("/api/status", {{"Host", "localhost:8064"}})->status, 200);
+  const std::string port = std::to_string(page.port);
+  for (const std::string& host : std::vector<std::string>{"attacker.example:" + port, "127.attacker.example",
+                                                          "127.0.0.1.nip.io:" + port, "[::1].evil", "localhost:1",
+                                                          "127.0.0.2"}) {
+    auto foreign = page.Client().Get("/api/status", {{"Host", host}});
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(foreign->status, 403) << host;
+  }
+  for (const std::string& host : std::vector<std::string>{"localhost:" + port, "127.0.0.1", "[::1]:" + port}) {
+    EXPECT_EQ(page.Client().Get("/api/status", {{"Host", host}})->status, 200) << host;
+  }
+  httplib::Headers fromElsewhere = {{"Origin", "http://attacker.example"}};
+  auto refused = page.Client().Post("/api/run-day", fromElsewhere, R"({"day":"20140319"})", "application/json");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 403);
+  httplib::Headers fromItself = {{"Origin", "http://127.0.0.1:" + port}};
+  EXPECT_EQ(page.Client().Post("/api/run-day", fromItself, R"({"day":"20140319"})", "application/json")->status, 202);
+}
+
+TEST(ControlPage, ASecondServiceCannotListenOnTheSamePort) {
+  PageFixture page;
+  ControlServer second(*page.service, ControlServerOptions{"127.0.0.1", page.port, ""});
+  try {
+    second.Start();
+    FAIL() << "two services listen on port " << page.port;
+  } catch (const CannotRunError& error) {
+    EXPECT_NE(std::string(error.what()).find("address in use"), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find(std::to_string(page.port)), std::string::npos) << error.what();
+  }
 }
 
 TEST(ControlPage, WithATokenRequestsWithoutItAreRefused) {

@@ -37,14 +37,6 @@ bool SameText(std::string_view a, std::string_view b) {
   return difference == 0;
 }
 
-// The host name of a Host header, without its port and brackets.
-std::string HostName(const std::string& header) {
-  if (!header.empty() && header.front() == '[') {
-    const size_t close = header.find(']');
-    return close == std::string::npos ? header : header.substr(1, close - 1);
-  }
-  return header.substr(0, header.find(':'));
-}
 
 // The scrape's figures: the day ledger's, read on a session of its own (left
 // out when the database cannot be read), and this process's run counts.
@@ -75,6 +67,22 @@ bool IsLoopbackHost(std::string_view host) {
   return host == "localhost" || host == "::1" || host.starts_with("127.");
 }
 
+bool IsLoopbackHostHeader(std::string_view header, int port) {
+  std::string_view name = header;
+  std::string_view rest;
+  if (header.starts_with("[")) {
+    const std::size_t close = header.find(']');
+    if (close == std::string_view::npos) return false;
+    name = header.substr(1, close - 1);
+    rest = header.substr(close + 1);
+  } else if (const std::size_t colon = header.find(':'); colon != std::string_view::npos) {
+    name = header.substr(0, colon);
+    rest = header.substr(colon);
+  }
+  if (name != "127.0.0.1" && name != "localhost" && name != "::1") return false;
+  return rest.empty() || rest == ":" + std::to_string(port);
+}
+
 ControlServer::ControlServer(Service& service, ControlServerOptions options)
     : service_(service), options_(std::move(options)), server_(std::make_unique<httplib::Server>()) {
   Route();
@@ -84,7 +92,18 @@ ControlServer::~ControlServer() { Stop(); }
 
 void ControlServer::Route() {
   server_->set_payload_max_length(64 * 1024);  // a command's arguments are a few bytes
+  // No other service may share the port (the kernel would split the requests between them).
+  server_->set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void*>(&yes), sizeof yes);
+  });
   server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+    // Another site's page may not make a browser post to this one.
+    if (request.method == "POST" && request.has_header("Origin") &&
+        request.get_header_value("Origin") != "http://" + request.get_header_value("Host")) {
+      Answer(response, 403, {{"error", "a request from another site's page is refused"}});
+      return httplib::Server::HandlerResponse::Handled;
+    }
     if (!options_.token.empty()) {
       if (!request.path.starts_with("/api/") && request.path != "/metrics") {
         return httplib::Server::HandlerResponse::Unhandled;
@@ -96,7 +115,7 @@ void ControlServer::Route() {
       Answer(response, 401, {{"error", "this request needs the service's token"}});
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (!IsLoopbackHost(HostName(request.get_header_value("Host")))) {
+    if (!IsLoopbackHostHeader(request.get_header_value("Host"), port_)) {
       Answer(response, 403, {{"error", "the control page answers only to a loopback host name"}});
       return httplib::Server::HandlerResponse::Handled;
     }

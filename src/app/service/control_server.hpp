@@ -62,5 +62,8 @@ class ControlServer {
 
 // True for 127.0.0.0/8, ::1 and "localhost".
 bool IsLoopbackHost(std::string_view host);
+// True for a Host header naming 127.0.0.1, localhost or [::1], with no port
+// or the given one.
+bool IsLoopbackHostHeader(std::string_view header, int port);
 
 }  // namespace cuserver
