@@ -80,7 +80,7 @@ bool IsLoopbackHostHeader(std::string_view header, int port) {
     rest = header.substr(colon);
   }
   if (name != "127.0.0.1" && name != "localhost" && name != "::1") return false;
-  return rest.empty() || rest == ":" + std::to_string(port);
+  return rest.empty() || (rest.starts_with(":") && rest.substr(1) == std::to_string(port));
 }
 
 ControlServer::ControlServer(Service& service, ControlServerOptions options)
