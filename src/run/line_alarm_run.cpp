@@ -13,6 +13,7 @@
 #include "db/ledger.hpp"
 #include "db/loaders.hpp"
 #include "db/reconnect.hpp"
+#include "db/row_images.hpp"
 #include "db/vehicle_day_store.hpp"
 #include "reports/catalog.hpp"
 #include "reports/line_alarms.hpp"
@@ -78,6 +79,7 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
     return counts;
   }
 
+  EnsureVehicleIndex(db, RowImage{std::string(kAlarmTable), {"SIMID", "BEGINTIME"}, {}});
   PreviousRows previous;
   try {
     Ledger ledger(db);
