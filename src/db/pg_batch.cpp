@@ -23,47 +23,4 @@ void PostgresExecuteMany(ReportDatabase& db, const std::string& statements) {
   throw DatabaseError(reason);
 }
 
-PostgresStatementBatch::PostgresStatementBatch(ReportDatabase& db, Diagnostics& diagnostics,
-                                               std::size_t maxStatements)
-    : db_(db), diagnostics_(diagnostics), maxStatements_(maxStatements) {}
-
-PostgresStatementBatch::~PostgresStatementBatch() {
-  try {
-    Flush();
-  } catch (...) {
-    // Flush records its own failures; nothing may leave a destructor.
-  }
-}
-
-bool PostgresStatementBatch::Execute(const std::string& statement, std::string_view table, std::string_view simId) {
-  rows_.push_back({std::string(table), std::string(simId), text_.size(), statement.size()});
-  text_ += statement;
-  text_ += ";\n";
-  if (rows_.size() >= maxStatements_) Flush();
-  return true;
-}
-
-void PostgresStatementBatch::Flush() {
-  if (rows_.empty()) return;
-  std::string text = std::move(text_);
-  std::vector<Row> rows = std::move(rows_);
-  text_.clear();
-  rows_.clear();
-  try {
-    PostgresExecuteMany(db_, text);
-    return;
-  } catch (const std::exception&) {
-    // Which statement was refused, and why, is found by sending each alone.
-  }
-  for (const Row& row : rows) {
-    try {
-      db_.ExecuteStatement(text.substr(row.begin, row.size));
-    } catch (const DatabaseError& error) {
-      diagnostics_.RowRefused(row.table, row.simId, DatabaseErrorText(error));
-    } catch (const std::exception& error) {
-      diagnostics_.RowRefused(row.table, row.simId, error.what());
-    }
-  }
-}
-
 }  // namespace cuserver

@@ -1,0 +1,73 @@
+#include "db/vehicle_day_store.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backends.hpp"
+
+namespace cuserver::test {
+namespace {
+
+// A vehicle's rows go together: removals first, each refused row left out
+// with its reason, the closing statements made from what was written.
+class VehicleDayStoreTest : public BackendTest {
+ protected:
+  void SetUp() override {
+    BackendTest::SetUp();
+    if (HasFatalFailure()) return;
+    Db().ExecuteStatement("create table t (name VARCHAR(20), speed NUMERIC(10,2))");
+    Db().ExecuteStatement("create table closing (written INTEGER)");
+    Db().ExecuteStatement("insert into t (name, speed) values ('old', 1)");
+    if (GetBackend() == Backend::Sqlite3) writer_.emplace(Db(), diagnostics_);
+    store_ = MakeStoreFor(Db(), writer_ ? &*writer_ : nullptr);
+  }
+
+  std::vector<std::string> Names() {
+    if (writer_) writer_->Commit();
+    std::vector<std::string> names;
+    auto cursor = Db().OpenQuery("select name from t order by name");
+    for (; !cursor->AtEnd(); cursor->Next()) names.push_back(cursor->Value("name").value_or("NULL"));
+    return names;
+  }
+
+  Diagnostics diagnostics_{nullptr};
+  std::optional<BatchedWriter> writer_;
+  std::unique_ptr<VehicleDayStore> store_;
+};
+
+TEST_P(VehicleDayStoreTest, RefusedRowIsLeftOutAndTheOthersAreWrittenWithTheirClosing) {
+  const auto results = store_->Write(
+      {"delete from t where name = 'old'"},
+      {"insert into t (name, speed) values ('a;b', 1)", "insert into t (name, nosuch) values ('b', 1)",
+       "insert into t (name, speed) values ('开远''s', 3)"},
+      [](const std::vector<StatementResult>& results) {
+        int written = 0;
+        for (const auto& result : results) written += result.written ? 1 : 0;
+        return std::vector<std::string>{"insert into closing (written) values (" + std::to_string(written) + ")"};
+      });
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_TRUE(results[0].written);
+  EXPECT_FALSE(results[1].written);
+  EXPECT_FALSE(results[1].reason.empty());
+  EXPECT_TRUE(results[2].written);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a;b", "开远's"}));
+  EXPECT_EQ(QueryOne("select written from closing", "written"), "2");
+}
+
+TEST_P(VehicleDayStoreTest, FailedClosingTakesTheWholeVehicleDayBack) {
+  EXPECT_THROW(store_->Write({"delete from t where name = 'old'"}, {"insert into t (name, speed) values ('a', 1)"},
+                             [](const std::vector<StatementResult>&) {
+                               return std::vector<std::string>{"insert into no_such_table values (1)"};
+                             }),
+               DatabaseError);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"old"}));
+}
+
+CUSERVER_ON_EVERY_BACKEND(VehicleDayStoreTest);
+
+}  // namespace
+}  // namespace cuserver::test
