@@ -85,6 +85,7 @@ class PostgresCursor : public Cursor {
   }
 
   void Next() override {
+    asked_ = 0;
     if (!AtEnd()) ++row_;
   }
 
@@ -94,9 +95,21 @@ class PostgresCursor : public Cursor {
   }
 
  private:
+  // A reader asks for the same columns in the same order on every row: the
+  // column found at this place of the row before is tried first.
   int ColumnIndex(std::string_view column) const {
+    const std::size_t place = asked_++;
+    if (place < order_.size() && order_[place].asked == column) return order_[place].index;
     for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (SameColumnName(names_[i], column)) return static_cast<int>(i);
+      if (SameColumnName(names_[i], column)) {
+        const AskedColumn asked{std::string(column), static_cast<int>(i)};
+        if (place < order_.size()) {
+          order_[place] = asked;
+        } else if (place == order_.size() && place < 4 * names_.size()) {
+          order_.push_back(asked);
+        }
+        return asked.index;
+      }
     }
     throw DatabaseError("the query has no column " + std::string(column));
   }
@@ -104,6 +117,12 @@ class PostgresCursor : public Cursor {
   Result result_;
   std::vector<ColumnKind> kinds_;
   std::vector<std::string> names_;
+  struct AskedColumn {
+    std::string asked;
+    int index;
+  };
+  mutable std::vector<AskedColumn> order_;  // the columns in the order a row was read
+  mutable std::size_t asked_ = 0;
   int rows_ = 0;
   int row_ = 0;
 };

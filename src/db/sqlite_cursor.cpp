@@ -33,10 +33,7 @@ class SqliteCursor : public Cursor {
 
   std::optional<std::string> Value(std::string_view column) const override {
     if (!hasRow_) throw DatabaseError("no current row to read column " + std::string(column) + " from");
-    for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (SameColumnName(names_[i], column)) return ColumnText(static_cast<int>(i));
-    }
-    throw DatabaseError("the query has no column " + std::string(column));
+    return ColumnText(ColumnIndex(column));
   }
 
   bool ValueInto(std::string_view column, std::string& text) const override {
@@ -62,6 +59,7 @@ class SqliteCursor : public Cursor {
   }
 
   void Next() override {
+    asked_ = 0;
     if (hasRow_) Step();
   }
 
@@ -95,9 +93,21 @@ class SqliteCursor : public Cursor {
     }
   }
 
+  // A reader asks for the same columns in the same order on every row: the
+  // column found at this place of the row before is tried first.
   int ColumnIndex(std::string_view column) const {
+    const std::size_t place = asked_++;
+    if (place < order_.size() && order_[place].asked == column) return order_[place].index;
     for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (SameColumnName(names_[i], column)) return static_cast<int>(i);
+      if (SameColumnName(names_[i], column)) {
+        const AskedColumn asked{std::string(column), static_cast<int>(i)};
+        if (place < order_.size()) {
+          order_[place] = asked;
+        } else if (place == order_.size() && place < 4 * names_.size()) {
+          order_.push_back(asked);
+        }
+        return asked.index;
+      }
     }
     throw DatabaseError("the query has no column " + std::string(column));
   }
@@ -107,6 +117,12 @@ class SqliteCursor : public Cursor {
   ::sqlite3* connection_;
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement_{nullptr, &sqlite3_finalize};
   std::vector<std::string> names_;
+  struct AskedColumn {
+    std::string asked;
+    int index;
+  };
+  mutable std::vector<AskedColumn> order_;  // the columns in the order a row was read
+  mutable std::size_t asked_ = 0;
   bool hasRow_ = false;
 };
 

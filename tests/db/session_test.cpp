@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <map>
 #include <random>
 
 #include "db/backends.hpp"
@@ -45,6 +46,28 @@ TEST_P(SessionTest, ColumnNamesMatchWithoutRegardToCase) {
   Insert("'a', 1.5, 2, 'x'");
   EXPECT_EQ(QueryOne("select NAME, N from vals", "name"), "a");
   EXPECT_EQ(QueryOne("select name, n from vals", "N"), "1.5");
+}
+
+// The cursor remembers where a row's columns were found; a reader that asks
+// in another order, or in another case, still gets each column's own value.
+TEST_P(SessionTest, ColumnsAskedInChangingOrderReadTheirOwnValues) {
+  Insert("'a', 1.5, 2, 'x'");
+  Insert("'b', 2.5, 3, 'y'");
+  Insert("'c', 3.5, 4, 'z'");
+  auto cursor = Db().OpenQuery("select name, n, i, t from vals order by name");
+  const std::vector<std::vector<std::string>> asked = {{"t", "name", "i"}, {"T", "i", "name", "n"}, {"name", "t"}};
+  const std::vector<std::map<std::string, std::string>> expected = {
+      {{"t", "x"}, {"name", "a"}, {"i", "2"}}, {{"T", "y"}, {"i", "3"}, {"name", "b"}, {"n", "2.5"}},
+      {{"name", "c"}, {"t", "z"}}};
+  for (std::size_t row = 0; row < asked.size(); ++row, cursor->Next()) {
+    ASSERT_FALSE(cursor->AtEnd());
+    for (const std::string& column : asked[row]) {
+      std::string text;
+      ASSERT_TRUE(cursor->ValueInto(column, text));
+      EXPECT_EQ(text, expected[row].at(column)) << "row " << row << ", column " << column;
+      EXPECT_EQ(cursor->Value(column), expected[row].at(column));
+    }
+  }
 }
 
 TEST_P(SessionTest, UnknownColumnIsADatabaseError) {
