@@ -1,6 +1,7 @@
 #include "app/service/control_server.hpp"
 
-#include <httplib.h>
+#include <algorithm>
+#include <array>
 
 #include <fmt/format.h>
 
@@ -18,16 +19,45 @@ namespace cuserver {
 namespace {
 
 constexpr const char* kJson = "application/json; charset=utf-8";
-constexpr const char* kCommandRoutes = R"(/api/(run-day|run-days|import-roads|line-alarms))";
-constexpr const char* kReadRoutes = R"(/|/index\.html|/api/status|/api/layers|/api/days|/metrics)";
+constexpr std::array<std::string_view, 4> kCommands = {"run-day", "run-days", "import-roads", "line-alarms"};
+constexpr std::array<std::string_view, 6> kReadRoutes = {"/", "/index.html", "/api/status", "/api/layers",
+                                                         "/api/days", "/metrics"};
+
+// The command a path asks for, empty when it names none.
+std::string_view CommandOf(std::string_view path) {
+  if (!path.starts_with("/api/")) return {};
+  const std::string_view name = path.substr(5);
+  for (std::string_view command : kCommands) {
+    if (name == command) return command;
+  }
+  return {};
+}
+
+bool IsReadRoute(std::string_view path) {
+  return std::find(kReadRoutes.begin(), kReadRoutes.end(), path) != kReadRoutes.end();
+}
+
+// The routes that may wait for the database (or copy the whole geoset) run on
+// handler threads of their own, so that the page and its status never wait
+// behind them.
+HandlerLane LaneOf(const HttpRequest& request) {
+  const bool slow = request.path == "/metrics" || request.path == "/api/days" || request.path == "/api/layers" ||
+                    (request.method == "POST" && !CommandOf(request.path).empty());
+  return slow ? HandlerLane::Slow : HandlerLane::Quick;
+}
 
 std::string Dump(const nlohmann::json& json) {
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void Answer(httplib::Response& response, int status, const nlohmann::json& body) {
+void Answer(HttpResponse& response, int status, const nlohmann::json& body) {
   response.status = status;
-  response.set_content(Dump(body), kJson);
+  response.SetContent(Dump(body), kJson);
+}
+
+void NotAllowed(HttpResponse& response, const char* allow) {
+  response.SetHeader("Allow", allow);
+  Answer(response, 405, {{"error", fmt::format("use {}", allow)}});
 }
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -84,136 +114,115 @@ bool IsLoopbackHostHeader(std::string_view header, int port) {
 }
 
 ControlServer::ControlServer(Service& service, ControlServerOptions options)
-    : service_(service), options_(std::move(options)), server_(std::make_unique<httplib::Server>()) {
-  Route();
-}
+    : service_(service),
+      options_(std::move(options)),
+      server_(std::make_unique<HttpServer>(
+          [this](const HttpRequest& request, HttpResponse& response) { Handle(request, response); }, LaneOf,
+          options_.limits)) {}
 
 ControlServer::~ControlServer() { Stop(); }
 
-void ControlServer::Route() {
-  server_->set_payload_max_length(64 * 1024);  // a command's arguments are a few bytes
-  // No other service may share the port (the kernel would split the requests between them).
-  server_->set_socket_options([](socket_t sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void*>(&yes), sizeof yes);
-  });
-  server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-    // Another site's page may not make a browser post to this one.
-    if (request.method == "POST" && request.has_header("Origin") &&
-        request.get_header_value("Origin") != "http://" + request.get_header_value("Host")) {
-      Answer(response, 403, {{"error", "a request from another site's page is refused"}});
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (!options_.token.empty()) {
-      if (!request.path.starts_with("/api/") && request.path != "/metrics") {
-        return httplib::Server::HandlerResponse::Unhandled;
-      }
-      if (SameText(request.get_header_value("Authorization"), "Bearer " + options_.token)) {
-        return httplib::Server::HandlerResponse::Unhandled;
-      }
-      response.set_header("WWW-Authenticate", "Bearer");
-      Answer(response, 401, {{"error", "this request needs the service's token"}});
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (!IsLoopbackHostHeader(request.get_header_value("Host"), port_)) {
-      Answer(response, 403, {{"error", "the control page answers only to a loopback host name"}});
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response) const {
+  // Another site's page may not make a browser post to this one.
+  if (request.method == "POST" && request.HasHeader("Origin") &&
+      request.Header("Origin") != "http://" + request.Header("Host")) {
+    Answer(response, 403, {{"error", "a request from another site's page is refused"}});
+    return false;
+  }
+  if (!options_.token.empty()) {
+    if (!request.path.starts_with("/api/") && request.path != "/metrics") return true;
+    if (SameText(request.Header("Authorization"), "Bearer " + options_.token)) return true;
+    response.SetHeader("WWW-Authenticate", "Bearer");
+    Answer(response, 401, {{"error", "this request needs the service's token"}});
+    return false;
+  }
+  if (!IsLoopbackHostHeader(request.Header("Host"), port_)) {
+    Answer(response, 403, {{"error", "the control page answers only to a loopback host name"}});
+    return false;
+  }
+  return true;
+}
 
-  auto page = [](const httplib::Request&, httplib::Response& response) {
-    response.set_content(std::string(kControlPage), "text/html; charset=utf-8");
-  };
-  server_->Get("/", page);
-  server_->Get("/index.html", page);
-  server_->Get("/api/status", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_header("Cache-Control", "no-store");
-    Answer(response, 200, service_.Status());
-  });
-  server_->Get("/api/layers", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_content(service_.LayersGeoJson(), "application/geo+json");
-  });
-  server_->Get("/api/days", [this](const httplib::Request& request, httplib::Response& response) {
-    response.set_header("Cache-Control", "no-store");
-    try {
-      const DayRange range = ResolveDayRange(request.get_param_value("from"), request.get_param_value("to"),
-                                             service_.Now().day);
-      Answer(response, 200,
-             DayStatusesJson(ReadDayStatuses(service_.Connection(), range, service_.CatchUpRules().retryLimit)));
-    } catch (const ArgumentError& error) {
-      Answer(response, 400, {{"error", error.what()}});
-    } catch (const ConnectionRefusedError& error) {
-      Answer(response, 503, {{"error", error.what()}});
-    } catch (const DatabaseError& error) {
-      Answer(response, 503, {{"error", DatabaseErrorText(error)}});
-    } catch (const std::exception& error) {
-      Answer(response, 500, {{"error", error.what()}});
+void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
+  try {
+    if (!Admitted(request, response)) return;
+    const std::string& path = request.path;
+    const std::string_view command = CommandOf(path);
+    if (!command.empty()) {
+      if (request.method == "POST") return Submit(command, request, response);
+      return NotAllowed(response, "POST");
     }
-  });
-  server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_content(MetricsText(service_), std::string(kMetricsContentType));
-  });
-
-  server_->Post(kCommandRoutes, [this](const httplib::Request& request, httplib::Response& response) {
-    const std::string type = request.get_header_value("Content-Type");
-    if (!type.starts_with("application/json")) {
-      Answer(response, 415, {{"error", "send the arguments as a JSON body (Content-Type: application/json)"}});
+    if (!IsReadRoute(path)) {
+      Answer(response, 404, {{"error", "no such page"}});
       return;
     }
-    nlohmann::json arguments = nlohmann::json::parse(request.body, nullptr, false);
-    if (request.body.find_first_not_of(" \t\r\n") == std::string::npos) arguments = nullptr;
-    if (arguments.is_discarded()) {
-      Answer(response, 400, {{"error", "the body is not JSON"}});
-      return;
+    if (request.method != "GET" && request.method != "HEAD") return NotAllowed(response, "GET");
+    if (path == "/" || path == "/index.html") {
+      response.SetContent(std::string(kControlPage), "text/html; charset=utf-8");
+    } else if (path == "/api/status") {
+      response.SetHeader("Cache-Control", "no-store");
+      Answer(response, 200, service_.Status());
+    } else if (path == "/api/layers") {
+      response.SetContent(service_.LayersGeoJson(), "application/geo+json");
+    } else if (path == "/api/days") {
+      Days(request, response);
+    } else {
+      response.SetContent(MetricsText(service_), std::string(kMetricsContentType));
     }
-    const std::string command = request.matches[1];
-    try {
-      const long long id = service_.Submit(command, arguments);
-      Answer(response, 202, {{"id", id}});
-    } catch (const ArgumentError& error) {
-      Answer(response, 400, {{"error", error.what()}});
-    } catch (const ServiceUnavailableError& error) {
-      Answer(response, 503, {{"error", error.what()}});
-    }
-  });
+  } catch (const std::exception& error) {
+    response = HttpResponse{};
+    Answer(response, 500, {{"error", error.what()}});
+  }
+}
 
-  auto notAllowed = [](const char* allow) {
-    return [allow](const httplib::Request&, httplib::Response& response) {
-      response.set_header("Allow", allow);
-      Answer(response, 405, {{"error", fmt::format("use {}", allow)}});
-    };
-  };
-  server_->Get(kCommandRoutes, notAllowed("POST"));
-  server_->Put(kCommandRoutes, notAllowed("POST"));
-  server_->Delete(kCommandRoutes, notAllowed("POST"));
-  server_->Patch(kCommandRoutes, notAllowed("POST"));
-  server_->Post(kReadRoutes, notAllowed("GET"));
-  server_->Put(kReadRoutes, notAllowed("GET"));
-  server_->Delete(kReadRoutes, notAllowed("GET"));
-  server_->Patch(kReadRoutes, notAllowed("GET"));
+void ControlServer::Days(const HttpRequest& request, HttpResponse& response) {
+  response.SetHeader("Cache-Control", "no-store");
+  try {
+    const DayRange range = ResolveDayRange(request.Param("from"), request.Param("to"), service_.Now().day);
+    Answer(response, 200,
+           DayStatusesJson(ReadDayStatuses(service_.Connection(), range, service_.CatchUpRules().retryLimit)));
+  } catch (const ArgumentError& error) {
+    Answer(response, 400, {{"error", error.what()}});
+  } catch (const ConnectionRefusedError& error) {
+    Answer(response, 503, {{"error", error.what()}});
+  } catch (const DatabaseError& error) {
+    Answer(response, 503, {{"error", DatabaseErrorText(error)}});
+  }
+}
+
+void ControlServer::Submit(std::string_view command, const HttpRequest& request, HttpResponse& response) {
+  if (!request.Header("Content-Type").starts_with("application/json")) {
+    Answer(response, 415, {{"error", "send the arguments as a JSON body (Content-Type: application/json)"}});
+    return;
+  }
+  nlohmann::json arguments = nlohmann::json::parse(request.body, nullptr, false);
+  if (request.body.find_first_not_of(" \t\r\n") == std::string::npos) arguments = nullptr;
+  if (arguments.is_discarded()) {
+    Answer(response, 400, {{"error", "the body is not JSON"}});
+    return;
+  }
+  try {
+    const long long id = service_.Submit(command, arguments);
+    Answer(response, 202, {{"id", id}});
+  } catch (const ArgumentError& error) {
+    Answer(response, 400, {{"error", error.what()}});
+  } catch (const ServiceUnavailableError& error) {
+    Answer(response, 503, {{"error", error.what()}});
+  }
 }
 
 int ControlServer::Start() {
-  if (options_.port == 0) {
-    port_ = server_->bind_to_any_port(options_.host);
-  } else if (server_->bind_to_port(options_.host, options_.port)) {
-    port_ = options_.port;
-  } else {
-    port_ = -1;
-  }
-  if (port_ <= 0) {
+  const int port = server_->Listen(options_.host, options_.port);
+  if (port <= 0) {
     throw CannotRunError(fmt::format("cannot listen on {}:{} (address in use or not on this machine)",
                                      options_.host, options_.port));
   }
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-  return port_;
+  port_ = port;
+  server_->Serve();
+  return port;
 }
 
-void ControlServer::Stop() {
-  server_->stop();
-  if (thread_.joinable()) thread_.join();
-}
+void ControlServer::Stop() { server_->Stop(); }
 
 std::string ControlServer::PageUrl() const {
   const bool v6 = options_.host.find(':') != std::string::npos;

@@ -1,13 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
+#include <utility>
 
-namespace httplib {
-class Server;
-}
+#include "app/service/http_server.hpp"
 
 namespace cuserver {
 
@@ -15,16 +14,24 @@ class Service;
 
 // Where the control page listens and what it asks of a request.
 struct ControlServerOptions {
+  ControlServerOptions() = default;
+  ControlServerOptions(std::string listenHost, int listenPort, std::string serviceToken)
+      : host(std::move(listenHost)), port(listenPort), token(std::move(serviceToken)) {}
+
   std::string host = "127.0.0.1";
   int port = 8064;  // 0: any free port
   // When not empty, every /api and /metrics request must carry
   // "Authorization: Bearer <token>". Without a token only loopback requests naming a loopback host
   // are served, so that no other web page can reach the service.
   std::string token;
+  // The request deadline, the connection limits per client address and in
+  // all, and the handler threads.
+  HttpServerLimits limits;
 };
 
-// The control page and its JSON API, served from a thread pool of its own so
-// that it answers while a run is in progress.
+// The control page and its JSON API, served from threads of its own so that
+// it answers while a run is in progress, and while clients are slow or many:
+// the routes that may wait for the database run apart from the others.
 //   GET  /                 the page
 //   GET  /api/status       caption, queue, last runs, messages, run log tail
 //   GET  /api/layers       the geoset's layers as GeoJSON
@@ -49,15 +56,20 @@ class ControlServer {
   void Stop();
   // "http://host:port/"
   std::string PageUrl() const;
+  HttpServerCounts ConnectionCounts() const { return server_->Counts(); }
 
  private:
-  void Route();
+  void Handle(const HttpRequest& request, HttpResponse& response);
+  // The checks every request passes before its route: another site's page,
+  // the token, the Host header. False when the response is the refusal.
+  bool Admitted(const HttpRequest& request, HttpResponse& response) const;
+  void Submit(std::string_view command, const HttpRequest& request, HttpResponse& response);
+  void Days(const HttpRequest& request, HttpResponse& response);
 
   Service& service_;
   ControlServerOptions options_;
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
-  int port_ = 0;
+  std::unique_ptr<HttpServer> server_;
+  std::atomic<int> port_ = 0;
 };
 
 // True for 127.0.0.0/8, ::1 and "localhost".

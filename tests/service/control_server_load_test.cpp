@@ -1,0 +1,218 @@
+// The control server under slow and many clients, over real sockets from
+// several loopback addresses: a flood of connections that trickle their
+// headers in, beside ordinary load, must not keep the status from answering.
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service_fixture.hpp"
+
+namespace cuserver {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+// A TCP connection to 127.0.0.1:port from a given loopback address.
+class RawClient {
+ public:
+  RawClient(const std::string& from, int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+    connected_ = bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                 connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
+  }
+  ~RawClient() { close(fd_); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  bool Send(std::string_view bytes) {
+    return connected_ && send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  // True once the server has closed the connection (end of stream or reset).
+  bool ClosedByServer() {
+    char byte = 0;
+    const ssize_t n = recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return !connected_ || n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+  }
+  // Sends a whole request and reads the answer to its end; its status code,
+  // 0 when none came within the limit.
+  int Exchange(std::string_view request, std::chrono::milliseconds limit) {
+    if (!Send(request)) return 0;
+    timeval wait{static_cast<time_t>(limit.count() / 1000), static_cast<suseconds_t>(limit.count() % 1000 * 1000)};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::string answer;
+    char buffer[16384];
+    for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+    if (!answer.starts_with("HTTP/1.1 ") || answer.size() < 12) return 0;
+    return std::stoi(answer.substr(9, 3));
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+std::string Request(const std::string& method, const std::string& path, const std::string& token,
+                    const std::string& body = "") {
+  std::string text = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+  if (!token.empty()) text += "Authorization: Bearer " + token + "\r\n";
+  if (!body.empty()) text += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+  return text + "\r\n" + body;
+}
+
+struct ServerFixture : ServiceFixture {
+  explicit ServerFixture(ControlServerOptions serverOptions) {
+    Started();
+    server = std::make_unique<ControlServer>(*service, std::move(serverOptions));
+    port = server->Start();
+    service->Queue().WaitIdle();
+  }
+  std::unique_ptr<ControlServer> server;
+  int port = 0;
+};
+
+TEST(ControlServerLoad, StatusAnswersWithinASecondBesideTwoHundredSlowClientsAndLoad) {
+  ControlServerOptions options{"0.0.0.0", 0, "s3cret"};
+  ServerFixture page(options);
+  const HttpServerLimits limits = options.limits;
+
+  // Connections that send tokenless headers a byte at a time, ten bytes a
+  // second, and never end them.
+  constexpr int kSlow = 200;
+  std::vector<std::unique_ptr<RawClient>> slow;
+  for (int i = 0; i < kSlow; ++i) slow.push_back(std::make_unique<RawClient>("127.0.0.2", page.port));
+  std::atomic<bool> loadDone{false};
+  std::thread trickle([&] {
+    const std::string start = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: ";
+    for (size_t i = 0; !loadDone; ++i) {
+      for (auto& client : slow) client->Send(i < start.size() ? start.substr(i, 1) : "x");
+      std::this_thread::sleep_for(100ms);
+    }
+  });
+  std::this_thread::sleep_for(500ms);
+  int held = 0;
+  for (auto& client : slow) held += client->ClosedByServer() ? 0 : 1;
+
+  // 2000 ordinary requests over 20 clients, each from an address of its own.
+  struct Ask {
+    std::string request;
+    int status;
+  };
+  const std::vector<Ask> asks = {
+      {Request("GET", "/api/status", "s3cret"), 200},
+      {Request("GET", "/", ""), 200},
+      {Request("GET", "/api/layers", "s3cret"), 200},
+      {Request("GET", "/metrics", "s3cret"), 200},
+      {Request("POST", "/api/run-day", "s3cret", R"({"day":"20200230"})"), 400},
+      {Request("GET", "/api/status", "wrong"), 401},
+  };
+  constexpr int kClients = 20;
+  constexpr int kPerClient = 100;
+  std::atomic<int> answered{0};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      const std::string from = "127.0.1." + std::to_string(c + 1);
+      for (int i = 0; i < kPerClient; ++i) {
+        const Ask& ask = asks[static_cast<size_t>(c + i) % asks.size()];
+        const int status = RawClient(from, page.port).Exchange(ask.request, 10s);
+        (status == ask.status ? answered : wrong)++;
+      }
+    });
+  }
+
+  // The status from 127.0.0.1 every 100 ms while the load lasts.
+  std::atomic<bool> clientsDone{false};
+  std::thread joiner([&] {
+    for (auto& client : clients) client.join();
+    clientsDone = true;
+  });
+  const auto began = SteadyClock::now();
+  double worstSeconds = 0;
+  int probes = 0;
+  int late = 0;
+  const std::string status = Request("GET", "/api/status", "s3cret");
+  while (!clientsDone || probes < 10) {
+    const auto sent = SteadyClock::now();
+    const int code = RawClient("127.0.0.1", page.port).Exchange(status, 5s);
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - sent).count();
+    worstSeconds = std::max(worstSeconds, seconds);
+    ++probes;
+    if (code != 200 || seconds > 1.0) ++late;
+    std::this_thread::sleep_until(sent + 100ms);
+  }
+  const double loadSeconds = std::chrono::duration<double>(SteadyClock::now() - began).count();
+  joiner.join();
+  loadDone = true;
+  trickle.join();
+
+  const HttpServerCounts counts = page.server->ConnectionCounts();
+  std::cout << "requests answered " << answered << " of " << kClients * kPerClient << " in " << loadSeconds
+            << " s; status probes " << probes << ", worst " << worstSeconds * 1000 << " ms; slow connections held "
+            << held << ", refused " << kSlow - held << "; server: accepted " << counts.accepted << ", refused "
+            << counts.refused << ", timed out " << counts.timedOut << "\n";
+  RecordProperty("worstStatusMs", std::to_string(static_cast<int>(worstSeconds * 1000)));
+  EXPECT_EQ(answered, kClients * kPerClient);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(late, 0) << "of " << probes << " status probes, worst " << worstSeconds << " s";
+  EXPECT_LE(held, limits.connectionsPerAddress) << "connections from one address are bounded";
+  EXPECT_GE(counts.refused, kSlow - limits.connectionsPerAddress);
+}
+
+// A total deadline, not one per read: a byte every 100 ms keeps a per-read
+// timeout waiting forever.
+TEST(ControlServerLoad, AClientSlowerThanTheRequestDeadlineIsCutAtIt) {
+  ControlServerOptions options{"127.0.0.1", 0, ""};
+  options.limits.requestDeadline = 1s;
+  ServerFixture page(options);
+  const std::string body = R"({"day":"20140319"})" + std::string(40, ' ');
+  const std::string post = Request("POST", "/api/run-day", "", body);
+  struct Case {
+    const char* name;
+    std::string sentAtOnce;
+    std::string trickled;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"headers", "", "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: " + std::string(100, 'x')},
+           {"body", post.substr(0, post.size() - body.size()), body}}) {
+    RawClient client("127.0.0.1", page.port);
+    ASSERT_TRUE(c.sentAtOnce.empty() || client.Send(c.sentAtOnce)) << c.name;
+    const auto began = SteadyClock::now();
+    for (size_t i = 0; i < c.trickled.size() && !client.ClosedByServer(); ++i) {
+      client.Send(c.trickled.substr(i, 1));
+      std::this_thread::sleep_for(100ms);
+    }
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - began).count();
+    EXPECT_TRUE(client.ClosedByServer()) << c.name;
+    EXPECT_GE(seconds, 0.9) << c.name;
+    EXPECT_LE(seconds, 2.0) << c.name;
+  }
+  EXPECT_EQ(RawClient("127.0.0.1", page.port).Exchange(Request("GET", "/api/status", ""), 5s), 200)
+      << "a request sent in time is still answered";
+  EXPECT_EQ(page.server->ConnectionCounts().timedOut, 2);
+}
+
+}  // namespace
+}  // namespace cuserver
