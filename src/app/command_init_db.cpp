@@ -16,7 +16,7 @@ void InitDbCommand::FromJson(const nlohmann::json& arguments) { RequireJsonObjec
 
 void InitDbCommand::Run(CommandEnvironment& env) {
   ReportDatabase db;
-  OpenRunSession(db, env.Connection(), env.GetCaption());
+  OpenRunSession(db, AllowingNewSqliteFile(env.Connection()), env.GetCaption());
   InitDatabase(db);
   Ledger(db).EnsureTables();
   env.Out() << "tables ready\n";

@@ -2,14 +2,20 @@
 
 // SOCI's PostgreSQL header for the connection's own handle: its socket, its
 // statement timeout, the liveness check.
+#include <fcntl.h>
+#include <fmt/format.h>
 #include <libpq-fe.h>
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
+#include <system_error>
 
 #include "db/connect_string.hpp"
 #include "db/cursors.hpp"
@@ -51,6 +57,40 @@ void LimitSqliteWaits(soci::session& sql, int seconds) {
   sqlite3_busy_timeout(SqliteConnection(sql), seconds == 0 ? INT_MAX : Milliseconds(seconds));
 }
 
+// Refuses a missing file before SQLite would make it an empty database.
+void RequireSqliteFile(const std::string& dataSource) {
+  std::error_code ec;
+  std::filesystem::path file = std::filesystem::absolute(dataSource, ec);
+  if (ec) file = dataSource;
+  file = file.lexically_normal();
+  const auto status = std::filesystem::status(file, ec);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    throw DatabaseError(fmt::format("SQLite database file {} does not exist", file.string()));
+  }
+  if (ec) throw DatabaseError(fmt::format("SQLite database file {} cannot be reached: {}", file.string(), ec.message()));
+}
+
+// SQLite opens a file that the process may not write read-only, and writes
+// its journal into the file's folder. Both are asked of the kernel rather than
+// read from permission bits, so that they hold for root too: a read-only
+// mount or an immutable file stops root, permission bits do not.
+void RequireWritableSqlite(soci::session& sql) {
+  ::sqlite3* handle = SqliteConnection(sql);
+  const char* name = sqlite3_db_filename(handle, "main");
+  const std::filesystem::path file = name != nullptr ? name : "";
+  if (sqlite3_db_readonly(handle, "main") == 1) {
+    throw DatabaseError(fmt::format("SQLite database file {} cannot be written", file.string()));
+  }
+  if (file.empty()) return;  // a database in memory
+  const std::filesystem::path folder = file.parent_path();
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    const std::error_code error(errno, std::generic_category());
+    throw DatabaseError(fmt::format("the folder {} of SQLite database file {} cannot be written ({}); SQLite keeps "
+                                    "its journal there",
+                                    folder.string(), file.string(), error.message()));
+  }
+}
+
 }  // namespace
 
 struct ReportDatabase::Impl {
@@ -72,6 +112,7 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
   impl_->sql.reset();
   impl_->backend = settings.backend;
   impl_->oracle = false;
+  if (settings.backend == Backend::Sqlite3 && !settings.createSqliteFile) RequireSqliteFile(settings.dataSource);
   auto sql = std::make_unique<soci::session>();
   try {
     sql->open(SociBackendName(settings.backend), SessionConnectString(settings));
@@ -82,6 +123,7 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
   switch (settings.backend) {
     case Backend::Sqlite3:
       LimitSqliteWaits(*sql, limit);
+      if (settings.writesSqliteFile) RequireWritableSqlite(*sql);
       break;
     case Backend::Postgresql:
       try {

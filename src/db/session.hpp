@@ -28,7 +28,21 @@ struct ConnectionSettings {
                                        // tried again before the work stops
   int statementTimeoutSeconds = 900;   // StatementTimeoutSeconds: the longest a statement may
                                        // run or wait for a lock; 0 = no limit
+  // SQLite only. Whether opening creates a missing file as an empty
+  // database; ReadConnectionSettings clears it, so that a mistyped DataSource
+  // is refused, and the commands that make a database set it again.
+  bool createSqliteFile = true;
+  // SQLite only. Whether the session must be able to write: a file, or a
+  // folder for its journal, that cannot be written is then refused.
+  bool writesSqliteFile = true;
 };
+
+// The settings for a command that makes the database: a missing SQLite file
+// is created.
+inline ConnectionSettings AllowingNewSqliteFile(ConnectionSettings settings) {
+  settings.createSqliteFile = true;
+  return settings;
+}
 
 // The settings file is missing, unreadable or incomplete; the message says
 // which file and which key.
@@ -92,7 +106,9 @@ class ReportDatabase {
   ReportDatabase& operator=(const ReportDatabase&) = delete;
 
   // Drops the current connection and opens a new one. Throws DatabaseError
-  // with the driver's reason when the database refuses it. The session's
+  // with the driver's reason when the database refuses it, and for SQLite
+  // when the file is missing (unless settings.createSqliteFile) or cannot be
+  // written (when settings.writesSqliteFile), naming its absolute path. The session's
   // statements are limited to settings.statementTimeoutSeconds: PostgreSQL
   // by statement_timeout and, for a server that cannot answer at all, by
   // closing the connection; SQLite waits that long for a locked file; ODBC

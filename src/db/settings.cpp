@@ -44,6 +44,7 @@ ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserver
   if (!ini) throw SettingsError("settings file " + gpsserverIni.string() + " cannot be read");
 
   ConnectionSettings settings;
+  settings.createSqliteFile = false;
   settings.backend = ParseBackend(ini->Value("General", "Backend"), gpsserverIni);
   settings.userId = ini->Value("General", "USERID");
   settings.password = ini->Value("General", "Password");
