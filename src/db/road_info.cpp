@@ -2,16 +2,21 @@
 
 #include <fmt/format.h>
 #include <soci/soci.h>
+#include <sqlite3.h>
 
+#include "db/cursors.hpp"
 #include "db/driver_error.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
 namespace {
 
-// Savepoints undo one road's rows; PostgreSQL also needs one to go on after
-// a refused statement inside a transaction.
-constexpr std::string_view kSavepoint = "roadinfo_road";
+// The savepoint that a refused insert is undone to on PostgreSQL.
+constexpr std::string_view kSavepoint = "roadinfo_insert";
+
+std::optional<std::string> PostgresTransactionId(ReportDatabase& db) {
+  return db.OpenQuery("select txid_current() as id")->Value("id");
+}
 
 }  // namespace
 
@@ -51,14 +56,21 @@ int InsertRoadInfoRow(ReportDatabase& db, RoadInfoTable table, const RoadInfo& r
   return -1;
 }
 
-// Through ODBC no savepoint of our own survives: psqlODBC wraps every
-// statement in a savepoint of its own and releases it after the statement,
-// which releases ours with it. There the driver (or Oracle itself) undoes a
-// refused statement alone.
+// A refused statement inside a transaction: SQLite undoes it alone, and so
+// do Oracle and psqlODBC (which runs every statement under a savepoint of its
+// own, and releases ours with it); PostgreSQL refuses everything after it
+// until the transaction is rolled back, so there each insert runs under a
+// savepoint of ours. psqlODBC can be set to take back the whole transaction
+// instead (Protocol=7.4-1, not its default 7.4-2) and go on in a new one,
+// which would commit the later inserts without the earlier ones: there the
+// transaction's id is compared after each refusal.
 RoadInfoReplacement::RoadInfoReplacement(ReportDatabase& db)
-    : db_(db), savepoints_(db.GetBackend() != Backend::Odbc) {
+    : db_(db), savepoints_(db.GetBackend() == Backend::Postgresql) {
   try {
     transaction_ = std::make_unique<soci::transaction>(db.Native());
+    if (db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql) {
+      odbcTransactionId_ = PostgresTransactionId(db);
+    }
   } catch (...) {
     RethrowAsDatabaseError("beginning the road import's transaction");
   }
@@ -73,17 +85,24 @@ void RoadInfoReplacement::Clear() {
   }
 }
 
-std::optional<RoadRefusal> RoadInfoReplacement::AddRoad(const RoadInfo& road) {
+std::optional<std::string> RoadInfoReplacement::Insert(RoadInfoTable table, const RoadInfo& road) {
   if (savepoints_) db_.ExecuteStatement(fmt::format("SAVEPOINT {}", kSavepoint));
-  for (RoadInfoTable table : kRoadInfoTables) {
-    std::string reason;
-    if (InsertRoadInfoRow(db_, table, road, &reason) != 0) {
-      if (savepoints_) {
-        db_.ExecuteStatement(fmt::format("ROLLBACK TO SAVEPOINT {}", kSavepoint));
-        db_.ExecuteStatement(fmt::format("RELEASE SAVEPOINT {}", kSavepoint));
-      }
-      return RoadRefusal{table, reason};
+  std::string reason;
+  if (InsertRoadInfoRow(db_, table, road, &reason) != 0) {
+    if (savepoints_) {
+      db_.ExecuteStatement(fmt::format("ROLLBACK TO SAVEPOINT {}", kSavepoint));
+      db_.ExecuteStatement(fmt::format("RELEASE SAVEPOINT {}", kSavepoint));
+    } else if (db_.GetBackend() == Backend::Sqlite3 && sqlite3_get_autocommit(SqliteConnection(db_.Native())) != 0) {
+      // A full disk or a lost lock takes the whole transaction back: going
+      // on would commit the later inserts one by one.
+      throw DatabaseError(fmt::format("the road import's transaction was taken back: {}", reason));
+    } else if (odbcTransactionId_ && PostgresTransactionId(db_) != odbcTransactionId_) {
+      throw DatabaseError(fmt::format(
+          "the ODBC driver took back the whole transaction after a refused insert (set Protocol=7.4-2 in the data "
+          "source): {}",
+          reason));
     }
+    return reason;
   }
   if (savepoints_) db_.ExecuteStatement(fmt::format("RELEASE SAVEPOINT {}", kSavepoint));
   return std::nullopt;

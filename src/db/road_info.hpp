@@ -42,18 +42,12 @@ int ClearRoadInfo(ReportDatabase& db, std::string* reason = nullptr);
 int InsertRoadInfoRow(ReportDatabase& db, RoadInfoTable table, const RoadInfo& road,
                       std::string* reason = nullptr);
 
-struct RoadRefusal {
-  RoadInfoTable table;
-  std::string reason;  // the driver's message
-};
-
 // The replacement of roadlightmapinfo, and the rows added to
 // roadlightmapinfomain and roadlightmapinfose, as one transaction: until
 // Commit nothing is visible, and a replacement dropped without Commit (or a
-// failed Commit) leaves all three tables as they were. On SQLite and
-// PostgreSQL each road is written to the three tables or to none; through
-// ODBC a refused insert is undone alone and the road's rows in the tables
-// before it stay.
+// failed Commit) leaves all three tables as they were. Each insert stands by
+// itself: one that a table refuses has no effect and takes back nothing else,
+// neither the road's rows in the other tables nor earlier roads.
 class RoadInfoReplacement {
  public:
   // Begins the transaction. Throws DatabaseError.
@@ -64,11 +58,9 @@ class RoadInfoReplacement {
 
   // Deletes every row of roadlightmapinfo. Throws DatabaseError.
   void Clear();
-  // Inserts the road into roadlightmapinfo, roadlightmapinfomain and
-  // roadlightmapinfose, in that order, and stops at the first that refuses
-  // it: the road's rows are taken back (where savepoints serve) and the
-  // refusal returned. Throws DatabaseError when a savepoint fails.
-  std::optional<RoadRefusal> AddRoad(const RoadInfo& road);
+  // Inserts the road into one table; the driver's message when the table
+  // refuses it. Throws DatabaseError when the transaction itself fails.
+  std::optional<std::string> Insert(RoadInfoTable table, const RoadInfo& road);
   // Throws DatabaseError; the tables are then as they were before.
   void Commit();
 
@@ -76,6 +68,7 @@ class RoadInfoReplacement {
   ReportDatabase& db_;
   std::unique_ptr<soci::transaction> transaction_;
   bool savepoints_;
+  std::optional<std::string> odbcTransactionId_;  // PostgreSQL's, through psqlODBC
 };
 
 }  // namespace cuserver

@@ -35,35 +35,47 @@ std::vector<RoadInfo> ReadRoadTable(MapServices& map, const std::filesystem::pat
 
 RoadImportCounts ImportRoadInfo(const RoadImportSetup& setup) {
   const std::vector<RoadInfo> roads = ReadRoadTable(setup.map, RoadTablePath(setup.startDirectory));
-  RoadImportCounts counts;
-  counts.read = static_cast<int>(roads.size());
-
   ReportDatabase db;
   OpenRunSession(db, setup.connection, setup.caption);
-  for (RoadInfoTable table : kRoadInfoTables) {
-    if (!TableExists(db, RoadInfoTableName(table))) {
-      throw RoadTableMissingError(
-          fmt::format("table {} is missing from the database; no road was imported", RoadInfoTableName(table)));
-    }
+  return WriteRoadInfo(db, roads, setup.diagnostics);
+}
+
+RoadImportCounts WriteRoadInfo(ReportDatabase& db, const std::vector<RoadInfo>& roads, Diagnostics& diagnostics) {
+  RoadImportCounts counts;
+  counts.read = static_cast<int>(roads.size());
+  if (!TableExists(db, RoadInfoTableName(RoadInfoTable::Info))) {
+    throw RoadTableMissingError(fmt::format("table {} is missing from the database; no road was imported",
+                                            RoadInfoTableName(RoadInfoTable::Info)));
+  }
+  for (RoadInfoTable table : {RoadInfoTable::Main, RoadInfoTable::Se}) {
+    if (TableExists(db, RoadInfoTableName(table))) continue;
+    counts.Of(table).missing = true;
+    diagnostics.Failure(fmt::format("table {} is missing from the database; no road was added to it",
+                                    RoadInfoTableName(table)));
   }
 
-  int written = 0;
-  int refused = 0;
   try {
     RoadInfoReplacement replacement(db);
     replacement.Clear();
     for (const RoadInfo& road : roads) {
       if (road.name.empty()) {
         ++counts.noName;
-      } else if (road.mainCode.empty()) {
+        continue;
+      }
+      if (road.mainCode.empty()) {
         ++counts.noMainCode;
-      } else if (auto refusal = replacement.AddRoad(road)) {
-        ++refused;
-        setup.diagnostics.Failure(fmt::format("road refused: table {}, road {} (main code {}): {}",
-                                              RoadInfoTableName(refusal->table), road.name, road.mainCode,
-                                              refusal->reason));
-      } else {
-        ++written;
+        continue;
+      }
+      for (RoadInfoTable table : kRoadInfoTables) {
+        RoadTableCounts& tally = counts.Of(table);
+        if (tally.missing) continue;
+        if (auto reason = replacement.Insert(table, road)) {
+          ++tally.refused;
+          diagnostics.Failure(fmt::format("road refused: table {}, road {} (main code {}): {}",
+                                          RoadInfoTableName(table), road.name, road.mainCode, *reason));
+        } else {
+          ++tally.added;
+        }
       }
     }
     replacement.Commit();
@@ -71,15 +83,22 @@ RoadImportCounts ImportRoadInfo(const RoadImportSetup& setup) {
     throw DatabaseError(fmt::format("road import not done, the road tables are as they were: {}",
                                     DatabaseErrorText(error)));
   }
-  counts.written = written;
-  counts.refused = refused;
   return counts;
 }
 
 std::string RoadImportSummary(const RoadImportCounts& counts) {
-  return fmt::format("{} roads read, {} written, {} skipped ({} without a name, {} without a main code, {} refused)",
-                     counts.read, counts.written, counts.noName + counts.noMainCode + counts.refused, counts.noName,
-                     counts.noMainCode, counts.refused);
+  std::string text =
+      fmt::format("{} roads read, {} skipped ({} without a name, {} without a main code)", counts.read,
+                  counts.noName + counts.noMainCode, counts.noName, counts.noMainCode);
+  for (RoadInfoTable table : kRoadInfoTables) {
+    const RoadTableCounts& tally = counts.Of(table);
+    if (tally.missing) {
+      text += fmt::format("; {}: table missing, nothing added", RoadInfoTableName(table));
+    } else {
+      text += fmt::format("; {}: {} added, {} refused", RoadInfoTableName(table), tally.added, tally.refused);
+    }
+  }
+  return text;
 }
 
 }  // namespace cuserver

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,26 +45,40 @@ struct RoadImportSetup {
   Diagnostics& diagnostics;
 };
 
+// What became of the inserts into one road table.
+struct RoadTableCounts {
+  bool missing = false;  // the table is not in the database: no insert was tried
+  int added = 0;
+  int refused = 0;  // one failure each
+};
+
 struct RoadImportCounts {
   int read = 0;        // roads of the map table
-  int written = 0;     // roads written to all three tables
   int noName = 0;      // skipped: empty road name
   int noMainCode = 0;  // skipped: a name but an empty main code
-  int refused = 0;     // skipped: a table refused the road (one failure each)
+  std::array<RoadTableCounts, std::size(kRoadInfoTables)> tables;  // in the order of kRoadInfoTables
+
+  RoadTableCounts& Of(RoadInfoTable table) { return tables[static_cast<std::size_t>(table)]; }
+  const RoadTableCounts& Of(RoadInfoTable table) const { return tables[static_cast<std::size_t>(table)]; }
 };
 
 // Reads the whole road table first (MapError: nothing changed), then opens
-// its own session (ConnectionRefusedError), makes sure the three road tables
-// exist (RoadTableMissingError), and in one transaction replaces the rows of
-// roadlightmapinfo and adds rows to roadlightmapinfomain and
-// roadlightmapinfose: one row in each for every road with a name and a main
-// code. A road a table refuses is recorded as a failure and left out of all
-// three (through ODBC, out of that table and the ones after it). A
-// DatabaseError while emptying or committing leaves the three tables as they
-// were.
+// its own session (ConnectionRefusedError) and writes the roads (WriteRoadInfo).
 RoadImportCounts ImportRoadInfo(const RoadImportSetup& setup);
 
-// "N roads read, N written, N skipped (N without a name, N without a main code, N refused)"
+// Writes the roads read from the map table through an open session. Without
+// roadlightmapinfo nothing is changed (RoadTableMissingError). Otherwise, in
+// one transaction, it replaces the rows of roadlightmapinfo and adds rows to
+// roadlightmapinfomain and roadlightmapinfose: for every road with a name and
+// a main code one insert into each. Each insert stands by itself: one that a
+// table refuses is a failure and costs that row alone. A missing
+// roadlightmapinfomain or roadlightmapinfose is a failure that costs its own
+// inserts. A DatabaseError while emptying or committing leaves the three
+// tables as they were.
+RoadImportCounts WriteRoadInfo(ReportDatabase& db, const std::vector<RoadInfo>& roads, Diagnostics& diagnostics);
+
+// "N roads read, N skipped (N without a name, N without a main code); T: N added, N refused; ..."
+// for the three tables, a missing one as "T: table missing, nothing added".
 std::string RoadImportSummary(const RoadImportCounts& counts);
 
 }  // namespace cuserver

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "app/command_import_roads.hpp"
@@ -112,7 +116,9 @@ TEST_F(RoadsEndToEnd, ImportRoadsWritesTheRoadsAndEndsWithItsSummary) {
   AddEarlierRoad();
   Outcome run = Cuserver("import-roads");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("3 roads read, 2 written, 1 skipped (0 without a name, 1 without a main code, 0 refused)\n"),
+  EXPECT_NE(run.out.find("3 roads read, 1 skipped (0 without a name, 1 without a main code); roadlightmapinfo: 2 "
+                         "added, 0 refused; roadlightmapinfomain: 2 added, 0 refused; roadlightmapinfose: 2 added, 0 "
+                         "refused\n"),
             std::string::npos)
       << run.out;
   EXPECT_EQ(start_.Rows("select * from roadlightmapinfo order by mainnumber", {"mainnumber", "roadname"}),
@@ -140,14 +146,66 @@ TEST_F(RoadsEndToEnd, ImportRoadsWithoutAFieldIsStatusThreeNamingFieldAndFile) {
   EXPECT_EQ(start_.Count("roadlightmapinfo"), 1);
 }
 
-TEST_F(RoadsEndToEnd, ImportRoadsWithoutARoadTableIsStatusThreeNamingIt) {
+TEST_F(RoadsEndToEnd, ImportRoadsWithoutAnAppendedTableWritesTheOthersAndIsStatusOne) {
   WriteRoads();
   AddEarlierRoad();
   start_.Db().ExecuteStatement("drop table roadlightmapinfomain");
   Outcome run = Cuserver("import-roads");
-  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("table roadlightmapinfomain is missing"), std::string::npos) << run.err;
-  EXPECT_EQ(start_.Count("roadlightmapinfo"), 1);
+  EXPECT_NE(run.out.find("roadlightmapinfomain: table missing, nothing added"), std::string::npos) << run.out;
+  EXPECT_EQ(start_.Count("roadlightmapinfo"), 2);
+  EXPECT_EQ(start_.Count("roadlightmapinfose"), 2);
+}
+
+TEST_F(RoadsEndToEnd, MistypedSqliteFileIsARefusedConnectionNamingItsPathAndCreatesNothing) {
+  WriteRoads();
+  start_.WriteSettings("[General]\r\nBackend=sqlite3\r\nDataSource=fleet.bd\r\n");
+  const std::filesystem::path tried = start_.Path() / "fleet.bd";
+  for (const char* command : {"import-roads", "run-day 20140319", "line-alarms 20140319", "days"}) {
+    SCOPED_TRACE(command);
+    Outcome run = Cuserver(command);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("连接数据库失败，请确认你使用了正确的用户名"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(tried.string() + " does not exist"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(tried));
+  }
+}
+
+// Root writes whatever the permissions say: as root the binary runs as
+// nobody, for whom they hold.
+TEST_F(RoadsEndToEnd, UnwritableDatabaseFileOrFolderIsARefusedConnection) {
+  namespace fs = std::filesystem;
+  WriteRoads();
+  const std::string asOther = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups --" : "";
+  fs::permissions(start_.Path(), fs::perms::all);  // for the lock file
+  fs::create_directory(start_.Path() / "db");
+  fs::copy_file(start_.Path() / "fleet.db", start_.Path() / "db" / "fleet.db");
+  start_.WriteSettings("[General]\r\nBackend=sqlite3\r\nDataSource=db/fleet.db\r\n");
+  const struct {
+    fs::perms folder;
+    fs::perms file;
+    fs::path unwritable;
+    std::string message;
+  } cases[] = {
+      {fs::perms::all, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
+       start_.Path() / "db" / "fleet.db", "file " + (start_.Path() / "db" / "fleet.db").string() + " cannot be written"},
+      {fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+           fs::perms::others_exec,
+       fs::perms::all, start_.Path() / "db", "folder " + (start_.Path() / "db").string() + " of SQLite"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    fs::permissions(start_.Path() / "db", c.folder);
+    fs::permissions(start_.Path() / "db" / "fleet.db", c.file);
+    if (RunCuserver(start_.Path(), "--help", asOther).status != 0) GTEST_SKIP() << "cannot run as nobody";
+    const std::string probe = asOther + " test -w '" + c.unwritable.string() + "'";
+    if (std::system(probe.c_str()) == 0) GTEST_SKIP() << c.unwritable << " stays writable for the binary";
+    Outcome run = RunCuserver(start_.Path(), "import-roads", asOther);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("连接数据库失败，请确认你使用了正确的用户名"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
 }
 
 }  // namespace
