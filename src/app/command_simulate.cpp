@@ -81,7 +81,7 @@ void SimulateCommand::Setup() {
 
 void SimulateCommand::Run(CommandEnvironment& env) {
   ReportDatabase db;
-  OpenRunSession(db, env.Connection(), env.GetCaption());
+  OpenRunSession(db, AllowingNewSqliteFile(env.Connection()), env.GetCaption());
   const auto summary = sim::Simulate(db, env.StartDirectory() / "HighWay", options_);
   env.Out() << fmt::format(
       "simulated {} vehicles ({} silent), {} fixes on {}; map: {} highway segments, {} speed areas, {} area entries\n",
