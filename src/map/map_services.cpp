@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <iostream>
 #include <map>
 
 #include "map/distance.hpp"
@@ -32,6 +33,33 @@ std::filesystem::path FindFile(const std::filesystem::path& path, const char* wh
   if (std::filesystem::exists(path, error)) return path;
   if (auto found = FindLikeWindows({}, path.string())) return *found;
   throw MapError(fmt::format("cannot read {} {}: no such file", what, path.string()));
+}
+
+constexpr size_t kNamedAtMost = 10;
+
+// Counts and names the features without a usable geometry (no query can
+// find them) and refuses a layer the reports rely on when it has features and
+// none of them is usable.
+void CheckShapes(const MapTableContents& contents, const std::filesystem::path& file, std::string_view layer,
+                 const MapNoteSink& notes) {
+  const size_t total = contents.shapes.size();
+  std::string named;
+  size_t unusable = 0;
+  for (size_t i = 0; i < total; ++i) {
+    if (HasUsableShape(contents.shapes[i]) || ++unusable > kNamedAtMost) continue;
+    const std::string name = contents.values[i].empty() ? std::string() : contents.values[i][0];
+    named += fmt::format("{}#{}{}", named.empty() ? "" : ", ", i + 1, name.empty() ? "" : " " + name);
+  }
+  if (unusable == 0) return;
+  if (unusable > kNamedAtMost) named += fmt::format(" and {} more", unusable - kNamedAtMost);
+  const std::string folded = FoldCase(layer);
+  if (unusable == total && (folded == FoldCase(kHighwayLayer) || folded == FoldCase(kAreaLayer))) {
+    throw MapError(fmt::format("map table {} refused: not one of its {} features has a usable geometry, so layer {} "
+                               "would be empty; its .MAP or .ID file is damaged, copy the table's files again",
+                               file.string(), total, layer));
+  }
+  notes(fmt::format("map table {}: {} of {} features have no usable geometry and are never found: {}",
+                    file.string(), unusable, total, named));
 }
 
 class MapTableLayer : public TableLayer {
@@ -72,7 +100,9 @@ class MapTableLayer : public TableLayer {
 // run on several threads at once.
 class GdalMapServices : public MapServices {
  public:
-  explicit GdalMapServices(double toleranceMetres) : tolerance_(toleranceMetres) {}
+  GdalMapServices(double toleranceMetres, MapNoteSink notes) : tolerance_(toleranceMetres), notes_(std::move(notes)) {
+    if (!notes_) notes_ = [](const std::string& line) { std::cerr << line << '\n'; };
+  }
 
   void LoadGeoset(const std::filesystem::path& geoset) override {
     const std::filesystem::path file = FindFile(geoset, "geoset");
@@ -87,7 +117,9 @@ class GdalMapServices : public MapServices {
       // Two tables of one name: the first answers, as the first layer of a name did.
       const std::string key = FoldCase(LayerName(table));
       if (layers.count(key) > 0) continue;
-      layers.emplace(key, std::make_shared<const MapLayer>(ReadMapTable(*path, TableRead::KeyAndShapes)));
+      const MapTableContents contents = ReadMapTable(*path, TableRead::KeyAndShapes);
+      CheckShapes(contents, *path, LayerName(table), notes_);
+      layers.emplace(key, std::make_shared<const MapLayer>(contents));
     }
     layers_ = std::move(layers);
     Refresh();
@@ -142,6 +174,7 @@ class GdalMapServices : public MapServices {
   }
 
   double tolerance_;
+  MapNoteSink notes_;
   std::map<std::string, std::shared_ptr<const MapLayer>> layers_;  // by folded name
   const MapLayer* highway_ = nullptr;
   const MapLayer* areas_ = nullptr;
@@ -149,8 +182,8 @@ class GdalMapServices : public MapServices {
 
 }  // namespace
 
-std::unique_ptr<MapServices> CreateMapServices(double toleranceMetres) {
-  return std::make_unique<GdalMapServices>(toleranceMetres);
+std::unique_ptr<MapServices> CreateMapServices(double toleranceMetres, MapNoteSink notes) {
+  return std::make_unique<GdalMapServices>(toleranceMetres, std::move(notes));
 }
 
 }  // namespace cuserver

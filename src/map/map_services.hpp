@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -44,7 +45,12 @@ class TableLayer {
 // OpenTableLayer) must not overlap any question.
 class MapServices : public GeoServices {
  public:
-  // Loads every table of a geoset. Throws MapError naming the file.
+  // Loads every table of a geoset. Features without a usable geometry (see
+  // HasUsableShape) are left out, counted and named in one note per table.
+  // Throws MapError naming the file when a table cannot be read, or when the
+  // HIGHWAY or userspeed table has features and not one of them is usable: a
+  // damaged table would otherwise leave the reports without highways or
+  // speed areas, and no one would notice.
   virtual void LoadGeoset(const std::filesystem::path& geoset) = 0;
   // Names of the features of a layer at a position, in the layer's feature
   // order. Throws MapError for a layer that is not loaded.
@@ -55,6 +61,10 @@ class MapServices : public GeoServices {
                                                      std::string_view name) = 0;
 };
 
-std::unique_ptr<MapServices> CreateMapServices(double toleranceMetres);
+// One line the map tells about what it loaded; for the operator's log.
+using MapNoteSink = std::function<void(const std::string& line)>;
+
+// notes: where loading tells what it passed over; standard error when empty.
+std::unique_ptr<MapServices> CreateMapServices(double toleranceMetres, MapNoteSink notes = {});
 
 }  // namespace cuserver

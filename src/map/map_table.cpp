@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "map/gdal_support.hpp"
@@ -78,7 +80,25 @@ void CheckCompanions(const std::filesystem::path& path, const std::string& exten
   }
 }
 
+bool Placed(const LonLat& p) {
+  return std::isfinite(p.longitude) && std::isfinite(p.latitude) && std::abs(p.longitude) <= 180 &&
+         std::abs(p.latitude) <= 90;
+}
+
+bool AllPlaced(const std::vector<LonLat>& positions) { return std::all_of(positions.begin(), positions.end(), Placed); }
+
 }  // namespace
+
+bool HasUsableShape(const FeatureShapes& shapes) {
+  if (std::any_of(shapes.points.begin(), shapes.points.end(), Placed)) return true;
+  for (const auto& line : shapes.lines) {
+    if (!line.empty() && AllPlaced(line)) return true;
+  }
+  for (const auto& rings : shapes.regions) {
+    if (!rings.empty() && rings[0].size() >= 3 && AllPlaced(rings[0])) return true;
+  }
+  return false;
+}
 
 MapTableContents ReadMapTable(const std::filesystem::path& path, TableRead what) {
   EnsureGdalRegistered();

@@ -15,6 +15,13 @@ struct FeatureShapes {
   std::vector<std::vector<std::vector<LonLat>>> regions;  // each: outer ring, then holes
 };
 
+// True when at least one of the shapes can be placed on the earth: a point,
+// a line of one position or more, or a region whose outer ring has three
+// positions or more, every position finite and within -180 to 180 degrees of
+// longitude and -90 to 90 of latitude. A feature whose object a damaged table
+// does not give (a zeroed .ID, a .MAP cut short) has none.
+bool HasUsableShape(const FeatureShapes& shapes);
+
 // A map table as read: attribute texts in UTF-8 and each feature's shapes, in
 // the table's feature order.
 struct MapTableContents {

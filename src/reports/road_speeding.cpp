@@ -36,6 +36,8 @@ int ComputeRoadSpeeding(const ReportContext& ctx, int /*n*/) {
   const ReportSettings settings =
       LoadReportSettings(track[0].simId, ctx.settingsFile, ctx.speedLimits, ctx.diagnostics);
   const auto end = static_cast<std::size_t>(LoadedEnd(track));
+  // A limit of 0 from a faulty file would make every moving fix speeding.
+  if (end > 0 && !settings.limitFault.empty()) throw ReportSettingsError(settings.limitFault);
   static const std::string kEmpty;
 
   Episode episode;

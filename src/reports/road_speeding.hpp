@@ -14,7 +14,8 @@ namespace cuserver {
 // it is written only when that speed is below highSpeedCap and it lasts longer
 // than minEpisodeSeconds and 30 seconds. An episode open at the end of the
 // track is not written. Errors of the highway test and of TrackDistance
-// propagate. Returns 0.
+// propagate. Throws ReportSettingsError, writing nothing, when a limit in
+// force comes from a faulty report.ini value. Returns 0.
 int ComputeRoadSpeeding(const ReportContext& ctx, int n);
 
 // Inserts one road-speeding row unless end is empty or the episode lasts 30

@@ -162,5 +162,23 @@ TEST(LoadGeoset, AFailedLoadKeepsTheLayersLoadedBefore) {
   EXPECT_EQ(map->IsOnHighway(TestMap::kCentre.latitude, TestMap::kCentre.longitude), 1);
 }
 
+// A zeroed .ID entry: that row has no object in the .MAP.
+TEST(LoadGeoset, FeaturesWithoutGeometryAreCountedAndNamedAndTheRestAnswer) {
+  MapTempDir dir;
+  const auto geoset = TestMap::Write(dir.Path());
+  const auto id = geoset.parent_path() / "HIGHWAY.ID";
+  std::fstream(id, std::ios::binary | std::ios::in | std::ios::out).seekp(4).write("\0\0\0\0", 4);
+  std::vector<std::string> notes;
+  auto map = CreateMapServices(30, [&notes](const std::string& line) { notes.push_back(line); });
+  map->LoadGeoset(geoset);
+  EXPECT_EQ(notes, std::vector<std::string>{"map table " + (geoset.parent_path() / "HIGHWAY.TAB").string() +
+                                            ": 1 of 4 features have no usable geometry and are never found: "
+                                            "#2 汕昆高速"});
+  const LonLat c = TestMap::kCentre;
+  const LonLat north = Moved(c, 0, 800);
+  EXPECT_EQ(map->IsOnHighway(north.latitude, north.longitude), 0);
+  EXPECT_EQ(map->FeatureNamesAt("HIGHWAY", c.longitude, c.latitude), std::vector<std::string>{"广昆高速"});
+}
+
 }  // namespace
 }  // namespace cuserver

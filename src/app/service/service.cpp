@@ -20,6 +20,7 @@
 #include "db/report_tables.hpp"
 #include "map/windows_path.hpp"
 #include "reports/diagnostics.hpp"
+#include "reports/settings.hpp"
 #include "run/day_key.hpp"
 #include "run/day_states.hpp"
 #include "run/run_session.hpp"
@@ -134,7 +135,7 @@ void Service::Start() {
   const MapSettings mapSettings = ReadMapSettings(*settings, options_.startDirectory);
   log_.Info(fmt::format("开始装载地图.({})", mapSettings.geoset.string()));
   try {
-    auto map = CreateMapServices(mapSettings.toleranceMetres);
+    auto map = CreateMapServices(mapSettings.toleranceMetres, [this](const std::string& line) { log_.Warning(line); });
     map->LoadGeoset(mapSettings.geoset);
     layersGeoJson_ = GeosetLayersGeoJson(mapSettings.geoset);
     map_ = std::move(map);
@@ -505,6 +506,9 @@ nlohmann::json Service::Status() const {
     status["pendingDay"] = schedule_.PendingDay();
   }
   status["speedLimitsLoaded"] = speedLimitsLoaded_.load();
+  // Read on every status, so that the page shows a fix at once.
+  const std::string settingsFault = ReportSettingsFault(options_.startDirectory / "report.ini");
+  status["settingsFault"] = settingsFault.empty() ? nlohmann::json(nullptr) : nlohmann::json(settingsFault);
   const auto current = queue_.Current();
   status["current"] = current ? RecordJson(*current) : nlohmann::json(nullptr);
   status["queue"] = nlohmann::json::array();
