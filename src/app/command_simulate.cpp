@@ -4,10 +4,12 @@
 #include <fmt/format.h>
 
 #include <chrono>
+#include <regex>
 
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
+#include "app/simulate/ownership.hpp"
 #include "reports/text_number.hpp"
 #include "run/run_session.hpp"
 
@@ -31,6 +33,18 @@ int JsonInt(const nlohmann::json& arguments, const std::string& key, int fallbac
   return LeadingInt(text);
 }
 
+// The database as the operator named it, without a password.
+std::string DatabaseName(const ConnectionSettings& connection) {
+  switch (connection.backend) {
+    case Backend::Sqlite3: return connection.dataSource;
+    case Backend::Postgresql:
+      return "PostgreSQL " + std::regex_replace(connection.dataSource, std::regex(R"(password\s*=\s*\S+)"),
+                                                "password=...");
+    case Backend::Odbc: return "ODBC " + connection.dataSource;
+  }
+  return connection.dataSource;
+}
+
 }  // namespace
 
 void SimulateCommand::AddArguments(CLI::App& command) {
@@ -47,6 +61,8 @@ void SimulateCommand::AddArguments(CLI::App& command) {
       ->capture_default_str();
   command.add_flag("--all-day", options_.allDay,
                    "Terminals report while parked too, from midnight to midnight (a fix every interval)");
+  command.add_flag("--force", force_,
+                   "Write also into a database or map folder that holds data simulate did not write");
 }
 
 void SimulateCommand::FromJson(const nlohmann::json& arguments) {
@@ -61,6 +77,10 @@ void SimulateCommand::FromJson(const nlohmann::json& arguments) {
   if (arguments.contains("allDay")) {
     if (!arguments["allDay"].is_boolean()) throw ArgumentError("allDay must be true or false");
     options_.allDay = arguments["allDay"].get<bool>();
+  }
+  if (arguments.contains("force")) {
+    if (!arguments["force"].is_boolean()) throw ArgumentError("force must be true or false");
+    force_ = arguments["force"].get<bool>();
   }
 }
 
@@ -80,9 +100,31 @@ void SimulateCommand::Setup() {
 }
 
 void SimulateCommand::Run(CommandEnvironment& env) {
+  const ConnectionSettings connection = env.Connection();
   ReportDatabase db;
-  OpenRunSession(db, AllowingNewSqliteFile(env.Connection()), env.GetCaption());
-  const auto summary = sim::Simulate(db, env.StartDirectory() / "HighWay", options_);
+  OpenRunSession(db, AllowingNewSqliteFile(connection), env.GetCaption());
+  const std::filesystem::path mapFolder = env.StartDirectory() / "HighWay";
+  // Simulated vehicles, fleets and fixes replace earlier ones and the map
+  // files are written anew: not over a tracking service's data unless asked.
+  const std::string foreignData = sim::ForeignDatabaseContents(db, options_.dayKey);
+  const std::string foreignMaps = sim::ForeignMapFolderContents(mapFolder);
+  if (!force_ && (!foreignData.empty() || !foreignMaps.empty())) {
+    std::string found;
+    if (!foreignData.empty()) found = fmt::format("the database {} holds {}", DatabaseName(connection), foreignData);
+    if (!foreignMaps.empty()) {
+      if (!found.empty()) found += ", and ";
+      found += fmt::format("the map folder {} holds {}", mapFolder.string(), foreignMaps);
+    }
+    throw ArgumentError(fmt::format(
+        "simulate refused: {}, not written by simulate. simulate writes only into an empty database and map folder "
+        "or into ones it wrote itself; --force writes anyway (simulated vehicles, fleets 9001 to 9005, their "
+        "speed-area entries and fixes of {} are replaced, the map files overwritten)",
+        found, options_.dayKey));
+  }
+  // Forced over others' data, the mark is not left: the next simulation asks again.
+  options_.markDatabase = foreignData.empty();
+  options_.markMapFolder = foreignMaps.empty();
+  const auto summary = sim::Simulate(db, mapFolder, options_);
   env.Out() << fmt::format(
       "simulated {} vehicles ({} silent), {} fixes on {}; map: {} highway segments, {} speed areas, {} area entries\n",
       summary.vehicles, summary.silentVehicles, summary.fixes, options_.dayKey, summary.highwaySegments,

@@ -9,6 +9,8 @@ namespace cuserver {
 
 // simulate: writes a realistic, repeatable day of a simulated fleet into the
 // configured database and the map folder HighWay/ of the start directory.
+// It refuses (ArgumentError) to write into a database or map folder that
+// holds data it did not write, unless forced.
 class SimulateCommand : public Command {
  public:
   std::string Name() const override { return "simulate"; }
@@ -24,6 +26,7 @@ class SimulateCommand : public Command {
  private:
   sim::SimulationOptions options_;
   std::string seedText_ = "1";
+  bool force_ = false;
 };
 
 }  // namespace cuserver

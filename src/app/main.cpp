@@ -13,6 +13,7 @@
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/service/instance_lock.hpp"
+#include "db/ledger.hpp"
 #include "db/session.hpp"
 #include "map/map_services.hpp"
 #include "reports/diagnostics.hpp"
@@ -51,8 +52,8 @@ int main(int argc, char** argv) {
         startDirectory,
         ResolveConfigFile(commandLine.ConfigOption(), std::getenv("CUSERVER_CONFIG"), startDirectory),
         std::cout, console, diagnostics);
-    std::optional<InstanceLock> beside;  // held while the command computes
-    if (ComputesReports(command.Name())) beside.emplace(InstanceLock::ForCommand(startDirectory, command.Name()));
+    std::optional<InstanceLock> beside;  // held while the command works
+    if (LocksStartDirectory(command.Name())) beside.emplace(InstanceLock::ForCommand(startDirectory, command.Name()));
     RunCommand(command, env);
   } catch (const ArgumentError& error) {
     return fail(2, error.what());
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
   } catch (const SettingsError& error) {
     return fail(3, error.what());
   } catch (const MapError& error) {
+    return fail(3, error.what());
+  } catch (const DayClaimedError& error) {
     return fail(3, error.what());
   } catch (const DatabaseError& error) {
     return fail(1, DatabaseErrorText(error).c_str());

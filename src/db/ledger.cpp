@@ -1,9 +1,12 @@
 #include "db/ledger.hpp"
 
 #include <fmt/format.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 
@@ -23,7 +26,7 @@ constexpr std::array<LedgerTable, 4> kLedgerTables{{
      "command VARCHAR(20) NOT NULL, day VARCHAR(8) NOT NULL, shard VARCHAR(20) NOT NULL, attempts INTEGER, "
      "host VARCHAR(100), pid INTEGER, started VARCHAR(19), ended VARCHAR(19), outcome VARCHAR(20), "
      "vehicles INTEGER, computed INTEGER, skipped INTEGER, rows_written INTEGER, rows_refused INTEGER, "
-     "reports_failed INTEGER, detail VARCHAR(1000), PRIMARY KEY (command, day, shard)"},
+     "reports_failed INTEGER, detail VARCHAR(1000), heartbeat VARCHAR(19), PRIMARY KEY (command, day, shard)"},
     {"cuserver_vehicle_days",
      "command VARCHAR(20) NOT NULL, day VARCHAR(8) NOT NULL, simid VARCHAR(40) NOT NULL, rows_written INTEGER, "
      "row_images %t, PRIMARY KEY (command, day, simid)"},
@@ -62,6 +65,11 @@ DayRecord ReadDay(const Cursor& row) {
   day.counts.rowsRefused = IntOf(row.Value("rows_refused"));
   day.counts.reportsFailed = IntOf(row.Value("reports_failed"));
   day.detail = TextOf(row.Value("detail"));
+  try {
+    day.heartbeat = TextOf(row.Value("heartbeat"));
+  } catch (const DatabaseError&) {
+    // A ledger made before heartbeats, not yet brought up to date by EnsureTables.
+  }
   return day;
 }
 
@@ -81,6 +89,43 @@ RequestRecord ReadRequest(const Cursor& row) {
 
 std::string DayKeyCondition(std::string_view command, std::string_view day, std::string_view shard) {
   return fmt::format("command={} and day={} and shard={}", SqlLiteral(command), SqlLiteral(day), SqlLiteral(shard));
+}
+
+// The row of the claim's day while it is still the claim's.
+std::string ClaimCondition(const DayClaim& claim) {
+  return fmt::format("{} and outcome='running' and host={} and pid={} and started={}",
+                     DayKeyCondition(claim.command, claim.day, claim.shard), SqlLiteral(claim.host), claim.pid,
+                     SqlLiteral(claim.started));
+}
+
+std::string TimeText(std::time_t time, bool utc) {
+  std::tm parts{};
+  if (utc) {
+    gmtime_r(&time, &parts);
+  } else {
+    localtime_r(&time, &parts);
+  }
+  char text[32] = {};
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  return text;
+}
+
+bool ProcessGone(long pid) {
+  if (pid <= 0) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+std::optional<DayRecord> ReadDayRow(ReportDatabase& db, const std::string& where) {
+  auto cursor = db.OpenQuery("select * from cuserver_days where " + where);
+  std::optional<DayRecord> row;
+  if (!cursor->AtEnd()) row = ReadDay(*cursor);
+  cursor->Close();
+  return row;
+}
+
+bool HeldBy(const std::optional<DayRecord>& row, const DayClaim& claim) {
+  return row && row->outcome == DayOutcome::Running && row->host == claim.host && row->pid == claim.pid &&
+         row->started == claim.started;
 }
 
 }  // namespace
@@ -118,25 +163,72 @@ void Ledger::EnsureTables() {
       if (!TableExists(db_, table.name)) throw;
     }
   }
+  // A ledger made before heartbeats gets their column.
+  try {
+    db_.OpenQuery("select heartbeat from cuserver_days where 1=0")->Close();
+  } catch (const DatabaseError&) {
+    try {
+      db_.ExecuteStatement("ALTER TABLE cuserver_days ADD heartbeat VARCHAR(19)");
+    } catch (const DatabaseError&) {
+      db_.OpenQuery("select heartbeat from cuserver_days where 1=0")->Close();  // added by another process
+    }
+  }
 }
 
-void Ledger::BeginDay(std::string_view command, std::string_view day, std::string_view shard,
-                      std::string_view host, long pid, std::string_view started) {
+DayClaim Ledger::BeginDay(std::string_view command, std::string_view day, std::string_view shard,
+                          std::string_view host, long pid, std::string_view started, std::chrono::seconds staleAfter) {
+  const DayClaim claim{std::string(command), std::string(day), std::string(shard), Clipped(host, 100), pid,
+                       std::string(started)};
   const std::string where = DayKeyCondition(command, day, shard);
-  auto cursor = db_.OpenQuery("select attempts from cuserver_days where " + where);
-  const bool exists = !cursor->AtEnd();
-  cursor->Close();
-  if (exists) {
+  // Each round reads the row and changes it only if it is still as read; a
+  // round that loses a race to another process reads again.
+  for (int round = 0; round < 5; ++round) {
+    const std::optional<DayRecord> current = ReadDayRow(db_, where);
+    if (!current) {
+      try {
+        db_.ExecuteStatement(fmt::format(
+            "insert into cuserver_days (command, day, shard, attempts, host, pid, started, outcome, heartbeat) "
+            "values ({}, {}, {}, 1, {}, {}, {}, 'running', {})",
+            SqlLiteral(command), SqlLiteral(day), SqlLiteral(shard), SqlLiteral(claim.host), pid, SqlLiteral(started),
+            SqlLiteral(LedgerUtcNow())));
+        return claim;
+      } catch (const DatabaseError&) {
+        if (!ReadDayRow(db_, where)) throw;  // not a row inserted first by another process
+        continue;
+      }
+    }
+    std::string asRead = "(outcome is null or outcome<>'running')";
+    if (current->outcome == DayOutcome::Running) {
+      if (!ClaimAbandoned(*current, claim.host, pid, staleAfter)) throw DayClaimedError(*current);
+      asRead = fmt::format("outcome='running' and host={} and pid={} and started={} and {}", SqlLiteral(current->host),
+                           current->pid, SqlLiteral(current->started),
+                           current->heartbeat.empty() ? std::string("heartbeat is null")
+                                                      : "heartbeat=" + SqlLiteral(current->heartbeat));
+    }
     db_.ExecuteStatement(fmt::format(
         "update cuserver_days set attempts=attempts+1, host={}, pid={}, started={}, ended=NULL, outcome='running', "
-        "vehicles=0, computed=0, skipped=0, rows_written=0, rows_refused=0, reports_failed=0, detail=NULL where {}",
-        SqlLiteral(Clipped(host, 100)), pid, SqlLiteral(started), where));
-  } else {
-    db_.ExecuteStatement(fmt::format(
-        "insert into cuserver_days (command, day, shard, attempts, host, pid, started, outcome) "
-        "values ({}, {}, {}, 1, {}, {}, {}, 'running')",
-        SqlLiteral(command), SqlLiteral(day), SqlLiteral(shard), SqlLiteral(Clipped(host, 100)), pid, SqlLiteral(started)));
+        "vehicles=0, computed=0, skipped=0, rows_written=0, rows_refused=0, reports_failed=0, detail=NULL, "
+        "heartbeat={} where {} and {}",
+        SqlLiteral(claim.host), pid, SqlLiteral(started), SqlLiteral(LedgerUtcNow()), where, asRead));
+    if (HeldBy(ReadDayRow(db_, where), claim)) return claim;
   }
+  throw DatabaseError(fmt::format("{} {} (shard {}): its day ledger row kept changing while it was claimed", command,
+                                  day, shard));
+}
+
+void Ledger::RefreshClaim(const DayClaim& claim) {
+  db_.ExecuteStatement(fmt::format("update cuserver_days set heartbeat={} where {}", SqlLiteral(LedgerUtcNow()),
+                                   ClaimCondition(claim)));
+}
+
+void Ledger::EndDay(const DayClaim& claim, DayOutcome outcome, const DayCounts& counts, std::string_view ended,
+                    std::string_view detail) {
+  db_.ExecuteStatement(fmt::format(
+      "update cuserver_days set ended={}, outcome={}, vehicles={}, computed={}, skipped={}, rows_written={}, "
+      "rows_refused={}, reports_failed={}, detail={} where {}",
+      SqlLiteral(ended), SqlLiteral(DayOutcomeText(outcome)), counts.vehicles, counts.computed, counts.skipped,
+      counts.rowsWritten, counts.rowsRefused, counts.reportsFailed, SqlLiteral(Clipped(detail, 1000)),
+      ClaimCondition(claim)));
 }
 
 void Ledger::EndDay(std::string_view command, std::string_view day, std::string_view shard, DayOutcome outcome,
@@ -263,13 +355,61 @@ std::vector<std::string> Ledger::ReplaceVehicleDayStatements(std::string_view co
   return statements;
 }
 
-std::string LedgerNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32] = {};
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+std::string LedgerNow() { return TimeText(std::time(nullptr), false); }
+
+std::string LedgerUtcNow() { return TimeText(std::time(nullptr), true); }
+
+DayClaimedError::DayClaimedError(DayRecord holder)
+    : std::runtime_error(fmt::format(
+          "{} {} (shard {}) is being computed by process {} on {} since {}; it is not computed twice at once",
+          holder.command, holder.day, holder.shard, holder.pid, holder.host, holder.started)),
+      holder_(std::move(holder)) {}
+
+ClaimTiming ClaimTimingFor(const ConnectionSettings& settings) {
+  const std::chrono::seconds statementLimit(settings.statementTimeoutSeconds > 0 ? settings.statementTimeoutSeconds
+                                                                                 : 900);
+  ClaimTiming timing;
+  timing.staleAfter = std::max(2 * statementLimit + std::chrono::seconds(60), std::chrono::seconds(300));
+  timing.heartbeatEvery = std::min(std::chrono::seconds(60), timing.staleAfter / 10);
+  return timing;
+}
+
+bool ClaimAbandoned(const DayRecord& holder, std::string_view host, long pid, std::chrono::seconds staleAfter) {
+  if (holder.host == host && (holder.pid == pid || ProcessGone(holder.pid))) return true;
+  const std::time_t staleBefore = std::time(nullptr) - static_cast<std::time_t>(staleAfter.count());
+  if (holder.heartbeat.empty()) return holder.started < TimeText(staleBefore, false);
+  return holder.heartbeat < TimeText(staleBefore, true);
+}
+
+ClaimHeartbeat::ClaimHeartbeat(ConnectionSettings connection, DayClaim claim, std::chrono::seconds interval)
+    : connection_(std::move(connection)), claim_(std::move(claim)), interval_(interval),
+      thread_([this] { Beat(); }) {}
+
+ClaimHeartbeat::~ClaimHeartbeat() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void ClaimHeartbeat::Beat() {
+  std::optional<ReportDatabase> db;
+  std::unique_lock lock(mutex_);
+  while (!wake_.wait_for(lock, interval_, [this] { return stop_; })) {
+    lock.unlock();
+    try {
+      if (!db) {
+        db.emplace();
+        db->OpenReportSession(connection_);
+      }
+      Ledger(*db).RefreshClaim(claim_);
+    } catch (const std::exception&) {
+      db.reset();  // a new session at the next beat
+    }
+    lock.lock();
+  }
 }
 
 std::string HostName() {

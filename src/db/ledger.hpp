@@ -1,9 +1,14 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "db/session.hpp"
@@ -54,7 +59,46 @@ struct DayRecord {
   DayOutcome outcome = DayOutcome::Running;
   DayCounts counts;
   std::string detail;  // one line: the summary, or why it failed
+  std::string heartbeat;  // UTC "yyyy-mm-dd hh:mm:ss": the running process's last sign of life
 };
+
+// A process's hold on a command's day and shard, from BeginDay to EndDay.
+struct DayClaim {
+  std::string command;
+  std::string day;
+  std::string shard;
+  std::string host;
+  long pid = 0;
+  std::string started;
+};
+
+// A computation of the same command, day and shard is in progress elsewhere
+// (this machine or another); the message names its host, process and start.
+class DayClaimedError : public std::runtime_error {
+ public:
+  explicit DayClaimedError(DayRecord holder);
+  const DayRecord& Holder() const { return holder_; }
+
+ private:
+  DayRecord holder_;
+};
+
+// How long a running day may go without a heartbeat before another process
+// takes it over, and how often its process renews the heartbeat. The renewal
+// itself may wait up to StatementTimeoutSeconds for a locked SQLite file or a
+// busy server, so a claim turns stale only after twice that and a minute
+// more (at least 5 minutes, which also covers clocks of different machines
+// that differ by a little); no limit counts as the default 900 s.
+struct ClaimTiming {
+  std::chrono::seconds staleAfter{1860};
+  std::chrono::seconds heartbeatEvery{60};
+};
+ClaimTiming ClaimTimingFor(const ConnectionSettings& settings);
+
+// Whether a day recorded as running may be taken over by process pid of
+// host: its process is this one or has ended on this machine, or its
+// heartbeat (for rows without one, its start) is older than staleAfter.
+bool ClaimAbandoned(const DayRecord& holder, std::string_view host, long pid, std::chrono::seconds staleAfter);
 
 // A run asked for and kept until it has ended, so that a restart resumes it.
 struct RequestRecord {
@@ -78,9 +122,18 @@ class Ledger {
   void EnsureTables();
 
   // An attempt at a day begins: its row is created or its attempt count
-  // raised, the outcome set to running.
-  void BeginDay(std::string_view command, std::string_view day, std::string_view shard, std::string_view host,
-                long pid, std::string_view started);
+  // raised, the outcome set to running, in one guarded statement, so that of
+  // processes that begin the same command, day and shard at once, on any
+  // machine, exactly one gets the claim. Throws DayClaimedError while another
+  // process runs it (see ClaimAbandoned).
+  DayClaim BeginDay(std::string_view command, std::string_view day, std::string_view shard, std::string_view host,
+                    long pid, std::string_view started, std::chrono::seconds staleAfter = ClaimTiming{}.staleAfter);
+  // Renews the claim's heartbeat while it is still this claim's.
+  void RefreshClaim(const DayClaim& claim);
+  // Records how the claimed attempt ended; a claim that another process has
+  // taken over in the meantime is left to it.
+  void EndDay(const DayClaim& claim, DayOutcome outcome, const DayCounts& counts, std::string_view ended,
+              std::string_view detail);
   void EndDay(std::string_view command, std::string_view day, std::string_view shard, DayOutcome outcome,
               const DayCounts& counts, std::string_view ended, std::string_view detail);
   // The rows of days from..to (DayKeys, both included), of one command or of
@@ -118,9 +171,33 @@ class Ledger {
   ReportDatabase& db_;
 };
 
+// Renews a claim's heartbeat every interval from a thread of its own, with a
+// session of its own, until destroyed. A renewal that fails is tried again
+// at the next interval.
+class ClaimHeartbeat {
+ public:
+  ClaimHeartbeat(ConnectionSettings connection, DayClaim claim, std::chrono::seconds interval);
+  ~ClaimHeartbeat();
+  ClaimHeartbeat(const ClaimHeartbeat&) = delete;
+  ClaimHeartbeat& operator=(const ClaimHeartbeat&) = delete;
+
+ private:
+  void Beat();
+
+  ConnectionSettings connection_;
+  DayClaim claim_;
+  std::chrono::seconds interval_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
 // This machine's host name.
 std::string HostName();
 // The local time now as "yyyy-mm-dd hh:mm:ss".
 std::string LedgerNow();
+// The UTC time now as "yyyy-mm-dd hh:mm:ss" (heartbeats compare across time zones).
+std::string LedgerUtcNow();
 
 }  // namespace cuserver

@@ -33,11 +33,10 @@ std::string SomeSimIds(const std::vector<std::string>& simIds, std::size_t shown
 // Records how the day ended. The run's session may be gone with the
 // database; a fresh one is tried once, else the day stays "running" in the
 // ledger, which the schedule takes for an attempt that did not end.
-void EndDay(ReportDatabase& db, const DayRunSetup& setup, const std::string& dayKey, const DayRunCounts& counts,
+void EndDay(ReportDatabase& db, const DayRunSetup& setup, const DayClaim& claim, const DayRunCounts& counts,
             const DayCounts& ledgerCounts) {
   const auto record = [&](ReportDatabase& session) {
-    Ledger(session).EndDay(kDayRunCommand, dayKey, ShardText(setup.shard), counts.outcome, ledgerCounts, LedgerNow(),
-                           counts.detail);
+    Ledger(session).EndDay(claim, counts.outcome, ledgerCounts, LedgerNow(), counts.detail);
   };
   try {
     record(db);
@@ -50,7 +49,7 @@ void EndDay(ReportDatabase& db, const DayRunSetup& setup, const std::string& day
     record(fresh);
   } catch (const std::exception& error) {
     setup.diagnostics.Info(
-        fmt::format("day {}: its outcome ({}) could not be recorded in the day ledger: {}", dayKey,
+        fmt::format("day {}: its outcome ({}) could not be recorded in the day ledger: {}", claim.day,
                     DayOutcomeText(counts.outcome), FailureText(error)));
   }
 }
@@ -83,28 +82,34 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   const int refusedBefore = setup.diagnostics.RefusedRows();
   const int failedBefore = setup.diagnostics.FailedReports();
   DayCounts ledgerCounts;
+  DayClaim claim;
   const auto fail = [&](const std::string& what) {
     counts.outcome = DayOutcome::Failed;
     counts.detail = what;
     setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, what));
     setup.diagnostics.FlushMessages();
-    EndDay(db, setup, dayKey, counts, ledgerCounts);
+    EndDay(db, setup, claim, counts, ledgerCounts);
     return counts;
   };
 
   // Without its ledger a re-run could not replace what this run writes: no
-  // vehicle is computed then.
+  // vehicle is computed then. While another process computes the day, this
+  // one does not: its rows would come twice.
+  const ClaimTiming timing = ClaimTimingFor(setup.connection);
   try {
     Ledger ledger(db);
     ledger.EnsureTables();
-    ledger.BeginDay(kDayRunCommand, dayKey, ShardText(setup.shard), HostName(), static_cast<long>(getpid()),
-                    LedgerNow());
+    claim = ledger.BeginDay(kDayRunCommand, dayKey, ShardText(setup.shard), HostName(), static_cast<long>(getpid()),
+                            LedgerNow(), timing.staleAfter);
+  } catch (const DayClaimedError&) {
+    throw;
   } catch (const std::exception& error) {
     counts.outcome = DayOutcome::Failed;
     counts.detail = "the day ledger cannot be written, no vehicle computed: " + FailureText(error);
     setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
     return counts;
   }
+  const ClaimHeartbeat heartbeat(setup.connection, claim, timing.heartbeatEvery);
 
   VehicleList vehicles;
   try {
@@ -185,7 +190,7 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
     setup.caption.Show(EndCaption(dayKey));
   }
   setup.diagnostics.FlushMessages();
-  EndDay(db, setup, dayKey, counts, ledgerCounts);
+  EndDay(db, setup, claim, counts, ledgerCounts);
   return counts;
 }
 

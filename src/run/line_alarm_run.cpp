@@ -31,7 +31,7 @@ void RunEnded(const LineAlarmRunSetup& setup, const std::string& dayKey, const s
   setup.diagnostics.Failure(fmt::format("day {}: road-segment alarm run ended: {}", dayKey, what));
 }
 
-void EndLineAlarmDay(ReportDatabase& db, const LineAlarmRunSetup& setup, const std::string& dayKey,
+void EndLineAlarmDay(ReportDatabase& db, const LineAlarmRunSetup& setup, const DayClaim& claim,
                      const LineAlarmRunCounts& counts, DayOutcome outcome) {
   DayCounts ledgerCounts;
   ledgerCounts.vehicles = counts.vehicles;
@@ -45,10 +45,10 @@ void EndLineAlarmDay(ReportDatabase& db, const LineAlarmRunSetup& setup, const s
           : fmt::format("{} of {} vehicles scanned, {} statements refused", counts.scanned, counts.vehicles,
                         counts.refused);
   try {
-    Ledger(db).EndDay(kLineAlarmCommand, dayKey, "1/1", outcome, ledgerCounts, LedgerNow(), detail);
+    Ledger(db).EndDay(claim, outcome, ledgerCounts, LedgerNow(), detail);
   } catch (const std::exception& error) {
     setup.diagnostics.Info(fmt::format("day {}: the road-segment alarm run's outcome could not be recorded: {}",
-                                       dayKey, FailureText(error)));
+                                       claim.day, FailureText(error)));
   }
 }
 
@@ -81,15 +81,21 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
 
   EnsureVehicleIndex(db, RowImage{std::string(kAlarmTable), {"SIMID", "BEGINTIME"}, {}});
   PreviousRows previous;
+  DayClaim claim;
+  const ClaimTiming timing = ClaimTimingFor(setup.connection);
   try {
     Ledger ledger(db);
     ledger.EnsureTables();
-    ledger.BeginDay(kLineAlarmCommand, dayKey, "1/1", HostName(), static_cast<long>(getpid()), LedgerNow());
+    claim = ledger.BeginDay(kLineAlarmCommand, dayKey, "1/1", HostName(), static_cast<long>(getpid()), LedgerNow(),
+                            timing.staleAfter);
     previous = PreviousRows::Load(db, kLineAlarmCommand, dayKey, setup.diagnostics);
+  } catch (const DayClaimedError&) {
+    throw;  // computed elsewhere right now: its rows would come twice
   } catch (const std::exception& error) {
     RunEnded(setup, dayKey, "the day ledger cannot be written or read: " + FailureText(error));
     return counts;
   }
+  const ClaimHeartbeat heartbeat(setup.connection, claim, timing.heartbeatEvery);
   bool ended = false;
 
   // On SQLite each commit waits for the disk: vehicle-days go in transactions of many.
@@ -159,13 +165,13 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
   }
   if (batch) batch->Commit();
   if (ended) {
-    EndLineAlarmDay(db, setup, dayKey, counts, DayOutcome::Failed);
+    EndLineAlarmDay(db, setup, claim, counts, DayOutcome::Failed);
     return counts;
   }
   setup.caption.Progress(counts.vehicles, counts.vehicles);
   setup.caption.Show(std::string(kLineAlarmEndCaption));
   counts.complete = true;
-  EndLineAlarmDay(db, setup, dayKey, counts,
+  EndLineAlarmDay(db, setup, claim, counts,
                   counts.scanned == counts.vehicles && counts.refused == 0 ? DayOutcome::Complete
                                                                              : DayOutcome::Incomplete);
   return counts;

@@ -47,17 +47,23 @@ TEST(InstanceLock, OneShotCommandIsRefusedAndPointedToThePage) {
       << "the lock goes with the service";
 }
 
-TEST(InstanceLock, CommandsRunTogetherButKeepAServiceFromStarting) {
+TEST(InstanceLock, OneCommandAtATimeAndNoServiceBesideIt) {
   TempDir dir;
   InstanceLock one = InstanceLock::ForCommand(dir.Path(), "run-day");
-  InstanceLock two = InstanceLock::ForCommand(dir.Path(), "import-roads");
-  const std::string message = Refusal([&] { InstanceLock::ForService(dir.Path()); });
-  EXPECT_NE(message.find("command is computing"), std::string::npos) << message;
+  const std::string pid = "process " + std::to_string(getpid());
+  const std::string second = Refusal([&] { InstanceLock::ForCommand(dir.Path(), "import-roads"); });
+  EXPECT_NE(second.find("(run-day, " + pid + ")"), std::string::npos) << second;
+  const std::string service = Refusal([&] { InstanceLock::ForService(dir.Path()); });
+  EXPECT_NE(service.find("command is computing"), std::string::npos) << service;
+  EXPECT_NE(service.find(pid), std::string::npos) << service;
 }
 
-TEST(InstanceLock, OnlyComputingCommandsAreHeldBack) {
+TEST(InstanceLock, OnlyComputingCommandsAndSimulateAreHeldBack) {
   for (const char* name : {"run-day", "run-days", "line-alarms", "import-roads"}) EXPECT_TRUE(ComputesReports(name));
   for (const char* name : {"serve", "init-db", "simulate", "highway-test"}) EXPECT_FALSE(ComputesReports(name));
+  EXPECT_TRUE(LocksStartDirectory("simulate"));
+  EXPECT_TRUE(LocksStartDirectory("run-days"));
+  EXPECT_FALSE(LocksStartDirectory("days"));
 }
 
 // The real program: a second serve and a one-shot run-day beside a running service.

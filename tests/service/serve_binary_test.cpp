@@ -124,7 +124,7 @@ TEST(ServeBinary, StartedAtOneMinutePastTwoComputesYesterday) {
 TEST(ServeBinary, SigtermWithTwentyRunsQueuedExitsInTimeAndTheNextStartRunsTheRest) {
   StartDirectory start;
   const std::string simulate = "cd '" + start.Path().string() + "' && env -u CUSERVER_CONFIG '" CUSERVER_BINARY
-                               "' simulate --vehicles 40 --day 20140319 >/dev/null 2>&1";
+                               "' simulate --vehicles 40 --day 20140319 --force >/dev/null 2>&1";
   ASSERT_EQ(std::system(simulate.c_str()), 0);
   Ledger ledger(start.Db());
   ledger.EnsureTables();

@@ -74,16 +74,15 @@ std::vector<std::string> DaysOf(std::string_view command, const nlohmann::json& 
 }
 
 // A day the ledger shows running on this machine by a process that is gone
-// (or by this one, which is not running it) was cut off by a crash: it is
-// treated as failed when its run started.
-bool CutOffByCrash(DayStatus& status) {
+// (or by this one, which is not running it), or on any machine without a
+// heartbeat for staleAfter, was cut off by a crash: it is treated as failed
+// when its run started.
+bool CutOffByCrash(DayStatus& status, std::chrono::seconds staleAfter) {
   const std::string host = HostName();
   bool any = false;
   for (const DayRecord& shard : status.shards) {
     if (shard.outcome != DayOutcome::Running) continue;
-    const bool gone =
-        shard.pid == getpid() || (kill(static_cast<pid_t>(shard.pid), 0) != 0 && errno == ESRCH);
-    if (shard.host != host || !gone) return false;
+    if (!ClaimAbandoned(shard, host, static_cast<long>(getpid()), staleAfter)) return false;
     any = true;
     status.attempts = std::max(status.attempts, shard.attempts);
     status.lastEnded = std::max(status.lastEnded, shard.started);
@@ -426,8 +425,9 @@ void Service::CatchUp() {
   std::lock_guard lock(requestsMutex_);
   std::set<std::string> queued;
   for (const auto& [id, active] : activeRequests_) queued.insert(active.days.begin(), active.days.end());
+  const std::chrono::seconds staleAfter = ClaimTimingFor(connection_).staleAfter;
   for (DayStatus& status : statuses) {
-    if (status.state == DayState::Running && !queued.contains(status.day)) CutOffByCrash(status);
+    if (status.state == DayState::Running && !queued.contains(status.day)) CutOffByCrash(status, staleAfter);
   }
   const CatchUpPlan plan = DueDays(now, firstServiceDay, statuses, catchUp_, queued);
   for (const std::string& day : plan.waitingForOperator) {

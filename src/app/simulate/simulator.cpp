@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/simulate/map_files.hpp"
+#include "app/simulate/ownership.hpp"
 #include "app/simulate/road_network.hpp"
 #include "app/simulate/vehicle_day.hpp"
 #include "db/pg_copy.hpp"
@@ -144,11 +145,14 @@ SimulationSummary Simulate(ReportDatabase& db, const std::filesystem::path& high
   SimulationSummary summary;
   std::mt19937_64 rng(options.seed);
   const RoadNetwork net = GenerateRoadNetwork(options.seed, {options.highwaySegments, options.areas, 40});
+  // Marked first: a simulation cut off halfway leaves what simulate may redo.
+  if (options.markMapFolder) MarkMapFolder(highwayFolder);
   WriteMapFiles(highwayFolder, net);
   summary.highwaySegments = options.highwaySegments;
   summary.areas = static_cast<int>(net.areas.size());
 
   InitDatabase(db);
+  if (options.markDatabase) MarkDatabase(db, options.dayKey, options.vehicles);
   CreateGpsDayTable(db, options.dayKey);
   const std::string table = "GPSDATA" + options.dayKey;
 

@@ -17,6 +17,10 @@ struct SimulationOptions {
   int areas = 10;
   int areaEntryEvery = 10;     // one vehicle in this many gets an area-speed entry
   bool allDay = false;         // terminals report while parked too, all day long
+  // Whether the database and the map folder get simulate's mark (see
+  // ownership.hpp): not when they held others' data before.
+  bool markDatabase = true;
+  bool markMapFolder = true;
 };
 
 struct SimulationSummary {
