@@ -113,6 +113,10 @@ TEST(ControlServerLoad, StatusAnswersWithinASecondBesideTwoHundredSlowClientsAnd
   std::this_thread::sleep_for(500ms);
   int held = 0;
   for (auto& client : slow) held += client->ClosedByServer() ? 0 : 1;
+  const auto messages = page.log.Recent();
+  EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const ServiceMessage& message) {
+    return message.level == "warning" && message.text.find("refused") != std::string::npos;
+  })) << "the refusals are in the service log";
 
   // 2000 ordinary requests over 20 clients, each from an address of its own.
   struct Ask {

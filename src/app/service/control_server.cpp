@@ -118,7 +118,7 @@ ControlServer::ControlServer(Service& service, ControlServerOptions options)
       options_(std::move(options)),
       server_(std::make_unique<HttpServer>(
           [this](const HttpRequest& request, HttpResponse& response) { Handle(request, response); }, LaneOf,
-          options_.limits)) {}
+          options_.limits, [this](const std::string& address) { Refused(address); })) {}
 
 ControlServer::~ControlServer() { Stop(); }
 
@@ -209,6 +209,19 @@ void ControlServer::Submit(std::string_view command, const HttpRequest& request,
   } catch (const ServiceUnavailableError& error) {
     Answer(response, 503, {{"error", error.what()}});
   }
+}
+
+void ControlServer::Refused(const std::string& address) {
+  std::lock_guard lock(refusalsMutex_);
+  ++refusedSinceLine_;
+  const auto now = std::chrono::steady_clock::now();
+  if (lastRefusalLine_ && now - *lastRefusalLine_ < std::chrono::minutes{1}) return;
+  service_.Log().Warning(fmt::format(
+      "control page: {} connection(s) refused since the last such line, the latest from {} (at most {} open from "
+      "one address, {} in all)",
+      refusedSinceLine_, address, options_.limits.connectionsPerAddress, options_.limits.connections));
+  refusedSinceLine_ = 0;
+  lastRefusalLine_ = now;
 }
 
 int ControlServer::Start() {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,11 +68,17 @@ class ControlServer {
   bool Admitted(const HttpRequest& request, HttpResponse& response) const;
   void Submit(std::string_view command, const HttpRequest& request, HttpResponse& response);
   void Days(const HttpRequest& request, HttpResponse& response);
+  // A line in the service log at most once a minute, counting the
+  // connections refused in between.
+  void Refused(const std::string& address);
 
   Service& service_;
   ControlServerOptions options_;
   std::unique_ptr<HttpServer> server_;
   std::atomic<int> port_ = 0;
+  std::mutex refusalsMutex_;
+  int refusedSinceLine_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> lastRefusalLine_;
 };
 
 // True for 127.0.0.0/8, ::1 and "localhost".

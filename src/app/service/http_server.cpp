@@ -127,8 +127,8 @@ void HttpResponse::SetContent(std::string content, std::string contentType) {
 struct HttpServer::Impl {
   class Connection;
 
-  Impl(HttpHandler handlerIn, HttpLaneChooser laneIn, HttpServerLimits limitsIn)
-      : handler(std::move(handlerIn)), lane(std::move(laneIn)), limits(limitsIn) {}
+  Impl(HttpHandler handlerIn, HttpLaneChooser laneIn, HttpServerLimits limitsIn, HttpRefusalHook refusedIn)
+      : handler(std::move(handlerIn)), lane(std::move(laneIn)), limits(limitsIn), refused(std::move(refusedIn)) {}
 
   void Accept();
   void Admit(tcp::socket socket);
@@ -141,6 +141,7 @@ struct HttpServer::Impl {
   const HttpHandler handler;
   const HttpLaneChooser lane;
   const HttpServerLimits limits;
+  const HttpRefusalHook refused;
 
   // Declared before the I/O context: connections destroyed with it still count themselves out.
   mutable std::mutex countsMutex;
@@ -301,18 +302,24 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     address = net::ip::make_address_v4(net::ip::v4_mapped, address.to_v6());
   }
   std::string key = address.to_string();
+  bool admitted = false;
   {
     std::lock_guard lock(countsMutex);
     const auto found = openByAddress.find(key);
     const int fromAddress = found == openByAddress.end() ? 0 : found->second;
-    if (open >= limits.connections || fromAddress >= limits.connectionsPerAddress) {
+    if (open < limits.connections && fromAddress < limits.connectionsPerAddress) {
+      ++open;
+      ++openByAddress[key];
+      ++counts.accepted;
+      admitted = true;
+    } else {
       ++counts.refused;
-      socket.close(error);
-      return;
     }
-    ++open;
-    ++openByAddress[key];
-    ++counts.accepted;
+  }
+  if (!admitted) {
+    socket.close(error);
+    if (refused) refused(key);
+    return;
   }
   std::make_shared<Connection>(*this, std::move(socket), std::move(key))->ReadRequest();
 }
@@ -324,8 +331,8 @@ void HttpServer::Impl::Release(const std::string& address) {
   if (found != openByAddress.end() && --found->second <= 0) openByAddress.erase(found);
 }
 
-HttpServer::HttpServer(HttpHandler handler, HttpLaneChooser lane, HttpServerLimits limits)
-    : impl_(std::make_unique<Impl>(std::move(handler), std::move(lane), limits)) {}
+HttpServer::HttpServer(HttpHandler handler, HttpLaneChooser lane, HttpServerLimits limits, HttpRefusalHook refused)
+    : impl_(std::make_unique<Impl>(std::move(handler), std::move(lane), limits, std::move(refused))) {}
 
 HttpServer::~HttpServer() { Stop(); }
 

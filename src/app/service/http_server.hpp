@@ -43,6 +43,9 @@ using HttpHandler = std::function<void(const HttpRequest&, HttpResponse&)>;
 // that a handler waiting for the database never delays them.
 enum class HandlerLane { Quick, Slow };
 using HttpLaneChooser = std::function<HandlerLane(const HttpRequest&)>;
+// Told on the I/O thread, so it must be quick, of each connection closed
+// because a limit was reached, with the client's address.
+using HttpRefusalHook = std::function<void(const std::string& address)>;
 
 struct HttpServerLimits {
   // From a connection's opening, or from the end of its previous answer, to
@@ -73,7 +76,7 @@ struct HttpServerCounts {
 // one connection and nothing else.
 class HttpServer {
  public:
-  HttpServer(HttpHandler handler, HttpLaneChooser lane, HttpServerLimits limits);
+  HttpServer(HttpHandler handler, HttpLaneChooser lane, HttpServerLimits limits, HttpRefusalHook refused = {});
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
