@@ -62,7 +62,9 @@ DayRange ResolveDayRange(std::string_view from, std::string_view to, year_month_
 std::vector<DayStatus> ReadDayStatuses(const ConnectionSettings& connection, const DayRange& range, int retryLimit) {
   ReportDatabase db;
   SilentCaption caption;
-  OpenRunSession(db, connection, caption);
+  ConnectionSettings readOnly = connection;
+  readOnly.writesSqliteFile = false;  // listing the days writes nothing
+  OpenRunSession(db, readOnly, caption);
   Ledger ledger(db);
   return DayStatuses(db, ledger, range.from, range.to, retryLimit);
 }
