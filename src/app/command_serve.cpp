@@ -5,6 +5,9 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <chrono>
+#include <cstdlib>
+
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
@@ -37,6 +40,30 @@ void ServeCommand::Setup() {
   port_ = std::stoi(port);
 }
 
+namespace {
+
+int SettingOr(const IniFile& settings, const char* key, int fallback) {
+  const std::string text = settings.Value("Service", key);
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value <= 0 || value > 100000) return fallback;
+  return static_cast<int>(value);
+}
+
+// [Service] RequestDeadlineSeconds, ConnectionsPerAddress and Connections:
+// how long a client may take to send a request, and how many connections
+// the control page holds open from one address and in all.
+HttpServerLimits ReadControlLimits(const IniFile& settings, HttpServerLimits limits) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limits.requestDeadline).count();
+  limits.requestDeadline =
+      std::chrono::seconds{SettingOr(settings, "RequestDeadlineSeconds", static_cast<int>(seconds))};
+  limits.connectionsPerAddress = SettingOr(settings, "ConnectionsPerAddress", limits.connectionsPerAddress);
+  limits.connections = SettingOr(settings, "Connections", limits.connections);
+  return limits;
+}
+
+}  // namespace
+
 void ServeCommand::Run(CommandEnvironment& env) {
   // Block the stop signals before any thread starts, so that every thread
   // inherits the mask and only the sigwait below receives them.
@@ -60,7 +87,9 @@ void ServeCommand::Run(CommandEnvironment& env) {
   Service service(options, log);
   service.Start();
 
-  ControlServer server(service, ControlServerOptions{host_, port_, token});
+  ControlServerOptions controlOptions{host_, port_, token};
+  controlOptions.limits = ReadControlLimits(env.Settings(), controlOptions.limits);
+  ControlServer server(service, controlOptions);
   server.Start();
   lock.Describe(server.PageUrl());
   log.Info(fmt::format("控制页面 {}", server.PageUrl()));

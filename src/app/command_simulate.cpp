@@ -3,8 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <chrono>
-#include <regex>
+#include <string_view>
 
 #include "app/environment.hpp"
 #include "app/errors.hpp"
@@ -33,13 +34,44 @@ int JsonInt(const nlohmann::json& arguments, const std::string& key, int fallbac
   return LeadingInt(text);
 }
 
+// A libpq connection string with its password's value left out.
+std::string WithoutPassword(std::string_view text) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t found = text.find("password", at);
+    if (found == std::string_view::npos) break;
+    std::size_t value = found + 8;
+    while (value < text.size() && text[value] == ' ') ++value;
+    if (value >= text.size() || text[value] != '=') {
+      out.append(text.substr(at, value - at));
+      at = value;
+      continue;
+    }
+    ++value;
+    while (value < text.size() && text[value] == ' ') ++value;
+    std::size_t end = value;
+    if (end < text.size() && text[end] == '\'') {  // quoted: up to the closing quote, \' and \\ escaped
+      for (++end; end < text.size() && text[end] != '\''; ++end) {
+        if (text[end] == '\\') ++end;
+      }
+      end = std::min(end + 1, text.size());
+    } else {
+      while (end < text.size() && text[end] != ' ') ++end;
+    }
+    out.append(text.substr(at, found - at));
+    out += "password=...";
+    at = end;
+  }
+  out.append(text.substr(std::min(at, text.size())));
+  return out;
+}
+
 // The database as the operator named it, without a password.
 std::string DatabaseName(const ConnectionSettings& connection) {
   switch (connection.backend) {
     case Backend::Sqlite3: return connection.dataSource;
-    case Backend::Postgresql:
-      return "PostgreSQL " + std::regex_replace(connection.dataSource, std::regex(R"(password\s*=\s*\S+)"),
-                                                "password=...");
+    case Backend::Postgresql: return "PostgreSQL " + WithoutPassword(connection.dataSource);
     case Backend::Odbc: return "ODBC " + connection.dataSource;
   }
   return connection.dataSource;

@@ -49,7 +49,9 @@ void CommandEnvironment::StartMap() {
   MapSettings mapSettings = ReadMapSettings(Settings(), startDirectory_);
   diagnostics_.Info(fmt::format("开始装载地图.({})", mapSettings.geoset.string()));
   try {
-    auto map = CreateMapServices(mapSettings.toleranceMetres);
+    // Features the map cannot use are told with the run's other notes.
+    auto map = CreateMapServices(mapSettings.toleranceMetres,
+                                 [this](const std::string& note) { diagnostics_.Info(note); });
     map->LoadGeoset(mapSettings.geoset);
     ownedMap_ = std::move(map);
   } catch (const std::exception& error) {

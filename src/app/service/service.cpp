@@ -340,6 +340,7 @@ JobResult Service::RunRequest(long long id, Command& command, bool byOperator) {
   }
   std::lock_guard lock(requestsMutex_);
   activeRequests_.erase(id);
+  std::lock_guard runsLock(lastRunsMutex_);
   lastRuns_.insert(lastRuns_.begin(), std::move(record));
   if (lastRuns_.size() > static_cast<size_t>(kLastRuns)) lastRuns_.resize(kLastRuns);
   return result;
@@ -351,7 +352,9 @@ bool Service::ResumeOpenRequests() {
   try {
     WithLedger([&](ReportDatabase&, Ledger& ledger) {
       open = ledger.OpenRequests();
-      lastRuns_ = ledger.RecentRequests(kLastRuns);
+      std::vector<RequestRecord> recent = ledger.RecentRequests(kLastRuns);
+      std::lock_guard runsLock(lastRunsMutex_);
+      lastRuns_ = std::move(recent);
     });
   } catch (const DatabaseError& error) {
     log_.Error("the day ledger cannot be read yet (runs asked for before this start, catch-up): " +
@@ -515,7 +518,8 @@ nlohmann::json Service::Status() const {
   for (const JobRecord& record : queue_.Waiting()) status["queue"].push_back(RecordJson(record));
   status["lastRuns"] = nlohmann::json::array();
   {
-    std::lock_guard lock(requestsMutex_);
+    // Not the requests' lock: that one is held while the ledger records a request.
+    std::lock_guard lock(lastRunsMutex_);
     for (const RequestRecord& request : lastRuns_) status["lastRuns"].push_back(RequestJson(request));
   }
   status["messages"] = nlohmann::json::array();

@@ -146,6 +146,7 @@ class Service {
   };
   std::map<long long, ActiveRequest> activeRequests_;
   bool resumed_ = false;                     // the open requests of the ledger are queued
+  mutable std::mutex lastRunsMutex_;         // lastRuns_ alone, so that the status never waits for the ledger
   std::vector<RequestRecord> lastRuns_;      // newest first, read from the ledger at start
   std::set<std::string> announcedWaiting_;   // days the log said wait for an operator
   std::mutex catchUpMutex_;
