@@ -37,7 +37,7 @@ class PostgresCursor : public Cursor {
  public:
   PostgresCursor(Result result, std::vector<ColumnKind> kinds) : result_(std::move(result)), kinds_(std::move(kinds)) {
     rows_ = PQntuples(result_.get());
-    for (int i = 0; i < PQnfields(result_.get()); ++i) names_.emplace_back(PQfname(result_.get(), i));
+    for (int i = 0; i < PQnfields(result_.get()); ++i) columns_.Add(PQfname(result_.get(), i));
   }
 
   bool AtEnd() const override { return row_ >= rows_; }
@@ -85,7 +85,7 @@ class PostgresCursor : public Cursor {
   }
 
   void Next() override {
-    asked_ = 0;
+    columns_.NextRow();
     if (!AtEnd()) ++row_;
   }
 
@@ -95,34 +95,15 @@ class PostgresCursor : public Cursor {
   }
 
  private:
-  // A reader asks for the same columns in the same order on every row: the
-  // column found at this place of the row before is tried first.
   int ColumnIndex(std::string_view column) const {
-    const std::size_t place = asked_++;
-    if (place < order_.size() && order_[place].asked == column) return order_[place].index;
-    for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (SameColumnName(names_[i], column)) {
-        const AskedColumn asked{std::string(column), static_cast<int>(i)};
-        if (place < order_.size()) {
-          order_[place] = asked;
-        } else if (place == order_.size() && place < 4 * names_.size()) {
-          order_.push_back(asked);
-        }
-        return asked.index;
-      }
-    }
+    const int index = columns_.Find(column);
+    if (index >= 0) return index;
     throw DatabaseError("the query has no column " + std::string(column));
   }
 
   Result result_;
   std::vector<ColumnKind> kinds_;
-  std::vector<std::string> names_;
-  struct AskedColumn {
-    std::string asked;
-    int index;
-  };
-  mutable std::vector<AskedColumn> order_;  // the columns in the order a row was read
-  mutable std::size_t asked_ = 0;
+  ColumnFinder columns_;
   int rows_ = 0;
   int row_ = 0;
 };

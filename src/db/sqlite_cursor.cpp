@@ -24,7 +24,7 @@ class SqliteCursor : public Cursor {
     const int columns = sqlite3_column_count(Statement());
     for (int i = 0; i < columns; ++i) {
       const char* name = sqlite3_column_name(Statement(), i);
-      names_.emplace_back(name == nullptr ? "" : name);
+      columns_.Add(name == nullptr ? "" : name);
     }
     Step();
   }
@@ -59,7 +59,7 @@ class SqliteCursor : public Cursor {
   }
 
   void Next() override {
-    asked_ = 0;
+    columns_.NextRow();
     if (hasRow_) Step();
   }
 
@@ -93,22 +93,9 @@ class SqliteCursor : public Cursor {
     }
   }
 
-  // A reader asks for the same columns in the same order on every row: the
-  // column found at this place of the row before is tried first.
   int ColumnIndex(std::string_view column) const {
-    const std::size_t place = asked_++;
-    if (place < order_.size() && order_[place].asked == column) return order_[place].index;
-    for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (SameColumnName(names_[i], column)) {
-        const AskedColumn asked{std::string(column), static_cast<int>(i)};
-        if (place < order_.size()) {
-          order_[place] = asked;
-        } else if (place == order_.size() && place < 4 * names_.size()) {
-          order_.push_back(asked);
-        }
-        return asked.index;
-      }
-    }
+    const int index = columns_.Find(column);
+    if (index >= 0) return index;
     throw DatabaseError("the query has no column " + std::string(column));
   }
 
@@ -116,13 +103,7 @@ class SqliteCursor : public Cursor {
 
   ::sqlite3* connection_;
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement_{nullptr, &sqlite3_finalize};
-  std::vector<std::string> names_;
-  struct AskedColumn {
-    std::string asked;
-    int index;
-  };
-  mutable std::vector<AskedColumn> order_;  // the columns in the order a row was read
-  mutable std::size_t asked_ = 0;
+  ColumnFinder columns_;
   bool hasRow_ = false;
 };
 

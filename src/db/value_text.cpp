@@ -49,4 +49,20 @@ bool SameColumnName(std::string_view a, std::string_view b) {
   return true;
 }
 
+int ColumnFinder::Find(std::string_view column) const {
+  const std::size_t place = asked_++;
+  if (place < order_.size() && order_[place].asked == column) return order_[place].index;
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    if (!SameColumnName(names_[i], column)) continue;
+    AskedColumn asked{std::string(column), static_cast<int>(i)};
+    if (place < order_.size()) {
+      order_[place] = std::move(asked);
+    } else if (place == order_.size() && place < 4 * names_.size()) {
+      order_.push_back(std::move(asked));
+    }
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
 }  // namespace cuserver

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace soci {
 class row;
@@ -26,5 +27,26 @@ std::optional<std::string> RowValueText(const soci::row& row, std::size_t column
 
 // Column names compare without regard to ASCII case, as Oracle's unquoted names do.
 bool SameColumnName(std::string_view a, std::string_view b);
+
+// A query's columns, found by name (SameColumnName). A reader asks for the
+// same columns in the same order on every row: the column found at this
+// place of the row before is tried first.
+class ColumnFinder {
+ public:
+  void Add(std::string name) { names_.push_back(std::move(name)); }
+  // The column's index; -1 when the query has none of that name.
+  int Find(std::string_view column) const;
+  // A new row: the places count from its first column again.
+  void NextRow() { asked_ = 0; }
+
+ private:
+  struct AskedColumn {
+    std::string asked;
+    int index;
+  };
+  std::vector<std::string> names_;
+  mutable std::vector<AskedColumn> order_;  // the columns in the order a row was read
+  mutable std::size_t asked_ = 0;
+};
 
 }  // namespace cuserver
