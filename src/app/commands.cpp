@@ -5,6 +5,7 @@
 #include "app/command_init_db.hpp"
 #include "app/command_line_alarms.hpp"
 #include "app/command_map_queries.hpp"
+#include "app/command_report.hpp"
 #include "app/command_run_day.hpp"
 #include "app/command_run_days.hpp"
 #include "app/command_serve.hpp"
@@ -18,6 +19,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
   commands.push_back(std::make_unique<RunDaysCommand>());
   commands.push_back(std::make_unique<ServeCommand>());
   commands.push_back(std::make_unique<DaysCommand>());
+  commands.push_back(std::make_unique<ReportCommand>());
   commands.push_back(std::make_unique<LineAlarmsCommand>());
   commands.push_back(std::make_unique<ImportRoadsCommand>());
   commands.push_back(std::make_unique<InitDbCommand>());

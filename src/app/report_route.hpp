@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string_view>
+
+#include "app/service/http_server.hpp"
+#include "db/session.hpp"
+
+namespace cuserver {
+
+// /api/reports (JSON), /api/reports.csv and /api/reports.xlsx.
+bool IsReportPath(std::string_view path);
+
+// Rows returned by the JSON route when the request gives no limit.
+inline constexpr std::size_t kDefaultReportPageRows = 1000;
+
+// GET ...?day=DAYKEY&kind=KIND[&vehicle=SIMID][&offset=N&limit=N]: the JSON
+// {day, kind, total, columns, rows}, or the file as an attachment named after
+// the report and the day. 400 for a bad day, kind or number, 503 when the
+// database cannot be read.
+void AnswerReports(const ConnectionSettings& connection, const HttpRequest& request, HttpResponse& response);
+
+}  // namespace cuserver

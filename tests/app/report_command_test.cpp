@@ -1,0 +1,72 @@
+// The report command through the built binary: the files an operator takes
+// away, and the arguments it refuses.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include <nlohmann/json.hpp>
+
+#include "run_binary.hpp"
+#include "start_directory.hpp"
+
+namespace cuserver {
+namespace {
+
+class ReportCommandTest : public ::testing::Test {
+ protected:
+  ReportCommandTest() {
+    start_.AddVehicle("13900000001", "云A,\"1\"");
+    start_.Db().ExecuteStatement(
+        "insert into CONTACTALARM (SIMID,BEGINTIME,ENDTIME) values ('13900000001','2014-03-19 10:00:00','2014-03-19 "
+        "12:00:00')");
+    start_.Db().ExecuteStatement(
+        "insert into CONTACTALARM (SIMID,BEGINTIME,ENDTIME) values ('13900000002','2014-03-19 11:00:00','2014-03-19 "
+        "13:00:00')");
+  }
+  StartDirectory start_;
+};
+
+TEST_F(ReportCommandTest, CsvHasTheByteOrderMarkAndQuotesCommasAndQuotes) {
+  const Outcome run = RunCuserver(start_.Path(), "report 20140319 --kind lostcontact --format csv");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "\xEF\xBB\xBFSIMID,LICENSEPLATE,MOTORCADENAME,BEGINTIME,ENDTIME\r\n"
+            "13900000001,\"云A,\"\"1\"\"\",开远车队,2014-03-19 10:00:00,2014-03-19 12:00:00\r\n"
+            "13900000002,,,2014-03-19 11:00:00,2014-03-19 13:00:00\r\n");
+
+  const Outcome json = RunCuserver(start_.Path(), "report 20140319 --kind lostcontact --vehicle 13900000002 --format json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto parsed = nlohmann::json::parse(json.out);
+  EXPECT_EQ(parsed["total"], 1);
+  EXPECT_EQ(parsed["rows"][0][3], "2014-03-19 11:00:00");
+}
+
+TEST_F(ReportCommandTest, XlsxHoldsASheetPerKindWithTheSameRows) {
+  if (std::system("/usr/bin/python3 -c 'import openpyxl' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3-openpyxl is missing";
+  const Outcome run = RunCuserver(start_.Path(), "report 20140319 --format xlsx --output day.xlsx");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string script =
+      "import openpyxl, json; b = openpyxl.load_workbook('day.xlsx'); "
+      "print(json.dumps({s.title: [[c if c is not None else '' for c in r] for r in s.iter_rows(values_only=True)] "
+      "for s in b.worksheets}))";
+  const std::string command = "cd '" + start_.Path().string() + "' && /usr/bin/python3 -c \"" + script + "\" > sheets.json";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const auto sheets = nlohmann::json::parse(ReadFile(start_.Path() / "sheets.json"));
+  ASSERT_EQ(sheets.size(), 6u);
+  EXPECT_EQ(sheets["mileage-20140319"].size(), 1u);  // the header only
+  EXPECT_EQ(sheets["lostcontact-20140319"],
+            nlohmann::json::parse(R"([["SIMID","LICENSEPLATE","MOTORCADENAME","BEGINTIME","ENDTIME"],)"
+                                  R"(["13900000001","云A,\"1\"","开远车队","2014-03-19 10:00:00","2014-03-19 12:00:00"],)"
+                                  R"(["13900000002","","","2014-03-19 11:00:00","2014-03-19 13:00:00"]])"));
+}
+
+TEST_F(ReportCommandTest, RefusesABadDayKindOrFormatWithStatus2) {
+  for (const char* bad : {"report 20140230", "report 2014031", "report 20140319 --kind mileages",
+                          "report 20140319 --format csv", "report 20140319 --kind parking --format pdf"}) {
+    EXPECT_EQ(RunCuserver(start_.Path(), bad).status, 2) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace cuserver
