@@ -9,6 +9,7 @@
 
 #include "app/command_days.hpp"
 #include "app/errors.hpp"
+#include "app/report_route.hpp"
 #include "app/service/control_page.hpp"
 #include "app/service/ledger_metrics.hpp"
 #include "app/service/metrics.hpp"
@@ -43,7 +44,7 @@ bool IsReadRoute(std::string_view path) {
 HandlerLane LaneOf(const HttpRequest& request) {
   const bool slow = request.path == "/metrics" || request.path == "/api/days" || request.path == "/api/layers" ||
                     (request.method == "POST" && !CommandOf(request.path).empty());
-  return slow ? HandlerLane::Slow : HandlerLane::Quick;
+  return slow || IsReportPath(request.path) ? HandlerLane::Slow : HandlerLane::Quick;
 }
 
 std::string Dump(const nlohmann::json& json) {
@@ -151,6 +152,10 @@ void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
     if (!command.empty()) {
       if (request.method == "POST") return Submit(command, request, response);
       return NotAllowed(response, "POST");
+    }
+    if (IsReportPath(path)) {
+      if (request.method != "GET" && request.method != "HEAD") return NotAllowed(response, "GET");
+      return AnswerReports(service_.Connection(), request, response);
     }
     if (!IsReadRoute(path)) {
       Answer(response, 404, {{"error", "no such page"}});

@@ -1,0 +1,55 @@
+// /api/reports of a running control server: a day's rows as JSON and as a
+// file to take away.
+
+#include <gtest/gtest.h>
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "service_fixture.hpp"
+
+namespace cuserver {
+namespace {
+
+TEST(ReportRoutes, AnswerAPageOfTheDaysRowsAndTheCsvFile) {
+  ServiceFixture fixture;
+  fixture.clock.Set(2014, 3, 21, 10);
+  fixture.start.AddVehicle("13900000001", "云G12345");
+  for (const char* time : {"2014-03-19 10:00:00", "2014-03-19 11:00:00", "2014-03-20 10:00:00"}) {
+    fixture.start.Db().ExecuteStatement(
+        std::string("insert into tireddriver (SIMID,begintime,ENDTIME,addtime) values ('13900000001','") + time +
+        "','2014-03-19 12:00:00','3600')");
+  }
+  fixture.Started();
+  ControlServer server(*fixture.service, ControlServerOptions{"127.0.0.1", 0, ""});
+  httplib::Client client("127.0.0.1", server.Start());
+
+  auto page = client.Get("/api/reports?day=20140319&kind=fatigue&offset=1&limit=5");
+  ASSERT_TRUE(page);
+  ASSERT_EQ(page->status, 200) << page->body;
+  const auto json = nlohmann::json::parse(page->body);
+  EXPECT_EQ(json["day"], "20140319");
+  EXPECT_EQ(json["kind"], "fatigue");
+  EXPECT_EQ(json["total"], 2);
+  ASSERT_EQ(json["rows"].size(), 1u);
+  EXPECT_EQ(json["rows"][0][1], "云G12345");
+  EXPECT_EQ(json["rows"][0][3], "2014-03-19 11:00:00");
+
+  auto csv = client.Get("/api/reports.csv?day=20140319&kind=fatigue");
+  ASSERT_TRUE(csv);
+  EXPECT_EQ(csv->status, 200);
+  EXPECT_EQ(csv->get_header_value("Content-Disposition"), "attachment; filename=\"fatigue-20140319.csv\"");
+  EXPECT_TRUE(csv->body.starts_with("\xEF\xBB\xBFSIMID,"));
+
+  for (const char* bad : {"/api/reports?day=20140319&kind=tired", "/api/reports.xlsx?day=2014-03-19&kind=fatigue",
+                          "/api/reports?day=20140319&kind=fatigue&limit=-1"}) {
+    auto refused = client.Get(bad);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 400) << bad;
+  }
+  server.Stop();
+}
+
+}  // namespace
+}  // namespace cuserver
