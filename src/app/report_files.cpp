@@ -36,12 +36,23 @@ void AppendCsvLine(std::string& out, const std::vector<std::string>& values) {
   out += "\r\n";
 }
 
-// Characters shown, counting a UTF-8 sequence once (wide CJK glyphs are
-// counted as one: the padding is a help, not a layout).
+// Terminal columns a text takes: East Asian wide characters (the plates'
+// and fleets' Chinese) take two.
 std::size_t ShownLength(const std::string& text) {
-  std::size_t n = 0;
-  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
-  return n;
+  std::size_t columns = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) code = (code << 6) | (text[i + k] & 0x3F);
+    const bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+                      (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+                      (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+                      (code >= 0xFFE0 && code <= 0xFFE6) || (code >= 0x20000 && code <= 0x3FFFD);
+    columns += wide ? 2 : 1;
+    i += length;
+  }
+  return columns;
 }
 
 // A file name of its own in the temporary folder, removed when it goes.
