@@ -307,6 +307,10 @@ void Ledger::RequestEnded(long long id, std::string_view ended, std::string_view
                                    SqlLiteral(ended), SqlLiteral(Clipped(outcome, 20)), SqlLiteral(Clipped(detail, 1000)), id));
 }
 
+void Ledger::RequestCancelled(long long id, std::string_view ended, std::string_view detail) {
+  RequestEnded(id, ended, kRequestCancelled, detail);
+}
+
 std::vector<RequestRecord> Ledger::OpenRequests() {
   std::vector<RequestRecord> requests;
   auto cursor = db_.OpenQuery("select * from cuserver_requests where ended is null order by id");

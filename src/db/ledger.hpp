@@ -100,6 +100,9 @@ ClaimTiming ClaimTimingFor(const ConnectionSettings& settings);
 // heartbeat (for rows without one, its start) is older than staleAfter.
 bool ClaimAbandoned(const DayRecord& holder, std::string_view host, long pid, std::chrono::seconds staleAfter);
 
+// The outcome of a request taken out of the queue before it started.
+inline constexpr std::string_view kRequestCancelled = "cancelled";
+
 // A run asked for and kept until it has ended, so that a restart resumes it.
 struct RequestRecord {
   long long id = 0;
@@ -109,7 +112,7 @@ struct RequestRecord {
   std::string requested;
   std::string started;  // empty while waiting
   std::string ended;    // empty until it ended
-  std::string outcome;  // empty until it ended; else the job's outcome text
+  std::string outcome;  // empty until it ended; else the job's outcome text or kRequestCancelled
   std::string detail;
 };
 
@@ -153,6 +156,9 @@ class Ledger {
                        std::string_view requested);
   void RequestStarted(long long id, std::string_view started);
   void RequestEnded(long long id, std::string_view ended, std::string_view outcome, std::string_view detail);
+  // Ends a request that never started with the outcome kRequestCancelled, so
+  // that a restart does not resume it.
+  void RequestCancelled(long long id, std::string_view ended, std::string_view detail);
   // Requests not ended, oldest first (a started one was cut off by a stop).
   std::vector<RequestRecord> OpenRequests();
   // The most recent ended requests, newest first.

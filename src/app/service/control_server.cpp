@@ -13,6 +13,7 @@
 #include "app/service/control_page.hpp"
 #include "app/service/ledger_metrics.hpp"
 #include "app/service/metrics.hpp"
+#include "app/service/queue_track_routes.hpp"
 #include "app/service/service.hpp"
 #include "run/run_session.hpp"
 
@@ -21,8 +22,9 @@ namespace {
 
 constexpr const char* kJson = "application/json; charset=utf-8";
 constexpr std::array<std::string_view, 4> kCommands = {"run-day", "run-days", "import-roads", "line-alarms"};
-constexpr std::array<std::string_view, 6> kReadRoutes = {"/", "/index.html", "/api/status", "/api/layers",
-                                                         "/api/days", "/metrics"};
+constexpr std::array<std::string_view, 7> kReadRoutes = {"/", "/index.html", "/api/status", "/api/layers",
+                                                         "/api/days", "/metrics", "/api/track"};
+constexpr std::string_view kQueuePrefix = "/api/queue/";
 
 // The command a path asks for, empty when it names none.
 std::string_view CommandOf(std::string_view path) {
@@ -43,6 +45,7 @@ bool IsReadRoute(std::string_view path) {
 // behind them.
 HandlerLane LaneOf(const HttpRequest& request) {
   const bool slow = request.path == "/metrics" || request.path == "/api/days" || request.path == "/api/layers" ||
+                    request.path == "/api/track" || request.path.starts_with(kQueuePrefix) ||
                     (request.method == "POST" && !CommandOf(request.path).empty());
   return slow || IsReportPath(request.path) ? HandlerLane::Slow : HandlerLane::Quick;
 }
@@ -124,8 +127,8 @@ ControlServer::ControlServer(Service& service, ControlServerOptions options)
 ControlServer::~ControlServer() { Stop(); }
 
 bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response) const {
-  // Another site's page may not make a browser post to this one.
-  if (request.method == "POST" && request.HasHeader("Origin") &&
+  // Another site's page may not make a browser post to this one, nor cancel.
+  if ((request.method == "POST" || request.method == "DELETE") && request.HasHeader("Origin") &&
       request.Header("Origin") != "http://" + request.Header("Host")) {
     Answer(response, 403, {{"error", "a request from another site's page is refused"}});
     return false;
@@ -148,6 +151,10 @@ void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
   try {
     if (!Admitted(request, response)) return;
     const std::string& path = request.path;
+    if (path.starts_with(kQueuePrefix)) {
+      if (request.method != "DELETE") return NotAllowed(response, "DELETE");
+      return CancelQueuedRun(service_, std::string_view(path).substr(kQueuePrefix.size()), response);
+    }
     const std::string_view command = CommandOf(path);
     if (!command.empty()) {
       if (request.method == "POST") return Submit(command, request, response);
@@ -171,6 +178,8 @@ void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
       response.SetContent(service_.LayersGeoJson(), "application/geo+json");
     } else if (path == "/api/days") {
       Days(request, response);
+    } else if (path == "/api/track") {
+      AnswerDayTrack(service_, request, response);
     } else {
       response.SetContent(MetricsText(service_), std::string(kMetricsContentType));
     }

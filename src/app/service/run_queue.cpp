@@ -1,5 +1,6 @@
 #include "app/service/run_queue.hpp"
 
+#include <algorithm>
 #include <ctime>
 #include <exception>
 #include <iterator>
@@ -68,6 +69,18 @@ long long RunQueue::AddUnlessWaiting(std::string label, Work work) {
     }
   }
   return Add(std::move(label), std::move(work));
+}
+
+RunQueue::Cancelled RunQueue::Cancel(long long requestId) {
+  std::lock_guard lock(mutex_);
+  if (requestId == 0) return Cancelled::NotQueued;
+  if (current_ && current_->requestId == requestId) return Cancelled::Running;
+  const auto job = std::find_if(waiting_.begin(), waiting_.end(),
+                                [requestId](const Job& waiting) { return waiting.record.requestId == requestId; });
+  if (job == waiting_.end()) return Cancelled::NotQueued;
+  waiting_.erase(job);
+  changed_.notify_all();
+  return Cancelled::Removed;
 }
 
 void RunQueue::Loop() {

@@ -60,6 +60,12 @@ class RunQueue {
   // idempotent upkeep); returns the waiting or the new job's id.
   long long AddUnlessWaiting(std::string label, Work work);
 
+  // What Cancel found of a request's job.
+  enum class Cancelled { Removed, Running, NotQueued };
+  // Takes the waiting job of a request (JobRecord::requestId) out of the
+  // queue, so that it never runs; a running job is left alone.
+  Cancelled Cancel(long long requestId);
+
   std::optional<JobRecord> Current() const;
   std::vector<JobRecord> Waiting() const;
   // The most recent finished jobs, newest first.

@@ -16,6 +16,7 @@
 #include "app/service/instance_lock.hpp"
 #include "app/service/layers_geojson.hpp"
 #include "app/service/run_log_tail.hpp"
+#include "app/service/track_geojson.hpp"
 #include "db/loaders.hpp"
 #include "db/report_tables.hpp"
 #include "map/windows_path.hpp"
@@ -303,7 +304,10 @@ JobResult Service::RunRequest(long long id, Command& command, bool byOperator) {
   std::vector<std::string> days;
   {
     std::lock_guard lock(requestsMutex_);
-    ActiveRequest& active = activeRequests_[id];
+    const auto found = activeRequests_.find(id);
+    // Cancelled while the worker was taking it out of the queue.
+    if (found == activeRequests_.end()) return {JobOutcome::CouldNotRun, "cancelled before it started"};
+    ActiveRequest& active = found->second;
     active.record.started = NowText();
     record = active.record;
     days = active.days;
@@ -432,7 +436,11 @@ void Service::CatchUp() {
   for (DayStatus& status : statuses) {
     if (status.state == DayState::Running && !queued.contains(status.day)) CutOffByCrash(status, staleAfter);
   }
-  const CatchUpPlan plan = DueDays(now, firstServiceDay, statuses, catchUp_, queued);
+  const std::string night = FirstServiceDayAt(now);
+  std::erase_if(cancelledDays_, [&night](const auto& cancelled) { return cancelled.second != night; });
+  std::set<std::string> leftAlone = queued;
+  for (const auto& [day, cancelledIn] : cancelledDays_) leftAlone.insert(day);
+  const CatchUpPlan plan = DueDays(now, firstServiceDay, statuses, catchUp_, leftAlone);
   for (const std::string& day : plan.waitingForOperator) {
     if (announcedWaiting_.contains(day)) continue;
     log_.Error(fmt::format("day {} is not complete after {} attempts and waits for an operator: run it from the "
@@ -472,6 +480,7 @@ long long Service::Submit(std::string_view name, const nlohmann::json& arguments
   try {
     std::lock_guard lock(requestsMutex_);
     id = QueueRequest(name, arguments, std::move(shared), label, true);
+    for (const std::string& day : DaysOf(name, arguments)) cancelledDays_.erase(day);
   } catch (const DatabaseError& error) {
     const std::string message = fmt::format(
         "the run was not accepted: the report database cannot record it ({}); ask again once the database is back",
@@ -481,6 +490,51 @@ long long Service::Submit(std::string_view name, const nlohmann::json& arguments
   }
   log_.Info("请求：" + label);
   return id;
+}
+
+Service::CancelAnswer Service::Cancel(long long requestId) {
+  std::lock_guard lock(requestsMutex_);
+  const auto found = activeRequests_.find(requestId);
+  if (found == activeRequests_.end()) return CancelAnswer::NotWaiting;
+  const auto current = queue_.Current();
+  if (!found->second.record.started.empty() || (current && current->requestId == requestId)) {
+    return CancelAnswer::Running;
+  }
+  RequestRecord record = found->second.record;
+  record.ended = NowText();
+  record.outcome = std::string(kRequestCancelled);
+  record.detail = "cancelled before it started";
+  try {
+    WithLedger([&record](ReportDatabase&, Ledger& ledger) {
+      ledger.RequestCancelled(record.id, record.ended, record.detail);
+    });
+  } catch (const DatabaseError& error) {
+    const std::string message = fmt::format(
+        "the run was not cancelled: the report database cannot record it ({}); it stays queued",
+        DatabaseErrorText(error));
+    log_.Error(record.label + ": " + message);
+    throw ServiceUnavailableError(message);
+  }
+  // A job the worker has just taken waits for requestsMutex_ in RunRequest
+  // and then finds its request gone.
+  queue_.Cancel(requestId);
+  const std::string night = FirstServiceDayAt(clock_.Now());
+  for (const std::string& day : found->second.days) cancelledDays_[day] = night;
+  activeRequests_.erase(found);
+  log_.Info(fmt::format("{}: cancelled before it started", record.label));
+  std::lock_guard runsLock(lastRunsMutex_);
+  lastRuns_.insert(lastRuns_.begin(), std::move(record));
+  if (lastRuns_.size() > static_cast<size_t>(kLastRuns)) lastRuns_.resize(kLastRuns);
+  return CancelAnswer::Cancelled;
+}
+
+nlohmann::json Service::TrackGeoJson(std::string_view dayKey, std::string_view simId) const {
+  ReportDatabase db;
+  SilentCaption caption;
+  ConnectionSettings readOnly = connection_;
+  readOnly.writesSqliteFile = false;  // the track only reads
+  OpenRunSession(db, readOnly, caption);
+  return DayTrackGeoJson(db, dayKey, simId);
 }
 
 void Service::TimerLoop() {

@@ -81,6 +81,22 @@ class Service {
   // stops. Waiting requests stay open in the ledger for the next start.
   void Stop();
 
+  // What Cancel did with a request.
+  enum class CancelAnswer { Cancelled, NotWaiting, Running };
+  // Cancels a run that still waits in the queue, by its id in the ledger:
+  // the ledger records it ended as cancelled (a restart does not resume it)
+  // and it shows among the last runs. A running run is not cancelled. The
+  // catch-up leaves the days of a cancelled run-day or run-days alone until
+  // the next night's run hour (kNightRunHour), or until an operator asks for
+  // one of them again; a restart forgets this. Throws
+  // ServiceUnavailableError when the ledger cannot record the cancellation
+  // (the run then stays queued).
+  CancelAnswer Cancel(long long requestId);
+  // One vehicle's day track with its report events as GeoJSON
+  // (DayTrackGeoJson), read on a session of its own. Throws ArgumentError,
+  // TrackNotFoundError, ConnectionRefusedError and DatabaseError.
+  nlohmann::json TrackGeoJson(std::string_view dayKey, std::string_view simId) const;
+
   nlohmann::json Status() const;
   const std::string& LayersGeoJson() const { return layersGeoJson_; }
   std::string Caption() const { return caption_.Current().text; }
@@ -145,6 +161,9 @@ class Service {
     std::vector<std::string> days;  // the days a run-day or run-days request computes
   };
   std::map<long long, ActiveRequest> activeRequests_;
+  // Days of cancelled runs the catch-up leaves alone, each with the night
+  // (FirstServiceDayAt) it was cancelled in; requestsMutex_.
+  std::map<std::string, std::string> cancelledDays_;
   bool resumed_ = false;                     // the open requests of the ledger are queued
   mutable std::mutex lastRunsMutex_;         // lastRuns_ alone, so that the status never waits for the ledger
   std::vector<RequestRecord> lastRuns_;      // newest first, read from the ledger at start
