@@ -54,23 +54,8 @@ struct CancelFixture : ServiceFixture {
     opened_.set_value();
   }
 
-  httplib::Result Remove(const std::string& path, const httplib::Headers& headers = {}) {
-    return httplib::Client("127.0.0.1", port).Delete(path, headers);
-  }
-  nlohmann::json Status() {
-    return nlohmann::json::parse(httplib::Client("127.0.0.1", port).Get("/api/status")->body);
-  }
-  long long Post(const std::string& day) {
-    auto accepted = httplib::Client("127.0.0.1", port)
-                        .Post("/api/run-day", nlohmann::json{{"day", day}}.dump(), "application/json");
-    return nlohmann::json::parse(accepted->body)["id"].get<long long>();
-  }
-  std::vector<std::string> WaitingLabels() {
-    std::vector<std::string> labels;
-    const nlohmann::json status = Status();
-    for (const auto& job : status["queue"]) labels.push_back(job["label"].get<std::string>());
-    return labels;
-  }
+  httplib::Client Client() const { return httplib::Client("127.0.0.1", port); }
+  nlohmann::json Status() const { return nlohmann::json::parse(Client().Get("/api/status")->body); }
 
   std::unique_ptr<ControlServer> server;
   int port = 0;
@@ -86,10 +71,12 @@ TEST(CancelRun, AWaitingScheduledDayEndsCancelledAndTheCatchUpLeavesItUntilTheNe
   page.start.AddDrive("20140319", "13900000001", 30, 60);
   page.Close();
   page.service->Tick();
-  ASSERT_EQ(page.WaitingLabels(), std::vector<std::string>{"定时计算 20140319"});
-  const long long id = page.Status()["queue"][0]["id"].get<long long>();
+  const nlohmann::json waiting = page.Status()["queue"];
+  ASSERT_EQ(waiting.size(), 1u);
+  ASSERT_EQ(waiting[0]["label"], "定时计算 20140319");
+  const long long id = waiting[0]["id"].get<long long>();
 
-  auto cancelled = page.Remove("/api/queue/" + std::to_string(id));
+  auto cancelled = page.Client().Delete("/api/queue/" + std::to_string(id));
   ASSERT_TRUE(cancelled);
   ASSERT_EQ(cancelled->status, 200) << cancelled->body;
   EXPECT_EQ(nlohmann::json::parse(cancelled->body), (nlohmann::json{{"id", id}, {"cancelled", true}}));
@@ -103,7 +90,7 @@ TEST(CancelRun, AWaitingScheduledDayEndsCancelledAndTheCatchUpLeavesItUntilTheNe
             (std::vector<std::vector<std::string>>{{"NULL", "cancelled"}}));
 
   page.service->Tick();
-  EXPECT_TRUE(page.WaitingLabels().empty()) << "the next tick's catch-up queued the cancelled day again";
+  EXPECT_TRUE(page.Status()["queue"].empty()) << "the next tick's catch-up queued the cancelled day again";
   page.Open();
   page.service->Queue().WaitIdle();
   EXPECT_TRUE(page.start.Rows("select day from cuserver_days where day='20140319'", {"day"}).empty())
@@ -122,13 +109,13 @@ TEST(CancelRun, OnlyAWaitingRunOfThisPageIsCancelled) {
   page.service->Queue().WaitIdle();
   const long long ended = page.Status()["lastRuns"][0]["id"].get<long long>();
   page.Close();
-  const long long running = page.Post("20140318");
+  const long long running = nlohmann::json::parse(
+      page.Client().Post("/api/run-day", R"({"day":"20140318"})", "application/json")->body)["id"].get<long long>();
   // The run starts and then waits for the database its test session locks.
   page.start.Db().ExecuteStatement("begin exclusive");
   page.Open();
-  while (true) {
-    const auto current = page.service->Queue().Current();
-    if (current && current->requestId == running) break;
+  for (auto current = page.service->Queue().Current(); !current || current->requestId != running;
+       current = page.service->Queue().Current()) {
     std::this_thread::yield();
   }
 
@@ -147,13 +134,14 @@ TEST(CancelRun, OnlyAWaitingRunOfThisPageIsCancelled) {
                                          {"/api/queue/" + std::to_string(running),
                                           {{"Origin", "http://attacker.example"}},
                                           403}}) {
-    auto answer = page.Remove(c.path, c.headers);
+    auto answer = page.Client().Delete(c.path, c.headers);
     EXPECT_TRUE(answer && answer->status == c.status) << c.path << " " << (answer ? answer->body : "no answer");
   }
   page.start.Db().ExecuteStatement("commit");
   page.service->Queue().WaitIdle();
-  EXPECT_EQ(page.Status()["lastRuns"][0]["id"], running);
-  EXPECT_EQ(page.Status()["lastRuns"][0]["outcome"], "succeeded") << "a running run is not cancelled";
+  const nlohmann::json last = page.Status()["lastRuns"][0];
+  EXPECT_EQ(last["id"], running);
+  EXPECT_EQ(last["outcome"], "succeeded") << "a running run is not cancelled";
 }
 
 }  // namespace
