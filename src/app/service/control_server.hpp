@@ -40,6 +40,10 @@ struct ControlServerOptions {
 //   GET  /api/layers       the geoset's layers as GeoJSON
 //   GET  /api/days         ?from=&to= (DayKeys): the day ledger's states, as `days --json`
 //   GET  /metrics          Prometheus text exposition
+//   GET  /api/reports      ?day=&kind=[&vehicle=][&offset=&limit=]: a day's rows of one report;
+//                          /api/reports.csv and /api/reports.xlsx the same as files
+//   GET  /api/track        ?day=&vehicle=: a vehicle's day as GeoJSON, with its speeding and stops
+//   DELETE /api/queue/ID   cancels a run still waiting
 //   POST /api/run-day      {"day"}
 //   POST /api/run-days     {"from","to"}
 //   POST /api/import-roads {}
