@@ -7,6 +7,7 @@
 
 #include "app/command_report.hpp"
 #include "app/errors.hpp"
+#include "app/service/api_answer.hpp"
 #include "run/day_key.hpp"
 #include "run/run_session.hpp"
 
@@ -44,12 +45,6 @@ ReportQuery QueryOf(const HttpRequest& request, bool file) {
   return query;
 }
 
-void AnswerJson(HttpResponse& response, int status, const nlohmann::json& body) {
-  response.status = status;
-  response.SetContent(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                      "application/json; charset=utf-8");
-}
-
 }  // namespace
 
 bool IsReportPath(std::string_view path) {
@@ -71,12 +66,8 @@ void AnswerReports(const ConnectionSettings& connection, const HttpRequest& requ
     response.SetContent(csv ? ReportCsv(sheet.page) : ReportXlsx({sheet}),
                         csv ? "text/csv; charset=utf-8"
                             : "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
-  } catch (const ArgumentError& error) {
-    AnswerJson(response, 400, {{"error", error.what()}});
-  } catch (const ConnectionRefusedError& error) {
-    AnswerJson(response, 503, {{"error", error.what()}});
-  } catch (const DatabaseError& error) {
-    AnswerJson(response, 503, {{"error", DatabaseErrorText(error)}});
+  } catch (...) {
+    AnswerFailure(response);
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "app/command_days.hpp"
 #include "app/errors.hpp"
+#include "app/service/api_answer.hpp"
 #include "app/report_route.hpp"
 #include "app/service/control_page.hpp"
 #include "app/service/ledger_metrics.hpp"
@@ -20,7 +21,6 @@
 namespace cuserver {
 namespace {
 
-constexpr const char* kJson = "application/json; charset=utf-8";
 constexpr std::array<std::string_view, 4> kCommands = {"run-day", "run-days", "import-roads", "line-alarms"};
 constexpr std::array<std::string_view, 7> kReadRoutes = {"/", "/index.html", "/api/status", "/api/layers",
                                                          "/api/days", "/metrics", "/api/track"};
@@ -50,18 +50,10 @@ HandlerLane LaneOf(const HttpRequest& request) {
   return slow || IsReportPath(request.path) ? HandlerLane::Slow : HandlerLane::Quick;
 }
 
-std::string Dump(const nlohmann::json& json) {
-  return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-void Answer(HttpResponse& response, int status, const nlohmann::json& body) {
-  response.status = status;
-  response.SetContent(Dump(body), kJson);
-}
 
 void NotAllowed(HttpResponse& response, const char* allow) {
   response.SetHeader("Allow", allow);
-  Answer(response, 405, {{"error", fmt::format("use {}", allow)}});
+  AnswerJson(response, 405, {{"error", fmt::format("use {}", allow)}});
 }
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -130,18 +122,18 @@ bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response)
   // Another site's page may not make a browser post to this one, nor cancel.
   if ((request.method == "POST" || request.method == "DELETE") && request.HasHeader("Origin") &&
       request.Header("Origin") != "http://" + request.Header("Host")) {
-    Answer(response, 403, {{"error", "a request from another site's page is refused"}});
+    AnswerJson(response, 403, {{"error", "a request from another site's page is refused"}});
     return false;
   }
   if (!options_.token.empty()) {
     if (!request.path.starts_with("/api/") && request.path != "/metrics") return true;
     if (SameText(request.Header("Authorization"), "Bearer " + options_.token)) return true;
     response.SetHeader("WWW-Authenticate", "Bearer");
-    Answer(response, 401, {{"error", "this request needs the service's token"}});
+    AnswerJson(response, 401, {{"error", "this request needs the service's token"}});
     return false;
   }
   if (!IsLoopbackHostHeader(request.Header("Host"), port_)) {
-    Answer(response, 403, {{"error", "the control page answers only to a loopback host name"}});
+    AnswerJson(response, 403, {{"error", "the control page answers only to a loopback host name"}});
     return false;
   }
   return true;
@@ -165,7 +157,7 @@ void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
       return AnswerReports(service_.Connection(), request, response);
     }
     if (!IsReadRoute(path)) {
-      Answer(response, 404, {{"error", "no such page"}});
+      AnswerJson(response, 404, {{"error", "no such page"}});
       return;
     }
     if (request.method != "GET" && request.method != "HEAD") return NotAllowed(response, "GET");
@@ -173,7 +165,7 @@ void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
       response.SetContent(std::string(kControlPage), "text/html; charset=utf-8");
     } else if (path == "/api/status") {
       response.SetHeader("Cache-Control", "no-store");
-      Answer(response, 200, service_.Status());
+      AnswerJson(response, 200, service_.Status());
     } else if (path == "/api/layers") {
       response.SetContent(service_.LayersGeoJson(), "application/geo+json");
     } else if (path == "/api/days") {
@@ -185,7 +177,7 @@ void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
     }
   } catch (const std::exception& error) {
     response = HttpResponse{};
-    Answer(response, 500, {{"error", error.what()}});
+    AnswerJson(response, 500, {{"error", error.what()}});
   }
 }
 
@@ -193,35 +185,31 @@ void ControlServer::Days(const HttpRequest& request, HttpResponse& response) {
   response.SetHeader("Cache-Control", "no-store");
   try {
     const DayRange range = ResolveDayRange(request.Param("from"), request.Param("to"), service_.Now().day);
-    Answer(response, 200,
+    AnswerJson(response, 200,
            DayStatusesJson(ReadDayStatuses(service_.Connection(), range, service_.CatchUpRules().retryLimit)));
-  } catch (const ArgumentError& error) {
-    Answer(response, 400, {{"error", error.what()}});
-  } catch (const ConnectionRefusedError& error) {
-    Answer(response, 503, {{"error", error.what()}});
-  } catch (const DatabaseError& error) {
-    Answer(response, 503, {{"error", DatabaseErrorText(error)}});
+  } catch (...) {
+    AnswerFailure(response);
   }
 }
 
 void ControlServer::Submit(std::string_view command, const HttpRequest& request, HttpResponse& response) {
   if (!request.Header("Content-Type").starts_with("application/json")) {
-    Answer(response, 415, {{"error", "send the arguments as a JSON body (Content-Type: application/json)"}});
+    AnswerJson(response, 415, {{"error", "send the arguments as a JSON body (Content-Type: application/json)"}});
     return;
   }
   nlohmann::json arguments = nlohmann::json::parse(request.body, nullptr, false);
   if (request.body.find_first_not_of(" \t\r\n") == std::string::npos) arguments = nullptr;
   if (arguments.is_discarded()) {
-    Answer(response, 400, {{"error", "the body is not JSON"}});
+    AnswerJson(response, 400, {{"error", "the body is not JSON"}});
     return;
   }
   try {
     const long long id = service_.Submit(command, arguments);
-    Answer(response, 202, {{"id", id}});
+    AnswerJson(response, 202, {{"id", id}});
   } catch (const ArgumentError& error) {
-    Answer(response, 400, {{"error", error.what()}});
+    AnswerJson(response, 400, {{"error", error.what()}});
   } catch (const ServiceUnavailableError& error) {
-    Answer(response, 503, {{"error", error.what()}});
+    AnswerJson(response, 503, {{"error", error.what()}});
   }
 }
 
