@@ -55,8 +55,8 @@ DayRange ResolveDayRange(std::string_view from, std::string_view to, year_month_
     if (span >= 0 && span < kMaxListedDays) return {DayKeyText(first), DayKeyText(last)};
   }
   throw ArgumentError(fmt::format(
-      "days are real dates yyyymmdd, from not after to, at most {} days (from \"{}\", to \"{}\")", kMaxListedDays,
-      from, to));
+      "日期应为 yyyymmdd 格式的真实日期，起始日不晚于结束日，最多 {} 天（from“{}”，to“{}”）", kMaxListedDays, from,
+      to));
 }
 
 std::vector<DayStatus> ReadDayStatuses(const ConnectionSettings& connection, const DayRange& range, int retryLimit) {

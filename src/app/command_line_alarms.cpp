@@ -34,20 +34,20 @@ void LineAlarmsCommand::FromJson(const nlohmann::json& arguments) {
   days_.clear();
   if (arguments.is_null() || !arguments.contains("days") || arguments["days"].is_null()) return;
   const nlohmann::json& days = arguments["days"];
-  if (!days.is_array()) throw ArgumentError("argument \"days\" must be a list of days");
+  if (!days.is_array()) throw ArgumentError("参数“days”应为日期的列表");
   for (const auto& day : days) {
     if (day.is_string()) {
       days_.push_back(day.get<std::string>());
     } else if (day.is_number()) {
       days_.push_back(day.dump());
     } else {
-      throw ArgumentError("each of \"days\" must be a string or a number");
+      throw ArgumentError("“days”中的每一项应为字符串或数字");
     }
   }
 }
 
 void LineAlarmsCommand::Setup() {
-  if (days_.empty()) throw ArgumentError("give at least one day (yyyymmdd)");
+  if (days_.empty()) throw ArgumentError("请至少给出一天（yyyymmdd）");
   const auto today = today_();
   for (const std::string& day : days_) {
     if (!IsRunnableDayKey(day, today)) throw ArgumentError(fmt::format("{}({})", kDayOutOfRangeMessage, day));

@@ -1,5 +1,6 @@
 #include "app/command_report.hpp"
 
+#include <algorithm>
 #include <fstream>
 
 #include <CLI/CLI.hpp>
@@ -15,13 +16,27 @@
 
 namespace cuserver {
 
-std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection,
-                                          const std::vector<ReportQuery>& queries) {
-  ReportDatabase db;
+namespace {
+
+void OpenReadingSession(ReportDatabase& db, const ConnectionSettings& connection) {
   SilentCaption caption;
   ConnectionSettings readOnly = connection;
   readOnly.writesSqliteFile = false;
   OpenRunSession(db, readOnly, caption);
+}
+
+}  // namespace
+
+ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::year_month_day day) {
+  ReportDatabase db;
+  OpenReadingSession(db, connection);
+  return ReadReportSummary(db, day);
+}
+
+std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection,
+                                          const std::vector<ReportQuery>& queries) {
+  ReportDatabase db;
+  OpenReadingSession(db, connection);
   std::vector<ReportSheet> sheets;
   for (const ReportQuery& query : queries) {
     sheets.push_back({DayKeyText(query.day), query.kind, ReadReportRows(db, query)});
@@ -30,12 +45,19 @@ std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection,
 }
 
 void ReportCommand::AddArguments(CLI::App& command) {
-  command.add_option("DAYKEY", dayKey_, "The day as yyyymmdd")->required();
+  command.add_option("DAYKEY", dayKey_, "The day as yyyymmdd")->type_name("yyyymmdd")->required();
   command.add_option("--kind", kind_,
-                     "mileage, speeding, parking, fatigue, lostcontact or linealarms (default: every kind)");
-  command.add_option("--vehicle", vehicle_, "Only this vehicle's rows (its SIMID)");
-  command.add_option("--format", format_, "table (default), csv, json or xlsx");
-  command.add_option("--output", output_, "Write to this file instead of the standard output");
+                     "mileage, speeding, parking, fatigue, lostcontact or linealarms (default: every kind)")
+      ->type_name("KIND");
+  command.add_option("--vehicle", vehicle_, "Only this vehicle's rows (its SIMID)")->type_name("SIMID");
+  command.add_option("--filter", filter_, "Only rows whose SIMID, licence plate or fleet holds this text")
+      ->type_name("TEXT");
+  command.add_option("--sort", sort_, "Order the rows by this column (default: SIMID, then time)")
+      ->type_name("COLUMN");
+  command.add_flag("--descending", descending_, "With --sort: largest first");
+  command.add_option("--format", format_, "table (default), csv, json or xlsx")->type_name("FORMAT");
+  command.add_option("--output", output_, "Write to this file instead of the standard output")
+      ->type_name("FILE");
 }
 
 void ReportCommand::FromJson(const nlohmann::json& arguments) {
@@ -45,7 +67,16 @@ void ReportCommand::FromJson(const nlohmann::json& arguments) {
   vehicle_.clear();
   format_ = "table";
   output_.clear();
+  filter_.clear();
+  sort_.clear();
+  descending_ = false;
   JsonText(arguments, "day", dayKey_);
+  JsonText(arguments, "filter", filter_);
+  JsonText(arguments, "sort", sort_);
+  if (arguments.contains("descending")) {
+    if (!arguments["descending"].is_boolean()) throw ArgumentError("descending is true or false");
+    descending_ = arguments["descending"].get<bool>();
+  }
   JsonText(arguments, "kind", kind_);
   JsonText(arguments, "vehicle", vehicle_);
   JsonText(arguments, "format", format_);
@@ -67,11 +98,26 @@ void ReportCommand::Setup() {
     throw ArgumentError(fmt::format("the format is table, csv, json or xlsx, not \"{}\"", format_));
   }
   if (format_ == "csv" && kind_.empty()) throw ArgumentError("a CSV file holds one kind: give --kind");
+  for (ReportKind kind : kinds_) {
+    const std::vector<std::string> columns = ReportColumns(kind);
+    if (!sort_.empty() && std::find(columns.begin(), columns.end(), sort_) == columns.end()) {
+      throw ArgumentError(fmt::format("{} rows have no column {}", ReportKindName(kind), sort_));
+    }
+  }
 }
 
 void ReportCommand::Run(CommandEnvironment& env) {
   std::vector<ReportQuery> queries;
-  for (ReportKind kind : kinds_) queries.push_back({day_, kind, vehicle_, 0, std::nullopt});
+  for (ReportKind kind : kinds_) {
+    ReportQuery query;
+    query.day = day_;
+    query.kind = kind;
+    query.simId = vehicle_;
+    query.filter = filter_;
+    query.sortColumn = sort_;
+    query.descending = descending_;
+    queries.push_back(std::move(query));
+  }
   const std::vector<ReportSheet> sheets = ReadReportSheets(env.Connection(), queries);
 
   std::string text;

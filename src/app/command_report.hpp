@@ -16,8 +16,11 @@ namespace cuserver {
 // writes nothing (throws ConnectionRefusedError when the database refuses it).
 std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection, const std::vector<ReportQuery>& queries);
 
-// report DAYKEY [--kind KIND] [--vehicle SIMID] [--format table|csv|json|xlsx]
-// [--output FILE]: the rows a day run wrote for a day, read back with each
+// The day's summary, read the same way.
+ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::year_month_day day);
+
+// report DAYKEY [--kind KIND] [--vehicle SIMID] [--filter TEXT] [--sort COLUMN
+// [--descending]] [--format table|csv|json|xlsx] [--output FILE]: the rows a day run wrote for a day, read back with each
 // vehicle's licence plate and fleet. Reads only; runs beside a service and
 // beside a day run.
 class ReportCommand : public Command {
@@ -36,6 +39,9 @@ class ReportCommand : public Command {
   std::string vehicle_;
   std::string format_ = "table";
   std::string output_;
+  std::string filter_;
+  std::string sort_;
+  bool descending_ = false;
   std::chrono::year_month_day day_;
   std::vector<ReportKind> kinds_;
 };

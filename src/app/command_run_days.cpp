@@ -63,8 +63,16 @@ void RunDaysCommand::Run(CommandEnvironment& env) {
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
                     env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag()};
-  for (const std::string& day : days_) {
+  Caption& caption = env.GetCaption();
+  struct RangeEnd {
+    Caption& caption;
+    ~RangeEnd() { caption.DayOfRange(0, 0); }
+  } rangeEnd{caption};
+  const int count = static_cast<int>(days_.size());
+  for (int index = 0; index < count; ++index) {
+    const std::string& day = days_[static_cast<std::size_t>(index)];
     if (setup.stop != nullptr && *setup.stop) break;  // the stopped day is recorded incomplete; the rest wait
+    if (count > 1) caption.DayOfRange(index + 1, count);
     try {
       const DayRunCounts counts = DayRun(day, setup);
       // The database stayed away: this day and the ones after it wait for a retry.

@@ -12,7 +12,7 @@ namespace cuserver {
 
 void RequireJsonObject(const nlohmann::json& arguments) {
   if (!arguments.is_null() && !arguments.is_object()) {
-    throw ArgumentError("the arguments must be a JSON object");
+    throw ArgumentError("参数应为一个 JSON 对象");
   }
 }
 
@@ -26,7 +26,7 @@ bool JsonText(const nlohmann::json& arguments, const std::string& key, std::stri
   } else if (it->is_number()) {
     value = it->dump();
   } else {
-    throw ArgumentError(fmt::format("argument \"{}\" must be a string or a number", key));
+    throw ArgumentError(fmt::format("参数“{}”应为字符串或数字", key));
   }
   return true;
 }

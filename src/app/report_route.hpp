@@ -17,6 +17,15 @@ inline constexpr std::size_t kDefaultReportPageRows = 1000;
 // {day, kind, total, columns, rows}, or the file as an attachment named after
 // the report and the day. 400 for a bad day, kind or number, 503 when the
 // database cannot be read.
+// &filter=TEXT keeps the rows whose SIMID, plate or fleet holds TEXT;
+// &sort=COLUMN[&order=asc|desc] orders them (400 for a column the kind lacks).
 void AnswerReports(const ConnectionSettings& connection, const HttpRequest& request, HttpResponse& response);
+
+inline constexpr std::string_view kSummaryPath = "/api/summary";
+
+// GET /api/summary?day=DAYKEY: {day, kinds: {KIND: rows}, vehicles,
+// kilometres, speedingEpisodes, stops}; 400 for a bad day, 503 when the
+// database cannot be read.
+void AnswerSummary(const ConnectionSettings& connection, const HttpRequest& request, HttpResponse& response);
 
 }  // namespace cuserver

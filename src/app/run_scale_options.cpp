@@ -38,7 +38,7 @@ void RunScaleOptions::Setup() {
   if (!jobsText_.empty()) {
     if (jobsText_.size() > 3 || jobsText_.find_first_not_of("0123456789") != std::string::npos ||
         std::stoi(jobsText_) < 1 || std::stoi(jobsText_) > kMaxJobs) {
-      throw ArgumentError(fmt::format("--jobs must be a whole number from 1 to {}", kMaxJobs));
+      throw ArgumentError(fmt::format("--jobs（jobs）应为 1 到 {} 的整数", kMaxJobs));
     }
     jobs_ = std::stoi(jobsText_);
   }
@@ -46,7 +46,7 @@ void RunScaleOptions::Setup() {
   if (!shardText_.empty()) {
     const auto shard = ParseShard(shardText_);
     if (!shard) {
-      throw ArgumentError(fmt::format("--shard must be K/N with 1 <= K <= N <= {}, for example 1/2", kMaxShards));
+      throw ArgumentError(fmt::format("--shard（shard）应为 K/N，1 <= K <= N <= {}，例如 1/2", kMaxShards));
     }
     shard_ = *shard;
   }

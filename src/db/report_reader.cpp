@@ -1,6 +1,13 @@
 #include "db/report_reader.hpp"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <numeric>
+#include <set>
+#include <stdexcept>
 
 #include <fmt/format.h>
 
@@ -65,7 +72,71 @@ std::string WhereOfDay(const KindTable& table, const ReportQuery& query) {
   return where;
 }
 
+std::string FoldAscii(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+std::optional<double> NumberOf(const std::string& text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// Keeps the rows whose SIMID, licence plate or fleet holds the text.
+void KeepMatching(Rows& rows, const std::string& filter) {
+  const std::string wanted = FoldAscii(filter);
+  std::erase_if(rows, [&wanted](const std::vector<std::string>& row) {
+    for (std::size_t i = 0; i < 3 && i < row.size(); ++i) {
+      if (FoldAscii(row[i]).find(wanted) != std::string::npos) return false;
+    }
+    return true;
+  });
+}
+
+// A stable sort on one column: rows equal in it stay in SIMID and time order,
+// whichever the direction. Empty values come first going up.
+void SortRows(Rows& rows, std::size_t column, bool descending) {
+  std::vector<std::optional<double>> numbers(rows.size());
+  bool numeric = true;
+  for (std::size_t i = 0; i < rows.size() && numeric; ++i) {
+    if (rows[i][column].empty()) continue;
+    numbers[i] = NumberOf(rows[i][column]);
+    numeric = numbers[i].has_value();
+  }
+  auto less = [&](std::size_t a, std::size_t b) {
+    if (!numeric) return rows[a][column] < rows[b][column];
+    if (!numbers[a] || !numbers[b]) return !numbers[a] && numbers[b];
+    return *numbers[a] < *numbers[b];
+  };
+  std::vector<std::size_t> order(rows.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return descending ? less(b, a) : less(a, b); });
+  Rows sorted;
+  sorted.reserve(rows.size());
+  for (std::size_t i : order) sorted.push_back(std::move(rows[i]));
+  rows = std::move(sorted);
+}
+
+// A report's SIMID, begin and end times and distance, as a mileage row holds them.
+struct MileageCursorColumns {
+  std::string simId, begin, end, distance;
+};
+
 }  // namespace
+
+std::vector<std::string> ReportColumns(ReportKind kind) {
+  std::vector<std::string> columns{"SIMID", "LICENSEPLATE", "MOTORCADENAME"};
+  for (std::string_view column : TableOf(kind).columns) columns.emplace_back(column);
+  return columns;
+}
 
 const std::vector<ReportKind>& AllReportKinds() {
   static const std::vector<ReportKind> kinds{ReportKind::Mileage, ReportKind::Speeding,    ReportKind::Parking,
@@ -93,16 +164,25 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
   const KindTable& table = TableOf(query.kind);
   ReportPage page;
   page.table = ReportTableName(query.kind, query.day);
-  page.columns = {"SIMID", "LICENSEPLATE", "MOTORCADENAME"};
-  for (std::string_view column : table.columns) page.columns.emplace_back(column);
+  page.columns = ReportColumns(query.kind);
+  std::optional<std::size_t> sortIndex;
+  if (!query.sortColumn.empty()) {
+    const auto found = std::find(page.columns.begin(), page.columns.end(), query.sortColumn);
+    if (found == page.columns.end()) throw std::invalid_argument("no report column " + query.sortColumn);
+    sortIndex = static_cast<std::size_t>(found - page.columns.begin());
+  }
   if (!IsPlainTableName(page.table) || !TableExists(db, page.table)) return page;
 
   const std::string where = WhereOfDay(table, query);
-  {
+  // Filtered or sorted, the day's rows are all read and ordered here: a
+  // day's rows are few, and every backend then filters and sorts alike.
+  const bool whole = !query.filter.empty() || sortIndex;
+  if (!whole) {
     auto count = db.OpenQuery(fmt::format("select count(*) as n from {} t{}", page.table, where));
     if (!count->AtEnd()) page.total = std::stoul(count->Value("n").value_or("0"));
+    count->Close();
+    if (query.limit && *query.limit == 0) return page;
   }
-  if (query.limit && *query.limit == 0) return page;
 
   // Every column under an alias of its own: SIMID is in both tables.
   std::string select = fmt::format("select {} as c0, v.licenseplate as c1, m.motorcadename as c2", kSimIdText);
@@ -118,13 +198,63 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
   auto cursor = db.OpenQuery(statement);
   std::vector<std::string> aliases;
   for (std::size_t i = 0; i < page.columns.size(); ++i) aliases.push_back(fmt::format("c{}", i));
-  for (std::size_t skipped = 0; !cursor->AtEnd() && skipped < query.offset; ++skipped) cursor->Next();
-  for (; !cursor->AtEnd() && (!query.limit || page.rows.size() < *query.limit); cursor->Next()) {
+  const std::size_t skip = whole ? 0 : query.offset;
+  const std::size_t limit = whole || !query.limit ? SIZE_MAX : *query.limit;
+  for (std::size_t skipped = 0; !cursor->AtEnd() && skipped < skip; ++skipped) cursor->Next();
+  for (; !cursor->AtEnd() && page.rows.size() < limit; cursor->Next()) {
     std::vector<std::string> row(aliases.size());
     for (std::size_t i = 0; i < aliases.size(); ++i) cursor->ValueInto(aliases[i], row[i]);
     page.rows.push_back(std::move(row));
   }
+  if (!whole) return page;
+
+  if (!query.filter.empty()) KeepMatching(page.rows, query.filter);
+  if (sortIndex) SortRows(page.rows, *sortIndex, query.descending);
+  page.total = page.rows.size();
+  const std::size_t from = std::min(query.offset, page.rows.size());
+  const std::size_t to = from + std::min(query.limit.value_or(SIZE_MAX), page.rows.size() - from);
+  page.rows.erase(page.rows.begin() + static_cast<std::ptrdiff_t>(to), page.rows.end());
+  page.rows.erase(page.rows.begin(), page.rows.begin() + static_cast<std::ptrdiff_t>(from));
   return page;
+}
+
+ReportSummary ReadReportSummary(ReportDatabase& db, year_month_day day) {
+  ReportSummary summary;
+  for (ReportKind kind : AllReportKinds()) {
+    const KindTable& table = TableOf(kind);
+    const std::string name = ReportTableName(kind, day);
+    std::size_t rows = 0;
+    if (IsPlainTableName(name) && TableExists(db, name)) {
+      ReportQuery query;
+      query.day = day;
+      auto count = db.OpenQuery(fmt::format("select count(*) as n from {} t{}", name, WhereOfDay(table, query)));
+      if (!count->AtEnd()) rows = std::stoul(count->Value("n").value_or("0"));
+    }
+    summary.rows.emplace_back(kind, rows);
+  }
+
+  // A vehicle without fixes gets a mileage row of the whole day, from
+  // 00:01:00 to 23:59:59, and no other vehicle does.
+  const std::string mileage = ReportTableName(ReportKind::Mileage, day);
+  if (!IsPlainTableName(mileage) || !TableExists(db, mileage)) return summary;
+  ReportQuery query;
+  query.day = day;
+  const std::string date = DateText(day).substr(0, 10);
+  auto cursor = db.OpenQuery(fmt::format("select {} as simid, t.BEGINTIME as b, t.ENDTIME as e, t.DISTANCE as d from {} t{}",
+                                         kSimIdText, mileage, WhereOfDay(TableOf(ReportKind::Mileage), query)));
+  std::set<std::string> vehicles;
+  MileageCursorColumns row;
+  for (; !cursor->AtEnd(); cursor->Next()) {
+    cursor->ValueInto("simid", row.simId);
+    cursor->ValueInto("b", row.begin);
+    cursor->ValueInto("e", row.end);
+    cursor->ValueInto("d", row.distance);
+    if (const auto kilometres = NumberOf(row.distance)) summary.kilometres += *kilometres;
+    if (row.begin.starts_with(date + " 00:01:00") && row.end.starts_with(date + " 23:59:59")) continue;
+    vehicles.insert(row.simId);
+  }
+  summary.vehicles = vehicles.size();
+  return summary;
 }
 
 }  // namespace cuserver

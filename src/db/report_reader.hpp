@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/session.hpp"
@@ -28,9 +29,16 @@ struct ReportQuery {
   std::chrono::year_month_day day;
   ReportKind kind = ReportKind::Mileage;
   std::string simId;                  // empty: every vehicle
-  std::size_t offset = 0;             // rows skipped, in SIMID and time order
+  std::size_t offset = 0;             // rows skipped, after the filter and the order
   std::optional<std::size_t> limit;   // rows returned at most; nullopt: all
+  std::string filter;                 // only rows whose SIMID, plate or fleet holds it (ASCII case folded)
+  std::string sortColumn;             // one of ReportColumns(kind); empty: SIMID, then time
+  bool descending = false;
 };
+
+// The columns of a kind's rows as ReadReportRows returns them: SIMID,
+// LICENSEPLATE, MOTORCADENAME, then the table's own.
+std::vector<std::string> ReportColumns(ReportKind kind);
 
 // One page of a day's report rows: values as stored (NULL as empty text),
 // with the vehicle's licence plate and fleet from the catalogue (empty for a
@@ -39,12 +47,23 @@ struct ReportPage {
   std::string table;
   std::vector<std::string> columns;
   std::vector<std::vector<std::string>> rows;
-  std::size_t total = 0;  // rows of the day (and vehicle), whatever the page
+  std::size_t total = 0;  // rows of the day (vehicle, filter), whatever the page
 };
 
 // Reads the rows whose begin time falls on the day, ordered by SIMID and
-// time. A table that does not exist reads as no rows. Throws DatabaseError
+// time, or by the sort column (numbers as numbers when all of the column's
+// non-empty values are numbers, else as text; ties keep SIMID and time
+// order). A table that does not exist reads as no rows. Throws DatabaseError
 // when a query fails on a table that exists.
 ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query);
+
+// A day at a glance: the rows of each kind, and the fleet's figures.
+struct ReportSummary {
+  std::vector<std::pair<ReportKind, std::size_t>> rows;  // every kind, in AllReportKinds() order
+  std::size_t vehicles = 0;  // vehicles with fixes: mileage rows other than a day without fixes
+  double kilometres = 0;     // the mileage rows' distances summed
+};
+
+ReportSummary ReadReportSummary(ReportDatabase& db, std::chrono::year_month_day day);
 
 }  // namespace cuserver

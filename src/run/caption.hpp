@@ -20,6 +20,13 @@ class Caption {
     (void)done;
     (void)total;
   }
+
+  // Which day of a run over several days is being computed (1-based), out
+  // of how many; (0, 0) once the range has ended.
+  virtual void DayOfRange(int day, int days) {
+    (void)day;
+    (void)days;
+  }
 };
 
 // A caption that keeps only the last text (for runs nobody watches).

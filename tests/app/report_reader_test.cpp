@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 
 #include "backend_database.hpp"
@@ -64,7 +65,7 @@ TEST_P(ReportReaderTest, ReadsEachKindsRowsOfTheDayOnlyWithPlateAndFleet) {
                                     stranger, time));
     }
     const int stored = database_.Count(c.table);
-    const ReportPage page = ReadReportRows(database_.Db(), {kDay, c.kind, "", 0, std::nullopt});
+    const ReportPage page = ReadReportRows(database_.Db(), {kDay, c.kind, "", 0, std::nullopt, "", "", false});
     SCOPED_TRACE(c.table);
     EXPECT_EQ(page.table, c.table);
     EXPECT_EQ(page.total, static_cast<std::size_t>(stored - 2));
@@ -85,16 +86,110 @@ TEST_P(ReportReaderTest, ReadsEachKindsRowsOfTheDayOnlyWithPlateAndFleet) {
 
     // One vehicle, and a page of its rows.
     const std::string simId = page.rows.front()[0];
-    const ReportPage one = ReadReportRows(database_.Db(), {kDay, c.kind, simId, 0, std::nullopt});
+    const ReportPage one = ReadReportRows(database_.Db(), {kDay, c.kind, simId, 0, std::nullopt, "", "", false});
     const auto ofVehicle = std::count_if(page.rows.begin(), page.rows.end(), [&](const auto& r) { return r[0] == simId; });
     EXPECT_EQ(one.total, static_cast<std::size_t>(ofVehicle));
-    const ReportPage slice = ReadReportRows(database_.Db(), {kDay, c.kind, "", 1, 2});
+    const ReportPage slice = ReadReportRows(database_.Db(), {kDay, c.kind, "", 1, 2, "", "", false});
     EXPECT_EQ(slice.total, page.total);
     const auto from = page.rows.begin() + 1;
     EXPECT_EQ(slice.rows, decltype(page.rows)(from, from + std::min<std::ptrdiff_t>(2, page.rows.end() - from)));
   }
   const year_month_day noTables{year{2014}, April, day{2}};
-  EXPECT_EQ(ReadReportRows(database_.Db(), {noTables, ReportKind::Parking, "", 0, std::nullopt}).total, 0u);
+  EXPECT_EQ(
+      ReadReportRows(database_.Db(), {noTables, ReportKind::Parking, "", 0, std::nullopt, "", "", false}).total, 0u);
+}
+
+// Pages of a filtered, sorted read put together give the whole filtered,
+// sorted read; numbers sort as numbers and ties keep SIMID and time order.
+TEST_P(ReportReaderTest, FiltersSortsAndPagesTheDaysRows) {
+  struct Case {
+    ReportKind kind;
+    std::string filter;
+    std::string sort;
+    bool descending;
+    bool numeric;
+  };
+  const std::vector<Case> cases = {
+      {ReportKind::Mileage, "", "DISTANCE", true, true},
+      {ReportKind::Speeding, "", "SPEED", false, true},
+      {ReportKind::Speeding, "a0001", "MOTORCADENAME", true, false},  // plates 云A0001x, whatever the case
+      {ReportKind::Parking, "模拟车队2", "ENDTIME", false, false},
+      {ReportKind::Mileage, "1390000001", "", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(ReportKindName(c.kind)) + " filter=" + c.filter + " sort=" + c.sort);
+    ReportQuery all{kDay, c.kind, "", 0, std::nullopt, "", "", false};
+    const ReportPage unfiltered = ReadReportRows(database_.Db(), all);
+    all.filter = c.filter;
+    all.sortColumn = c.sort;
+    all.descending = c.descending;
+    const ReportPage whole = ReadReportRows(database_.Db(), all);
+    EXPECT_EQ(whole.total, whole.rows.size());
+    const auto matching = std::count_if(unfiltered.rows.begin(), unfiltered.rows.end(), [&](const auto& row) {
+      std::string text = row[0] + "|" + row[1] + "|" + row[2];
+      for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      return text.find(c.filter) != std::string::npos;
+    });
+    EXPECT_EQ(whole.total, static_cast<std::size_t>(matching));
+    ASSERT_GT(whole.total, 3u) << "the case should have rows to order";
+    if (!c.filter.empty()) {
+      EXPECT_LT(whole.total, unfiltered.total);
+    }
+
+    if (!c.sort.empty()) {
+      const auto column = static_cast<std::size_t>(
+          std::find(whole.columns.begin(), whole.columns.end(), c.sort) - whole.columns.begin());
+      for (std::size_t i = 1; i < whole.rows.size(); ++i) {
+        const auto& a = whole.rows[c.descending ? i : i - 1];
+        const auto& b = whole.rows[c.descending ? i - 1 : i];
+        if (c.numeric) {
+          ASSERT_LE(std::stod(a[column]), std::stod(b[column])) << i;
+        } else {
+          ASSERT_LE(a[column], b[column]) << i;
+        }
+        if (a[column] == b[column]) {
+          const auto& first = whole.rows[i - 1];
+          const auto& second = whole.rows[i];
+          ASSERT_TRUE(first[0] < second[0] || (first[0] == second[0] && first[3] <= second[3])) << "tie at " << i;
+        }
+      }
+    }
+
+    ReportQuery paged = all;
+    paged.limit = 3;
+    std::vector<std::vector<std::string>> joined;
+    for (paged.offset = 0; paged.offset < whole.total + 3; paged.offset += 3) {
+      const ReportPage page = ReadReportRows(database_.Db(), paged);
+      EXPECT_EQ(page.total, whole.total);
+      joined.insert(joined.end(), page.rows.begin(), page.rows.end());
+    }
+    EXPECT_EQ(joined, whole.rows);
+  }
+}
+
+// The summary's counts are the report tables' rows of the day, its vehicles
+// those with a fix in the GPS day table.
+TEST_P(ReportReaderTest, SummarisesTheDayAsItsTablesHoldIt) {
+  database_.Execute("insert into tireddriver (SIMID, begintime) values ('13900000001', '2014-03-20 08:00:00')");
+  const ReportSummary summary = ReadReportSummary(database_.Db(), kDay);
+  ASSERT_EQ(summary.rows.size(), AllReportKinds().size());
+  double kilometres = 0;
+  for (const auto& [kind, rows] : summary.rows) {
+    const ReportPage page = ReadReportRows(database_.Db(), {kDay, kind, "", 0, std::nullopt, "", "", false});
+    EXPECT_EQ(rows, page.total) << ReportKindName(kind);
+    if (kind == ReportKind::Mileage) {
+      for (const auto& row : page.rows) kilometres += std::stod(row.back());
+    }
+  }
+  auto withFixes = database_.Db().OpenQuery("select count(distinct SIMID) as n from GPSDATA20140319");
+  const std::size_t vehicles = std::stoul(withFixes->Value("n").value_or("0"));
+  withFixes->Close();
+  EXPECT_EQ(summary.vehicles, vehicles);
+  EXPECT_LT(summary.vehicles, static_cast<std::size_t>(database_.Count("vehicleinfo"))) << "a silent vehicle";
+  EXPECT_NEAR(summary.kilometres, kilometres, 1e-6);
+  EXPECT_GT(summary.kilometres, 0);
+  const year_month_day noTables{year{2014}, April, day{2}};
+  EXPECT_EQ(ReadReportSummary(database_.Db(), noTables).vehicles, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ReportReaderTest, ::testing::ValuesIn(SqlBackends()),

@@ -79,7 +79,8 @@ TEST(CancelRun, AWaitingScheduledDayEndsCancelledAndTheCatchUpLeavesItUntilTheNe
   auto cancelled = page.Client().Delete("/api/queue/" + std::to_string(id));
   ASSERT_TRUE(cancelled);
   ASSERT_EQ(cancelled->status, 200) << cancelled->body;
-  EXPECT_EQ(nlohmann::json::parse(cancelled->body), (nlohmann::json{{"id", id}, {"cancelled", true}}));
+  EXPECT_EQ(nlohmann::json::parse(cancelled->body),
+            (nlohmann::json{{"id", id}, {"cancelled", true}, {"message", "计算 " + std::to_string(id) + " 已取消"}}));
   const nlohmann::json status = page.Status();
   EXPECT_TRUE(status["queue"].empty());
   EXPECT_EQ(status["lastRuns"][0]["id"], id);

@@ -92,10 +92,13 @@ TEST(ControlPage, RefusedCommandsAnswer400WithTheOperatorMessage) {
     EXPECT_EQ(result->status, 400) << path << body;
     EXPECT_EQ(Body(result)["error"], kDayOutOfRangeMessage) << path << body;
   }
+  // The operator reads every refusal in Chinese.
   auto notJson = page.PostJson("/api/run-day", "day=20140319");
   EXPECT_EQ(notJson->status, 400);
+  EXPECT_EQ(Body(notJson)["error"], "请求正文不是 JSON");
   auto notObject = page.PostJson("/api/run-day", "[1]");
   EXPECT_EQ(notObject->status, 400);
+  EXPECT_EQ(Body(notObject)["error"], "参数应为一个 JSON 对象");
   page.service->Queue().WaitIdle();
   EXPECT_EQ(page.service->Queue().Finished().size(), 1u) << "only the start-up ran";
 }
@@ -106,7 +109,7 @@ TEST(ControlPage, ARunTheDatabaseCannotRecordIsRefusedWith503) {
   auto refused = page.PostJson("/api/run-day", R"({"day":"20140319"})");
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 503);
-  EXPECT_NE(Body(refused)["error"].get<std::string>().find("cannot record"), std::string::npos) << refused->body;
+  EXPECT_NE(Body(refused)["error"].get<std::string>().find("无法记录"), std::string::npos) << refused->body;
   EXPECT_EQ(page.service->Queue().Waiting().size(), 0u);
 }
 

@@ -42,11 +42,25 @@ TEST(ReportRoutes, AnswerAPageOfTheDaysRowsAndTheCsvFile) {
   EXPECT_EQ(csv->get_header_value("Content-Disposition"), "attachment; filename=\"fatigue-20140319.csv\"");
   EXPECT_TRUE(csv->body.starts_with("\xEF\xBB\xBFSIMID,"));
 
+  auto sorted = client.Get("/api/reports?day=20140319&kind=fatigue&filter=g123&sort=BEGINTIME&order=desc&limit=1");
+  ASSERT_TRUE(sorted);
+  ASSERT_EQ(sorted->status, 200) << sorted->body;
+  EXPECT_EQ(nlohmann::json::parse(sorted->body)["rows"][0][3], "2014-03-19 11:00:00");
+
+  auto summary = client.Get("/api/summary?day=20140319");
+  ASSERT_TRUE(summary);
+  ASSERT_EQ(summary->status, 200) << summary->body;
+  EXPECT_EQ(nlohmann::json::parse(summary->body)["kinds"]["fatigue"], 2);
+
   for (const char* bad : {"/api/reports?day=20140319&kind=tired", "/api/reports.xlsx?day=2014-03-19&kind=fatigue",
-                          "/api/reports?day=20140319&kind=fatigue&limit=-1"}) {
+                          "/api/reports?day=20140319&kind=fatigue&limit=-1",
+                          "/api/reports?day=20140319&kind=fatigue&sort=SPEED",
+                          "/api/reports.csv?day=20140319&kind=fatigue&sort=ENDTIME&order=up", "/api/summary?day=2014"}) {
     auto refused = client.Get(bad);
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 400) << bad;
+    EXPECT_NE(nlohmann::json::parse(refused->body)["error"].get<std::string>().find("而不是"), std::string::npos)
+        << refused->body;
   }
   server.Stop();
 }

@@ -22,7 +22,7 @@ void AnswerFailure(HttpResponse& response) {
   } catch (const ConnectionRefusedError& error) {
     AnswerJson(response, 503, {{"error", error.what()}});
   } catch (const DatabaseError& error) {
-    AnswerJson(response, 503, {{"error", DatabaseErrorText(error)}});
+    AnswerJson(response, 503, {{"error", "读取数据库失败：" + DatabaseErrorText(error)}});
   }
 }
 

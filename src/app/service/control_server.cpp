@@ -22,8 +22,8 @@ namespace cuserver {
 namespace {
 
 constexpr std::array<std::string_view, 4> kCommands = {"run-day", "run-days", "import-roads", "line-alarms"};
-constexpr std::array<std::string_view, 7> kReadRoutes = {"/", "/index.html", "/api/status", "/api/layers",
-                                                         "/api/days", "/metrics", "/api/track"};
+constexpr std::array<std::string_view, 8> kReadRoutes = {"/",         "/index.html", "/api/status", "/api/layers",
+                                                         "/api/days", "/metrics",    "/api/track",  kSummaryPath};
 constexpr std::string_view kQueuePrefix = "/api/queue/";
 
 // The command a path asks for, empty when it names none.
@@ -45,7 +45,8 @@ bool IsReadRoute(std::string_view path) {
 // behind them.
 HandlerLane LaneOf(const HttpRequest& request) {
   const bool slow = request.path == "/metrics" || request.path == "/api/days" || request.path == "/api/layers" ||
-                    request.path == "/api/track" || request.path.starts_with(kQueuePrefix) ||
+                    request.path == "/api/track" || request.path == kSummaryPath ||
+                    request.path.starts_with(kQueuePrefix) ||
                     (request.method == "POST" && !CommandOf(request.path).empty());
   return slow || IsReportPath(request.path) ? HandlerLane::Slow : HandlerLane::Quick;
 }
@@ -53,7 +54,7 @@ HandlerLane LaneOf(const HttpRequest& request) {
 
 void NotAllowed(HttpResponse& response, const char* allow) {
   response.SetHeader("Allow", allow);
-  AnswerJson(response, 405, {{"error", fmt::format("use {}", allow)}});
+  AnswerJson(response, 405, {{"error", fmt::format("此路径只接受 {} 请求", allow)}});
 }
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -122,18 +123,18 @@ bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response)
   // Another site's page may not make a browser post to this one, nor cancel.
   if ((request.method == "POST" || request.method == "DELETE") && request.HasHeader("Origin") &&
       request.Header("Origin") != "http://" + request.Header("Host")) {
-    AnswerJson(response, 403, {{"error", "a request from another site's page is refused"}});
+    AnswerJson(response, 403, {{"error", "拒绝来自其他网站页面的请求"}});
     return false;
   }
   if (!options_.token.empty()) {
     if (!request.path.starts_with("/api/") && request.path != "/metrics") return true;
     if (SameText(request.Header("Authorization"), "Bearer " + options_.token)) return true;
     response.SetHeader("WWW-Authenticate", "Bearer");
-    AnswerJson(response, 401, {{"error", "this request needs the service's token"}});
+    AnswerJson(response, 401, {{"error", "此请求需要服务的令牌"}});
     return false;
   }
   if (!IsLoopbackHostHeader(request.Header("Host"), port_)) {
-    AnswerJson(response, 403, {{"error", "the control page answers only to a loopback host name"}});
+    AnswerJson(response, 403, {{"error", "控制页面只响应本机回环主机名"}});
     return false;
   }
   return true;
@@ -157,7 +158,7 @@ void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
       return AnswerReports(service_.Connection(), request, response);
     }
     if (!IsReadRoute(path)) {
-      AnswerJson(response, 404, {{"error", "no such page"}});
+      AnswerJson(response, 404, {{"error", "没有这个页面"}});
       return;
     }
     if (request.method != "GET" && request.method != "HEAD") return NotAllowed(response, "GET");
@@ -172,12 +173,14 @@ void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
       Days(request, response);
     } else if (path == "/api/track") {
       AnswerDayTrack(service_, request, response);
+    } else if (path == kSummaryPath) {
+      AnswerSummary(service_.Connection(), request, response);
     } else {
       response.SetContent(MetricsText(service_), std::string(kMetricsContentType));
     }
   } catch (const std::exception& error) {
     response = HttpResponse{};
-    AnswerJson(response, 500, {{"error", error.what()}});
+    AnswerJson(response, 500, {{"error", fmt::format("服务内部错误：{}", error.what())}});
   }
 }
 
@@ -194,13 +197,13 @@ void ControlServer::Days(const HttpRequest& request, HttpResponse& response) {
 
 void ControlServer::Submit(std::string_view command, const HttpRequest& request, HttpResponse& response) {
   if (!request.Header("Content-Type").starts_with("application/json")) {
-    AnswerJson(response, 415, {{"error", "send the arguments as a JSON body (Content-Type: application/json)"}});
+    AnswerJson(response, 415, {{"error", "请以 JSON 正文发送参数（Content-Type: application/json）"}});
     return;
   }
   nlohmann::json arguments = nlohmann::json::parse(request.body, nullptr, false);
   if (request.body.find_first_not_of(" \t\r\n") == std::string::npos) arguments = nullptr;
   if (arguments.is_discarded()) {
-    AnswerJson(response, 400, {{"error", "the body is not JSON"}});
+    AnswerJson(response, 400, {{"error", "请求正文不是 JSON"}});
     return;
   }
   try {

@@ -20,21 +20,21 @@ void CancelQueuedRun(Service& service, std::string_view id, HttpResponse& respon
   long long requestId = 0;
   const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), requestId);
   if (error != std::errc{} || end != id.data() + id.size() || requestId <= 0) {
-    AnswerJson(response, 404, {{"error", fmt::format("no run {} waits in the queue", id)}});
+    AnswerJson(response, 404, {{"error", fmt::format("队列中没有等待的计算 {}", id)}});
     return;
   }
   try {
     switch (service.Cancel(requestId)) {
       case Service::CancelAnswer::Cancelled:
-        AnswerJson(response, 200, {{"id", requestId}, {"cancelled", true}});
+        AnswerJson(response, 200, {{"id", requestId}, {"cancelled", true}, {"message", fmt::format("计算 {} 已取消", id)}});
         return;
       case Service::CancelAnswer::Running:
-        AnswerJson(response, 409, {{"error", fmt::format("run {} is running; a running run is not cancelled", id)}});
+        AnswerJson(response, 409, {{"error", fmt::format("计算 {} 正在进行，进行中的计算不能取消", id)}});
         return;
       case Service::CancelAnswer::NotWaiting:
         break;
     }
-    AnswerJson(response, 404, {{"error", fmt::format("no run {} waits in the queue", id)}});
+    AnswerJson(response, 404, {{"error", fmt::format("队列中没有等待的计算 {}", id)}});
   } catch (const ServiceUnavailableError& error) {
     AnswerJson(response, 503, {{"error", error.what()}});
   }

@@ -32,6 +32,7 @@ namespace {
 constexpr std::string_view kNoDatabaseMessage = "请检查数据库是否已经正常启动!";
 constexpr std::string_view kScheduledLabel = "定时计算 ";
 constexpr int kLastRuns = 20;
+constexpr std::string_view kCancelledDetail = "开始前已取消";
 
 ReportTableKind KindOf(const std::string& table) {
   auto starts = [&table](std::string_view family) {
@@ -92,10 +93,27 @@ bool CutOffByCrash(DayStatus& status, std::chrono::seconds staleAfter) {
   return any;
 }
 
+// The outcome as the operator reads it, beside the outcome key.
+std::string OutcomeChinese(std::string_view outcome) {
+  if (outcome == OutcomeText(JobOutcome::Succeeded)) return "成功";
+  if (outcome == OutcomeText(JobOutcome::Failed)) return "失败";
+  if (outcome == OutcomeText(JobOutcome::CouldNotRun)) return "未能计算";
+  if (outcome == kRequestCancelled) return "已取消";
+  return std::string(outcome);
+}
+
+// What a run could not do, counted.
+std::string FailuresText(const Diagnostics& diagnostics) {
+  std::string text = fmt::format("{} 行被拒绝，{} 个报表计算失败，跳过 {} 辆车", diagnostics.RefusedRows(),
+                                 diagnostics.FailedReports(), diagnostics.SkippedVehicles());
+  if (diagnostics.Failures() > 0) text += fmt::format("，另有 {} 个其他故障", diagnostics.Failures());
+  return text;
+}
+
 nlohmann::json RequestJson(const RequestRecord& request) {
   return {{"id", request.id},           {"label", request.label},     {"requested", request.requested},
           {"started", request.started}, {"ended", request.ended},     {"outcome", request.outcome},
-          {"detail", request.detail}};
+          {"outcomeText", OutcomeChinese(request.outcome)},           {"detail", request.detail}};
 }
 
 nlohmann::json RecordJson(const JobRecord& record) {
@@ -107,6 +125,7 @@ nlohmann::json RecordJson(const JobRecord& record) {
                          {"ended", record.ended}};
   if (record.result) {
     json["outcome"] = OutcomeText(record.result->outcome);
+    json["outcomeText"] = OutcomeChinese(OutcomeText(record.result->outcome));
     json["detail"] = record.result->detail;
   }
   return json;
@@ -181,9 +200,9 @@ JobResult Service::StartUpDatabase() {
     // Each run then loads the limits itself rather than judging every vehicle
     // by report.ini's limits for the service's whole life.
     log_.Error("speed limits not loaded, each run loads them: " + DatabaseErrorText(error));
-    return {JobOutcome::Failed, "speed limits not loaded: " + DatabaseErrorText(error)};
+    return {JobOutcome::Failed, "限速未装载：" + DatabaseErrorText(error)};
   }
-  return {JobOutcome::Succeeded, fmt::format("connected; speed limits of {} vehicles loaded", speedLimits_.size())};
+  return {JobOutcome::Succeeded, fmt::format("已连接数据库，已装载 {} 辆车的限速", speedLimits_.size())};
 }
 
 JobResult Service::EnsureTables(const std::vector<std::string>& tables) {
@@ -195,7 +214,7 @@ JobResult Service::EnsureTables(const std::vector<std::string>& tables) {
     return {JobOutcome::CouldNotRun, error.what()};
   }
   for (const std::string& table : tables) EnsureReportTable(db, KindOf(table), table);
-  return {JobOutcome::Succeeded, fmt::format("{} tables ensured", tables.size())};
+  return {JobOutcome::Succeeded, fmt::format("已确认 {} 个报表存在", tables.size())};
 }
 
 JobResult Service::RunCommandJob(Command& command) {
@@ -207,6 +226,7 @@ JobResult Service::RunCommandJob(Command& command) {
   if (speedLimitsLoaded_) env.UseSpeedLimits(speedLimits_);
   env.UseStopFlag(stopRuns_);
   caption_.Progress(-1, -1);
+  caption_.DayOfRange(0, 0);
   auto fail = [this, &command, begun](JobOutcome outcome, const std::string& message) {
     log_.Error(message);
     return Counted(command.Name(), begun, JobResult{outcome, message});
@@ -216,9 +236,9 @@ JobResult Service::RunCommandJob(Command& command) {
   } catch (const ConnectionRefusedError& error) {
     return fail(JobOutcome::CouldNotRun, error.what());
   } catch (const DatabaseError& error) {
-    return fail(JobOutcome::Failed, DatabaseErrorText(error));
+    return fail(JobOutcome::Failed, "数据库出错：" + DatabaseErrorText(error));
   } catch (const std::exception& error) {
-    return fail(JobOutcome::CouldNotRun, error.what());
+    return fail(JobOutcome::CouldNotRun, std::string("无法计算：") + error.what());
   }
   std::string line;
   std::istringstream lines(out.str());
@@ -231,7 +251,7 @@ JobResult Service::RunCommandJob(Command& command) {
     // Whatever was not written ends the run with an error line naming the job.
     const auto job = queue_.Current();
     log_.Error(fmt::format("{}: {}", job ? job->label : command.Name(), diagnostics.Summary()));
-    return Counted(command.Name(), begun, {JobOutcome::Failed, diagnostics.Summary()});
+    return Counted(command.Name(), begun, {JobOutcome::Failed, FailuresText(diagnostics)});
   }
   return Counted(command.Name(), begun, {JobOutcome::Succeeded, last.empty() ? caption_.Current().text : last});
 }
@@ -299,14 +319,14 @@ long long Service::QueueRequest(std::string_view name, const nlohmann::json& arg
 }
 
 JobResult Service::RunRequest(long long id, Command& command, bool byOperator) {
-  if (stopRuns_) return {JobOutcome::CouldNotRun, "the service is stopping; the run stays asked for"};
+  if (stopRuns_) return {JobOutcome::CouldNotRun, "服务正在停止，这次计算保留到下次启动时再算"};
   RequestRecord record;
   std::vector<std::string> days;
   {
     std::lock_guard lock(requestsMutex_);
     const auto found = activeRequests_.find(id);
     // Cancelled while the worker was taking it out of the queue.
-    if (found == activeRequests_.end()) return {JobOutcome::CouldNotRun, "cancelled before it started"};
+    if (found == activeRequests_.end()) return {JobOutcome::CouldNotRun, std::string(kCancelledDetail)};
     ActiveRequest& active = found->second;
     active.record.started = NowText();
     record = active.record;
@@ -483,8 +503,7 @@ long long Service::Submit(std::string_view name, const nlohmann::json& arguments
     for (const std::string& day : DaysOf(name, arguments)) cancelledDays_.erase(day);
   } catch (const DatabaseError& error) {
     const std::string message = fmt::format(
-        "the run was not accepted: the report database cannot record it ({}); ask again once the database is back",
-        DatabaseErrorText(error));
+        "计算请求未被接受：报表数据库无法记录它（{}）；请在数据库恢复后重新请求", DatabaseErrorText(error));
     log_.Error(label + ": " + message);
     throw ServiceUnavailableError(message);
   }
@@ -503,15 +522,14 @@ Service::CancelAnswer Service::Cancel(long long requestId) {
   RequestRecord record = found->second.record;
   record.ended = NowText();
   record.outcome = std::string(kRequestCancelled);
-  record.detail = "cancelled before it started";
+  record.detail = std::string(kCancelledDetail);
   try {
     WithLedger([&record](ReportDatabase&, Ledger& ledger) {
       ledger.RequestCancelled(record.id, record.ended, record.detail);
     });
   } catch (const DatabaseError& error) {
-    const std::string message = fmt::format(
-        "the run was not cancelled: the report database cannot record it ({}); it stays queued",
-        DatabaseErrorText(error));
+    const std::string message =
+        fmt::format("计算未被取消：报表数据库无法记录取消（{}）；它仍在队列中", DatabaseErrorText(error));
     log_.Error(record.label + ": " + message);
     throw ServiceUnavailableError(message);
   }
@@ -557,6 +575,10 @@ nlohmann::json Service::Status() const {
   nlohmann::json status;
   status["caption"] = caption.text;
   status["progress"] = {{"done", caption.done}, {"total", caption.total}};
+  if (caption.days > 1) {
+    status["progress"]["day"] = caption.day;
+    status["progress"]["days"] = caption.days;
+  }
   status["about"] = kAboutText;
   {
     std::lock_guard lock(scheduleMutex_);

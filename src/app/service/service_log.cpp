@@ -74,6 +74,12 @@ void ServiceCaption::Progress(int done, int total) {
   state_.total = total;
 }
 
+void ServiceCaption::DayOfRange(int day, int days) {
+  std::lock_guard lock(mutex_);
+  state_.day = day;
+  state_.days = days;
+}
+
 ServiceCaption::State ServiceCaption::Current() const {
   std::lock_guard lock(mutex_);
   return state_;

@@ -55,11 +55,14 @@ class ServiceCaption : public Caption {
 
   void Show(const std::string& text) override;
   void Progress(int done, int total) override;
+  void DayOfRange(int day, int days) override;
 
   struct State {
     std::string text;
     int done = -1;
     int total = -1;
+    int day = 0;   // of a range run, 1-based; 0 outside one
+    int days = 0;
   };
   State Current() const;
 

@@ -81,7 +81,7 @@ void ReadEvents(ReportDatabase& db, const std::string& table, std::string_view s
   std::vector<Event> read;
   try {
     if (!TableExists(db, table)) {
-      notes.push_back(fmt::format("{}: no such table", table));
+      notes.push_back(fmt::format("{}：没有这个表", table));
       return;
     }
     auto cursor = db.OpenQuery("select * from " + table + " where SIMID=" + SqlLiteral(simId));
@@ -91,7 +91,7 @@ void ReadEvents(ReportDatabase& db, const std::string& table, std::string_view s
     }
     cursor->Close();
   } catch (const DatabaseError& error) {
-    notes.push_back(fmt::format("{} not read: {}", table, DatabaseErrorText(error)));
+    notes.push_back(fmt::format("{} 读取失败：{}", table, DatabaseErrorText(error)));
     return;
   }
   std::move(read.begin(), read.end(), std::back_inserter(events));
@@ -102,18 +102,17 @@ void ReadEvents(ReportDatabase& db, const std::string& table, std::string_view s
 nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std::string_view simId) {
   std::chrono::year_month_day day;
   if (!ParseDayKey(dayKey, day)) {
-    throw ArgumentError(fmt::format("day \"{}\" is not a real date yyyymmdd", dayKey));
+    throw ArgumentError(fmt::format("日期应为 yyyymmdd 格式的真实日期，而不是“{}”", dayKey));
   }
-  if (simId.empty()) throw ArgumentError("name the vehicle: vehicle=SIMID");
+  if (simId.empty()) throw ArgumentError("请指定车辆：vehicle=SIMID");
   const std::string key(dayKey);
   const std::string gpsTable = "GPSDATA" + key;
   if (!TableExists(db, gpsTable)) {
-    throw TrackNotFoundError(fmt::format("no GPS table {}: the tracking service stored no fixes of day {}", gpsTable,
-                                         key));
+    throw TrackNotFoundError(fmt::format("没有 GPS 表 {}：跟踪服务没有存储 {} 这一天的定位数据", gpsTable, key));
   }
   TrackBuffer track;
   const int fixes = LoadDayTrack(db, std::string(simId), key, track);
-  if (fixes == 0) throw TrackNotFoundError(fmt::format("vehicle {} has no fix in {}", simId, gpsTable));
+  if (fixes == 0) throw TrackNotFoundError(fmt::format("车辆 {} 在 {} 中没有定位数据", simId, gpsTable));
 
   nlohmann::json line = nlohmann::json::array();
   for (int i = 0; i < fixes; ++i) {
