@@ -38,6 +38,13 @@ class Command {
   // Does the work. Failures that let the command go on are recorded on the
   // environment's diagnostics; the others are thrown.
   virtual void Run(CommandEnvironment& env) = 0;
+
+  // True when --json asked for one JSON object on standard output in place
+  // of the command's text; only the commands with the option say so.
+  virtual bool JsonOutput() const { return false; }
+  // Adds what the run did (counts per day and table) to that object; the
+  // caller adds the diagnostics, duration and exit status.
+  virtual void AddToSummary(nlohmann::json& summary) const { (void)summary; }
 };
 
 }  // namespace cuserver

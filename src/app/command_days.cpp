@@ -87,9 +87,10 @@ nlohmann::json DayStatusesJson(const std::vector<DayStatus>& statuses) {
 DaysCommand::DaysCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void DaysCommand::AddArguments(CLI::App& command) {
-  command.add_option("--from", from_, "The first day as yyyymmdd (default: 6 days before --to)");
-  command.add_option("--to", to_, "The last day as yyyymmdd (default: yesterday, or 6 days after --from)");
-  command.add_flag("--json", json_, "A JSON array instead of the table");
+  command.add_option("--from", from_, "The first day as yyyymmdd (default: 6 days before --to)")->type_name("DAYKEY");
+  command.add_option("--to", to_, "The last day as yyyymmdd (default: yesterday, or 6 days after --from)")
+      ->type_name("DAYKEY");
+  command.add_flag("--json", json_, "One JSON object (the days under \"days\") instead of the table");
 }
 
 void DaysCommand::FromJson(const nlohmann::json& arguments) {
@@ -105,15 +106,19 @@ void DaysCommand::FromJson(const nlohmann::json& arguments) {
   }
 }
 
+void DaysCommand::AddToSummary(nlohmann::json& summary) const {
+  summary["from"] = range_.from;
+  summary["to"] = range_.to;
+  summary["days"] = DayStatusesJson(statuses_);
+}
+
 void DaysCommand::Setup() { range_ = ResolveDayRange(from_, to_, today_()); }
 
 void DaysCommand::Run(CommandEnvironment& env) {
   const int retryLimit = ReadCatchUpSettings(env.Settings()).retryLimit;
-  const std::vector<DayStatus> statuses = ReadDayStatuses(env.Connection(), range_, retryLimit);
-  if (json_) {
-    env.Out() << DayStatusesJson(statuses).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-    return;
-  }
+  statuses_ = ReadDayStatuses(env.Connection(), range_, retryLimit);
+  const std::vector<DayStatus>& statuses = statuses_;
+  if (json_) return;
   env.Out() << fmt::format("{:<8}  {:<23}  {:>8}  {:<19}  {}\n", "day", "state", "attempts", "last end", "detail");
   for (const DayStatus& status : statuses) {
     env.Out() << fmt::format("{:<8}  {:<23}  {:>8}  {:<19}  {}\n", status.day, DayStateText(status.state),

@@ -54,6 +54,8 @@ class DaysCommand : public Command {
   void FromJson(const nlohmann::json& arguments) override;
   void Setup() override;
   void Run(CommandEnvironment& env) override;
+  bool JsonOutput() const override { return json_; }
+  void AddToSummary(nlohmann::json& summary) const override;
 
   const DayRange& Range() const { return range_; }
 
@@ -63,6 +65,7 @@ class DaysCommand : public Command {
   std::string to_;
   bool json_ = false;
   DayRange range_;
+  std::vector<DayStatus> statuses_;
 };
 
 }  // namespace cuserver

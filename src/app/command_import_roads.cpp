@@ -6,23 +6,20 @@
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
+#include "app/run_summary.hpp"
 #include "map/map_services.hpp"
 #include "run/road_import.hpp"
 
 namespace cuserver {
-namespace {
 
-// On a terminal the caption is a line redrawn in place; it is ended before a
-// result line is written, so that the result stands on a line of its own.
-void EndCaptionLine(CommandEnvironment& env) {
-  if (auto* console = dynamic_cast<Console*>(&env.GetCaption())) console->Finish();
+void ImportRoadsCommand::AddArguments(CLI::App& command) {
+  command.add_flag("--json", json_, "Print one JSON object with the import's counts instead of the text");
 }
 
-}  // namespace
-
-void ImportRoadsCommand::AddArguments(CLI::App& /*command*/) {}
-
-void ImportRoadsCommand::FromJson(const nlohmann::json& arguments) { RequireJsonObject(arguments); }
+void ImportRoadsCommand::FromJson(const nlohmann::json& arguments) {
+  RequireJsonObject(arguments);
+  json_ = false;
+}
 
 void ImportRoadsCommand::Run(CommandEnvironment& env) {
   ConnectionSettings connection = env.Connection();
@@ -35,8 +32,19 @@ void ImportRoadsCommand::Run(CommandEnvironment& env) {
   } catch (const RoadTableMissingError& error) {
     throw CannotRunError(error.what());
   }
-  EndCaptionLine(env);
-  env.Out() << RoadImportSummary(counts) << '\n';
+  counts_ = counts;
+  if (env.Summaries(*this)) {
+    EndCaptionLine(env.GetCaption());
+    env.Out() << RoadImportSummary(counts) << '\n';
+  }
+}
+
+void ImportRoadsCommand::AddToSummary(nlohmann::json& summary) const {
+  if (!counts_) return;
+  summary["import"] = RoadImportJson(*counts_);
+  for (RoadInfoTable table : kRoadInfoTables) {
+    summary["rowsWritten"][std::string(RoadInfoTableName(table))] = counts_->Of(table).added;
+  }
 }
 
 }  // namespace cuserver

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/command.hpp"
+#include "run/road_import.hpp"
 
 namespace cuserver {
 
@@ -21,6 +23,12 @@ class ImportRoadsCommand : public Command {
   void FromJson(const nlohmann::json& arguments) override;  // {}
   void Setup() override {}
   void Run(CommandEnvironment& env) override;
+  bool JsonOutput() const override { return json_; }
+  void AddToSummary(nlohmann::json& summary) const override;
+
+ private:
+  bool json_ = false;
+  std::optional<RoadImportCounts> counts_;
 };
 
 }  // namespace cuserver

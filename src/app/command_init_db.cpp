@@ -19,7 +19,7 @@ void InitDbCommand::Run(CommandEnvironment& env) {
   OpenRunSession(db, AllowingNewSqliteFile(env.Connection()), env.GetCaption());
   InitDatabase(db);
   Ledger(db).EnsureTables();
-  env.Out() << "tables ready\n";
+  if (env.Summaries(*this)) env.Out() << "tables ready\n";
 }
 
 }  // namespace cuserver

@@ -8,30 +8,25 @@
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
+#include "app/run_summary.hpp"
 #include "run/day_key.hpp"
 #include "run/line_alarm_run.hpp"
 #include "run/run_session.hpp"
 
 namespace cuserver {
-namespace {
-
-// On a terminal the caption is a line redrawn in place; it is ended before a
-// result line is written, so that the result stands on a line of its own.
-void EndCaptionLine(CommandEnvironment& env) {
-  if (auto* console = dynamic_cast<Console*>(&env.GetCaption())) console->Finish();
-}
-
-}  // namespace
-
 LineAlarmsCommand::LineAlarmsCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void LineAlarmsCommand::AddArguments(CLI::App& command) {
-  command.add_option("DAYKEY", days_, "The days as yyyymmdd, each from 20080101 to today")->required();
+  command.add_option("DAYKEY", days_, "The days as yyyymmdd, each from 20080101 to today")
+      ->type_name("yyyymmdd")
+      ->required();
+  command.add_flag("--json", json_, "Print one JSON object with each day's counts instead of the text");
 }
 
 void LineAlarmsCommand::FromJson(const nlohmann::json& arguments) {
   RequireJsonObject(arguments);
   days_.clear();
+  json_ = false;
   if (arguments.is_null() || !arguments.contains("days") || arguments["days"].is_null()) return;
   const nlohmann::json& days = arguments["days"];
   if (!days.is_array()) throw ArgumentError("参数“days”应为日期的列表");
@@ -58,25 +53,44 @@ void LineAlarmsCommand::Run(CommandEnvironment& env) {
   LineAlarmRunSetup setup{env.Connection(), env.Map(), env.GetCaption(), env.GetDiagnostics()};
   int connected = 0;
   std::string refusal;
+  ran_.clear();
+  notComputed_.clear();
   for (const std::string& day : days_) {
     LineAlarmRunCounts counts;
     try {
       counts = ComputeLineAlarms(day, setup);
     } catch (const ConnectionRefusedError& error) {
       refusal = error.what();
+      notComputed_.emplace_back(day, refusal);
       env.GetDiagnostics().Failure(fmt::format("day {}: no road-segment alarm computed: {}", day, refusal));
       continue;
     }
     ++connected;
-    EndCaptionLine(env);
+    ran_.emplace_back(day, counts);
+    EndCaptionLine(env.GetCaption());
     if (counts.lost > 0) {
       throw CannotRunError(fmt::format("day {}: the database went away; {} vehicles not scanned", day, counts.lost));
     }
+    if (!env.Summaries(*this)) continue;
     env.Out() << fmt::format("{}: {} of {} vehicles scanned, {} fixes, {} stretches opened, {} completed, {} left open{}\n",
                              day, counts.scanned, counts.vehicles, counts.fixes, counts.opened, counts.closed,
                              counts.leftOpen, counts.complete ? "" : " (run ended early)");
   }
   if (connected == 0) throw CannotRunError(refusal);
+}
+
+void LineAlarmsCommand::AddToSummary(nlohmann::json& summary) const {
+  nlohmann::json days = nlohmann::json::array();
+  int opened = 0;
+  for (const auto& [day, counts] : ran_) {
+    days.push_back(LineAlarmDayJson(day, counts));
+    opened += counts.opened;
+  }
+  for (const auto& [day, why] : notComputed_) {
+    days.push_back({{"day", day}, {"outcome", "could not run"}, {"detail", why}});
+  }
+  summary["days"] = std::move(days);
+  if (!ran_.empty()) summary["rowsWritten"]["LINEALARMREPROT"] = opened;
 }
 
 }  // namespace cuserver

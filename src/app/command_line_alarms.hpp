@@ -3,9 +3,11 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/command.hpp"
+#include "run/line_alarm_run.hpp"
 
 namespace cuserver {
 
@@ -28,12 +30,17 @@ class LineAlarmsCommand : public Command {
   void Setup() override;
   bool NeedsMap() const override { return true; }
   void Run(CommandEnvironment& env) override;
+  bool JsonOutput() const override { return json_; }
+  void AddToSummary(nlohmann::json& summary) const override;
 
   const std::vector<std::string>& Days() const { return days_; }
 
  private:
   Today today_;
   std::vector<std::string> days_;
+  bool json_ = false;
+  std::vector<std::pair<std::string, LineAlarmRunCounts>> ran_;
+  std::vector<std::pair<std::string, std::string>> notComputed_;  // day, why
 };
 
 }  // namespace cuserver

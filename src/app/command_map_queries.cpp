@@ -9,13 +9,9 @@
 namespace cuserver {
 namespace {
 
-void AddPosition(CLI::App& command, std::string& lat, std::string& lon, bool required) {
-  auto* latOption = command.add_option("LAT", lat, "Latitude in decimal degrees");
-  auto* lonOption = command.add_option("LON", lon, "Longitude in decimal degrees");
-  if (required) {
-    latOption->required();
-    lonOption->required();
-  }
+void AddPosition(CLI::App& command, std::string& lat, std::string& lon) {
+  command.add_option("LAT", lat, "Latitude in decimal degrees")->type_name("DEGREES")->required();
+  command.add_option("LON", lon, "Longitude in decimal degrees")->type_name("DEGREES")->required();
 }
 
 void PositionFromJson(const nlohmann::json& arguments, std::string& lat, std::string& lon) {
@@ -28,7 +24,7 @@ void PositionFromJson(const nlohmann::json& arguments, std::string& lat, std::st
 }  // namespace
 
 void HighwayTestCommand::AddArguments(CLI::App& command) {
-  AddPosition(command, latText_, lonText_, false);
+  AddPosition(command, latText_, lonText_);
 }
 
 void HighwayTestCommand::FromJson(const nlohmann::json& arguments) {
@@ -36,10 +32,7 @@ void HighwayTestCommand::FromJson(const nlohmann::json& arguments) {
 }
 
 void HighwayTestCommand::Setup() {
-  if (latText_.empty() && lonText_.empty()) return;
-  if (latText_.empty() || lonText_.empty()) {
-    throw ArgumentError("give both LAT and LON, or neither for the default position");
-  }
+  if (latText_.empty() || lonText_.empty()) throw ArgumentError("give LAT and LON");
   latitude_ = ParseDegrees(latText_, "LAT", 90);
   longitude_ = ParseDegrees(lonText_, "LON", 180);
 }
@@ -49,7 +42,7 @@ void HighwayTestCommand::Run(CommandEnvironment& env) {
 }
 
 void AreaNameCommand::AddArguments(CLI::App& command) {
-  AddPosition(command, latText_, lonText_, true);
+  AddPosition(command, latText_, lonText_);
 }
 
 void AreaNameCommand::FromJson(const nlohmann::json& arguments) {

@@ -6,15 +6,14 @@
 
 namespace cuserver {
 
-// highway-test [LAT LON]: prints 1 when the position lies on a highway of the
-// map, else 0. Without a position it tests latitude 23.378333, longitude
-// 103.3496. Operators use it to check a map before trusting its reports.
+// highway-test LAT LON: prints 1 when the position lies on a highway of the
+// map, else 0. Operators use it to check a map before trusting its reports.
 class HighwayTestCommand : public Command {
  public:
   std::string Name() const override { return "highway-test"; }
   std::string Synopsis() const override { return "Print 1 when a position lies on a highway, else 0"; }
   void AddArguments(CLI::App& command) override;
-  void FromJson(const nlohmann::json& arguments) override;  // {"lat": .., "lon": ..}, both optional
+  void FromJson(const nlohmann::json& arguments) override;  // {"lat": .., "lon": ..}
   void Setup() override;
   bool NeedsMap() const override { return true; }
   void Run(CommandEnvironment& env) override;
@@ -22,8 +21,8 @@ class HighwayTestCommand : public Command {
  private:
   std::string latText_;
   std::string lonText_;
-  double latitude_ = 23.378333;
-  double longitude_ = 103.3496;
+  double latitude_ = 0;
+  double longitude_ = 0;
 };
 
 // area-name LAT LON: prints the names of the speed areas at the position, or

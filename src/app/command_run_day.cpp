@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include "app/console.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
@@ -17,12 +18,16 @@ namespace cuserver {
 RunDayCommand::RunDayCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void RunDayCommand::AddArguments(CLI::App& command) {
-  command.add_option("DAYKEY", day_, "The day as yyyymmdd, from 20080101 to today")->required();
+  command.add_option("DAYKEY", day_, "The day as yyyymmdd, from 20080101 to today")
+      ->type_name("yyyymmdd")
+      ->required();
   scale_.AddTo(command);
+  command.add_flag("--json", json_, "Print one JSON object with the run's counts instead of the text");
 }
 
 void RunDayCommand::FromJson(const nlohmann::json& arguments) {
   day_.clear();
+  json_ = false;
   JsonText(arguments, "day", day_);
   scale_.FromJson(arguments);
 }
@@ -45,9 +50,21 @@ void RunDayCommand::Run(CommandEnvironment& env) {
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
                     env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag()};
+  ran_.clear();
   const DayRunCounts counts = DayRun(day_, setup);
+  ran_.push_back({day_, counts, {}});
   // The database stayed away: the day is incomplete and waits for its retry.
   if (counts.lost > 0) throw CannotRunError(fmt::format("day {}: {}", day_, counts.detail));
+  if (env.Summaries(*this)) {
+    EndCaptionLine(env.GetCaption());
+    env.Out() << DayRunSummaryLine(day_, counts) << '\n';
+  }
+}
+
+void RunDayCommand::AddToSummary(nlohmann::json& summary) const {
+  summary["days"] = nlohmann::json::array();
+  for (const DaySummary& day : ran_) summary["days"].push_back(DaySummaryJson(day));
+  summary["rowsWritten"] = RowsWrittenJson(ran_);
 }
 
 }  // namespace cuserver

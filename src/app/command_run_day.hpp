@@ -3,9 +3,11 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/command.hpp"
 #include "app/run_scale_options.hpp"
+#include "app/run_summary.hpp"
 
 namespace cuserver {
 
@@ -25,6 +27,8 @@ class RunDayCommand : public Command {
   void Setup() override;
   bool NeedsMap() const override { return true; }
   void Run(CommandEnvironment& env) override;
+  bool JsonOutput() const override { return json_; }
+  void AddToSummary(nlohmann::json& summary) const override;
 
   const std::string& Day() const { return day_; }
   const RunScaleOptions& Scale() const { return scale_; }
@@ -33,6 +37,8 @@ class RunDayCommand : public Command {
   Today today_;
   std::string day_;
   RunScaleOptions scale_;
+  bool json_ = false;
+  std::vector<DaySummary> ran_;
 };
 
 }  // namespace cuserver

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include "app/console.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
@@ -25,14 +26,20 @@ std::vector<std::string> DayKeysBetween(std::chrono::year_month_day from, std::c
 RunDaysCommand::RunDaysCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void RunDaysCommand::AddArguments(CLI::App& command) {
-  command.add_option("FROM", from_, "The first day as yyyymmdd, from 20080101 to today")->required();
-  command.add_option("TO", to_, "The last day as yyyymmdd, not before FROM and not after today")->required();
+  command.add_option("FROM", from_, "The first day as yyyymmdd, from 20080101 to today")
+      ->type_name("yyyymmdd")
+      ->required();
+  command.add_option("TO", to_, "The last day as yyyymmdd, not before FROM and not after today")
+      ->type_name("yyyymmdd")
+      ->required();
   scale_.AddTo(command);
+  command.add_flag("--json", json_, "Print one JSON object with each day's counts instead of the text");
 }
 
 void RunDaysCommand::FromJson(const nlohmann::json& arguments) {
   from_.clear();
   to_.clear();
+  json_ = false;
   JsonText(arguments, "from", from_);
   JsonText(arguments, "to", to_);
   scale_.FromJson(arguments);
@@ -60,6 +67,7 @@ void RunDaysCommand::Run(CommandEnvironment& env) {
     ownLimits = LoadSpeedLimitsOnce(connection, startCaption, env.GetDiagnostics());
     limits = &ownLimits;
   }
+  ran_.clear();
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
                     env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag()};
@@ -75,12 +83,24 @@ void RunDaysCommand::Run(CommandEnvironment& env) {
     if (count > 1) caption.DayOfRange(index + 1, count);
     try {
       const DayRunCounts counts = DayRun(day, setup);
+      ran_.push_back({day, counts, {}});
       // The database stayed away: this day and the ones after it wait for a retry.
       if (counts.lost > 0) throw CannotRunError(fmt::format("day {}: {}", day, counts.detail));
+      if (env.Summaries(*this)) {
+        EndCaptionLine(env.GetCaption());
+        env.Out() << DayRunSummaryLine(day, counts) << '\n';
+      }
     } catch (const ConnectionRefusedError& error) {
+      ran_.push_back({day, {}, error.what()});
       env.GetDiagnostics().Failure(fmt::format("day {} not computed: {}", day, error.what()));
     }
   }
+}
+
+void RunDaysCommand::AddToSummary(nlohmann::json& summary) const {
+  summary["days"] = nlohmann::json::array();
+  for (const DaySummary& day : ran_) summary["days"].push_back(DaySummaryJson(day));
+  summary["rowsWritten"] = RowsWrittenJson(ran_);
 }
 
 }  // namespace cuserver

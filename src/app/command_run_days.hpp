@@ -7,6 +7,7 @@
 
 #include "app/command.hpp"
 #include "app/run_scale_options.hpp"
+#include "app/run_summary.hpp"
 
 namespace cuserver {
 
@@ -32,6 +33,8 @@ class RunDaysCommand : public Command {
   void Setup() override;
   bool NeedsMap() const override { return true; }
   void Run(CommandEnvironment& env) override;
+  bool JsonOutput() const override { return json_; }
+  void AddToSummary(nlohmann::json& summary) const override;
 
   const std::vector<std::string>& Days() const { return days_; }
   const RunScaleOptions& Scale() const { return scale_; }
@@ -42,6 +45,8 @@ class RunDaysCommand : public Command {
   std::string to_;
   std::vector<std::string> days_;
   RunScaleOptions scale_;
+  bool json_ = false;
+  std::vector<DaySummary> ran_;
 };
 
 }  // namespace cuserver

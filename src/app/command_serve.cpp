@@ -19,6 +19,7 @@ namespace cuserver {
 
 void ServeCommand::AddArguments(CLI::App& command) {
   command.add_option("--listen", listen_, "Address and port of the control page (ADDR:PORT, [IPv6]:PORT)")
+      ->type_name("ADDR:PORT")
       ->capture_default_str();
 }
 
@@ -81,6 +82,7 @@ void ServeCommand::Run(CommandEnvironment& env) {
   }
 
   ServiceLog log;
+  log.ShowOnStderr(env.GetVerbosity() == Verbosity::Verbose, env.GetVerbosity() == Verbosity::Quiet);
   ServiceOptions options;
   options.startDirectory = env.StartDirectory();
   options.configFile = env.ConfigFile();
@@ -93,7 +95,7 @@ void ServeCommand::Run(CommandEnvironment& env) {
   server.Start();
   lock.Describe(server.PageUrl());
   log.Info(fmt::format("控制页面 {}", server.PageUrl()));
-  env.Out() << "control page: " << server.PageUrl() << std::endl;
+  if (env.GetVerbosity() != Verbosity::Quiet) env.Out() << "control page: " << server.PageUrl() << std::endl;
 
   int received = 0;
   sigwait(&stopSignals, &received);

@@ -80,16 +80,21 @@ std::string DatabaseName(const ConnectionSettings& connection) {
 }  // namespace
 
 void SimulateCommand::AddArguments(CLI::App& command) {
-  command.add_option("--vehicles", options_.vehicles, "Number of vehicles")->capture_default_str();
+  command.add_option("--vehicles", options_.vehicles, "Number of vehicles")->type_name("N")->capture_default_str();
   command.add_option("--interval", options_.intervalSeconds, "Seconds between two fixes of a vehicle")
+      ->type_name("SECONDS")
       ->capture_default_str();
-  command.add_option("--day", options_.dayKey, "The day as yyyymmdd")->required();
-  command.add_option("--seed", seedText_, "Seed: the same seed gives the same data")->capture_default_str();
+  command.add_option("--day", options_.dayKey, "The day as yyyymmdd")->type_name("DAYKEY")->required();
+  command.add_option("--seed", seedText_, "Seed: the same seed gives the same data")
+      ->type_name("N")
+      ->capture_default_str();
   command.add_option("--highway-segments", options_.highwaySegments, "Highway segments of the map")
+      ->type_name("N")
       ->capture_default_str();
-  command.add_option("--areas", options_.areas, "Speed areas of the map")->capture_default_str();
+  command.add_option("--areas", options_.areas, "Speed areas of the map")->type_name("N")->capture_default_str();
   command.add_option("--area-entry-every", options_.areaEntryEvery,
                      "One vehicle in this many gets a speed-area entry (0: none)")
+      ->type_name("N")
       ->capture_default_str();
   command.add_flag("--all-day", options_.allDay,
                    "Terminals report while parked too, from midnight to midnight (a fix every interval)");
@@ -157,6 +162,7 @@ void SimulateCommand::Run(CommandEnvironment& env) {
   options_.markDatabase = foreignData.empty();
   options_.markMapFolder = foreignMaps.empty();
   const auto summary = sim::Simulate(db, mapFolder, options_);
+  if (!env.Summaries(*this)) return;
   env.Out() << fmt::format(
       "simulated {} vehicles ({} silent), {} fixes on {}; map: {} highway segments, {} speed areas, {} area entries\n",
       summary.vehicles, summary.silentVehicles, summary.fixes, options_.dayKey, summary.highwaySegments,

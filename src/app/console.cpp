@@ -9,6 +9,10 @@ bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 }  // namespace
 
+void EndCaptionLine(Caption& caption) {
+  if (auto* console = dynamic_cast<Console*>(&caption)) console->Finish();
+}
+
 int DisplayColumns(const std::string& text) {
   int columns = 0;
   for (unsigned char c : text) {

@@ -40,6 +40,10 @@ class Console : public Caption {
   std::mutex mutex_;
 };
 
+// On a terminal the caption is a line redrawn in place; it is ended before a
+// result line is written, so that the result stands on a line of its own.
+void EndCaptionLine(Caption& caption);
+
 // The columns a UTF-8 text takes on a terminal, counting characters outside
 // ASCII as two (the Chinese texts of the system are double-width).
 int DisplayColumns(const std::string& text);

@@ -65,6 +65,10 @@ MapServices& CommandEnvironment::Map() {
   return *map_;
 }
 
+bool CommandEnvironment::Summaries(const Command& command) const {
+  return verbosity_ != Verbosity::Quiet && !command.JsonOutput();
+}
+
 void RunCommand(Command& command, CommandEnvironment& env) {
   if (command.NeedsMap() && !env.HasMap()) env.StartMap();
   command.Run(env);

@@ -18,6 +18,10 @@ namespace cuserver {
 
 class Command;
 
+// How much a command tells besides its results: --quiet leaves errors only,
+// --verbose adds debug lines.
+enum class Verbosity { Quiet, Normal, Verbose };
+
 // gpsserver.ini: the --config option when given, else $CUSERVER_CONFIG when
 // set and not empty, else gpsserver.ini in the start directory. A relative
 // path is taken from the start directory.
@@ -59,6 +63,12 @@ class CommandEnvironment {
   const SpeedLimitTable* LoadedSpeedLimits() const { return speedLimits_; }
   void UseSpeedLimits(const SpeedLimitTable& limits) { speedLimits_ = &limits; }
 
+  Verbosity GetVerbosity() const { return verbosity_; }
+  void SetVerbosity(Verbosity verbosity) { verbosity_ = verbosity; }
+  // Whether a command's end summary line is written: not with --quiet, nor
+  // when --json replaces the text.
+  bool Summaries(const Command& command) const;
+
   // Set by a service that is stopping: day runs then start no further
   // vehicle. Null for a one-shot command.
   const std::atomic<bool>* StopFlag() const { return stop_; }
@@ -75,6 +85,7 @@ class CommandEnvironment {
   MapServices* map_ = nullptr;
   const SpeedLimitTable* speedLimits_ = nullptr;
   const std::atomic<bool>* stop_ = nullptr;
+  Verbosity verbosity_ = Verbosity::Normal;
 };
 
 // Map start-up when the command needs it, then the command's work.

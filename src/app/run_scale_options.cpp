@@ -19,11 +19,13 @@ void RunScaleOptions::AddTo(CLI::App& command) {
   command.add_option("--jobs", jobsText_,
                      fmt::format("Workers computing vehicles at once, each with its own database session "
                                  "(1 to {}; default: the number of cores, here {})",
-                                 kMaxJobs, DefaultJobs()));
+                                 kMaxJobs, DefaultJobs()))
+      ->type_name("N");
   command.add_option("--shard", shardText_,
                      "Compute only shard K of N (K from 1): the vehicles whose SIMID's 64-bit FNV-1a hash "
                      "modulo N is K-1. Run shards 1/N to N/N, on one machine each, against the same server "
-                     "database to share a day; together they write what one run writes");
+                     "database to share a day; together they write what one run writes")
+      ->type_name("K/N");
 }
 
 void RunScaleOptions::FromJson(const nlohmann::json& arguments) {

@@ -51,14 +51,20 @@ std::string OdbcValue(std::string_view value) {
 
 std::string PostgresqlConnectString(const ConnectionSettings& s) {
   const std::string_view ds = s.dataSource;
+  // Credentials left empty are not sent: libpq then takes the operating
+  // system user, ~/.pgpass or peer authentication.
   if (ds.starts_with("postgresql://") || ds.starts_with("postgres://")) {
-    const char joiner = ds.find('?') == std::string_view::npos ? '?' : '&';
-    return fmt::format("{}{}user={}&password={}", ds, joiner, PercentEncoded(s.userId),
-                       PercentEncoded(s.password));
+    std::string text(ds);
+    for (const auto& [key, value] : {std::pair{"user", &s.userId}, std::pair{"password", &s.password}}) {
+      if (value->empty()) continue;
+      text += fmt::format("{}{}={}", text.find('?') == std::string::npos ? '?' : '&', key, PercentEncoded(*value));
+    }
+    return text;
   }
-  const std::string base =
-      ds.find('=') == std::string_view::npos ? "service=" + LibpqValue(ds) : std::string(ds);
-  return fmt::format("{} user={} password={}", base, LibpqValue(s.userId), LibpqValue(s.password));
+  std::string text = ds.find('=') == std::string_view::npos ? "service=" + LibpqValue(ds) : std::string(ds);
+  if (!s.userId.empty()) text += " user=" + LibpqValue(s.userId);
+  if (!s.password.empty()) text += " password=" + LibpqValue(s.password);
+  return text;
 }
 
 // The libpq keywords that the data source sets; none for a bare service
@@ -124,7 +130,7 @@ std::string SessionConnectString(const ConnectionSettings& s) {
   const bool uri = ds.starts_with("postgresql://") || ds.starts_with("postgres://");
   for (const auto& [keyword, value] : kLiveness) {
     if (set.contains(keyword)) continue;
-    text += uri ? '&' : ' ';
+    text += !uri ? ' ' : text.find('?') == std::string::npos ? '?' : '&';
     text += fmt::format("{}={}", keyword, value);
   }
   return text;

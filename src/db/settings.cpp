@@ -63,10 +63,12 @@ ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserver
   if (settings.backend == Backend::Sqlite3) {
     const std::filesystem::path file(settings.dataSource);
     if (file.is_relative()) settings.dataSource = (startDirectory / file).lexically_normal().string();
-  } else {
+  } else if (settings.backend == Backend::Odbc) {
     require("USERID", settings.userId);
     require("Password", settings.password);
   }
+  // PostgreSQL: an empty USERID or Password leaves them to libpq (the
+  // operating system user, ~/.pgpass, peer authentication).
   return settings;
 }
 

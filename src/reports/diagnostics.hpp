@@ -18,6 +18,8 @@ class Diagnostics {
   using LineSink = std::function<void(const std::string& line)>;
 
   explicit Diagnostics(LineSink sink);
+  // Informational lines go to infoSink (which may drop them), the rest to sink.
+  Diagnostics(LineSink sink, LineSink infoSink);
 
   void RowRefused(std::string_view table, std::string_view simId, std::string_view reason);
   void ReportFailed(std::string_view report, std::string_view simId, std::string_view reason);
@@ -44,10 +46,27 @@ class Diagnostics {
   // One line: "N rows refused, N reports failed, N vehicles skipped", or empty when none.
   std::string Summary() const;
 
+  // What was told, for a machine-readable summary.
+  struct SkippedVehicle {
+    std::string simId;
+    std::string reason;
+  };
+  struct FailedReport {
+    std::string report;
+    std::string simId;
+    std::string reason;
+  };
+  std::vector<SkippedVehicle> SkippedList() const;
+  std::vector<FailedReport> FailedReportList() const;
+  std::map<std::string, int, std::less<>> RefusedByTable() const;
+  std::vector<std::string> FailureList() const;
+
  private:
   void Emit(const std::string& line);
 
   LineSink sink_;
+  LineSink infoSink_;
+  bool separateInfo_ = false;
   mutable std::mutex mutex_;
   int refusedRows_ = 0;
   int failedReports_ = 0;
@@ -55,6 +74,10 @@ class Diagnostics {
   int failures_ = 0;
   std::map<std::string, int, std::less<>> messages_;
   std::vector<std::string> messageOrder_;
+  std::vector<SkippedVehicle> skippedList_;
+  std::vector<FailedReport> failedReportList_;
+  std::map<std::string, int, std::less<>> refusedByTable_;
+  std::vector<std::string> failureList_;
 };
 
 }  // namespace cuserver

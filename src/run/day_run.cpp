@@ -163,6 +163,8 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   ledgerCounts.rowsWritten = worked.rowsWritten;
   ledgerCounts.rowsRefused = setup.diagnostics.RefusedRows() - refusedBefore;
   ledgerCounts.reportsFailed = setup.diagnostics.FailedReports() - failedBefore;
+  counts.recorded = ledgerCounts;
+  counts.rowsByTable = worked.rowsByTable;
 
   if (!worked.lost.empty()) {
     counts.outcome = DayOutcome::Incomplete;

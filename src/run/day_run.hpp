@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "db/ledger.hpp"
@@ -44,6 +45,8 @@ struct DayRunCounts {
   bool stopped = false;  // the stop flag ended the run before every vehicle was started
   DayOutcome outcome = DayOutcome::Running;  // as recorded in the day ledger
   std::string detail;    // one line: what was not written, empty when complete
+  DayCounts recorded;    // the figures recorded in the day ledger
+  std::map<std::string, int> rowsByTable;  // rows written per report table
 };
 
 // The day run for one DayKey, used unchanged (not checked). Opens its own

@@ -106,7 +106,10 @@ VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<
   VehicleDayWritten outcome;
   outcome.rows = written;
   for (std::size_t i = 0; i < results.size(); ++i) {
-    if (results[i].written) continue;
+    if (results[i].written) {
+      if (inserts[i]) ++outcome.rowsByTable[statements[i].table];
+      continue;
+    }
     ++outcome.refused;
     diagnostics.RowRefused(statements[i].table, statements[i].simId, results[i].reason);
   }

@@ -54,6 +54,7 @@ struct PreviousRows {
 struct VehicleDayWritten {
   int rows = 0;     // row statements the database took
   int refused = 0;  // row statements it refused (recorded on the diagnostics)
+  std::map<std::string, int> rowsByTable;  // the rows taken, per table
 };
 
 // Writes one vehicle's recorded statements in place of the rows recorded for

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -126,6 +127,8 @@ struct Tally {
   std::atomic<int> rowsRefused{0};
   std::mutex lostMutex;
   std::vector<std::size_t> lost;  // positions
+  std::mutex tablesMutex;
+  std::map<std::string, int> rowsByTable;
 };
 
 // A worker with its session, the store its vehicle-days go through and the
@@ -201,6 +204,10 @@ void WorkerLoop(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& s
     }
     tally.rowsWritten += attempt->written.rows;
     tally.rowsRefused += attempt->written.refused;
+    if (!attempt->written.rowsByTable.empty()) {
+      std::lock_guard lock(tally.tablesMutex);
+      for (const auto& [table, rows] : attempt->written.rowsByTable) tally.rowsByTable[table] += rows;
+    }
     diagnostics.Absorb(attempt->diagnostics, attempt->lines);
     queue.Finish(*position, std::move(slot.worker->LogLines()));
     slot.worker->LogLines().clear();
@@ -264,6 +271,7 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   counts.workers = static_cast<int>(workers.size());
   counts.rowsWritten = tally.rowsWritten.load();
   counts.rowsRefused = tally.rowsRefused.load();
+  counts.rowsByTable = tally.rowsByTable;
   std::vector<std::size_t> lost = tally.lost;
   const std::vector<std::size_t> untaken = queue.Untaken();
   if (!lost.empty()) {

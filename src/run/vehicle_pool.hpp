@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@ struct VehiclePoolCounts {
   int workers = 0;  // workers that ran (fewer than asked when the database refused sessions)
   int rowsWritten = 0;
   int rowsRefused = 0;
+  std::map<std::string, int> rowsByTable;  // rows written per table
   std::vector<std::string> lost;  // SIMIDs not computed because the database stayed away, in list order
   int notStarted = 0;             // vehicles left when the stop flag was raised
 };

@@ -60,10 +60,10 @@ TEST(RunDayArguments, WrongJsonIsAnArgumentError) {
   EXPECT_THROW(InitDbCommand().FromJson(nlohmann::json("x")), ArgumentError);
 }
 
-TEST(HighwayTestArguments, NoPositionMeansTheFixedOne) {
+TEST(HighwayTestArguments, NoPositionIsRefused) {
   HighwayTestCommand command;
   command.FromJson(nlohmann::json::object());
-  EXPECT_NO_THROW(command.Setup());
+  EXPECT_EQ(ArgumentMessage(command), "give LAT and LON");
 }
 
 TEST(HighwayTestArguments, HalfAPositionOrBadDegreesAreRefused) {

@@ -27,7 +27,7 @@ TEST(DaysCommand, JsonListsEachDaysStateAndTheExitStatusSaysWhatWentWrong) {
 
   Outcome run = RunCuserver(start.Path(), "days --from 20140318 --to 20140320 --json");
   ASSERT_EQ(run.status, 0) << run.err;
-  const nlohmann::json days = nlohmann::json::parse(run.out);
+  const nlohmann::json days = nlohmann::json::parse(run.out)["days"];
   ASSERT_EQ(days.size(), 3u);
   EXPECT_EQ(days[0]["day"], "20140318");
   EXPECT_EQ(days[0]["state"], "not computed");

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "db/connect_string.hpp"
 #include "db/session.hpp"
@@ -95,6 +98,34 @@ TEST(ConnectString, PostgresqlKeepsTheLibpqStringAndAddsQuotedCredentials) {
             "service='gpsdb' user='gps' password='pw'");
   EXPECT_EQ(SociConnectString({Backend::Postgresql, "gps", "p&w", "postgresql://h/d?sslmode=disable"}),
             "postgresql://h/d?sslmode=disable&user=gps&password=p%26w");
+  // Empty credentials are libpq's to find (~/.pgpass, peer authentication).
+  EXPECT_EQ(SessionConnectString({Backend::Postgresql, "", "", "postgresql://h/d"}).substr(0, 30),
+            "postgresql://h/d?keepalives=1&");
+  EXPECT_EQ(SociConnectString({Backend::Postgresql, "gps", "", "host=h"}), "host=h user='gps'");
+}
+
+// USERID and Password may stay empty for PostgreSQL: the server is reached
+// with the password from a .pgpass file.
+TEST_F(SettingsTest, PostgresqlConnectsWithoutCredentialsInTheSettings) {
+  const char* server = std::getenv("CUSERVER_TEST_PG");
+  if (server == nullptr || *server == '\0') GTEST_SKIP() << "CUSERVER_TEST_PG is not set";
+  std::map<std::string, std::string> keys;  // the test server's plain "key=value ..." string
+  std::istringstream words(server);
+  for (std::string word; words >> word;) {
+    const auto equals = word.find('=');
+    if (equals != std::string::npos) keys[word.substr(0, equals)] = word.substr(equals + 1);
+  }
+  const auto pgpass = dir_.Path() / "pgpass";
+  std::ofstream(pgpass) << keys["host"] << ':' << keys["port"] << ':' << keys["dbname"] << ':' << keys["user"] << ':'
+                        << keys["password"] << '\n';
+  std::filesystem::permissions(pgpass, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const ConnectionSettings settings = ReadConnectionSettings(
+      Write("[General]\nBackend=postgresql\nUSERID=\nPassword=\nDataSource=host=" + keys["host"] +
+            " port=" + keys["port"] + " dbname=" + keys["dbname"] + " user=" + keys["user"] +
+            " passfile=" + pgpass.string() + "\n"),
+      dir_.Path());
+  ReportDatabase db;
+  EXPECT_NO_THROW(db.OpenReportSession(settings));
 }
 
 TEST(ConnectString, OdbcBracesValuesWithSeparators) {

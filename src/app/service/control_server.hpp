@@ -38,7 +38,7 @@ struct ControlServerOptions {
 //   GET  /                 the page
 //   GET  /api/status       caption, queue, last runs, messages, run log tail
 //   GET  /api/layers       the geoset's layers as GeoJSON
-//   GET  /api/days         ?from=&to= (DayKeys): the day ledger's states, as `days --json`
+//   GET  /api/days         ?from=&to= (DayKeys): the day ledger's states, as `days --json` lists them
 //   GET  /metrics          Prometheus text exposition
 //   GET  /api/reports      ?day=&kind=[&vehicle=][&offset=&limit=]: a day's rows of one report;
 //                          /api/reports.csv and /api/reports.xlsx the same as files

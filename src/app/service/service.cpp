@@ -17,6 +17,7 @@
 #include "app/service/layers_geojson.hpp"
 #include "app/service/run_log_tail.hpp"
 #include "app/service/track_geojson.hpp"
+#include "app/version.hpp"
 #include "db/loaders.hpp"
 #include "db/report_tables.hpp"
 #include "map/windows_path.hpp"
@@ -588,6 +589,7 @@ nlohmann::json Service::Status() const {
   // Read on every status, so that the page shows a fix at once.
   const std::string settingsFault = ReportSettingsFault(options_.startDirectory / "report.ini");
   status["settingsFault"] = settingsFault.empty() ? nlohmann::json(nullptr) : nlohmann::json(settingsFault);
+  status["version"] = kVersion;
   const auto current = queue_.Current();
   status["current"] = current ? RecordJson(*current) : nlohmann::json(nullptr);
   status["queue"] = nlohmann::json::array();

@@ -39,6 +39,11 @@ void ServiceLog::Error(const std::string& text) {
 
 void ServiceLog::Debug(const std::string& text) { logger_->debug(text); }
 
+void ServiceLog::ShowOnStderr(bool debug, bool warningsOnly) {
+  if (debug) logger_->set_level(spdlog::level::debug);
+  if (warningsOnly) logger_->set_level(spdlog::level::warn);
+}
+
 void ServiceLog::Add(const char* level, const std::string& text) {
   std::lock_guard lock(mutex_);
   messages_.push_back(ServiceMessage{++sequence_, NowText(), level, text});

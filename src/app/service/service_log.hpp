@@ -35,6 +35,10 @@ class ServiceLog {
   // Goes to stderr only (frequent lines nobody needs on the page).
   void Debug(const std::string& text);
 
+  // What reaches stderr: debug lines too (--verbose), or only warnings and
+  // errors (--quiet). The page keeps every message either way.
+  void ShowOnStderr(bool debug, bool warningsOnly);
+
   std::vector<ServiceMessage> Recent() const;
 
  private:
