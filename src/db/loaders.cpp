@@ -1,5 +1,7 @@
 #include "db/loaders.hpp"
 
+#include <algorithm>
+
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -67,14 +69,84 @@ int LoadDayTrack(ReportDatabase& db, const std::string& simId, const std::string
     // vehicle outgrows every earlier one. A NULL reads as empty text.
     TrackPoint& fix = track.Append();
     cursor->ValueInto("SIMID", fix.simId);
-    cursor->ValueInto("longitude", fix.longitude);
-    cursor->ValueInto("latitude", fix.latitude);
+    cursor->ValueAndNumberInto("longitude", fix.longitude, fix.longitudeNumber);
+    cursor->ValueAndNumberInto("latitude", fix.latitude, fix.latitudeNumber);
     cursor->ValueInto("time", fix.time);
-    cursor->ValueInto("speed", fix.speed);
+    cursor->ValueAndNumberInto("speed", fix.speed, fix.speedNumber);
     cursor->ValueInto("ALARMSTATE", fix.alarmState);
+    fix.speedInteger = LeadingInt(fix.speed);
+    fix.numbersSet = true;
   }
   cursor->Close();
   return track.Count();
+}
+
+bool DayTrackBatch::Read(ReportDatabase& db, const std::string& dayKey, const std::vector<std::string>& simIds) {
+  Forget();
+  const std::string table = "GPSDATA" + dayKey;
+  if (!IsPlainTableName(table)) throw DatabaseError("\"" + dayKey + "\" is not a day key of a GPS day table");
+  simIds_ = simIds;
+  std::sort(simIds_.begin(), simIds_.end());
+  simIds_.erase(std::unique(simIds_.begin(), simIds_.end()), simIds_.end());
+  if (simIds_.empty()) return true;
+  if (tracks_.size() < simIds_.size()) tracks_.resize(simIds_.size());
+  for (std::size_t i = 0; i < simIds_.size(); ++i) tracks_[i].Clear();
+
+  // "in" compares each SIMID as "=" does in the one-vehicle query, so the same
+  // rows come back; ordered by SIMID, each vehicle's rows come together.
+  std::string statement = "select * from " + table + " where SIMID in (";
+  for (std::size_t i = 0; i < simIds_.size(); ++i) {
+    if (i > 0) statement += ',';
+    statement += SqlLiteral(simIds_[i]);
+  }
+  statement += ") order by SIMID, time asc";
+  auto cursor = db.OpenQuery(statement);
+  std::string rowSimId;
+  std::size_t current = simIds_.size();  // the vehicle whose rows are coming
+  std::vector<char> seen(simIds_.size(), 0);
+  for (; !cursor->AtEnd(); cursor->Next()) {
+    cursor->ValueInto("SIMID", rowSimId);
+    if (current == simIds_.size() || rowSimId != simIds_[current]) {
+      const auto at = std::lower_bound(simIds_.begin(), simIds_.end(), rowSimId);
+      current = static_cast<std::size_t>(at - simIds_.begin());
+      // A text not listed, or a vehicle whose rows do not all come together:
+      // the rows cannot be dealt to the vehicles with certainty.
+      if (at == simIds_.end() || *at != rowSimId || seen[current]) {
+        cursor->Close();
+        Forget();
+        return false;
+      }
+      seen[current] = 1;
+    }
+    TrackPoint& fix = tracks_[current].Append();
+    fix.simId = rowSimId;
+    cursor->ValueAndNumberInto("longitude", fix.longitude, fix.longitudeNumber);
+    cursor->ValueAndNumberInto("latitude", fix.latitude, fix.latitudeNumber);
+    cursor->ValueInto("time", fix.time);
+    cursor->ValueAndNumberInto("speed", fix.speed, fix.speedNumber);
+    cursor->ValueInto("ALARMSTATE", fix.alarmState);
+    fix.speedInteger = LeadingInt(fix.speed);
+    fix.numbersSet = true;
+  }
+  cursor->Close();
+  held_.assign(simIds_.size(), 1);
+  return true;
+}
+
+bool DayTrackBatch::Take(const std::string& simId, TrackBuffer& track, int& n) {
+  const auto at = std::lower_bound(simIds_.begin(), simIds_.end(), simId);
+  if (at == simIds_.end() || *at != simId) return false;
+  const auto i = static_cast<std::size_t>(at - simIds_.begin());
+  if (i >= held_.size() || !held_[i]) return false;
+  held_[i] = 0;
+  std::swap(track, tracks_[i]);
+  n = track.Count();
+  return true;
+}
+
+void DayTrackBatch::Forget() {
+  simIds_.clear();
+  held_.clear();
 }
 
 std::vector<std::string> LoadRoadNames(ReportDatabase& db) {

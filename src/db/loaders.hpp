@@ -28,6 +28,30 @@ AreaSpeedList LoadAreaSpeedList(ReportDatabase& db, Diagnostics& diagnostics);
 int LoadDayTrack(ReportDatabase& db, const std::string& simId, const std::string& dayKey,
                  TrackBuffer& track);
 
+// The day tracks of several vehicles, read with one ordered query instead of
+// one query a vehicle. The fixes of each vehicle are the rows LoadDayTrack
+// would load for it, in the same order (ascending time); each track is held
+// until taken, so a worker holds the tracks of one batch, never of the day.
+class DayTrackBatch {
+ public:
+  // Reads the day's fixes of every SIMID of `simIds` (a SIMID listed twice is
+  // read once). Throws DatabaseError when the query fails. Returns false and
+  // holds nothing when a row's SIMID text is not exactly one of the listed
+  // SIMIDs (the database stores them otherwise than the list names them, for
+  // example as numbers): the caller then loads each vehicle by itself.
+  bool Read(ReportDatabase& db, const std::string& dayKey, const std::vector<std::string>& simIds);
+  // Moves simId's fixes into `track` as LoadDayTrack would have loaded them
+  // and sets n to their number; false when the batch holds no track of that
+  // SIMID (not read, or already taken).
+  bool Take(const std::string& simId, TrackBuffer& track, int& n);
+  void Forget();
+
+ private:
+  std::vector<std::string> simIds_;  // sorted, each once
+  std::vector<TrackBuffer> tracks_;  // by the place of the SIMID in simIds_; reused from batch to batch
+  std::vector<char> held_;
+};
+
 // "select roadname from roadlightmapinfo". Throws DatabaseError.
 std::vector<std::string> LoadRoadNames(ReportDatabase& db);
 

@@ -48,7 +48,26 @@ class PostgresCursor : public Cursor {
     return text;
   }
 
-  bool ValueInto(std::string_view column, std::string& text) const override {
+  bool ValueInto(std::string_view column, std::string& text) const override { return Read(column, text, nullptr); }
+
+  bool ValueAndNumberInto(std::string_view column, std::string& text, double& number) const override {
+    return Read(column, text, &number);
+  }
+
+  void Next() override {
+    columns_.NextRow();
+    if (!AtEnd()) ++row_;
+  }
+
+  void Close() override {
+    row_ = rows_;
+    result_.reset();
+  }
+
+ private:
+  // The value as text, and its leading number into `out` when asked for.
+  bool Read(std::string_view column, std::string& text, double* out) const {
+    if (out != nullptr) *out = 0.0;
     if (AtEnd()) throw DatabaseError("no current row to read column " + std::string(column) + " from");
     const int i = ColumnIndex(column);
     text.clear();
@@ -68,7 +87,8 @@ class PostgresCursor : public Cursor {
                               "\", which is not a number this system can read");
         }
         AppendNumberText(text, number);
-        break;
+        if (out != nullptr) *out = NumberReadsBackAsItself(number) ? number : LeadingDouble(text);
+        return true;
       }
       case ColumnKind::Boolean:
         text.push_back(size > 0 && value[0] == 't' ? '1' : '0');
@@ -81,20 +101,10 @@ class PostgresCursor : public Cursor {
         text += " 00:00:00";
         break;
     }
+    if (out != nullptr) *out = LeadingDouble(text);
     return true;
   }
 
-  void Next() override {
-    columns_.NextRow();
-    if (!AtEnd()) ++row_;
-  }
-
-  void Close() override {
-    row_ = rows_;
-    result_.reset();
-  }
-
- private:
   int ColumnIndex(std::string_view column) const {
     const int index = columns_.Find(column);
     if (index >= 0) return index;

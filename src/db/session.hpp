@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "reports/text_number.hpp"
+
 namespace soci {
 class session;
 }
@@ -92,6 +94,14 @@ class Cursor {
     }
     text = std::move(*value);
     return true;
+  }
+  // ValueInto, and `number` set to the text's leading number (LeadingDouble),
+  // taken from the database's own number where the value is one, so that a
+  // loader holds the number without parsing the text back.
+  virtual bool ValueAndNumberInto(std::string_view column, std::string& text, double& number) const {
+    const bool notNull = ValueInto(column, text);
+    number = LeadingDouble(text);
+    return notNull;
   }
   virtual void Next() = 0;
   virtual void Close() = 0;

@@ -37,25 +37,11 @@ class SqliteCursor : public Cursor {
   }
 
   bool ValueInto(std::string_view column, std::string& text) const override {
-    if (!hasRow_) throw DatabaseError("no current row to read column " + std::string(column) + " from");
-    const int i = ColumnIndex(column);
-    text.clear();
-    switch (sqlite3_column_type(Statement(), i)) {
-      case SQLITE_NULL:
-        return false;
-      case SQLITE_INTEGER:
-        fmt::format_to(std::back_inserter(text), "{}", sqlite3_column_int64(Statement(), i));
-        return true;
-      case SQLITE_FLOAT:
-        AppendNumberText(text, sqlite3_column_double(Statement(), i));
-        return true;
-      default: {
-        const auto* bytes = sqlite3_column_blob(Statement(), i);
-        const int size = sqlite3_column_bytes(Statement(), i);
-        if (bytes != nullptr) text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
-        return true;
-      }
-    }
+    return Read(column, text, nullptr);
+  }
+
+  bool ValueAndNumberInto(std::string_view column, std::string& text, double& number) const override {
+    return Read(column, text, &number);
   }
 
   void Next() override {
@@ -73,6 +59,40 @@ class SqliteCursor : public Cursor {
     const int rc = sqlite3_step(Statement());
     hasRow_ = rc == SQLITE_ROW;
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw DatabaseError(sqlite3_errmsg(connection_));
+  }
+
+  // The value by its own storage class, and its leading number into `number`
+  // when asked for. The value is taken once (one call that locks the
+  // connection) and read without further locking: a connection of this
+  // program is used by one thread at a time.
+  bool Read(std::string_view column, std::string& text, double* number) const {
+    if (!hasRow_) throw DatabaseError("no current row to read column " + std::string(column) + " from");
+    sqlite3_value* value = sqlite3_column_value(Statement(), ColumnIndex(column));
+    text.clear();
+    switch (sqlite3_value_type(value)) {
+      case SQLITE_NULL:
+        if (number != nullptr) *number = 0.0;
+        return false;
+      case SQLITE_INTEGER: {
+        const sqlite3_int64 integer = sqlite3_value_int64(value);
+        fmt::format_to(std::back_inserter(text), "{}", integer);
+        if (number != nullptr) *number = static_cast<double>(integer);
+        return true;
+      }
+      case SQLITE_FLOAT: {
+        const double real = sqlite3_value_double(value);
+        AppendNumberText(text, real);
+        if (number != nullptr) *number = NumberReadsBackAsItself(real) ? real : LeadingDouble(text);
+        return true;
+      }
+      default: {
+        const auto* bytes = sqlite3_value_blob(value);
+        const int size = sqlite3_value_bytes(value);
+        if (bytes != nullptr) text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
+        if (number != nullptr) *number = LeadingDouble(text);
+        return true;
+      }
+    }
   }
 
   // By the value's own storage class: SQLite lets a column hold any type.

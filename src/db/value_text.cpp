@@ -5,6 +5,7 @@
 
 #include "db/session.hpp"
 
+#include <cmath>
 #include <iterator>
 
 namespace cuserver {
@@ -12,6 +13,11 @@ namespace cuserver {
 std::string NumberText(double value) { return fmt::to_string(value); }
 
 void AppendNumberText(std::string& text, double value) { fmt::format_to(std::back_inserter(text), "{}", value); }
+
+bool NumberReadsBackAsItself(double value) {
+  const double size = std::fabs(value);
+  return std::isfinite(value) && (value == 0.0 || (size > 1e-300 && size < 1e300));
+}
 
 std::string TimeText(const std::tm& time) {
   return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", time.tm_year + 1900, time.tm_mon + 1,

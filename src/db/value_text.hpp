@@ -19,6 +19,11 @@ std::string NumberText(double value);
 // NumberText's text appended to `text`.
 void AppendNumberText(std::string& text, double value);
 
+// The leading number (LeadingDouble) of NumberText(value), known without
+// making or reading the text for every value but the few whose text might
+// not read back as the value (not finite, or at the ends of the range).
+bool NumberReadsBackAsItself(double value);
+
 // yyyy-mm-dd hh:mm:ss
 std::string TimeText(const std::tm& time);
 

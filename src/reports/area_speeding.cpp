@@ -40,12 +40,12 @@ int ComputeAreaSpeeding(const ReportContext& ctx, int n, const std::string& simI
 
   for (std::size_t i = 0; i < count; ++i) {
     const TrackPoint& fix = track[i];
-    const bool inArea = ctx.geo.AreaNameAt(LeadingDouble(fix.latitude), LeadingDouble(fix.longitude)) == areaName;
+    const bool inArea = ctx.geo.AreaNameAt(fix.Latitude(), fix.Longitude()) == areaName;
     if (!inArea) {
       if (open) finish(fix);
       continue;
     }
-    const double speed = LeadingDouble(fix.speed);
+    const double speed = fix.Speed();
     if (speed > limit && !open) {
       begin = i;
       if (speed > topSpeed) {

@@ -32,7 +32,7 @@ int ComputeFatigue(const ReportContext& ctx, int /*n*/) {
   int restBegin = kUnset;
   for (int j = 0; j < end; ++j) {
     const TrackPoint& fix = track[static_cast<std::size_t>(j)];
-    if (LeadingDouble(fix.speed) <= kMovingAboveKmh) {
+    if (fix.Speed() <= kMovingAboveKmh) {
       if (driving) {
         restBegin = j;
         driving = false;

@@ -46,7 +46,7 @@ LineAlarmScan ScanLineAlarms(const TrackBuffer& track, int n, GeoServices& geo, 
   const int end = LoadedEnd(track, n);
   for (int k = 0; k < end; ++k) {
     const TrackPoint& fix = track[static_cast<std::size_t>(k)];
-    const int code = geo.IsOnHighway(LeadingDouble(fix.latitude), LeadingDouble(fix.longitude));
+    const int code = geo.IsOnHighway(fix.Latitude(), fix.Longitude());
     if (code != 0 && !open) {
       open = true;
       beginSeconds = SecondsOfDay(fix.time);

@@ -12,7 +12,7 @@ namespace {
 constexpr int kFewMovingFixes = 10;
 
 bool IsMoving(const TrackPoint& fix) {
-  const double speed = LeadingDouble(fix.speed);
+  const double speed = fix.Speed();
   return speed != 0.0 && speed != 3.704;
 }
 }  // namespace
@@ -34,8 +34,7 @@ int ComputeMileage(const ReportContext& ctx, int n) {
       first = i;
     } else {
       const TrackPoint& prior = track[previous];
-      metres += ctx.geo.DistanceMetres(LeadingDouble(prior.longitude), LeadingDouble(prior.latitude),
-                                       LeadingDouble(fix.longitude), LeadingDouble(fix.latitude));
+      metres += ctx.geo.DistanceMetres(prior.Longitude(), prior.Latitude(), fix.Longitude(), fix.Latitude());
     }
     previous = i;
     ++moving;

@@ -24,7 +24,7 @@ int ComputeParking(const ReportContext& ctx, int n) {
   std::size_t stopBegin = 0;
   for (std::size_t i = 0; static_cast<int>(i) < visited; ++i) {
     const TrackPoint& fix = track[i];
-    const bool standing = LeadingInt(fix.speed) < kStoppedBelowKmh;
+    const bool standing = fix.SpeedInteger() < kStoppedBelowKmh;
     if (!stopped) {
       if (standing) {
         stopped = true;

@@ -26,7 +26,7 @@ struct Episode {
 };
 
 bool OnHighway(GeoServices& geo, const TrackPoint& fix) {
-  return geo.IsOnHighway(LeadingDouble(fix.latitude), LeadingDouble(fix.longitude)) != 0;
+  return geo.IsOnHighway(fix.Latitude(), fix.Longitude()) != 0;
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ int ComputeRoadSpeeding(const ReportContext& ctx, int /*n*/) {
 
   for (std::size_t j = 0; j < end; ++j) {
     const TrackPoint& fix = track[j];
-    const double speed = LeadingDouble(fix.speed);
+    const double speed = fix.Speed();
     if (speed < kIgnoredBelowKmh) continue;
     if (!episode.open) {
       if (speed <= settings.generalLimit) continue;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "reports/text_number.hpp"
+
 namespace cuserver {
 
 // One GPS fix as the tracking service stored it. Every field is the column's
@@ -15,6 +17,21 @@ struct TrackPoint {
   std::string simId;
   std::string speed;       // km/h, decimal text
   std::string alarmState;
+
+  // The leading numbers of longitude, latitude and speed, as LeadingDouble and
+  // LeadingInt read them from the texts. A loader that knows them from the
+  // database's own values (so that nothing parses them back) sets them and
+  // numbersSet; otherwise they are read from the texts when asked for.
+  double longitudeNumber = 0.0;
+  double latitudeNumber = 0.0;
+  double speedNumber = 0.0;
+  int speedInteger = 0;
+  bool numbersSet = false;
+
+  double Longitude() const { return numbersSet ? longitudeNumber : LeadingDouble(longitude); }
+  double Latitude() const { return numbersSet ? latitudeNumber : LeadingDouble(latitude); }
+  double Speed() const { return numbersSet ? speedNumber : LeadingDouble(speed); }
+  int SpeedInteger() const { return numbersSet ? speedInteger : LeadingInt(speed); }
 };
 
 // One vehicle's day track, oldest fix first. It holds a whole day however
@@ -37,6 +54,7 @@ class TrackBuffer {
   TrackPoint& Append() {
     EnsureSlot(count_ + 1);
     slots_[count_ + 1].simId.clear();
+    slots_[count_].numbersSet = false;
     return slots_[count_++];
   }
 

@@ -105,8 +105,22 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
   VehicleDayWriter writer(db, *store, previous);
   RecordingSink rows;
   TrackBuffer track;
+  // The tracks of the next vehicles are read together, with one query.
+  constexpr int kVehiclesRead = 32;
+  DayTrackBatch tracks;
   for (int i = 0; i < counts.vehicles; ++i) {
     const std::string& simId = vehicles[static_cast<std::size_t>(i)].simId;
+    if (i % kVehiclesRead == 0 && counts.vehicles - i > 1) {
+      std::vector<std::string> simIds;
+      for (int j = i; j < counts.vehicles && j < i + kVehiclesRead; ++j) {
+        simIds.push_back(vehicles[static_cast<std::size_t>(j)].simId);
+      }
+      try {
+        tracks.Read(db, dayKey, simIds);
+      } catch (const std::exception&) {
+        tracks.Forget();  // each vehicle's own query then tells what fails
+      }
+    }
     setup.caption.Progress(i, counts.vehicles);
     setup.caption.Show(simId);
     int n = 0;
@@ -119,7 +133,7 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
       loaded = false;
       rows.Clear();
       try {
-        n = LoadDayTrack(db, simId, dayKey, track);
+        if (!tracks.Take(simId, track, n)) n = LoadDayTrack(db, simId, dayKey, track);
         loaded = true;
         setup.caption.Show(fmt::format("{}-{}", simId, n));
         scan = ScanLineAlarms(track, n, setup.geo, rows);

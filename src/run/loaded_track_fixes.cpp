@@ -59,7 +59,7 @@ bool LoadedTrackFixes::ForEachKnownFix(const std::string& simId, const std::stri
     const TrackPoint& fix = track_[static_cast<std::size_t>(i)];
     if (!(fix.time > begin)) continue;
     if (!(fix.time < end)) break;
-    const double speed = LeadingDouble(fix.speed);
+    const double speed = fix.Speed();
     if (speed == 0.0 || speed == 3.704) continue;
     onRow(fix.longitude, fix.latitude);
   }

@@ -25,27 +25,52 @@ namespace {
 // committed, so the log never tells of rows the database does not hold.
 class VehicleQueue {
  public:
-  VehicleQueue(const std::vector<PlannedVehicle>& vehicles, const VehiclePoolSetup& setup, BatchedWriter* writer)
-      : vehicles_(vehicles), setup_(setup), writer_(writer), finished_(vehicles.size()) {}
+  VehicleQueue(const std::vector<PlannedVehicle>& vehicles, const VehiclePoolSetup& setup, BatchedWriter* writer,
+               std::size_t runLength)
+      : vehicles_(vehicles),
+        setup_(setup),
+        writer_(writer),
+        runLength_(std::max<std::size_t>(runLength, 1)),
+        started_(vehicles.size(), 0),
+        finished_(vehicles.size()) {}
 
-  // The position of the next vehicle, its captions shown; nullopt when all
-  // are handed out, the stop flag is raised or the database went away.
-  std::optional<std::size_t> Take() {
+  // The next run of consecutive vehicles [first, last) for one worker to read
+  // together; nullopt when all are handed out, the stop flag is raised or the
+  // database went away.
+  std::optional<std::pair<std::size_t, std::size_t>> TakeRun() {
     std::lock_guard lock(mutex_);
-    if (next_ == vehicles_.size() || closed_) return std::nullopt;
+    if (next_ == vehicles_.size() || closed_ || stopped_) return std::nullopt;
     if (setup_.stop != nullptr && setup_.stop->load()) {
       stopped_ = true;
       return std::nullopt;
     }
-    const std::size_t position = next_++;
-    const PlannedVehicle& vehicle = vehicles_[position];
-    try {
-      setup_.caption.Progress(static_cast<int>(position), static_cast<int>(vehicles_.size()));
-      setup_.caption.Show(fmt::format("{} - {} - {}", vehicle.simId, vehicle.index, setup_.shared.dayKey));
-    } catch (...) {
-      // Only the display suffers; the vehicle is worked on all the same.
+    const std::size_t first = next_;
+    next_ = std::min(vehicles_.size(), next_ + runLength_);
+    return std::pair{first, next_};
+  }
+
+  // The vehicle at `position` (of a run taken) is started; false when it may
+  // not be: the stop flag is raised or the database went away. Captions are
+  // shown in list order: a vehicle's once every vehicle before it started.
+  bool Start(std::size_t position) {
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+    if (stopped_ || (setup_.stop != nullptr && setup_.stop->load())) {
+      stopped_ = true;
+      return false;
     }
-    return position;
+    started_[position] = 1;
+    while (shown_ < vehicles_.size() && started_[shown_]) {
+      const PlannedVehicle& vehicle = vehicles_[shown_];
+      try {
+        setup_.caption.Progress(static_cast<int>(shown_), static_cast<int>(vehicles_.size()));
+        setup_.caption.Show(fmt::format("{} - {} - {}", vehicle.simId, vehicle.index, setup_.shared.dayKey));
+      } catch (...) {
+        // Only the display suffers; the vehicle is worked on all the same.
+      }
+      ++shown_;
+    }
+    return true;
   }
 
   // The vehicle's rows have all been executed.
@@ -67,11 +92,13 @@ class VehicleQueue {
     std::lock_guard lock(mutex_);
     closed_ = true;
   }
-  // The vehicles never handed out, in list order.
+  // The vehicles never started, in list order.
   std::vector<std::size_t> Untaken() const {
     std::lock_guard lock(mutex_);
     std::vector<std::size_t> positions;
-    for (std::size_t i = next_; i < vehicles_.size(); ++i) positions.push_back(i);
+    for (std::size_t i = 0; i < vehicles_.size(); ++i) {
+      if (!started_[i]) positions.push_back(i);
+    }
     return positions;
   }
   bool Stopped() const {
@@ -85,6 +112,15 @@ class VehicleQueue {
     std::lock_guard lock(mutex_);
     durable_ = sequence_;
     AppendDurableLines();
+    // Vehicles never started (a stop, a database gone) leave gaps; the lines
+    // of those after them are appended all the same.
+    while (logged_ < vehicles_.size()) {
+      if (finished_[logged_]) {
+        for (const std::string& line : finished_[logged_]->lines) setup_.shared.runLog.Append(line);
+        finished_[logged_].reset();
+      }
+      ++logged_;
+    }
   }
 
  private:
@@ -109,10 +145,13 @@ class VehicleQueue {
   const std::vector<PlannedVehicle>& vehicles_;
   const VehiclePoolSetup& setup_;
   BatchedWriter* writer_;
+  std::size_t runLength_;
   mutable std::mutex mutex_;
   std::size_t next_ = 0;
   bool closed_ = false;
   bool stopped_ = false;
+  std::vector<char> started_;
+  std::size_t shown_ = 0;  // captions shown for the vehicles before this position
   std::size_t logged_ = 0;
   std::uint64_t sequence_ = 0;
   std::uint64_t durable_ = 0;
@@ -164,10 +203,34 @@ std::unique_ptr<Attempt> TryVehicle(const VehiclePoolSetup& setup, WorkerSlot& s
   return made;
 }
 
+void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setup,
+             const std::vector<PlannedVehicle>& vehicles, Tally& tally, std::size_t first, std::size_t last);
+
 void WorkerLoop(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setup,
                 const std::vector<PlannedVehicle>& vehicles, Tally& tally) {
+  while (auto run = queue.TakeRun()) {
+    WorkRun(queue, slot, setup, vehicles, tally, run->first, run->second);
+  }
+}
+
+// The vehicles of one run, their day tracks read with one query.
+void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setup,
+             const std::vector<PlannedVehicle>& vehicles, Tally& tally, std::size_t first, std::size_t last) {
   Diagnostics& diagnostics = setup.shared.diagnostics;
-  while (auto position = queue.Take()) {
+  DayTrackBatch& batch = slot.worker->Batch();
+  if (last - first > 1) {
+    std::vector<std::string> simIds;
+    for (std::size_t i = first; i < last; ++i) simIds.push_back(vehicles[i].simId);
+    try {
+      batch.Read(*slot.db, setup.shared.dayKey, simIds);
+    } catch (...) {
+      // Each vehicle is then loaded by itself, and fails or not as it would.
+      batch.Forget();
+    }
+  }
+  for (std::size_t at = first; at < last; ++at) {
+    if (!queue.Start(at)) break;
+    const std::size_t* position = &at;
     const std::string& simId = vehicles[*position].simId;
     std::unique_ptr<Attempt> attempt = TryVehicle(setup, slot, simId);
     bool lost = false;
@@ -212,6 +275,7 @@ void WorkerLoop(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& s
     queue.Finish(*position, std::move(slot.worker->LogLines()));
     slot.worker->LogLines().clear();
   }
+  batch.Forget();
 }
 
 }  // namespace
@@ -253,7 +317,10 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   }
   if (workers.empty()) workers.push_back(makeWorker(setup.runDatabase));
 
-  VehicleQueue queue(vehicles, setup, writer.get());
+  // Runs short enough that the workers share the day evenly and a run's
+  // tracks stay small, long enough that a query reads many vehicles.
+  const std::size_t runLength = std::clamp<std::size_t>(vehicles.size() / (workers.size() * 4), 1, 32);
+  VehicleQueue queue(vehicles, setup, writer.get(), runLength);
   Tally tally;
   if (workers.size() == 1) {
     WorkerLoop(queue, workers.front(), setup, vehicles, tally);

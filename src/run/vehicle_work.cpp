@@ -63,7 +63,9 @@ VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker, con
   worker.Rows().Clear();
   int n = 0;
   try {
-    n = LoadDayTrack(worker.Database(), simId, shared.dayKey, worker.Track());
+    if (!worker.Batch().Take(simId, worker.Track(), n)) {
+      n = LoadDayTrack(worker.Database(), simId, shared.dayKey, worker.Track());
+    }
     worker.KnownFixes().TrackLoaded(simId, shared.dayKey);
   } catch (...) {
     worker.KnownFixes().Forget();

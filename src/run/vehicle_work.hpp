@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "db/adapters.hpp"
+#include "db/loaders.hpp"
 #include "db/session.hpp"
 #include "reports/catalog.hpp"
 #include "reports/diagnostics.hpp"
@@ -44,12 +45,16 @@ class VehicleWorker {
   // The track distance's reads: from the loaded track where it holds them.
   FixReader& Fixes() { return knownFixes_; }
   LoadedTrackFixes& KnownFixes() { return knownFixes_; }
+  // The day tracks of the vehicles the worker was dealt, read together; a
+  // vehicle whose track it does not hold is loaded by itself.
+  DayTrackBatch& Batch() { return batch_; }
   // The run-log lines of the vehicle being worked on, in the order written.
   std::vector<std::string>& LogLines() { return logLines_; }
 
  private:
   ReportDatabase& db_;
   TrackBuffer track_;
+  DayTrackBatch batch_;
   RecordingSink rows_;
   DbFixReader fixes_;
   LoadedTrackFixes knownFixes_;
