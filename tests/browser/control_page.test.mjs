@@ -1,9 +1,12 @@
 // Drives the control page of a running service in headless Chromium, as an
 // operator would: open the page, type a day, click 计算一天 and wait for the
-// end caption. CUSERVER_URL names the page, CUSERVER_DAY the day to run.
+// end caption; then check what was computed: the day in the calendar, its
+// reports, a vehicle's track, the exported files, and cancel a waiting run.
+// CUSERVER_URL names the page, CUSERVER_DAY the day to run.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { mkdtempSync, mkdirSync, rmSync } from "node:fs";
+import { execFileSync } from "node:child_process";
+import { mkdtempSync, mkdirSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 import { chromium } from "playwright-core";
@@ -81,7 +84,7 @@ test("a day typed and run through the page ends with the end caption", async () 
   assert.equal(await page.title(), endCaption);
   const lastRun = page.locator("#runs tr").first();
   await lastRun.filter({ hasText: `计算一天 ${day}` }).waitFor();
-  assert.match(await lastRun.innerText(), /succeeded/);
+  assert.match(await lastRun.innerText(), /成功/);
   await page.waitForFunction((d) => document.querySelector("#runlog").textContent.includes(d), day);
   await page.screenshot({ path: path.join(screenshots, "control-page.png"), fullPage: true });
 });
@@ -96,4 +99,173 @@ test("a day without GPS data ends as a failed run with a red badge and its detai
   assert.notEqual((await run.locator(".run-detail").innerText()).trim(), "");
   await page.locator("#days tr").first().waitFor();
   await page.screenshot({ path: path.join(screenshots, "control-page-failed-run.png"), fullPage: true });
+});
+
+// The API's own answer, to hold the page against.
+async function apiJson(pathAndQuery) {
+  const response = await fetch(new URL(pathAndQuery, url));
+  assert.equal(response.status, 200, pathAndQuery);
+  return response.json();
+}
+
+const kinds = ["mileage", "speeding", "parking", "fatigue", "lostcontact", "linealarms"];
+const shot = (name) => page.screenshot({ path: path.join(screenshots, name + ".png"), fullPage: true });
+
+test("a computed day picked in the calendar shows every report tab with its rows", async () => {
+  await page.locator("#cal-month").fill(`${day.slice(0, 4)}-${day.slice(4, 6)}`);
+  const dayButton = page.locator(`#calendar button[data-day="${day}"]`);
+  await page.waitForFunction((d) => document.querySelector(`#calendar button[data-day="${d}"]`)?.dataset.state === "complete", day);
+  assert.match(await dayButton.getAttribute("title"), /完成/);
+  await dayButton.click();
+  assert.equal(await page.locator("#day").inputValue(), day);
+  await shot("calendar-day");
+
+  const tabMs = {};
+  for (const kind of kinds) {
+    const expected = await apiJson(`/api/reports?day=${day}&kind=${kind}&limit=0`);
+    const tab = page.locator(`#tabs [data-kind="${kind}"]`);
+    const started = Date.now();
+    await tab.click();
+    await page.waitForFunction(({ kind, total }) => {
+      const tab = document.querySelector(`#tabs [data-kind="${kind}"]`);
+      return tab.getAttribute("aria-selected") === "true" && tab.textContent.endsWith(`（${total}）`) &&
+        document.querySelectorAll("#report tbody tr").length === Math.min(total, 100) &&
+        !document.querySelector("#report-info").textContent.startsWith("正在");
+    }, { kind, total: expected.total });
+    tabMs[kind] = Date.now() - started;
+    const pages = Math.max(1, Math.ceil(expected.total / 100));
+    assert.equal(await page.locator("#page-info").innerText(), `第 1/${pages} 页`);
+    if (expected.total > 0) {
+      // Every row names its vehicle's plate and fleet from the catalogue.
+      const first = page.locator("#report tbody tr").first().locator("td");
+      assert.notEqual((await first.nth(1).innerText()).trim(), "", `${kind}: plate`);
+      assert.notEqual((await first.nth(2).innerText()).trim(), "", `${kind}: fleet`);
+    }
+    await shot(`report-${kind}`);
+  }
+  console.log(JSON.stringify({ measure: "report tab to its rows shown", ms: tabMs }));
+
+  // Sorted by the highest speed, descending, over the whole day; then the last page.
+  const { total } = await apiJson(`/api/reports?day=${day}&kind=speeding&limit=0`);
+  const speeding = await apiJson(`/api/reports?day=${day}&kind=speeding&limit=${total}`);
+  assert.ok(speeding.total > 100, "the day's speeding rows fill more than one page");
+  const speedColumn = speeding.columns.indexOf("SPEED");
+  const fastest = Math.max(...speeding.rows.map((r) => Number(r[speedColumn])));
+  await page.locator('#tabs [data-kind="speeding"]').click();
+  const header = page.locator('#report th[data-column="SPEED"]');
+  await header.click();
+  await page.locator('#report th[data-column="SPEED"]', { hasText: "▲" }).waitFor();
+  await header.click();
+  await page.locator('#report th[data-column="SPEED"]', { hasText: "▼" }).waitFor();
+  await page.waitForFunction(({ column, fastest }) => {
+    const first = document.querySelector("#report tbody tr");
+    return first && Number(first.cells[column].textContent) === fastest;
+  }, { column: speedColumn, fastest });
+  await page.getByRole("button", { name: "下一页" }).click();
+  await page.waitForFunction((pages) => document.querySelector("#page-info").textContent === `第 2/${pages} 页`,
+    Math.ceil(speeding.total / 100));
+  await page.waitForFunction((n) => document.querySelectorAll("#report tbody tr").length === n, Math.min(100, speeding.total - 100));
+});
+
+test("a vehicle filtered and chosen draws its track with its speeding episodes and stops", async () => {
+  // A vehicle that sped that day, and its rows.
+  const simId = (await apiJson(`/api/reports?day=${day}&kind=speeding&limit=1`)).rows[0][0];
+  const episodes = (await apiJson(`/api/reports?day=${day}&kind=speeding&vehicle=${simId}&limit=0`)).total;
+  const stops = (await apiJson(`/api/reports?day=${day}&kind=parking&vehicle=${simId}&limit=0`)).total;
+
+  await page.locator('#tabs [data-kind="speeding"]').click();
+  await page.locator("#filter").fill(simId);
+  await page.waitForFunction((simId) => {
+    const rows = [...document.querySelectorAll("#report tbody tr")];
+    return rows.length > 0 && rows.every((r) => r.cells[0].textContent === simId);
+  }, simId);
+  assert.equal(await page.locator("#report tbody tr").count(), episodes);
+
+  const before = await page.locator("#map").getAttribute("viewBox");
+  await page.locator("#report tbody tr").first().click();
+  await page.locator("#track path.track").waitFor({ state: "attached" });
+  assert.match(await page.locator("#track-info").innerText(), new RegExp(simId));
+  assert.equal(await page.locator("#track .mark.speeding").count(), episodes, "speeding marks = rows");
+  assert.equal(await page.locator("#track .mark.stop").count(), stops, "stop marks = parking rows");
+  assert.notEqual(await page.locator("#map").getAttribute("viewBox"), before, "the row's place is zoomed to");
+
+  await page.locator("#map").hover();
+  assert.match(await page.locator("#cursor-pos").innerText(), /经度 \d+\.\d+\s+纬度 \d+\.\d+/);
+  assert.match(await page.locator("#scale").innerText(), /\d+ (米|公里)/);
+  await shot("vehicle-track");
+});
+
+test("the filtered table downloads as CSV and XLSX and reads back", async () => {
+  const filter = await page.locator("#filter").inputValue();
+  assert.notEqual(filter, "", "the previous test left a vehicle filter");
+  const total = (await apiJson(`/api/reports?day=${day}&kind=speeding&vehicle=${filter}&limit=0`)).total;
+  const folder = mkdtempSync(path.join(tmpdir(), "cuserver-downloads-"));
+  try {
+    const save = async (id) => {
+      const [download] = await Promise.all([page.waitForEvent("download"), page.locator(id).click()]);
+      const file = path.join(folder, download.suggestedFilename());
+      await download.saveAs(file);
+      return file;
+    };
+    const csv = await save("#export-csv");
+    assert.equal(path.basename(csv), `speeding-${day}.csv`);
+    const bytes = readFileSync(csv);
+    assert.deepEqual([...bytes.subarray(0, 3)], [0xef, 0xbb, 0xbf], "UTF-8 byte order mark");
+    const lines = bytes.subarray(3).toString("utf8").split(/\r?\n/).filter((l) => l !== "");
+    assert.match(lines[0], /^SIMID,/);
+    assert.equal(lines.length, total + 1, "header and the filtered rows");
+    assert.ok(lines.slice(1).every((l) => l.startsWith(filter)), "only the filtered vehicle's rows");
+
+    const xlsx = await save("#export-xlsx");
+    assert.equal(path.basename(xlsx), `speeding-${day}.xlsx`);
+    const read = execFileSync("/usr/bin/python3", ["-c", [
+      "import json, sys, openpyxl",
+      "sheet = openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets[0]",
+      "rows = [[c for c in r] for r in sheet.iter_rows(values_only=True)]",
+      "print(json.dumps({'header': rows[0], 'simids': [str(r[0]) for r in rows[1:]]}))",
+    ].join("\n"), xlsx]).toString();
+    const sheet = JSON.parse(read);
+    assert.equal(sheet.header[0], "SIMID");
+    assert.equal(sheet.simids.length, total);
+    assert.ok(sheet.simids.every((s) => s === filter));
+  } finally {
+    rmSync(folder, { recursive: true, force: true });
+  }
+  await page.locator("#filter").fill("");
+});
+
+test("a waiting run is cancelled from the queue, and the road import asks first", async () => {
+  // A range keeps the service busy while a second run waits behind it.
+  const year = day.slice(0, 4);
+  // Each click's own answer: the one shown before it is left behind.
+  const queued = async (button) => {
+    const before = await page.locator("#answer").innerText();
+    await button.click();
+    await page.waitForFunction((before) => {
+      const text = document.querySelector("#answer").textContent;
+      return text !== before && /已加入队列（编号 \d+）/.test(text);
+    }, before);
+    return /编号 (\d+)/.exec(await page.locator("#answer").innerText())[1];
+  };
+  await page.locator("#from").fill(`${year}0101`);
+  await page.locator("#to").fill(`${year}1231`);
+  await queued(page.getByRole("button", { name: "计算连续几天" }));
+  await page.locator("#day").fill(day);
+  const id = await queued(page.getByRole("button", { name: "计算一天", exact: true }));
+  const waiting = page.locator(`#queue tr[data-id="${id}"]`);
+  await waiting.locator("button.cancel").click();
+  await page.waitForFunction((id) => document.querySelector("#answer").textContent.includes(`已取消等待的运行（编号 ${id}）`), id);
+  await waiting.waitFor({ state: "detached" });
+  await page.locator(`#runs tr[data-id="${id}"] .badge`, { hasText: "已取消" }).waitFor();
+  await page.waitForFunction(() => /第 \d+\/\d+ 天/.test(document.querySelector("#progress-text").textContent));
+  await shot("queue-cancelled");
+
+  await page.getByRole("button", { name: "添加道路信息" }).click();
+  const dialog = page.locator("#import-dialog");
+  await dialog.waitFor();
+  assert.match(await dialog.innerText(), /roadlightmapinfo/);
+  await shot("import-roads-confirm");
+  await page.locator("#import-cancel").click();
+  await dialog.waitFor({ state: "hidden" });
+  assert.match(await page.locator("#answer").innerText(), /已取消等待的运行/, "nothing was queued");
 });
