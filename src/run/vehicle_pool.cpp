@@ -318,8 +318,10 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   if (workers.empty()) workers.push_back(makeWorker(setup.runDatabase));
 
   // Runs short enough that the workers share the day evenly and a run's
-  // tracks stay small, long enough that a query reads many vehicles.
-  const std::size_t runLength = std::clamp<std::size_t>(vehicles.size() / (workers.size() * 4), 1, 32);
+  // tracks stay small, long enough that a query reads many vehicles. A
+  // server's answer is held whole until read: shorter runs keep it small.
+  const std::size_t longest = setup.runDatabase.GetBackend() == Backend::Sqlite3 ? 16 : 8;
+  const std::size_t runLength = std::clamp<std::size_t>(vehicles.size() / (workers.size() * 4), 1, longest);
   VehicleQueue queue(vehicles, setup, writer.get(), runLength);
   Tally tally;
   if (workers.size() == 1) {

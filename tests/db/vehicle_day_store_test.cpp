@@ -67,6 +67,21 @@ TEST_P(VehicleDayStoreTest, FailedClosingTakesTheWholeVehicleDayBack) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"old"}));
 }
 
+// The common case, sent in one go where the driver allows: a ';' or a quote
+// inside a value does not split or end a statement.
+TEST_P(VehicleDayStoreTest, EveryRowTakenIsWrittenWithItsRemovalsAndClosing) {
+  const auto results = store_->Write(
+      {"delete from t where name = 'old'"},
+      {"insert into t (name, speed) values ('a;b', 1)", "insert into t (name, speed) values ('c'';\nd', 2)"},
+      [](const std::vector<StatementResult>& results) {
+        return std::vector<std::string>{"insert into closing (written) values (" + std::to_string(results.size()) + ")"};
+      });
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_TRUE(results[0].written && results[1].written);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a;b", "c';\nd"}));
+  EXPECT_EQ(QueryOne("select written from closing", "written"), "2");
+}
+
 CUSERVER_ON_EVERY_BACKEND(VehicleDayStoreTest);
 
 }  // namespace
