@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "app/errors.hpp"
@@ -24,7 +25,8 @@ void RunScaleOptions::AddTo(CLI::App& command) {
   command.add_option("--shard", shardText_,
                      "Compute only shard K of N (K from 1): the vehicles whose SIMID's 64-bit FNV-1a hash "
                      "modulo N is K-1. Run shards 1/N to N/N, on one machine each, against the same server "
-                     "database to share a day; together they write what one run writes")
+                     "database to share a day; together they write what one run writes. index/N takes "
+                     "K-1 from JOB_COMPLETION_INDEX, as a Kubernetes Indexed Job sets it")
       ->type_name("K/N");
 }
 
@@ -46,7 +48,7 @@ void RunScaleOptions::Setup() {
   }
   shard_ = VehicleShard{};
   if (!shardText_.empty()) {
-    const auto shard = ParseShard(shardText_);
+    const auto shard = ParseShard(shardText_, std::getenv("JOB_COMPLETION_INDEX"));
     if (!shard) {
       throw ArgumentError(fmt::format("--shard（shard）应为 K/N，1 <= K <= N <= {}，例如 1/2", kMaxShards));
     }

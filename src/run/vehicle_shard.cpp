@@ -42,6 +42,15 @@ std::optional<VehicleShard> ParseShard(std::string_view text) {
   return VehicleShard{*number, *count};
 }
 
+std::optional<VehicleShard> ParseShard(std::string_view text, const char* completionIndex) {
+  constexpr std::string_view kIndex = "index/";
+  if (text.substr(0, kIndex.size()) != kIndex) return ParseShard(text);
+  if (completionIndex == nullptr) return std::nullopt;
+  const auto index = Whole(completionIndex);
+  if (!index) return std::nullopt;
+  return ParseShard(std::to_string(*index + 1) + "/" + std::string(text.substr(kIndex.size())));
+}
+
 std::string ShardText(const VehicleShard& shard) {
   return std::to_string(shard.number) + "/" + std::to_string(shard.count);
 }

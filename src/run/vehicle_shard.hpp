@@ -28,6 +28,12 @@ bool InShard(std::string_view simId, const VehicleShard& shard);
 // "K/N" with 1 <= K <= N <= kMaxShards, digits only; nullopt otherwise.
 std::optional<VehicleShard> ParseShard(std::string_view text);
 
+// ParseShard, and also "index/N": shard K of N where K - 1 is
+// `completionIndex` (a Kubernetes Indexed Job gives each of its N pods its
+// index, from 0, in JOB_COMPLETION_INDEX); nullopt when that index is
+// missing, not a whole number or not below N.
+std::optional<VehicleShard> ParseShard(std::string_view text, const char* completionIndex);
+
 // "K/N"
 std::string ShardText(const VehicleShard& shard);
 

@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace cuserver {
@@ -40,6 +42,30 @@ TEST(VehicleShard, ParsesKOfNCountedFromOne) {
   EXPECT_EQ(ShardText(*ParseShard("3/16")), "3/16");
   for (const char* bad : {"0/2", "3/2", "1/0", "2", "/2", "1/", "-1/2", "1/2/3", "a/2", "1 /2", "1/10001", ""}) {
     EXPECT_FALSE(ParseShard(bad)) << bad;
+  }
+}
+
+// A Kubernetes Indexed Job gives its pods the indexes 0 to N-1: pod i computes shard i+1 of N.
+TEST(VehicleShard, IndexOfNTakesTheCompletionIndexCountedFromZero) {
+  struct Case {
+    const char* text;
+    const char* index;
+    std::optional<std::pair<int, int>> shard;
+  };
+  for (const Case& c : std::vector<Case>{{"index/4", "0", std::pair{1, 4}},
+                                         {"index/4", "3", std::pair{4, 4}},
+                                         {"2/4", nullptr, std::pair{2, 4}},
+                                         {"index/4", "4", std::nullopt},
+                                         {"index/4", nullptr, std::nullopt},
+                                         {"index/4", "", std::nullopt},
+                                         {"index/4", "-1", std::nullopt},
+                                         {"index/4", "1x", std::nullopt},
+                                         {"index/0", "0", std::nullopt}}) {
+    const auto shard = ParseShard(c.text, c.index);
+    ASSERT_EQ(shard.has_value(), c.shard.has_value()) << c.text << " " << (c.index ? c.index : "(unset)");
+    if (shard) {
+      EXPECT_EQ(std::pair(shard->number, shard->count), *c.shard) << c.text;
+    }
   }
 }
 
