@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/commands.hpp"
+#include "app/man_page.hpp"
 #include "app/version.hpp"
 
 namespace cuserver {
@@ -30,6 +31,7 @@ CommandLine::CommandLine()
     command->AddArguments(*sub);
     subcommands_.push_back(sub);
   }
+  AddDocumentationFlags(app_);
 }
 
 Command& CommandLine::Selected() {

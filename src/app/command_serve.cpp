@@ -14,6 +14,7 @@
 #include "app/service/control_server.hpp"
 #include "app/service/instance_lock.hpp"
 #include "app/service/service.hpp"
+#include "app/service/service_manager.hpp"
 
 namespace cuserver {
 
@@ -83,9 +84,13 @@ void ServeCommand::Run(CommandEnvironment& env) {
 
   ServiceLog log;
   log.ShowOnStderr(env.GetVerbosity() == Verbosity::Verbose, env.GetVerbosity() == Verbosity::Quiet);
+  ServiceManagerNotifier manager;
   ServiceOptions options;
   options.startDirectory = env.StartDirectory();
   options.configFile = env.ConfigFile();
+  options.databaseAttempt = [&manager](bool connected, const std::string& detail) {
+    manager.DatabaseAttempt(connected, detail);
+  };
   Service service(options, log);
   service.Start();
 
@@ -96,9 +101,14 @@ void ServeCommand::Run(CommandEnvironment& env) {
   lock.Describe(server.PageUrl());
   log.Info(fmt::format("控制页面 {}", server.PageUrl()));
   if (env.GetVerbosity() != Verbosity::Quiet) env.Out() << "control page: " << server.PageUrl() << std::endl;
+  manager.Listening(server.PageUrl());
 
-  int received = 0;
-  sigwait(&stopSignals, &received);
+  const int received = manager.WaitForSignal(stopSignals, [&service] {
+    const auto running = service.Queue().Current();
+    return running ? fmt::format("running: {}", running->label)
+                   : std::string("waiting for the schedule or an operator");
+  });
+  manager.Stopping("stopping: the day run in progress ends its current vehicles");
   log.Info(fmt::format("stopping on signal {}: a day run in progress ends its current vehicles and is recorded "
                        "incomplete; it and the waiting runs run at the next start",
                        received));

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -15,7 +19,9 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "db/ledger.hpp"
 #include "start_directory.hpp"
@@ -171,6 +177,86 @@ TEST(ServeBinary, SigtermWithTwentyRunsQueuedExitsInTimeAndTheNextStartRunsTheRe
     EXPECT_EQ(ended[kRuns - before.id].ended, before.ended) << "request " << before.id << " ran again";
   }
   RecordProperty("secondsToExit", std::to_string(*seconds));
+}
+
+// The datagram socket a service manager gives as $NOTIFY_SOCKET, and the
+// assignments (READY=1, STATUS=...) received on it.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const std::filesystem::path& path) : path_(path.string()) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path_.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) ADD_FAILURE() << "bind " << path_;
+  }
+  ~NotifySocket() { close(fd_); }
+  const std::string& Path() const { return path_; }
+
+  // Receives until an assignment equal to `wanted` (or, ending in "=", one
+  // starting with it) has come; false after `limit`.
+  bool ReceiveUntil(std::string_view wanted, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      for (; seen_ < received_.size(); ++seen_) {
+        const std::string& line = received_[seen_];
+        if (line == wanted || (wanted.back() == '=' && line.rfind(wanted, 0) == 0)) {
+          ++seen_;
+          return true;
+        }
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      pollfd ready{fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) return false;
+      char buffer[4096];
+      const ssize_t size = recv(fd_, buffer, sizeof(buffer), 0);
+      std::string_view message(buffer, size > 0 ? static_cast<size_t>(size) : 0);
+      while (!message.empty()) {
+        const size_t end = std::min(message.find('\n'), message.size());
+        received_.emplace_back(message.substr(0, end));
+        message.remove_prefix(std::min(end + 1, message.size()));
+      }
+    }
+  }
+  bool Received(std::string_view line) const {
+    return std::find(received_.begin(), received_.end(), line) != received_.end();
+  }
+  std::string All() const {
+    std::string all;
+    for (const std::string& line : received_) all += line + "\n";
+    return all;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::vector<std::string> received_;
+  size_t seen_ = 0;
+};
+
+// Under systemd (Type=notify, WatchdogSec): READY=1 only once the database
+// is connected, watchdog pings at half the interval, STOPPING=1 on SIGTERM.
+// A database that refuses keeps the start extended instead of ready.
+TEST(ServeBinary, TellsTheServiceManagerWhenReadyAliveAndStopping) {
+  StartDirectory start;
+  NotifySocket manager(start.Path() / "notify");
+  const std::string environment = "NOTIFY_SOCKET='" + manager.Path() + "' WATCHDOG_USEC=400000";
+  {
+    ServeProcess serve(start.Path(), environment);
+    ASSERT_TRUE(manager.ReceiveUntil("READY=1", 60s)) << manager.All() << ServeLog(start);
+    EXPECT_TRUE(manager.ReceiveUntil("WATCHDOG=1", 1s)) << manager.All();
+    EXPECT_TRUE(manager.ReceiveUntil("WATCHDOG=1", 1s)) << "pinged every 200 ms\n" << manager.All();
+    ASSERT_TRUE(serve.Terminate(30s));
+    EXPECT_TRUE(manager.ReceiveUntil("STOPPING=1", 1s)) << manager.All();
+  }
+
+  std::filesystem::rename(start.Path() / "fleet.db", start.Path() / "fleet.db.away");
+  NotifySocket refused(start.Path() / "notify2");
+  ServeProcess serve(start.Path(), "NOTIFY_SOCKET='" + refused.Path() + "'");
+  ASSERT_TRUE(refused.ReceiveUntil("EXTEND_TIMEOUT_USEC=", 60s)) << refused.All() << ServeLog(start);
+  EXPECT_TRUE(refused.ReceiveUntil("EXTEND_TIMEOUT_USEC=", 5s)) << "extended at each attempt\n" << refused.All();
+  EXPECT_FALSE(refused.Received("READY=1")) << refused.All();
+  EXPECT_TRUE(serve.Terminate(30s));
 }
 
 }  // namespace

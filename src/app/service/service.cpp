@@ -179,8 +179,11 @@ JobResult Service::StartUpDatabase() {
     try {
       OpenRunSession(db, connection_, caption_);
       connected = true;
+      if (options_.databaseAttempt) options_.databaseAttempt(true, "connected");
     } catch (const ConnectionRefusedError& error) {
-      log_.Error(fmt::format("{} (attempt {} of {})", error.what(), attempt, options_.connectAttempts));
+      const std::string detail = fmt::format("{} (attempt {} of {})", error.what(), attempt, options_.connectAttempts);
+      log_.Error(detail);
+      if (options_.databaseAttempt) options_.databaseAttempt(false, detail);
     }
     if (!Pause(options_.connectPause)) return {JobOutcome::CouldNotRun, "the service is stopping"};
   }

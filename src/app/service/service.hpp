@@ -39,6 +39,9 @@ struct ServiceOptions {
   std::chrono::milliseconds connectPause{1000};  // after every attempt
   // Zero: no timer thread; the owner calls Tick (tests drive the clock).
   std::chrono::milliseconds tickPeriod{std::chrono::minutes{5}};
+  // Told of each attempt of the start-up's database connection, on the
+  // worker: a refused one with its message, then the one that connected.
+  std::function<void(bool connected, const std::string& detail)> databaseAttempt;
 };
 
 // A run asked for could not be recorded in the report database, so it was
