@@ -47,6 +47,27 @@ TEST(ControlPage, ServesThePageWithTheWindowsFieldsAndButtons) {
   EXPECT_NE(Body(status)["about"].get<std::string>().find("3.0"), std::string::npos);
 }
 
+// The page shows the next night run from the service's clock, not the
+// browser's: before 02:00 it is tonight's, from 02:00 on tomorrow's.
+TEST(ControlPage, StatusNamesTheNextNightRunAndTheDayItComputes) {
+  PageFixture page;
+  struct Case {
+    int year;
+    unsigned month, day;
+    int hour, minute;
+    const char* at;
+    const char* computes;
+  };
+  for (const Case& c : {Case{2014, 3, 1, 1, 59, "2014-03-01 02:00:00", "20140228"},
+                        Case{2014, 3, 1, 2, 0, "2014-03-02 02:00:00", "20140301"},
+                        Case{2014, 12, 31, 23, 55, "2015-01-01 02:00:00", "20141231"}}) {
+    page.clock.Set(c.year, c.month, c.day, c.hour, c.minute);
+    const auto status = Body(page.Client().Get("/api/status"));
+    EXPECT_EQ(status["nextRun"], c.at) << c.hour << ":" << c.minute;
+    EXPECT_EQ(status["nextRunDay"], c.computes) << c.at;
+  }
+}
+
 TEST(ControlPage, LayersAreTheGeosetsFeaturesAsGeoJson) {
   PageFixture page;
   auto result = page.Client().Get("/api/layers");

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ TEST(TrackRoute, ALineOfTheFixesWithAPositionAndAnEventPerReportRow) {
   service.Queue().WaitIdle();
 
   int events = 0;
+  int lost = 0;
   for (int i = 0; i < kVehicles; ++i) {
     const std::string simId = sim::SimulatedSimId(i);
     const std::string of = " where SIMID='" + simId + "'";
@@ -47,7 +49,8 @@ TEST(TrackRoute, ALineOfTheFixesWithAPositionAndAnEventPerReportRow) {
         Count(fixture.start, "GPSDATA20140319" + of + " and longitude is not null and latitude is not null");
     const std::string rows = std::to_string(
         std::stoi(Count(fixture.start, "speedalarm201403" + of + " and TIMELOG like '2014-03-19%'")) +
-        std::stoi(Count(fixture.start, "parkinglog201403" + of + " and BEGINTIME like '2014-03-19%'")));
+        std::stoi(Count(fixture.start, "parkinglog201403" + of + " and BEGINTIME like '2014-03-19%'")) +
+        std::stoi(Count(fixture.start, "CONTACTALARM" + of + " and BEGINTIME like '2014-03-19%'")));
     auto answer = client.Get("/api/track?day=20140319&vehicle=" + simId);
     ASSERT_TRUE(answer);
     if (Count(fixture.start, "GPSDATA20140319" + of) == "0") {
@@ -63,8 +66,24 @@ TEST(TrackRoute, ALineOfTheFixesWithAPositionAndAnEventPerReportRow) {
     EXPECT_EQ(std::to_string(track["features"].size() - 1), rows) << simId;
     EXPECT_TRUE(track["notes"].empty()) << track["notes"];
     events += static_cast<int>(track["features"].size()) - 1;
+
+    // One time a coordinate, in order, so that an event's time finds its
+    // place on the line; a loss of contact is marked at the last fix heard.
+    const nlohmann::json& coordinates = line["geometry"]["coordinates"];
+    const auto times = line["properties"]["times"].get<std::vector<std::string>>();
+    ASSERT_EQ(times.size(), coordinates.size()) << simId;
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end())) << simId;
+    for (const nlohmann::json& event : track["features"]) {
+      if (event["properties"]["event"] != "lost") continue;
+      const std::string begin = event["properties"]["begin"];
+      const auto after = std::upper_bound(times.begin(), times.end(), begin);
+      const auto heard = after == times.begin() ? 0 : static_cast<std::size_t>(after - times.begin() - 1);
+      EXPECT_EQ(event["geometry"]["coordinates"], coordinates[heard]) << simId << " " << begin;
+      ++lost;
+    }
   }
   EXPECT_GT(events, 0) << "the simulated day wrote no report row to compare";
+  EXPECT_GT(lost, 0) << "the simulated day lost contact with no vehicle";
 
   for (const auto& [query, status] : std::vector<std::pair<std::string, int>>{
            {"day=20140230&vehicle=" + sim::SimulatedSimId(0), 400},

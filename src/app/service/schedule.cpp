@@ -69,6 +69,14 @@ CatchUpSettings ReadCatchUpSettings(const IniFile& settings) {
   return result;
 }
 
+NightRun NextNightRun(const LocalDateTime& now) {
+  const sys_days runDay = sys_days{now.day} + days{now.hour < kNightRunHour ? 0 : 1};
+  const std::chrono::year_month_day run{runDay};
+  return NightRun{fmt::format("{:04}-{:02}-{:02} {:02}:00:00", static_cast<int>(run.year()),
+                              static_cast<unsigned>(run.month()), static_cast<unsigned>(run.day()), kNightRunHour),
+                  DayKeyText(std::chrono::year_month_day{runDay - days{1}})};
+}
+
 std::string FirstServiceDayAt(const LocalDateTime& now) {
   const sys_days today{now.day};
   return DayKeyText(std::chrono::year_month_day{now.hour < kNightRunHour ? today - days{1} : today});

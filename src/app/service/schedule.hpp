@@ -49,6 +49,15 @@ CatchUpSettings ReadCatchUpSettings(const IniFile& settings);
 // jumps from 02:00 to 03:00 the first tick after the jump counts.
 inline constexpr int kNightRunHour = 2;
 
+// The next night run after now: its local time ("yyyy-mm-dd 02:00:00", the
+// first tick from then on starts it) and the day it computes (DayKey, the
+// day before).
+struct NightRun {
+  std::string at;
+  std::string day;
+};
+NightRun NextNightRun(const LocalDateTime& now);
+
 // The day a service starting now is first responsible for: today, or
 // yesterday before 02:00, whose night run is then still ahead.
 std::string FirstServiceDayAt(const LocalDateTime& now);

@@ -588,6 +588,11 @@ nlohmann::json Service::Status() const {
     std::lock_guard lock(scheduleMutex_);
     status["pendingDay"] = schedule_.PendingDay();
   }
+  if (const LocalDateTime now = clock_.Now(); now.day.ok()) {
+    const NightRun next = NextNightRun(now);
+    status["nextRun"] = next.at;
+    status["nextRunDay"] = next.day;
+  }
   status["speedLimitsLoaded"] = speedLimitsLoaded_.load();
   // Read on every status, so that the page shows a fix at once.
   const std::string settingsFault = ReportSettingsFault(options_.startDirectory / "report.ini");

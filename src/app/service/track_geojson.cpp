@@ -115,9 +115,15 @@ nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std:
   if (fixes == 0) throw TrackNotFoundError(fmt::format("车辆 {} 在 {} 中没有定位数据", simId, gpsTable));
 
   nlohmann::json line = nlohmann::json::array();
+  std::vector<std::string> times;  // of the line's fixes, one a coordinate
+  std::vector<Position> positions;
   for (int i = 0; i < fixes; ++i) {
     const TrackPoint& fix = track[static_cast<std::size_t>(i)];
-    if (auto position = PositionOf(fix.longitude, fix.latitude)) line.push_back(Coordinates(*position));
+    if (auto position = PositionOf(fix.longitude, fix.latitude)) {
+      line.push_back(Coordinates(*position));
+      positions.push_back(*position);
+      times.push_back(fix.time);
+    }
   }
   nlohmann::json geometry = nullptr;
   if (line.size() == 1) geometry = {{"type", "Point"}, {"coordinates", line[0]}};
@@ -132,6 +138,7 @@ nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std:
                         {"day", key},
                         {"fixes", fixes},
                         {"positioned", positioned},
+                        {"times", times},
                         {"first", track[0].time},
                         {"last", track[static_cast<std::size_t>(fixes - 1)].time}}}});
 
@@ -161,6 +168,24 @@ nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std:
                                                  {"end", end},
                                                  {"seconds", span ? nlohmann::json(span->seconds) : nlohmann::json(nullptr)},
                                                  {"duration", Text(row, "STOPADD")}})};
+  }, events, notes);
+  // The silence begins after the last fix heard, so the mark is at the last
+  // positioned fix at or before the begin time (the first fix when the day
+  // began in silence).
+  const auto lastHeard = [&times, &positions](const std::string& begin) -> std::optional<Position> {
+    if (positions.empty()) return std::nullopt;
+    const auto after = std::upper_bound(times.begin(), times.end(), begin);
+    return positions[after == times.begin() ? 0 : static_cast<std::size_t>(after - times.begin() - 1)];
+  };
+  ReadEvents(db, "CONTACTALARM", simId, date, [&lastHeard](const Cursor& row) -> Event {
+    const std::string begin = Text(row, "BEGINTIME");
+    const std::string end = Text(row, "ENDTIME");
+    const auto span = ComputeCalendarSpan(begin, end);
+    return Event{begin, PointFeature(lastHeard(begin), {{"event", "lost"},
+                                                         {"begin", begin},
+                                                         {"end", end},
+                                                         {"seconds", span ? nlohmann::json(span->seconds)
+                                                                          : nlohmann::json(nullptr)}})};
   }, events, notes);
   std::stable_sort(events.begin(), events.end(),
                    [](const Event& a, const Event& b) { return a.begin < b.begin; });

@@ -20,7 +20,8 @@ class TrackNotFoundError : public std::runtime_error {
 // track: a LineString of the fixes that have a position (longitude and
 // latitude both numbers in range, not 0,0), in time order, with properties
 // event "track", simid, day (DayKey), fixes (all fixes of the day),
-// positioned (those in the line), first and last (fix times). A day with one
+// positioned (those in the line), times (the fix time of each coordinate of
+// the line, "yyyy-mm-dd hh:mm:ss"), first and last (fix times). A day with one
 // positioned fix gives a Point, with none a null geometry.
 // Then one Point feature per report row of the vehicle whose begin time falls
 // on the day:
@@ -30,6 +31,9 @@ class TrackNotFoundError : public std::runtime_error {
 //     name), distance (km)
 //   event "stop" (parkinglog<yyyymm>): where the vehicle moved again; begin,
 //     end, seconds, duration (the row's text, such as 00天01小时25分)
+//   event "lost" (CONTACTALARM): at the last positioned fix at or before the
+//     begin time (the first one when the day began in silence); begin, end,
+//     seconds
 // A row without a usable position has a null geometry. A report table that
 // cannot be read leaves its events out and is named, with
 // the reason, in the collection's "notes" (an array of texts).
