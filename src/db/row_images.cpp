@@ -404,9 +404,9 @@ std::optional<std::string> EmptyTextAsNull(std::string_view statement, const Row
   return out;
 }
 
-void EnsureVehicleIndex(ReportDatabase& db, const RowImage& row) {
-  if (row.columns.size() < 2 || !IsPlainTableName(row.table)) return;
-  std::string name = "cuserver_" + Lower(row.table);
+namespace {
+
+void EnsureIndex(ReportDatabase& db, std::string name, const std::string& table, const std::string& columns) {
   if (name.size() > 30) name.resize(30);  // Oracle's limit on names
   const SqlDialect dialect = DialectOf(db);
   const bool oracle = dialect == SqlDialect::Oracle;
@@ -419,11 +419,23 @@ void EnsureVehicleIndex(ReportDatabase& db, const RowImage& row) {
       found->Close();
       if (exists) return;
     }
-    db.ExecuteStatement(fmt::format("create index {}{} on {} ({}, {})", oracle ? "" : "if not exists ", name,
-                                    row.table, row.columns[0], row.columns[1]));
+    db.ExecuteStatement(
+        fmt::format("create index {}{} on {} ({})", oracle ? "" : "if not exists ", name, table, columns));
   } catch (const DatabaseError&) {
     // Made by another run meanwhile, or not allowed: rows are then found by a scan.
   }
+}
+
+}  // namespace
+
+void EnsureVehicleIndex(ReportDatabase& db, const RowImage& row) {
+  if (row.columns.size() < 2 || !IsPlainTableName(row.table)) return;
+  EnsureIndex(db, "cuserver_" + Lower(row.table), row.table, row.columns[0] + ", " + row.columns[1]);
+}
+
+void EnsureDayIndex(ReportDatabase& db, const std::string& table, const std::string& timeColumn) {
+  if (!IsPlainTableName(table) || !IsPlainTableName(timeColumn)) return;
+  EnsureIndex(db, "cud_" + Lower(table), table, timeColumn);
 }
 
 }  // namespace cuserver

@@ -89,4 +89,8 @@ std::optional<std::string> EmptyTextAsNull(std::string_view statement, const Row
 // are found without reading the table; made when first needed.
 void EnsureVehicleIndex(ReportDatabase& db, const RowImage& row);
 
+// An index on a report table's begin time, so that a day's rows are read
+// without reading the month's; made when first needed.
+void EnsureDayIndex(ReportDatabase& db, const std::string& table, const std::string& timeColumn);
+
 }  // namespace cuserver

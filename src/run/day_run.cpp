@@ -69,14 +69,16 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   EnsureReportTable(db, ReportTableKind::SpeedAlarm, fmt::format("speedalarm{}", monthKey));
   EnsureReportTable(db, ReportTableKind::VehicleDistance, fmt::format("vehicledistance{}", monthKey));
   EnsureReportTable(db, ReportTableKind::ParkingLog, fmt::format("parkinglog{}", monthKey));
-  // A re-run finds a vehicle's earlier rows through these; made while the
-  // tables are young, a month's re-runs never wait for them.
+  // A re-run finds a vehicle's earlier rows through these, and a reader a
+  // day's rows; made while the tables are young, a month's re-runs never
+  // wait for them.
   for (const auto& [table, beginColumn] :
        {std::pair{fmt::format("speedalarm{}", monthKey), "TIMELOG"},
         std::pair{fmt::format("vehicledistance{}", monthKey), "BEGINTIME"},
         std::pair{fmt::format("parkinglog{}", monthKey), "BEGINTIME"}, std::pair{std::string("tireddriver"), "begintime"},
         std::pair{std::string("CONTACTALARM"), "BEGINTIME"}}) {
     EnsureVehicleIndex(db, RowImage{table, {"SIMID", beginColumn}, {}});
+    EnsureDayIndex(db, table, beginColumn);
   }
 
   const int refusedBefore = setup.diagnostics.RefusedRows();
