@@ -257,7 +257,10 @@ JobResult Service::RunCommandJob(Command& command) {
     log_.Error(fmt::format("{}: {}", job ? job->label : command.Name(), diagnostics.Summary()));
     return Counted(command.Name(), begun, {JobOutcome::Failed, FailuresText(diagnostics)});
   }
-  return Counted(command.Name(), begun, {JobOutcome::Succeeded, last.empty() ? caption_.Current().text : last});
+  // The page shows the run's end caption, in the operator's language; the
+  // command's own summary lines stay in the service log.
+  const std::string endCaption = caption_.Current().text;
+  return Counted(command.Name(), begun, {JobOutcome::Succeeded, endCaption.empty() ? last : endCaption});
 }
 
 JobResult Service::Counted(std::string_view command, std::chrono::steady_clock::time_point begun, JobResult result) {
