@@ -11,6 +11,18 @@ std::string TextOrEmpty(const Cursor& cursor, std::string_view column) {
   return cursor.Value(column).value_or(std::string());
 }
 
+// The columns of a fix after its SIMID: each number beside its text, as the
+// database returns it.
+void ReadFixColumns(Cursor& cursor, TrackPoint& fix) {
+  cursor.ValueAndNumberInto("longitude", fix.longitude, fix.longitudeNumber);
+  cursor.ValueAndNumberInto("latitude", fix.latitude, fix.latitudeNumber);
+  cursor.ValueInto("time", fix.time);
+  cursor.ValueAndNumberInto("speed", fix.speed, fix.speedNumber);
+  cursor.ValueInto("ALARMSTATE", fix.alarmState);
+  fix.speedInteger = LeadingInt(fix.speed);
+  fix.numbersSet = true;
+}
+
 }  // namespace
 
 SpeedLimitTable LoadSpeedLimits(ReportDatabase& db) {
@@ -69,13 +81,7 @@ int LoadDayTrack(ReportDatabase& db, const std::string& simId, const std::string
     // vehicle outgrows every earlier one. A NULL reads as empty text.
     TrackPoint& fix = track.Append();
     cursor->ValueInto("SIMID", fix.simId);
-    cursor->ValueAndNumberInto("longitude", fix.longitude, fix.longitudeNumber);
-    cursor->ValueAndNumberInto("latitude", fix.latitude, fix.latitudeNumber);
-    cursor->ValueInto("time", fix.time);
-    cursor->ValueAndNumberInto("speed", fix.speed, fix.speedNumber);
-    cursor->ValueInto("ALARMSTATE", fix.alarmState);
-    fix.speedInteger = LeadingInt(fix.speed);
-    fix.numbersSet = true;
+    ReadFixColumns(*cursor, fix);
   }
   cursor->Close();
   return track.Count();
@@ -120,13 +126,7 @@ bool DayTrackBatch::Read(ReportDatabase& db, const std::string& dayKey, const st
     }
     TrackPoint& fix = tracks_[current].Append();
     fix.simId = rowSimId;
-    cursor->ValueAndNumberInto("longitude", fix.longitude, fix.longitudeNumber);
-    cursor->ValueAndNumberInto("latitude", fix.latitude, fix.latitudeNumber);
-    cursor->ValueInto("time", fix.time);
-    cursor->ValueAndNumberInto("speed", fix.speed, fix.speedNumber);
-    cursor->ValueInto("ALARMSTATE", fix.alarmState);
-    fix.speedInteger = LeadingInt(fix.speed);
-    fix.numbersSet = true;
+    ReadFixColumns(*cursor, fix);
   }
   cursor->Close();
   held_.assign(simIds_.size(), 1);
