@@ -20,6 +20,7 @@ void LineAlarmsCommand::AddArguments(CLI::App& command) {
   command.add_option("DAYKEY", days_, "The days as yyyymmdd, each from 20080101 to today")
       ->type_name("yyyymmdd")
       ->required();
+  scale_.AddTo(command);
   command.add_flag("--json", json_, "Print one JSON object with each day's counts instead of the text");
 }
 
@@ -27,6 +28,7 @@ void LineAlarmsCommand::FromJson(const nlohmann::json& arguments) {
   RequireJsonObject(arguments);
   days_.clear();
   json_ = false;
+  scale_.FromJson(arguments);
   if (arguments.is_null() || !arguments.contains("days") || arguments["days"].is_null()) return;
   const nlohmann::json& days = arguments["days"];
   if (!days.is_array()) throw ArgumentError("参数“days”应为日期的列表");
@@ -47,10 +49,11 @@ void LineAlarmsCommand::Setup() {
   for (const std::string& day : days_) {
     if (!IsRunnableDayKey(day, today)) throw ArgumentError(fmt::format("{}({})", kDayOutOfRangeMessage, day));
   }
+  scale_.Setup();
 }
 
 void LineAlarmsCommand::Run(CommandEnvironment& env) {
-  LineAlarmRunSetup setup{env.Connection(), env.Map(), env.GetCaption(), env.GetDiagnostics()};
+  LineAlarmRunSetup setup{env.Connection(), env.Map(), env.GetCaption(), env.GetDiagnostics(), scale_.Jobs()};
   int connected = 0;
   std::string refusal;
   ran_.clear();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command.hpp"
+#include "app/run_scale_options.hpp"
 #include "run/line_alarm_run.hpp"
 
 namespace cuserver {
@@ -26,7 +27,7 @@ class LineAlarmsCommand : public Command {
     return "Record each vehicle's highway stretches of each day in LINEALARMREPROT (DAYKEY: yyyymmdd)";
   }
   void AddArguments(CLI::App& command) override;
-  void FromJson(const nlohmann::json& arguments) override;  // {"days": ["20140319", 20140320]}
+  void FromJson(const nlohmann::json& arguments) override;  // {"days": ["20140319", 20140320], "jobs": 2}
   void Setup() override;
   bool NeedsMap() const override { return true; }
   void Run(CommandEnvironment& env) override;
@@ -34,11 +35,13 @@ class LineAlarmsCommand : public Command {
   void AddToSummary(nlohmann::json& summary) const override;
 
   const std::vector<std::string>& Days() const { return days_; }
+  const RunScaleOptions& Scale() const { return scale_; }
 
  private:
   Today today_;
   std::vector<std::string> days_;
   bool json_ = false;
+  RunScaleOptions scale_{false};  // --jobs; no shards
   std::vector<std::pair<std::string, LineAlarmRunCounts>> ran_;
   std::vector<std::pair<std::string, std::string>> notComputed_;  // day, why
 };

@@ -22,6 +22,7 @@ void RunScaleOptions::AddTo(CLI::App& command) {
                                  "(1 to {}; default: the number of cores, here {})",
                                  kMaxJobs, DefaultJobs()))
       ->type_name("N");
+  if (!shards_) return;
   command.add_option("--shard", shardText_,
                      "Compute only shard K of N (K from 1): the vehicles whose SIMID's 64-bit FNV-1a hash "
                      "modulo N is K-1. Run shards 1/N to N/N, on one machine each, against the same server "
@@ -34,7 +35,7 @@ void RunScaleOptions::FromJson(const nlohmann::json& arguments) {
   jobsText_.clear();
   shardText_.clear();
   JsonText(arguments, "jobs", jobsText_);
-  JsonText(arguments, "shard", shardText_);
+  if (shards_) JsonText(arguments, "shard", shardText_);
 }
 
 void RunScaleOptions::Setup() {

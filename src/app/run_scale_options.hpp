@@ -19,8 +19,11 @@ int DefaultJobs();
 
 // --jobs N and --shard K/N of the commands that run days: how many workers
 // compute the vehicles, and which share of the fleet this machine computes.
+// Without shards (the road-segment alarm run) only --jobs is offered.
 class RunScaleOptions {
  public:
+  explicit RunScaleOptions(bool shards = true) : shards_(shards) {}
+
   void AddTo(CLI::App& command);
   // {"jobs": 2, "shard": "1/2"}; absent members keep the defaults.
   void FromJson(const nlohmann::json& arguments);
@@ -32,6 +35,7 @@ class RunScaleOptions {
   const VehicleShard& Shard() const { return shard_; }
 
  private:
+  bool shards_;
   std::string jobsText_;
   std::string shardText_;
   int jobs_ = 1;

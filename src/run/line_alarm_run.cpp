@@ -2,9 +2,13 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -12,7 +16,6 @@
 #include "db/dialect.hpp"
 #include "db/ledger.hpp"
 #include "db/loaders.hpp"
-#include "db/reconnect.hpp"
 #include "db/row_images.hpp"
 #include "db/vehicle_day_store.hpp"
 #include "reports/catalog.hpp"
@@ -21,6 +24,7 @@
 #include "run/failure_text.hpp"
 #include "run/run_session.hpp"
 #include "run/vehicle_day_writer.hpp"
+#include "run/vehicle_queue.hpp"
 
 namespace cuserver {
 namespace {
@@ -50,6 +54,157 @@ void EndLineAlarmDay(ReportDatabase& db, const LineAlarmRunSetup& setup, const D
     setup.diagnostics.Info(fmt::format("day {}: the road-segment alarm run's outcome could not be recorded: {}",
                                        claim.day, FailureText(error)));
   }
+}
+
+// A worker's session, the store its vehicle-days go through and its track buffers.
+struct AlarmWorker {
+  AlarmWorker(ReportDatabase& session, BatchedWriter* batch, const PreviousRows& previous)
+      : db(session), store(MakeStoreFor(session, batch)), writer(session, *store, previous) {}
+
+  ReportDatabase& db;
+  std::unique_ptr<VehicleDayStore> store;
+  VehicleDayWriter writer;
+  DayTrackBatch tracks;
+  TrackBuffer track;
+  RecordingSink rows;
+};
+
+// Where the run ended before its last vehicle: a loader failed, or the
+// database stayed away.
+struct AlarmRunEnd {
+  std::size_t position = 0;
+  bool lost = false;
+  std::string what;
+};
+
+// What the workers share. A vehicle's rows are written only once every
+// vehicle before it was written, so that the run writes, counts and shows
+// what one worker would, up to a vehicle that ends it.
+struct AlarmScan {
+  AlarmScan(const std::string& day, const LineAlarmRunSetup& runSetup, const std::vector<std::string>& vehicles,
+            VehicleQueueSetup queueSetup, BatchedWriter* writer)
+      : dayKey(day), setup(runSetup), simIds(vehicles), queue(std::move(queueSetup)), batch(writer) {}
+
+  const std::string& dayKey;
+  const LineAlarmRunSetup& setup;
+  const std::vector<std::string>& simIds;
+  VehicleQueue queue;
+  BatchedWriter* batch;
+  std::mutex mutex;  // for totals and end
+  LineAlarmRunCounts totals;
+  std::optional<AlarmRunEnd> end;  // the earliest
+
+  void EndAt(std::size_t position, bool lost, std::string what, std::vector<std::string> captions) {
+    {
+      std::lock_guard lock(mutex);
+      if (!end || position < end->position) end = AlarmRunEnd{position, lost, std::move(what)};
+    }
+    queue.EndAt(position, std::move(captions));
+  }
+  std::string Of(std::size_t position) const { return fmt::format("{} of {}", position + 1, simIds.size()); }
+};
+
+// One vehicle's scan, held until the vehicles before it are written.
+struct ScannedVehicle {
+  int n = 0;
+  LineAlarmScan scan;
+  std::vector<RecordingSink::Statement> rows;
+  std::string failure;  // the scan failed: nothing is written for the vehicle
+};
+
+// Loads and scans the vehicles of one run, then writes them in list order.
+// A lost session is reopened and the load or the write tried again.
+void ScanRun(AlarmScan& run, AlarmWorker& worker, std::size_t first, std::size_t last) {
+  const LineAlarmRunSetup& setup = run.setup;
+  ReadRunTracks(worker.tracks, worker.db, run.dayKey,
+                std::vector<std::string>(run.simIds.begin() + static_cast<std::ptrdiff_t>(first),
+                                         run.simIds.begin() + static_cast<std::ptrdiff_t>(last)));
+  std::vector<ScannedVehicle> scanned;
+  for (std::size_t at = first; at < last && run.queue.Start(at); ++at) {
+    const std::string& simId = run.simIds[at];
+    ScannedVehicle& vehicle = scanned.emplace_back();
+    std::string failure;
+    bool lost = false;
+    do {
+      try {
+        if (!worker.tracks.Take(simId, worker.track, vehicle.n)) {
+          vehicle.n = LoadDayTrack(worker.db, simId, run.dayKey, worker.track);
+        }
+        failure.clear();
+        break;
+      } catch (const std::exception& error) {
+        failure = FailureText(error);
+      }
+    } while (ReopenAfterLoss(worker.db, setup.connection, nullptr, setup.diagnostics, run.dayKey, simId, failure,
+                             lost));
+    if (!failure.empty()) {
+      scanned.pop_back();
+      run.EndAt(at, lost,
+                lost ? fmt::format("the database went away at vehicle {} ({}); {} vehicles not scanned", simId,
+                                   run.Of(at), run.simIds.size() - at)
+                     : fmt::format("day table GPSDATA{} not read for vehicle {} ({}): {}", run.dayKey, simId,
+                                   run.Of(at), failure),
+                {simId});
+      break;
+    }
+    try {
+      worker.rows.Clear();
+      vehicle.scan = ScanLineAlarms(worker.track, vehicle.n, setup.geo, worker.rows);
+      vehicle.rows = worker.rows.Take();
+    } catch (const std::exception& error) {
+      vehicle.failure = FailureText(error);
+    }
+  }
+  worker.tracks.Forget();
+  if (!run.queue.WaitForEarlier(first)) return;  // the run ended before these vehicles
+
+  for (std::size_t i = 0; i < scanned.size(); ++i) {
+    const std::size_t at = first + i;
+    const std::string& simId = run.simIds[at];
+    ScannedVehicle& vehicle = scanned[i];
+    std::vector<std::string> captions{simId, fmt::format("{}-{}", simId, vehicle.n)};
+    VehicleDayWritten written;
+    std::string failure = vehicle.failure;
+    bool lost = false;
+    while (failure.empty()) {
+      try {
+        written = worker.writer.Write(simId, vehicle.rows, setup.diagnostics);
+        break;
+      } catch (const std::exception& error) {
+        failure = FailureText(error);
+      }
+      if (!ReopenAfterLoss(worker.db, setup.connection, nullptr, setup.diagnostics, run.dayKey, simId, failure,
+                           lost)) {
+        break;
+      }
+      failure.clear();
+    }
+    if (lost) {
+      run.EndAt(at, true,
+                fmt::format("the database went away at vehicle {} ({}); {} vehicles not scanned", simId, run.Of(at),
+                            run.simIds.size() - at),
+                std::move(captions));
+      return;
+    }
+    if (!failure.empty()) {
+      setup.diagnostics.ReportFailed("road-segment alarms", simId, failure);
+    } else {
+      const int refusedOpenings = vehicle.scan.opened - written.rows;
+      std::lock_guard lock(run.mutex);
+      run.totals.opened += written.rows;
+      run.totals.closed += vehicle.scan.closed - (written.refused - refusedOpenings);
+      run.totals.refused += written.refused;
+      run.totals.leftOpen += vehicle.scan.leftOpen ? 1 : 0;
+      ++run.totals.scanned;
+      run.totals.fixes += vehicle.n;
+    }
+    run.queue.Finish(at, std::move(captions));
+    if (run.batch != nullptr) run.batch->CommitIfDue();
+  }
+}
+
+void ScanVehicles(AlarmScan& run, AlarmWorker& worker) {
+  while (auto taken = run.queue.TakeRun()) ScanRun(run, worker, taken->first, taken->second);
 }
 
 }  // namespace
@@ -96,89 +251,51 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
     return counts;
   }
   const ClaimHeartbeat heartbeat(setup.connection, claim, timing.heartbeatEvery);
-  bool ended = false;
 
-  // On SQLite each commit waits for the disk: vehicle-days go in transactions of many.
+  // On SQLite each commit waits for the disk: vehicle-days go in transactions
+  // of many, through the run's session, whichever worker scanned them.
   std::optional<BatchedWriter> batch;
   if (db.GetBackend() == Backend::Sqlite3) batch.emplace(db, setup.diagnostics);
-  std::unique_ptr<VehicleDayStore> store = MakeStoreFor(db, batch ? &*batch : nullptr);
-  VehicleDayWriter writer(db, *store, previous);
-  RecordingSink rows;
-  TrackBuffer track;
-  // The tracks of the next vehicles are read together, with one query.
-  constexpr int kVehiclesRead = 32;
-  DayTrackBatch tracks;
-  for (int i = 0; i < counts.vehicles; ++i) {
-    const std::string& simId = vehicles[static_cast<std::size_t>(i)].simId;
-    if (i % kVehiclesRead == 0 && counts.vehicles - i > 1) {
-      std::vector<std::string> simIds;
-      for (int j = i; j < counts.vehicles && j < i + kVehiclesRead; ++j) {
-        simIds.push_back(vehicles[static_cast<std::size_t>(j)].simId);
-      }
-      try {
-        tracks.Read(db, dayKey, simIds);
-      } catch (const std::exception&) {
-        tracks.Forget();  // each vehicle's own query then tells what fails
-      }
-    }
-    setup.caption.Progress(i, counts.vehicles);
-    setup.caption.Show(simId);
-    int n = 0;
-    LineAlarmScan scan;
-    VehicleDayWritten written;
-    std::string failure;
-    bool loaded = false;
-    for (;;) {
-      failure.clear();
-      loaded = false;
-      rows.Clear();
-      try {
-        if (!tracks.Take(simId, track, n)) n = LoadDayTrack(db, simId, dayKey, track);
-        loaded = true;
-        setup.caption.Show(fmt::format("{}-{}", simId, n));
-        scan = ScanLineAlarms(track, n, setup.geo, rows);
-        written = writer.Write(simId, rows.Take(), setup.diagnostics);
-        break;
-      } catch (const std::exception& error) {
-        failure = FailureText(error);
-      }
-      if (db.Alive()) break;
-      setup.diagnostics.Info(
-          fmt::format("day {}: the database connection was lost at vehicle {} ({}); reopening it", dayKey, simId,
-                      failure));
-      if (!ReopenWithPauses(db, setup.connection, nullptr,
-                            [&setup](const std::string& line) { setup.diagnostics.Info(line); })) {
-        counts.lost = counts.vehicles - i;
-        RunEnded(setup, dayKey,
-                 fmt::format("the database went away at vehicle {} ({} of {}); {} vehicles not scanned", simId,
-                             i + 1, counts.vehicles, counts.lost));
-        ended = true;
-        break;
-      }
-    }
-    if (ended) break;
-    if (!loaded) {
-      RunEnded(setup, dayKey,
-               fmt::format("day table GPSDATA{} not read for vehicle {} ({} of {}): {}", dayKey, simId, i + 1,
-                           counts.vehicles, failure));
-      ended = true;
-      break;
-    }
-    if (!failure.empty()) {
-      setup.diagnostics.ReportFailed("road-segment alarms", simId, failure);
-      continue;
-    }
-    const int refusedOpenings = scan.opened - written.rows;
-    counts.opened += written.rows;
-    counts.closed += scan.closed - (written.refused - refusedOpenings);
-    counts.refused += written.refused;
-    counts.leftOpen += scan.leftOpen ? 1 : 0;
-    ++counts.scanned;
-    counts.fixes += n;
-    if (batch) batch->CommitIfDue();
+  std::vector<std::string> simIds;
+  for (const auto& vehicle : vehicles) simIds.push_back(vehicle.simId);
+  const std::size_t wanted =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max(setup.jobs, 1)), std::max<std::size_t>(simIds.size(), 1));
+  const WorkerSessions sessions(db, setup.connection, wanted, batch.has_value(), setup.diagnostics);
+  std::vector<std::unique_ptr<AlarmWorker>> workers;
+  for (ReportDatabase* session : sessions.Sessions()) {
+    workers.push_back(std::make_unique<AlarmWorker>(*session, batch ? &*batch : nullptr, previous));
   }
+
+  VehicleQueueSetup queueSetup;
+  queueSetup.vehicles = simIds.size();
+  queueSetup.runLength = VehicleRunLength(db.GetBackend(), simIds.size(), workers.size());
+  // Each vehicle shows its SIMID, then its SIMID with its fix count, in list order.
+  queueSetup.tell = [&](std::size_t position, const std::vector<std::string>& captions) {
+    try {
+      setup.caption.Progress(static_cast<int>(position), counts.vehicles);
+      for (const std::string& caption : captions) setup.caption.Show(caption);
+    } catch (...) {
+      // Only the display suffers.
+    }
+  };
+  AlarmScan scan(dayKey, setup, simIds, std::move(queueSetup), batch ? &*batch : nullptr);
+  if (workers.size() == 1) {
+    ScanVehicles(scan, *workers.front());
+  } else {
+    std::vector<std::jthread> threads;
+    for (auto& worker : workers) threads.emplace_back([&scan, w = worker.get()] { ScanVehicles(scan, *w); });
+  }
+  scan.queue.End();
   if (batch) batch->Commit();
-  if (ended) {
+  counts.scanned = scan.totals.scanned;
+  counts.fixes = scan.totals.fixes;
+  counts.opened = scan.totals.opened;
+  counts.closed = scan.totals.closed;
+  counts.refused = scan.totals.refused;
+  counts.leftOpen = scan.totals.leftOpen;
+  if (scan.end) {
+    if (scan.end->lost) counts.lost = counts.vehicles - static_cast<int>(scan.end->position);
+    RunEnded(setup, dayKey, scan.end->what);
     EndLineAlarmDay(db, setup, claim, counts, DayOutcome::Failed);
     return counts;
   }

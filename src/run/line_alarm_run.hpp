@@ -14,6 +14,7 @@ struct LineAlarmRunSetup {
   GeoServices& geo;
   Caption& caption;
   Diagnostics& diagnostics;
+  int jobs = 1;  // workers scanning vehicles at once, each with a session of its own
 };
 
 struct LineAlarmRunCounts {
@@ -40,6 +41,10 @@ inline constexpr std::string_view kLineAlarmEndCaption = "当天数据分析完�
 // vehicle list, the road names, a vehicle's day track, for example a missing
 // GPS day table), ends the run there: one failure on the diagnostics names
 // the table and the driver's reason, and the end caption is not shown.
+// With several jobs the vehicles are scanned by that many workers; the rows,
+// the counts, the captions and where a failure ends the run are the same as
+// with one. A lost session is reopened and the vehicle tried again; when the
+// database stays away the vehicles not yet written are counted lost.
 LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmRunSetup& setup);
 
 }  // namespace cuserver

@@ -13,150 +13,12 @@
 #include <thread>
 
 #include "db/batched_writer.hpp"
-#include "db/reconnect.hpp"
 #include "db/vehicle_day_store.hpp"
 #include "run/failure_text.hpp"
+#include "run/vehicle_queue.hpp"
 
 namespace cuserver {
 namespace {
-
-// Hands out vehicles in list order and appends their run-log lines in list
-// order. With a batched writer a vehicle's lines wait until its rows are
-// committed, so the log never tells of rows the database does not hold.
-class VehicleQueue {
- public:
-  VehicleQueue(const std::vector<PlannedVehicle>& vehicles, const VehiclePoolSetup& setup, BatchedWriter* writer,
-               std::size_t runLength)
-      : vehicles_(vehicles),
-        setup_(setup),
-        writer_(writer),
-        runLength_(std::max<std::size_t>(runLength, 1)),
-        started_(vehicles.size(), 0),
-        finished_(vehicles.size()) {}
-
-  // The next run of consecutive vehicles [first, last) for one worker to read
-  // together; nullopt when all are handed out, the stop flag is raised or the
-  // database went away.
-  std::optional<std::pair<std::size_t, std::size_t>> TakeRun() {
-    std::lock_guard lock(mutex_);
-    if (next_ == vehicles_.size() || closed_ || stopped_) return std::nullopt;
-    if (setup_.stop != nullptr && setup_.stop->load()) {
-      stopped_ = true;
-      return std::nullopt;
-    }
-    const std::size_t first = next_;
-    next_ = std::min(vehicles_.size(), next_ + runLength_);
-    return std::pair{first, next_};
-  }
-
-  // The vehicle at `position` (of a run taken) is started; false when it may
-  // not be: the stop flag is raised or the database went away. Captions are
-  // shown in list order: a vehicle's once every vehicle before it started.
-  bool Start(std::size_t position) {
-    std::lock_guard lock(mutex_);
-    if (closed_) return false;
-    if (stopped_ || (setup_.stop != nullptr && setup_.stop->load())) {
-      stopped_ = true;
-      return false;
-    }
-    started_[position] = 1;
-    while (shown_ < vehicles_.size() && started_[shown_]) {
-      const PlannedVehicle& vehicle = vehicles_[shown_];
-      try {
-        setup_.caption.Progress(static_cast<int>(shown_), static_cast<int>(vehicles_.size()));
-        setup_.caption.Show(fmt::format("{} - {} - {}", vehicle.simId, vehicle.index, setup_.shared.dayKey));
-      } catch (...) {
-        // Only the display suffers; the vehicle is worked on all the same.
-      }
-      ++shown_;
-    }
-    return true;
-  }
-
-  // The vehicle's rows have all been executed.
-  void Finish(std::size_t position, std::vector<std::string> lines) {
-    std::uint64_t finishedBefore = 0;
-    {
-      std::lock_guard lock(mutex_);
-      finished_[position] = Finished{++sequence_, std::move(lines)};
-      finishedBefore = sequence_;
-      if (writer_ == nullptr) durable_ = sequence_;
-    }
-    if (writer_ != nullptr && writer_->CommitIfDue()) MarkDurable(finishedBefore);
-    std::lock_guard lock(mutex_);
-    AppendDurableLines();
-  }
-
-  // No further vehicle is handed out: the database went away.
-  void Close() {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-  }
-  // The vehicles never started, in list order.
-  std::vector<std::size_t> Untaken() const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::size_t> positions;
-    for (std::size_t i = 0; i < vehicles_.size(); ++i) {
-      if (!started_[i]) positions.push_back(i);
-    }
-    return positions;
-  }
-  bool Stopped() const {
-    std::lock_guard lock(mutex_);
-    return stopped_;
-  }
-
-  // Every row is committed: the remaining lines go to the log.
-  void End() {
-    if (writer_ != nullptr) writer_->Commit();
-    std::lock_guard lock(mutex_);
-    durable_ = sequence_;
-    AppendDurableLines();
-    // Vehicles never started (a stop, a database gone) leave gaps; the lines
-    // of those after them are appended all the same.
-    while (logged_ < vehicles_.size()) {
-      if (finished_[logged_]) {
-        for (const std::string& line : finished_[logged_]->lines) setup_.shared.runLog.Append(line);
-        finished_[logged_].reset();
-      }
-      ++logged_;
-    }
-  }
-
- private:
-  struct Finished {
-    std::uint64_t sequence = 0;  // order of finishing, from 1
-    std::vector<std::string> lines;
-  };
-
-  void MarkDurable(std::uint64_t sequence) {
-    std::lock_guard lock(mutex_);
-    durable_ = std::max(durable_, sequence);
-  }
-
-  void AppendDurableLines() {
-    while (logged_ < vehicles_.size() && finished_[logged_] && finished_[logged_]->sequence <= durable_) {
-      for (const std::string& line : finished_[logged_]->lines) setup_.shared.runLog.Append(line);
-      finished_[logged_].reset();
-      ++logged_;
-    }
-  }
-
-  const std::vector<PlannedVehicle>& vehicles_;
-  const VehiclePoolSetup& setup_;
-  BatchedWriter* writer_;
-  std::size_t runLength_;
-  mutable std::mutex mutex_;
-  std::size_t next_ = 0;
-  bool closed_ = false;
-  bool stopped_ = false;
-  std::vector<char> started_;
-  std::size_t shown_ = 0;  // captions shown for the vehicles before this position
-  std::size_t logged_ = 0;
-  std::uint64_t sequence_ = 0;
-  std::uint64_t durable_ = 0;
-  std::vector<std::optional<Finished>> finished_;
-};
 
 struct Tally {
   std::atomic<int> reported{0};
@@ -218,16 +80,9 @@ void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setu
              const std::vector<PlannedVehicle>& vehicles, Tally& tally, std::size_t first, std::size_t last) {
   Diagnostics& diagnostics = setup.shared.diagnostics;
   DayTrackBatch& batch = slot.worker->Batch();
-  if (last - first > 1) {
-    std::vector<std::string> simIds;
-    for (std::size_t i = first; i < last; ++i) simIds.push_back(vehicles[i].simId);
-    try {
-      batch.Read(*slot.db, setup.shared.dayKey, simIds);
-    } catch (...) {
-      // Each vehicle is then loaded by itself, and fails or not as it would.
-      batch.Forget();
-    }
-  }
+  std::vector<std::string> simIds;
+  for (std::size_t i = first; i < last; ++i) simIds.push_back(vehicles[i].simId);
+  ReadRunTracks(batch, *slot.db, setup.shared.dayKey, simIds);
   for (std::size_t at = first; at < last; ++at) {
     if (!queue.Start(at)) break;
     const std::size_t* position = &at;
@@ -235,15 +90,9 @@ void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setu
     std::unique_ptr<Attempt> attempt = TryVehicle(setup, slot, simId);
     bool lost = false;
     // A session that no longer answers is reopened and the vehicle computed again.
-    while (attempt->outcome == VehicleOutcome::Skipped && !slot.db->Alive()) {
-      diagnostics.Info(fmt::format("day {}: the database connection was lost at vehicle {} ({}); reopening it",
-                                   setup.shared.dayKey, simId, attempt->failure));
-      const bool reopened = ReopenWithPauses(*slot.db, setup.connection, setup.stop,
-                                             [&diagnostics](const std::string& line) { diagnostics.Info(line); });
-      if (!reopened) {
-        lost = true;
-        break;
-      }
+    while (attempt->outcome == VehicleOutcome::Skipped &&
+           ReopenAfterLoss(*slot.db, setup.connection, setup.stop, diagnostics, setup.shared.dayKey, simId,
+                           attempt->failure, lost)) {
       attempt = TryVehicle(setup, slot, simId);
     }
     if (lost) {
@@ -291,38 +140,36 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   if (setup.runDatabase.GetBackend() == Backend::Sqlite3) {
     writer = std::make_unique<BatchedWriter>(setup.runDatabase, diagnostics);
   }
-  const auto makeWorker = [&](ReportDatabase& db) {
-    WorkerSlot slot;
-    slot.db = &db;
-    slot.worker = std::make_unique<VehicleWorker>(db);
-    slot.store = MakeStoreFor(db, writer.get());
-    slot.writer = std::make_unique<VehicleDayWriter>(db, *slot.store, setup.previous);
-    return slot;
-  };
-
-  std::vector<std::unique_ptr<ReportDatabase>> sessions;
+  const WorkerSessions sessions(setup.runDatabase, setup.connection, wanted, writer != nullptr, diagnostics);
   std::vector<WorkerSlot> workers;
-  if (wanted == 1 || !writer) workers.push_back(makeWorker(setup.runDatabase));
-  while (workers.size() < wanted) {
-    auto db = std::make_unique<ReportDatabase>();
-    try {
-      db->OpenReportSession(setup.connection);
-    } catch (...) {
-      diagnostics.Info(fmt::format("worker {} has no database session of its own ({}); {} workers go on",
-                                   workers.size() + 1, FailureText(std::current_exception()), workers.size()));
-      break;
-    }
-    workers.push_back(makeWorker(*db));
-    sessions.push_back(std::move(db));
+  for (ReportDatabase* db : sessions.Sessions()) {
+    WorkerSlot& slot = workers.emplace_back();
+    slot.db = db;
+    slot.worker = std::make_unique<VehicleWorker>(*db);
+    slot.store = MakeStoreFor(*db, writer.get());
+    slot.writer = std::make_unique<VehicleDayWriter>(*db, *slot.store, setup.previous);
   }
-  if (workers.empty()) workers.push_back(makeWorker(setup.runDatabase));
 
-  // Runs short enough that the workers share the day evenly and a run's
-  // tracks stay small, long enough that a query reads many vehicles. A
-  // server's answer is held whole until read: shorter runs keep it small.
-  const std::size_t longest = setup.runDatabase.GetBackend() == Backend::Sqlite3 ? 16 : 8;
-  const std::size_t runLength = std::clamp<std::size_t>(vehicles.size() / (workers.size() * 4), 1, longest);
-  VehicleQueue queue(vehicles, setup, writer.get(), runLength);
+  VehicleQueueSetup queueSetup;
+  queueSetup.vehicles = vehicles.size();
+  queueSetup.runLength = VehicleRunLength(setup.runDatabase.GetBackend(), vehicles.size(), workers.size());
+  queueSetup.stop = setup.stop;
+  queueSetup.writer = writer.get();
+  queueSetup.started = [&](std::size_t position) {
+    try {
+      setup.caption.Progress(static_cast<int>(position), static_cast<int>(vehicles.size()));
+      setup.caption.Show(
+          fmt::format("{} - {} - {}", vehicles[position].simId, vehicles[position].index, setup.shared.dayKey));
+    } catch (...) {
+      // Only the display suffers; the vehicle is worked on all the same.
+    }
+  };
+  // With a batched writer a vehicle's lines wait until its rows are
+  // committed, so the log never tells of rows the database does not hold.
+  queueSetup.tell = [&](std::size_t, const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) setup.shared.runLog.Append(line);
+  };
+  VehicleQueue queue(std::move(queueSetup));
   Tally tally;
   if (workers.size() == 1) {
     WorkerLoop(queue, workers.front(), setup, vehicles, tally);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/command_line.hpp"
+#include "app/command_line_alarms.hpp"
 #include "app/command_run_day.hpp"
 #include "app/command_run_days.hpp"
 #include "app/errors.hpp"
@@ -74,6 +75,31 @@ TEST(RunScaleOptions, BadJobsOrShardIsAnArgumentError) {
   for (const char* shard : {"0/2", "3/2", "2", "1/0", "a/b"}) {
     command.FromJson(nlohmann::json{{"day", "20140319"}, {"shard", shard}});
     EXPECT_THROW(command.Setup(), ArgumentError) << shard;
+  }
+}
+
+// line-alarms takes --jobs as run-day does, from the command line and from
+// the control page's JSON; it has no shards.
+TEST(RunScaleOptions, LineAlarmsTakesJobsButNoShard) {
+  CommandLine line;
+  std::vector<const char*> args = {"cuserver", "line-alarms", "20140319", "--jobs", "2"};
+  line.App().parse(static_cast<int>(args.size()), args.data());
+  line.Selected().Setup();
+  EXPECT_EQ(dynamic_cast<const LineAlarmsCommand&>(line.Selected()).Scale().Jobs(), 2);
+  CommandLine sharded;
+  std::vector<const char*> withShard = {"cuserver", "line-alarms", "20140319", "--shard", "1/2"};
+  EXPECT_THROW(sharded.App().parse(static_cast<int>(withShard.size()), withShard.data()), CLI::ParseError);
+
+  LineAlarmsCommand command(FixedToday());
+  for (const auto& [jobs, expected] : std::vector<std::pair<nlohmann::json, int>>{
+           {3, 3}, {"1", 1}, {nullptr, DefaultJobs()}, {0, -1}, {"65", -1}, {"two", -1}}) {
+    command.FromJson(nlohmann::json{{"days", {"20140319"}}, {"jobs", jobs}});
+    if (expected < 0) {
+      EXPECT_THROW(command.Setup(), ArgumentError) << jobs;
+    } else {
+      command.Setup();
+      EXPECT_EQ(command.Scale().Jobs(), expected) << jobs;
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "backend_database.hpp"
+#include "db/ledger.hpp"
 #include "map/map_services.hpp"
 #include "map/map_writer.hpp"
 #include "run/run_session.hpp"
@@ -42,8 +43,9 @@ class LineAlarmRun : public ::testing::TestWithParam<std::string> {
     map_->LoadGeoset(db_.Folder() / "HIGHWAY.gst");
   }
 
-  LineAlarmRunCounts Run(const ConnectionSettings* connection = nullptr) {
-    return ComputeLineAlarms(kDay, {connection ? *connection : db_.Settings(), *map_, caption_, diagnostics_});
+  LineAlarmRunCounts Run(const ConnectionSettings* connection = nullptr, int jobs = 1, GeoServices* geo = nullptr) {
+    return ComputeLineAlarms(
+        kDay, {connection ? *connection : db_.Settings(), geo ? *geo : *map_, caption_, diagnostics_, jobs});
   }
 
   Rows Alarms() {
@@ -117,14 +119,57 @@ TEST_P(LineAlarmRun, LoadsTheRoadNames) {
 TEST_P(LineAlarmRun, MissingGpsDayTableEndsTheRunNamingTheTable) {
   db_.AddVehicle("13900000001");
   db_.AddVehicle("13900000002");
-  LineAlarmRunCounts counts = Run();
-  EXPECT_FALSE(counts.complete);
-  EXPECT_EQ(counts.scanned, 0);
-  ASSERT_EQ(lines_.size(), 1u);
-  EXPECT_NE(lines_[0].find("GPSDATA20140319"), std::string::npos) << lines_[0];
-  const std::string first = caption_.shown.back();  // no end caption after the first vehicle's SIMID
-  EXPECT_NE(lines_[0].find("vehicle " + first + " (1 of 2)"), std::string::npos) << lines_[0];
-  EXPECT_EQ(diagnostics_.Failures(), 1);
+  for (int jobs : {1, 2}) {
+    lines_.clear();
+    caption_.shown.clear();
+    LineAlarmRunCounts counts = Run(nullptr, jobs);
+    EXPECT_FALSE(counts.complete);
+    EXPECT_EQ(counts.scanned, 0);
+    ASSERT_EQ(lines_.size(), 1u) << Lines();
+    EXPECT_NE(lines_[0].find("GPSDATA20140319"), std::string::npos) << lines_[0];
+    const std::string first = caption_.shown.back();  // no end caption after the first vehicle's SIMID
+    EXPECT_NE(lines_[0].find("vehicle " + first + " (1 of 2)"), std::string::npos) << lines_[0];
+    EXPECT_EQ(caption_.shown.size(), 2u);  // nothing shown of the second vehicle
+  }
+  EXPECT_EQ(diagnostics_.Failures(), 2);
+}
+
+// The simulated fleet scanned by one worker and again by several: the second
+// and third runs replace the first's rows with the same rows, count the same
+// and show the same captions in the same order.
+TEST_P(LineAlarmRun, SeveralJobsWriteCountAndShowWhatOneJobDoes) {
+  SimulateTestFleet(db_);
+  std::unique_ptr<MapServices> fleetMap = CreateMapServices(30);
+  fleetMap->LoadGeoset(db_.Folder() / "HighWay" / "HIGHWAY.gst");
+  struct Result {
+    Rows rows;
+    std::vector<int> counts;
+    std::vector<std::string> captions;
+    std::vector<int> ledger;
+  };
+  const auto runWith = [&](int jobs) {
+    caption_.shown.clear();
+    const LineAlarmRunCounts c = Run(nullptr, jobs, fleetMap.get());
+    const DayRecord day = Ledger(db_.Db()).Days(kLineAlarmCommand, kDay, kDay).at(0);
+    Rows rows = Alarms();
+    std::sort(rows.begin(), rows.end());
+    return Result{rows,
+                  {c.vehicles, c.scanned, c.fixes, c.opened, c.closed, c.leftOpen, c.refused, c.lost, c.complete},
+                  caption_.shown,
+                  {static_cast<int>(day.outcome), day.counts.vehicles, day.counts.computed, day.counts.skipped,
+                   day.counts.rowsWritten, day.counts.rowsRefused}};
+  };
+  const Result one = runWith(1);
+  ASSERT_GT(one.rows.size(), 3u);
+  ASSERT_EQ(one.counts[0], 36);
+  for (int jobs : {2, 3}) {
+    const Result several = runWith(jobs);
+    EXPECT_EQ(several.rows, one.rows) << jobs;
+    EXPECT_EQ(several.counts, one.counts) << jobs;
+    EXPECT_EQ(several.captions, one.captions) << jobs;
+    EXPECT_EQ(several.ledger, one.ledger) << jobs;
+  }
+  EXPECT_FALSE(diagnostics_.AnyFailure()) << Lines();
 }
 
 TEST_P(LineAlarmRun, MissingAlarmTableEndsTheRunBeforeAnyVehicle) {
