@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
   // A reader that goes away (run-day ... | head) ends the output, not the
   // work: writes to it fail instead of killing the process.
   std::signal(SIGPIPE, SIG_IGN);
+  UseSqliteWithoutConnectionLocks();
   std::error_code noDirectory;
   const std::filesystem::path startDirectory = std::filesystem::current_path(noDirectory);
   if (noDirectory) {

@@ -11,17 +11,50 @@ std::string TextOrEmpty(const Cursor& cursor, std::string_view column) {
   return cursor.Value(column).value_or(std::string());
 }
 
-// The columns of a fix after its SIMID: each number beside its text, as the
-// database returns it.
-void ReadFixColumns(Cursor& cursor, TrackPoint& fix) {
-  cursor.ValueAndNumberInto("longitude", fix.longitude, fix.longitudeNumber);
-  cursor.ValueAndNumberInto("latitude", fix.latitude, fix.latitudeNumber);
-  cursor.ValueInto("time", fix.time);
-  cursor.ValueAndNumberInto("speed", fix.speed, fix.speedNumber);
-  cursor.ValueInto("ALARMSTATE", fix.alarmState);
-  fix.speedInteger = LeadingInt(fix.speed);
-  fix.numbersSet = true;
-}
+// The columns of a day track's rows, found once for the query: a reader of
+// many rows then reads each by its place.
+class FixColumns {
+ public:
+  explicit FixColumns(const Cursor& cursor)
+      : simId_(cursor.Place("SIMID")),
+        longitude_(cursor.Place("longitude")),
+        latitude_(cursor.Place("latitude")),
+        time_(cursor.Place("time")),
+        speed_(cursor.Place("speed")),
+        alarmState_(cursor.Place("ALARMSTATE")),
+        byPlace_(simId_ >= 0 && longitude_ >= 0 && latitude_ >= 0 && time_ >= 0 && speed_ >= 0 &&
+                 alarmState_ >= 0) {}
+
+  void SimIdInto(const Cursor& cursor, std::string& simId) const {
+    if (byPlace_) {
+      cursor.ValueAtInto(simId_, simId);
+    } else {
+      cursor.ValueInto("SIMID", simId);
+    }
+  }
+
+  // The columns after the SIMID, the numbers as the database returns them;
+  // a NULL reads as empty text.
+  void RestInto(const Cursor& cursor, TrackPoint& fix) const {
+    if (!byPlace_) {
+      cursor.FixValueInto("longitude", fix.longitude);
+      cursor.FixValueInto("latitude", fix.latitude);
+      cursor.ValueInto("time", fix.time);
+      cursor.FixValueInto("speed", fix.speed);
+      cursor.ValueInto("ALARMSTATE", fix.alarmState);
+      return;
+    }
+    cursor.FixValueAt(longitude_, fix.longitude);
+    cursor.FixValueAt(latitude_, fix.latitude);
+    cursor.ValueAtInto(time_, fix.time);
+    cursor.FixValueAt(speed_, fix.speed);
+    cursor.ValueAtInto(alarmState_, fix.alarmState);
+  }
+
+ private:
+  int simId_, longitude_, latitude_, time_, speed_, alarmState_;
+  bool byPlace_;
+};
 
 }  // namespace
 
@@ -76,12 +109,13 @@ int LoadDayTrack(ReportDatabase& db, const std::string& simId, const std::string
   const std::string table = "GPSDATA" + dayKey;
   if (!IsPlainTableName(table)) throw DatabaseError("\"" + dayKey + "\" is not a day key of a GPS day table");
   auto cursor = db.OpenQuery("select * from " + table + " where SIMID='" + SqlValue(simId) + "' order by time asc");
+  const FixColumns columns(*cursor);
   for (; !cursor->AtEnd(); cursor->Next()) {
     // Into the reused slot's own storage: a day run allocates only while a
-    // vehicle outgrows every earlier one. A NULL reads as empty text.
+    // vehicle outgrows every earlier one.
     TrackPoint& fix = track.Append();
-    cursor->ValueInto("SIMID", fix.simId);
-    ReadFixColumns(*cursor, fix);
+    columns.SimIdInto(*cursor, fix.simId);
+    columns.RestInto(*cursor, fix);
   }
   cursor->Close();
   return track.Count();
@@ -110,8 +144,9 @@ bool DayTrackBatch::Read(ReportDatabase& db, const std::string& dayKey, const st
   std::string rowSimId;
   std::size_t current = simIds_.size();  // the vehicle whose rows are coming
   std::vector<char> seen(simIds_.size(), 0);
+  const FixColumns columns(*cursor);
   for (; !cursor->AtEnd(); cursor->Next()) {
-    cursor->ValueInto("SIMID", rowSimId);
+    columns.SimIdInto(*cursor, rowSimId);
     if (current == simIds_.size() || rowSimId != simIds_[current]) {
       const auto at = std::lower_bound(simIds_.begin(), simIds_.end(), rowSimId);
       current = static_cast<std::size_t>(at - simIds_.begin());
@@ -126,7 +161,7 @@ bool DayTrackBatch::Read(ReportDatabase& db, const std::string& dayKey, const st
     }
     TrackPoint& fix = tracks_[current].Append();
     fix.simId = rowSimId;
-    ReadFixColumns(*cursor, fix);
+    columns.RestInto(*cursor, fix);
   }
   cursor->Close();
   held_.assign(simIds_.size(), 1);

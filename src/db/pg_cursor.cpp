@@ -48,10 +48,56 @@ class PostgresCursor : public Cursor {
     return text;
   }
 
-  bool ValueInto(std::string_view column, std::string& text) const override { return Read(column, text, nullptr); }
+  bool ValueInto(std::string_view column, std::string& text) const override {
+    RequireRow(column);
+    return ValueAtInto(ColumnIndex(column), text);
+  }
 
-  bool ValueAndNumberInto(std::string_view column, std::string& text, double& number) const override {
-    return Read(column, text, &number);
+  void FixValueInto(std::string_view column, FixValue& fixValue) const override {
+    RequireRow(column);
+    FixValueAt(ColumnIndex(column), fixValue);
+  }
+
+  int Place(std::string_view column) const override { return columns_.Lookup(column); }
+
+  // The value as text.
+  bool ValueAtInto(int i, std::string& text) const override {
+    RequirePlace(i);
+    text.clear();
+    if (PQgetisnull(result_.get(), row_, i)) return false;
+    const char* value = PQgetvalue(result_.get(), row_, i);
+    const std::size_t size = static_cast<std::size_t>(PQgetlength(result_.get(), row_, i));
+    switch (kinds_[static_cast<std::size_t>(i)]) {
+      case ColumnKind::Text:
+      case ColumnKind::Integer:
+        text.assign(value, size);
+        break;
+      case ColumnKind::Number:
+        AppendNumberText(text, NumberAt(i));
+        break;
+      case ColumnKind::Boolean:
+        text.push_back(size > 0 && value[0] == 't' ? '1' : '0');
+        break;
+      case ColumnKind::Timestamp:
+        text.assign(value, std::min<std::size_t>(size, 19));
+        break;
+      case ColumnKind::Date:
+        text.assign(value, size);
+        text += " 00:00:00";
+        break;
+    }
+    return true;
+  }
+
+  void FixValueAt(int i, FixValue& fixValue) const override {
+    RequirePlace(i);
+    if (kinds_[static_cast<std::size_t>(i)] != ColumnKind::Number || PQgetisnull(result_.get(), row_, i)) {
+      std::string text;
+      ValueAtInto(i, text);
+      fixValue.SetText(text);
+      return;
+    }
+    fixValue.SetReal(NumberAt(i));
   }
 
   void Next() override {
@@ -65,44 +111,26 @@ class PostgresCursor : public Cursor {
   }
 
  private:
-  // The value as text, and its leading number into `out` when asked for.
-  bool Read(std::string_view column, std::string& text, double* out) const {
-    if (out != nullptr) *out = 0.0;
+  void RequireRow(std::string_view column) const {
     if (AtEnd()) throw DatabaseError("no current row to read column " + std::string(column) + " from");
-    const int i = ColumnIndex(column);
-    text.clear();
-    if (PQgetisnull(result_.get(), row_, i)) return false;
+  }
+
+  void RequirePlace(int i) const {
+    if (AtEnd()) throw DatabaseError("no current row to read from");
+    if (i < 0 || i >= static_cast<int>(kinds_.size())) throw DatabaseError("the query has no column " + std::to_string(i));
+  }
+
+  // The double of a numeric column's value (not NULL) of the current row.
+  double NumberAt(int i) const {
     const char* value = PQgetvalue(result_.get(), row_, i);
     const std::size_t size = static_cast<std::size_t>(PQgetlength(result_.get(), row_, i));
-    switch (kinds_[static_cast<std::size_t>(i)]) {
-      case ColumnKind::Text:
-      case ColumnKind::Integer:
-        text.assign(value, size);
-        break;
-      case ColumnKind::Number: {
-        double number = 0.0;
-        const auto parsed = std::from_chars(value, value + size, number);
-        if (parsed.ec != std::errc() || parsed.ptr != value + size) {
-          throw DatabaseError("column " + std::string(column) + " holds \"" + std::string(value, size) +
-                              "\", which is not a number this system can read");
-        }
-        AppendNumberText(text, number);
-        if (out != nullptr) *out = NumberReadsBackAsItself(number) ? number : LeadingDouble(text);
-        return true;
-      }
-      case ColumnKind::Boolean:
-        text.push_back(size > 0 && value[0] == 't' ? '1' : '0');
-        break;
-      case ColumnKind::Timestamp:
-        text.assign(value, std::min<std::size_t>(size, 19));
-        break;
-      case ColumnKind::Date:
-        text.assign(value, size);
-        text += " 00:00:00";
-        break;
+    double number = 0.0;
+    const auto parsed = std::from_chars(value, value + size, number);
+    if (parsed.ec != std::errc() || parsed.ptr != value + size) {
+      throw DatabaseError("column " + std::string(PQfname(result_.get(), i)) + " holds \"" + std::string(value, size) +
+                          "\", which is not a number this system can read");
     }
-    if (out != nullptr) *out = LeadingDouble(text);
-    return true;
+    return number;
   }
 
   int ColumnIndex(std::string_view column) const {

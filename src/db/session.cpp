@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "db/connect_string.hpp"
@@ -93,6 +94,21 @@ void RequireWritableSqlite(soci::session& sql) {
 
 }  // namespace
 
+void UseSqliteWithoutConnectionLocks() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MULTITHREAD); });
+}
+
+bool Cursor::ValueAtInto(int place, std::string& text) const {
+  (void)text;
+  throw DatabaseError("this cursor reads its columns by name only (place " + std::to_string(place) + ")");
+}
+
+void Cursor::FixValueAt(int place, FixValue& value) const {
+  (void)value;
+  throw DatabaseError("this cursor reads its columns by name only (place " + std::to_string(place) + ")");
+}
+
 struct ReportDatabase::Impl {
   ~Impl() { guard.Unwatch(); }
 
@@ -113,6 +129,7 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
   impl_->backend = settings.backend;
   impl_->oracle = false;
   if (settings.backend == Backend::Sqlite3 && !settings.createSqliteFile) RequireSqliteFile(settings.dataSource);
+  if (settings.backend == Backend::Sqlite3) UseSqliteWithoutConnectionLocks();
   auto sql = std::make_unique<soci::session>();
   try {
     sql->open(SociBackendName(settings.backend), SessionConnectString(settings));

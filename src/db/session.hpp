@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "reports/text_number.hpp"
+#include "reports/track.hpp"
 
 namespace soci {
 class session;
@@ -95,17 +96,35 @@ class Cursor {
     text = std::move(*value);
     return true;
   }
-  // ValueInto, and `number` set to the text's leading number (LeadingDouble),
-  // taken from the database's own number where the value is one, so that a
-  // loader holds the number without parsing the text back.
-  virtual bool ValueAndNumberInto(std::string_view column, std::string& text, double& number) const {
-    const bool notNull = ValueInto(column, text);
-    number = LeadingDouble(text);
-    return notNull;
+  // A numeric column of a fix: its text, or the database's own number whose
+  // text is made only when asked for. A NULL reads as the empty text.
+  virtual void FixValueInto(std::string_view column, FixValue& value) const {
+    std::string text;
+    ValueInto(column, text);
+    value.SetText(text);
   }
+  // Rows read by the thousand name their columns once: Place gives a
+  // column's place in the row (-1 when the query has none, or when the cursor
+  // reads by name only), and the *At readers read the current row's value
+  // there as ValueInto and FixValueInto do.
+  virtual int Place(std::string_view column) const {
+    (void)column;
+    return -1;
+  }
+  virtual bool ValueAtInto(int place, std::string& text) const;
+  virtual void FixValueAt(int place, FixValue& value) const;
   virtual void Next() = 0;
   virtual void Close() = 0;
 };
+
+// Every SQLite connection of this program is used by one thread at a time (a
+// session belongs to its thread; the one a day run's workers write through is
+// taken under the writer's lock), so SQLite need not lock a connection around
+// each of its calls, and reading a column is a call. To be asked before
+// anything in the process uses SQLite (the map library's coordinate system
+// database does); asked later it changes nothing, which only costs time.
+// Opening an SQLite session asks it too.
+void UseSqliteWithoutConnectionLocks();
 
 // The report database session. Each opening replaces the previous connection.
 class ReportDatabase {

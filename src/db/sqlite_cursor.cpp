@@ -37,11 +37,59 @@ class SqliteCursor : public Cursor {
   }
 
   bool ValueInto(std::string_view column, std::string& text) const override {
-    return Read(column, text, nullptr);
+    RequireRow(column);
+    return ValueAtInto(ColumnIndex(column), text);
   }
 
-  bool ValueAndNumberInto(std::string_view column, std::string& text, double& number) const override {
-    return Read(column, text, &number);
+  void FixValueInto(std::string_view column, FixValue& fixValue) const override {
+    RequireRow(column);
+    FixValueAt(ColumnIndex(column), fixValue);
+  }
+
+  int Place(std::string_view column) const override { return columns_.Lookup(column); }
+
+  // The value by its own storage class. The value is taken once (one call)
+  // and read without further calls on the statement.
+  bool ValueAtInto(int place, std::string& text) const override {
+    sqlite3_value* value = ValueAt(place);
+    text.clear();
+    switch (sqlite3_value_type(value)) {
+      case SQLITE_NULL:
+        return false;
+      case SQLITE_INTEGER:
+        fmt::format_to(std::back_inserter(text), "{}", sqlite3_value_int64(value));
+        return true;
+      case SQLITE_FLOAT:
+        AppendNumberText(text, sqlite3_value_double(value));
+        return true;
+      default: {
+        const auto* bytes = sqlite3_value_blob(value);
+        const int size = sqlite3_value_bytes(value);
+        if (bytes != nullptr) text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
+        return true;
+      }
+    }
+  }
+
+  void FixValueAt(int place, FixValue& fixValue) const override {
+    sqlite3_value* value = ValueAt(place);
+    switch (sqlite3_value_type(value)) {
+      case SQLITE_NULL:
+        fixValue.SetNull();
+        return;
+      case SQLITE_INTEGER:
+        fixValue.SetInteger(sqlite3_value_int64(value));
+        return;
+      case SQLITE_FLOAT:
+        fixValue.SetReal(sqlite3_value_double(value));
+        return;
+      default: {
+        const auto* bytes = static_cast<const char*>(sqlite3_value_blob(value));
+        const int size = sqlite3_value_bytes(value);
+        fixValue.SetText(bytes == nullptr ? std::string_view() : std::string_view(bytes, static_cast<std::size_t>(size)));
+        return;
+      }
+    }
   }
 
   void Next() override {
@@ -61,38 +109,14 @@ class SqliteCursor : public Cursor {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw DatabaseError(sqlite3_errmsg(connection_));
   }
 
-  // The value by its own storage class, and its leading number into `number`
-  // when asked for. The value is taken once (one call that locks the
-  // connection) and read without further locking: a connection of this
-  // program is used by one thread at a time.
-  bool Read(std::string_view column, std::string& text, double* number) const {
+  void RequireRow(std::string_view column) const {
     if (!hasRow_) throw DatabaseError("no current row to read column " + std::string(column) + " from");
-    sqlite3_value* value = sqlite3_column_value(Statement(), ColumnIndex(column));
-    text.clear();
-    switch (sqlite3_value_type(value)) {
-      case SQLITE_NULL:
-        if (number != nullptr) *number = 0.0;
-        return false;
-      case SQLITE_INTEGER: {
-        const sqlite3_int64 integer = sqlite3_value_int64(value);
-        fmt::format_to(std::back_inserter(text), "{}", integer);
-        if (number != nullptr) *number = static_cast<double>(integer);
-        return true;
-      }
-      case SQLITE_FLOAT: {
-        const double real = sqlite3_value_double(value);
-        AppendNumberText(text, real);
-        if (number != nullptr) *number = NumberReadsBackAsItself(real) ? real : LeadingDouble(text);
-        return true;
-      }
-      default: {
-        const auto* bytes = sqlite3_value_blob(value);
-        const int size = sqlite3_value_bytes(value);
-        if (bytes != nullptr) text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
-        if (number != nullptr) *number = LeadingDouble(text);
-        return true;
-      }
-    }
+  }
+
+  sqlite3_value* ValueAt(int place) const {
+    if (!hasRow_) throw DatabaseError("no current row to read from");
+    if (place < 0 || place >= columns_.Count()) throw DatabaseError("the query has no column " + std::to_string(place));
+    return sqlite3_column_value(Statement(), place);
   }
 
   // By the value's own storage class: SQLite lets a column hold any type.

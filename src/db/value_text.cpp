@@ -10,14 +10,13 @@
 
 namespace cuserver {
 
-std::string NumberText(double value) { return fmt::to_string(value); }
-
-void AppendNumberText(std::string& text, double value) { fmt::format_to(std::back_inserter(text), "{}", value); }
-
-bool NumberReadsBackAsItself(double value) {
-  const double size = std::fabs(value);
-  return std::isfinite(value) && (value == 0.0 || (size > 1e-300 && size < 1e300));
+std::string NumberText(double value) {
+  std::string text;
+  AppendShortestNumberText(text, value);
+  return text;
 }
+
+void AppendNumberText(std::string& text, double value) { AppendShortestNumberText(text, value); }
 
 std::string TimeText(const std::tm& time) {
   return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", time.tm_year + 1900, time.tm_mon + 1,
@@ -53,6 +52,13 @@ bool SameColumnName(std::string_view a, std::string_view b) {
     if (fold(a[i]) != fold(b[i])) return false;
   }
   return true;
+}
+
+int ColumnFinder::Lookup(std::string_view column) const {
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    if (SameColumnName(names_[i], column)) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 int ColumnFinder::Find(std::string_view column) const {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "reports/text_number.hpp"
+
 namespace soci {
 class row;
 }
@@ -18,11 +20,6 @@ namespace cuserver {
 std::string NumberText(double value);
 // NumberText's text appended to `text`.
 void AppendNumberText(std::string& text, double value);
-
-// The leading number (LeadingDouble) of NumberText(value), known without
-// making or reading the text for every value but the few whose text might
-// not read back as the value (not finite, or at the ends of the range).
-bool NumberReadsBackAsItself(double value);
 
 // yyyy-mm-dd hh:mm:ss
 std::string TimeText(const std::tm& time);
@@ -41,6 +38,9 @@ class ColumnFinder {
   void Add(std::string name) { names_.push_back(std::move(name)); }
   // The column's index; -1 when the query has none of that name.
   int Find(std::string_view column) const;
+  // The column's index without remembering the asking; -1 when there is none.
+  int Lookup(std::string_view column) const;
+  int Count() const { return static_cast<int>(names_.size()); }
   // A new row: the places count from its first column again.
   void NextRow() { asked_ = 0; }
 

@@ -33,7 +33,7 @@ int ComputeAreaSpeeding(const ReportContext& ctx, int n, const std::string& simI
   static const std::string kEmpty;
   const auto finish = [&](const TrackPoint& closing) {
     WriteAreaSpeedingRow(ctx, simId, track[begin].time, closing.time, areaName, topSpeed,
-                         haveTop ? track[top].latitude : kEmpty, haveTop ? track[top].longitude : kEmpty);
+                         haveTop ? track[top].latitude.Text() : kEmpty, haveTop ? track[top].longitude.Text() : kEmpty);
     open = false;
     topSpeed = 0.0;
   };

@@ -37,7 +37,7 @@ int ComputeParking(const ReportContext& ctx, int n) {
     const std::string& begin = track[stopBegin].time;
     const auto span = ComputeCalendarSpan(begin, fix.time);
     if (span && (span->Hours() > 0 || span->Minutes() >= kMinStopMinutes)) {
-      WriteParkingRow(ctx.rows, fix.simId, begin, fix.time, fix.longitude, fix.latitude,
+      WriteParkingRow(ctx.rows, fix.simId, begin, fix.time, fix.longitude.Text(), fix.latitude.Text(),
                       FormatStopDuration(*span), &ctx.diagnostics);
     }
   }

@@ -43,14 +43,16 @@ class FixReader {
   virtual void ForEachFix(const std::string& query, const RowFunction& onRow) = 0;
 
   // The rows TrackDistanceQuery(simId, begin, end) would give, when the
-  // reader holds them already (the day track it loaded): calls onRow for each
-  // and returns true. False, with no call, when the query must be run.
+  // reader holds them already (the day track it loaded): calls onPosition
+  // with the leading numbers of each row's longitude and latitude texts and
+  // returns true. False, with no call, when the query must be run.
+  using PositionFunction = std::function<void(double longitude, double latitude)>;
   virtual bool ForEachKnownFix(const std::string& simId, const std::string& begin, const std::string& end,
-                               const RowFunction& onRow) {
+                               const PositionFunction& onPosition) {
     (void)simId;
     (void)begin;
     (void)end;
-    (void)onRow;
+    (void)onPosition;
     return false;
   }
 };

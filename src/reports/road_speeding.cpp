@@ -48,8 +48,8 @@ int ComputeRoadSpeeding(const ReportContext& ctx, int /*n*/) {
     if (settings.highSpeedCap > episode.maxSpeed &&
         SecondsBetween(beginTime, endTime) > settings.minEpisodeSeconds) {
       const TrackPoint& fastest = track[episode.fastest];
-      WriteSpeedingRow(ctx, closing.simId, beginTime, endTime, highway, episode.maxSpeed, fastest.longitude,
-                       fastest.latitude);
+      WriteSpeedingRow(ctx, closing.simId, beginTime, endTime, highway, episode.maxSpeed, fastest.longitude.Text(),
+                       fastest.latitude.Text());
     }
     episode = Episode{};
     onHighway = false;

@@ -1,10 +1,14 @@
 #include "reports/text_number.hpp"
 
 #include <cctype>
+#include <cmath>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <string>
+
+#include <fmt/format.h>
 
 namespace cuserver {
 namespace {
@@ -71,6 +75,31 @@ int LeadingInt(std::string_view text) {
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
+}
+
+void AppendShortestNumberText(std::string& text, double value) {
+  fmt::format_to(std::back_inserter(text), "{}", value);
+}
+
+bool NumberReadsBackAsItself(double value) {
+  const double size = std::fabs(value);
+  return std::isfinite(value) && (value == 0.0 || (size > 1e-300 && size < 1e300));
+}
+
+bool IsPlainDecimal(std::string_view text) {
+  std::size_t i = text.starts_with('-') ? 1 : 0;
+  bool digits = false;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    if (IsDigit(text[i])) {
+      digits = true;
+    } else if (text[i] == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digits;
 }
 
 }  // namespace cuserver

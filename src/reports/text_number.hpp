@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace cuserver {
@@ -15,5 +16,18 @@ double LeadingDouble(std::string_view text);
 // Decimal integer: digits only ("4.9" gives 4, "8x" gives 8). Saturates at the
 // limits of int instead of overflowing.
 int LeadingInt(std::string_view text);
+
+// The shortest decimal text that reads back as the same double, appended to
+// `text`: 80 -> "80", 3.704 -> "3.704", never "3.7040000000000002".
+void AppendShortestNumberText(std::string& text, double value);
+
+// Whether LeadingDouble of the shortest text of `value` is `value` itself:
+// true for every value but the few whose text might not read back as the
+// value (not finite, or at the ends of the range).
+bool NumberReadsBackAsItself(double value);
+
+// Digits with at most one decimal point and an optional leading minus; no
+// blanks, exponent or other text.
+bool IsPlainDecimal(std::string_view text);
 
 }  // namespace cuserver

@@ -9,6 +9,24 @@ namespace {
 
 int Field(std::string_view time, std::size_t pos) { return LeadingInt(time.substr(pos, 2)); }
 
+// Two decimal digits at `pos` as a number; -1 when either is not a digit.
+int TwoDigits(std::string_view text, std::size_t pos) {
+  const unsigned tens = static_cast<unsigned char>(text[pos]) - unsigned{'0'};
+  const unsigned ones = static_cast<unsigned char>(text[pos + 1]) - unsigned{'0'};
+  return tens < 10 && ones < 10 ? static_cast<int>(tens * 10 + ones) : -1;
+}
+
+// Day of month, hour, minute and second of a 19-character time as seconds,
+// when all four are two digits (what LeadingInt reads of them then); -1 otherwise.
+int DigitClock(std::string_view time) {
+  const int day = TwoDigits(time, 8);
+  const int hour = TwoDigits(time, 11);
+  const int minute = TwoDigits(time, 14);
+  const int second = TwoDigits(time, 17);
+  if (day < 0 || hour < 0 || minute < 0 || second < 0) return -1;
+  return ((day * 24 + hour) * 60 + minute) * 60 + second;
+}
+
 // Exactly `count` decimal digits at `pos`; -1 otherwise.
 int Digits(std::string_view text, std::size_t pos, std::size_t count) {
   int value = 0;
@@ -41,6 +59,9 @@ long long DaysFromCivil(int y, int m, int d) {
 
 int SecondsBetween(std::string_view begin, std::string_view end) {
   if (begin.size() != 19 || end.size() != 19) return -1;
+  const int from = DigitClock(begin);
+  const int to = DigitClock(end);
+  if (from >= 0 && to >= 0) return to - from;
   const int days = Field(end, 8) - Field(begin, 8);
   const int hours = days * 24 + Field(end, 11) - Field(begin, 11);
   const int minutes = hours * 60 + Field(end, 14) - Field(begin, 14);

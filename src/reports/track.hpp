@@ -2,36 +2,73 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "reports/text_number.hpp"
 
 namespace cuserver {
 
-// One GPS fix as the tracking service stored it. Every field is the column's
-// text; the reports parse what they need with the leading-number conversions.
+// A numeric column of a fix (longitude, latitude, speed). The reports read its
+// leading number (LeadingDouble of its text) and, where they write the value
+// or check its form, its text: the column's text as stored, or for a number
+// the database returned as a number, its shortest decimal text. That text is
+// made only when first asked for, so the many fixes that are only computed
+// with never have one.
+class FixValue {
+ public:
+  // A text assigned, as a text column or a text handmade for a test holds it.
+  FixValue& operator=(std::string_view text) {
+    SetText(text);
+    return *this;
+  }
+
+  // The column's own text; the number is its leading number.
+  void SetText(std::string_view text);
+  // The column's text with its leading number already known.
+  void SetText(std::string_view text, double number);
+  // A number the database holds as a real or an integer.
+  void SetReal(double value);
+  void SetInteger(long long value);
+  // NULL: the empty text, number 0.
+  void SetNull() { SetText(std::string_view(), 0.0); }
+
+  double Number() const { return number_; }
+  // LeadingInt of the text.
+  int IntegerPart() const;
+  // The text is digits with at most one decimal point and an optional leading
+  // minus (IsPlainDecimal).
+  bool IsPlainDecimal() const;
+  const std::string& Text() const {
+    if (!textMade_) MakeText();
+    return text_;
+  }
+
+ private:
+  enum class Kind : unsigned char { Text, Real, Integer };
+  void MakeText() const;
+
+  mutable std::string text_;
+  mutable bool textMade_ = true;
+  Kind kind_ = Kind::Text;
+  double number_ = 0.0;
+  long long integer_ = 0;  // the value of Kind::Integer
+};
+
+// One GPS fix as the tracking service stored it: the texts of its time,
+// SIMID and alarm state, and its numeric columns.
 struct TrackPoint {
   std::string time;        // yyyy-mm-dd hh:mm:ss
-  std::string longitude;   // degrees, decimal text
-  std::string latitude;    // degrees, decimal text
+  FixValue longitude;      // degrees
+  FixValue latitude;       // degrees
   std::string simId;
-  std::string speed;       // km/h, decimal text
+  FixValue speed;          // km/h
   std::string alarmState;
 
-  // The leading numbers of longitude, latitude and speed, as LeadingDouble and
-  // LeadingInt read them from the texts. A loader that knows them from the
-  // database's own values (so that nothing parses them back) sets them and
-  // numbersSet; otherwise they are read from the texts when asked for.
-  double longitudeNumber = 0.0;
-  double latitudeNumber = 0.0;
-  double speedNumber = 0.0;
-  int speedInteger = 0;
-  bool numbersSet = false;
-
-  double Longitude() const { return numbersSet ? longitudeNumber : LeadingDouble(longitude); }
-  double Latitude() const { return numbersSet ? latitudeNumber : LeadingDouble(latitude); }
-  double Speed() const { return numbersSet ? speedNumber : LeadingDouble(speed); }
-  int SpeedInteger() const { return numbersSet ? speedInteger : LeadingInt(speed); }
+  double Longitude() const { return longitude.Number(); }
+  double Latitude() const { return latitude.Number(); }
+  double Speed() const { return speed.Number(); }
+  int SpeedInteger() const { return speed.IntegerPart(); }
 };
 
 // One vehicle's day track, oldest fix first. It holds a whole day however
@@ -54,7 +91,6 @@ class TrackBuffer {
   TrackPoint& Append() {
     EnsureSlot(count_ + 1);
     slots_[count_ + 1].simId.clear();
-    slots_[count_].numbersSet = false;
     return slots_[count_++];
   }
 

@@ -20,9 +20,7 @@ double DayDistance(FixReader& fixes, GeoServices& geo, const std::string& simId,
   bool havePrevious = false;
   double previousLongitude = 0.0;
   double previousLatitude = 0.0;
-  const FixReader::RowFunction add = [&](std::string_view longitudeText, std::string_view latitudeText) {
-    const double longitude = LeadingDouble(longitudeText);
-    const double latitude = LeadingDouble(latitudeText);
+  const FixReader::PositionFunction add = [&](double longitude, double latitude) {
     if (havePrevious) {
       metres += geo.DistanceMetres(previousLongitude, previousLatitude, longitude, latitude);
     }
@@ -32,7 +30,9 @@ double DayDistance(FixReader& fixes, GeoServices& geo, const std::string& simId,
   };
   if (fixes.ForEachKnownFix(simId, begin, end, add)) return metres;
   try {
-    fixes.ForEachFix(query, add);
+    fixes.ForEachFix(query, [&add](std::string_view longitude, std::string_view latitude) {
+      add(LeadingDouble(longitude), LeadingDouble(latitude));
+    });
   } catch (const QueryOpenError&) {
     return 0.0;
   }

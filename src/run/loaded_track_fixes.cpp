@@ -1,27 +1,10 @@
 #include "run/loaded_track_fixes.hpp"
 
-#include "reports/text_number.hpp"
+#include <string_view>
+
 
 namespace cuserver {
 namespace {
-
-// Digits with at most one decimal point and an optional leading minus, as the
-// database layer writes a number; no blanks, exponent or other text.
-bool IsPlainNumber(const std::string& text) {
-  std::size_t i = text.starts_with('-') ? 1 : 0;
-  bool digits = false;
-  bool point = false;
-  for (; i < text.size(); ++i) {
-    if (text[i] >= '0' && text[i] <= '9') {
-      digits = true;
-    } else if (text[i] == '.' && !point) {
-      point = true;
-    } else {
-      return false;
-    }
-  }
-  return digits;
-}
 
 // The day key a track time's date names: yyyy-mm-dd -> yyyymmdd.
 std::string DayKeyOfTime(const std::string& time) { return time.substr(0, 4) + time.substr(5, 2) + time.substr(8, 2); }
@@ -29,10 +12,11 @@ std::string DayKeyOfTime(const std::string& time) { return time.substr(0, 4) + t
 }  // namespace
 
 bool IsWellFormedTrackTime(const std::string& time) {
-  if (time.size() != 19) return false;
-  for (std::size_t i = 0; i < time.size(); ++i) {
-    const char expected = i == 4 || i == 7 ? '-' : i == 10 ? ' ' : i == 13 || i == 16 ? ':' : '0';
-    if (expected == '0' ? (time[i] < '0' || time[i] > '9') : time[i] != expected) return false;
+  static constexpr std::string_view kForm = "0000-00-00 00:00:00";  // 0: any digit
+  if (time.size() != kForm.size()) return false;
+  for (std::size_t i = 0; i < kForm.size(); ++i) {
+    const char c = time[i];
+    if (kForm[i] == '0' ? static_cast<unsigned char>(c - '0') > 9 : c != kForm[i]) return false;
   }
   return true;
 }
@@ -41,7 +25,7 @@ void LoadedTrackFixes::TrackLoaded(const std::string& simId, const std::string& 
   usable_ = false;
   for (int i = 0; i < track_.Count(); ++i) {
     const TrackPoint& fix = track_[static_cast<std::size_t>(i)];
-    if (!IsWellFormedTrackTime(fix.time) || !IsPlainNumber(fix.speed)) return;
+    if (!IsWellFormedTrackTime(fix.time) || !fix.speed.IsPlainDecimal()) return;
     if (i > 0 && !(track_[static_cast<std::size_t>(i - 1)].time < fix.time)) return;
   }
   simId_ = simId;
@@ -50,18 +34,29 @@ void LoadedTrackFixes::TrackLoaded(const std::string& simId, const std::string& 
 }
 
 bool LoadedTrackFixes::ForEachKnownFix(const std::string& simId, const std::string& begin, const std::string& end,
-                                       const RowFunction& onRow) {
+                                       const PositionFunction& onPosition) {
   if (!usable_ || simId != simId_ || !IsWellFormedTrackTime(begin) || !IsWellFormedTrackTime(end) ||
       DayKeyOfTime(begin) != dayKey_ || DayKeyOfTime(end) != dayKey_) {
     return false;
   }
-  for (int i = 0; i < track_.Count(); ++i) {
-    const TrackPoint& fix = track_[static_cast<std::size_t>(i)];
-    if (!(fix.time > begin)) continue;
+  // The times rise strictly: the first fix after `begin` is found by halving.
+  std::size_t i = 0;
+  std::size_t count = static_cast<std::size_t>(track_.Count());
+  while (count > 0) {
+    const std::size_t half = count / 2;
+    if (!(track_[i + half].time > begin)) {
+      i += half + 1;
+      count -= half + 1;
+    } else {
+      count = half;
+    }
+  }
+  for (; i < static_cast<std::size_t>(track_.Count()); ++i) {
+    const TrackPoint& fix = track_[i];
     if (!(fix.time < end)) break;
     const double speed = fix.Speed();
     if (speed == 0.0 || speed == 3.704) continue;
-    onRow(fix.longitude, fix.latitude);
+    onPosition(fix.Longitude(), fix.Latitude());
   }
   return true;
 }

@@ -29,7 +29,7 @@ class LoadedTrackFixes : public FixReader {
     database_.ForEachFix(query, onRow);
   }
   bool ForEachKnownFix(const std::string& simId, const std::string& begin, const std::string& end,
-                       const RowFunction& onRow) override;
+                       const PositionFunction& onPosition) override;
 
  private:
   FixReader& database_;

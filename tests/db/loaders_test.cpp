@@ -85,13 +85,13 @@ TEST_P(LoadersTest, DayTrackComesInTimeOrderWithAllSixFields) {
   Fix("'1002', '2014-03-19 09:30:00', 1, 2, 3, '0'");
   EXPECT_EQ(LoadDayTrack(Db(), "1001", "20140319", track_), 2);
   EXPECT_EQ(track_[0].time, "2014-03-19 09:00:00");
-  EXPECT_EQ(track_[0].longitude, "116.3");
-  EXPECT_EQ(track_[0].latitude, "39.8");
+  EXPECT_EQ(track_[0].longitude.Text(), "116.3");
+  EXPECT_EQ(track_[0].latitude.Text(), "39.8");
   EXPECT_EQ(track_[0].simId, "1001");
-  EXPECT_EQ(track_[0].speed, "80");
+  EXPECT_EQ(track_[0].speed.Text(), "80");
   EXPECT_EQ(track_[0].alarmState, "A1");
-  EXPECT_EQ(track_[1].longitude, "116.397");
-  EXPECT_EQ(track_[1].speed, "3.704");
+  EXPECT_EQ(track_[1].longitude.Text(), "116.397");
+  EXPECT_EQ(track_[1].speed.Text(), "3.704");
   EXPECT_EQ(track_[2].simId, "");  // the end mark
 }
 
@@ -102,9 +102,9 @@ TEST_P(LoadersTest, NullFieldsReadEmptyNotAsTheVehicleLoadedBefore) {
   Fix("'1002', '2014-03-19 09:00:00', NULL, NULL, NULL, NULL");
   ASSERT_EQ(LoadDayTrack(Db(), "1001", "20140319", track_), 2);
   ASSERT_EQ(LoadDayTrack(Db(), "1002", "20140319", track_), 1);
-  EXPECT_EQ(track_[0].longitude, "");
-  EXPECT_EQ(track_[0].latitude, "");
-  EXPECT_EQ(track_[0].speed, "");
+  EXPECT_EQ(track_[0].longitude.Text(), "");
+  EXPECT_EQ(track_[0].latitude.Text(), "");
+  EXPECT_EQ(track_[0].speed.Text(), "");
   EXPECT_EQ(track_[0].alarmState, "");
   EXPECT_EQ(track_[1].simId, "");
 }
@@ -180,9 +180,9 @@ TEST(LoadDayTrackSqlite, NonNumericTextInANumberColumnIsPassedOnAsStored) {
       "insert into GPSDATA20140319 values ('1001', '2014-03-19 09:00:00', '116.3E', 'n/a', '12km/h', 7)");
   TrackBuffer track;
   ASSERT_EQ(LoadDayTrack(sqlite.Db(), "1001", "20140319", track), 1);
-  EXPECT_EQ(track[0].longitude, "116.3E");
-  EXPECT_EQ(track[0].latitude, "n/a");
-  EXPECT_EQ(track[0].speed, "12km/h");
+  EXPECT_EQ(track[0].longitude.Text(), "116.3E");
+  EXPECT_EQ(track[0].latitude.Text(), "n/a");
+  EXPECT_EQ(track[0].speed.Text(), "12km/h");
   EXPECT_EQ(track[0].alarmState, "7");
 }
 

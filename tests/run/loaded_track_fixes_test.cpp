@@ -83,7 +83,7 @@ TEST_P(LoadedTrackFixesTest, DistancesFromTheLoadedTrackEqualThoseOfTheQueries) 
     }
     if (n > 0 && counting.queries == queriesBefore) ++vehiclesServedFromTrack;
     bool nullSpeed = false;
-    for (int i = 0; i < n; ++i) nullSpeed = nullSpeed || track[static_cast<std::size_t>(i)].speed.empty();
+    for (int i = 0; i < n; ++i) nullSpeed = nullSpeed || track[static_cast<std::size_t>(i)].speed.Text().empty();
     if (nullSpeed) {
       EXPECT_GT(counting.queries, queriesBefore) << simId << ": a NULL speed must leave the reads to the database";
     }
@@ -97,7 +97,7 @@ TEST_P(LoadedTrackFixesTest, AnotherVehicleOrDayOrAnIntervalAcrossMidnightGoesTo
   LoadedTrackFixes known(database, track);
   LoadDayTrack(database_.Db(), sim::SimulatedSimId(0), kDay, track);
   known.TrackLoaded(sim::SimulatedSimId(0), kDay);
-  const auto never = [](std::string_view, std::string_view) {};
+  const auto never = [](double, double) {};
   EXPECT_TRUE(known.ForEachKnownFix(sim::SimulatedSimId(0), "2014-03-19 08:00:00", "2014-03-19 09:00:00", never));
   EXPECT_FALSE(known.ForEachKnownFix(sim::SimulatedSimId(1), "2014-03-19 08:00:00", "2014-03-19 09:00:00", never));
   EXPECT_FALSE(known.ForEachKnownFix(sim::SimulatedSimId(0), "2014-03-18 08:00:00", "2014-03-18 09:00:00", never));

@@ -61,7 +61,7 @@ std::optional<Position> PositionAt(const TrackBuffer& track, std::string_view ti
     const TrackPoint& fix = track[static_cast<std::size_t>(i)];
     if (fix.time < time) continue;
     if (fix.time > time) break;
-    if (auto position = PositionOf(fix.longitude, fix.latitude)) return position;
+    if (auto position = PositionOf(fix.longitude.Text(), fix.latitude.Text())) return position;
   }
   return std::nullopt;
 }
@@ -119,7 +119,7 @@ nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std:
   std::vector<Position> positions;
   for (int i = 0; i < fixes; ++i) {
     const TrackPoint& fix = track[static_cast<std::size_t>(i)];
-    if (auto position = PositionOf(fix.longitude, fix.latitude)) {
+    if (auto position = PositionOf(fix.longitude.Text(), fix.latitude.Text())) {
       line.push_back(Coordinates(*position));
       positions.push_back(*position);
       times.push_back(fix.time);
