@@ -28,6 +28,12 @@ std::unique_ptr<Cursor> OpenSqliteCursor(::sqlite3* connection, const std::strin
 // with the server's reason.
 std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::string& statement);
 
+// The same query with the values in binary, for reading many rows: no number
+// is printed by the server and parsed back. Null when a column has a type
+// whose binary value this does not read as its text reads (the caller then
+// asks for text). Throws DatabaseError with the server's reason.
+std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const std::string& statement);
+
 // The SQLite connection under a SOCI session of the sqlite3 backend.
 ::sqlite3* SqliteConnection(soci::session& session);
 

@@ -108,7 +108,7 @@ int LoadDayTrack(ReportDatabase& db, const std::string& simId, const std::string
   track.Clear();
   const std::string table = "GPSDATA" + dayKey;
   if (!IsPlainTableName(table)) throw DatabaseError("\"" + dayKey + "\" is not a day key of a GPS day table");
-  auto cursor = db.OpenQuery("select * from " + table + " where SIMID='" + SqlValue(simId) + "' order by time asc");
+  auto cursor = db.OpenBulkQuery("select * from " + table + " where SIMID='" + SqlValue(simId) + "' order by time asc");
   const FixColumns columns(*cursor);
   for (; !cursor->AtEnd(); cursor->Next()) {
     // Into the reused slot's own storage: a day run allocates only while a
@@ -140,7 +140,7 @@ bool DayTrackBatch::Read(ReportDatabase& db, const std::string& dayKey, const st
     statement += SqlLiteral(simIds_[i]);
   }
   statement += ") order by SIMID, time asc";
-  auto cursor = db.OpenQuery(statement);
+  auto cursor = db.OpenBulkQuery(statement);
   std::string rowSimId;
   std::size_t current = simIds_.size();  // the vehicle whose rows are coming
   std::vector<char> seen(simIds_.size(), 0);

@@ -2,8 +2,12 @@
 #include <libpq-fe.h>
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
+#include <fmt/format.h>
 
+#include <bit>
 #include <charconv>
+#include <cstdint>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -35,7 +39,8 @@ using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 // shortest text, times as yyyy-mm-dd hh:mm:ss.
 class PostgresCursor : public Cursor {
  public:
-  PostgresCursor(Result result, std::vector<ColumnKind> kinds) : result_(std::move(result)), kinds_(std::move(kinds)) {
+  PostgresCursor(Result result, std::vector<ColumnKind> kinds, bool binary = false)
+      : result_(std::move(result)), kinds_(std::move(kinds)), binary_(binary) {
     rows_ = PQntuples(result_.get());
     for (int i = 0; i < PQnfields(result_.get()); ++i) columns_.Add(PQfname(result_.get(), i));
   }
@@ -69,14 +74,20 @@ class PostgresCursor : public Cursor {
     const std::size_t size = static_cast<std::size_t>(PQgetlength(result_.get(), row_, i));
     switch (kinds_[static_cast<std::size_t>(i)]) {
       case ColumnKind::Text:
-      case ColumnKind::Integer:
         text.assign(value, size);
+        break;
+      case ColumnKind::Integer:
+        if (binary_) {
+          fmt::format_to(std::back_inserter(text), "{}", BinaryInteger(i));
+        } else {
+          text.assign(value, size);
+        }
         break;
       case ColumnKind::Number:
         AppendNumberText(text, NumberAt(i));
         break;
       case ColumnKind::Boolean:
-        text.push_back(size > 0 && value[0] == 't' ? '1' : '0');
+        text.push_back(size > 0 && (binary_ ? value[0] == 1 : value[0] == 't') ? '1' : '0');
         break;
       case ColumnKind::Timestamp:
         text.assign(value, std::min<std::size_t>(size, 19));
@@ -98,6 +109,22 @@ class PostgresCursor : public Cursor {
       return;
     }
     fixValue.SetReal(NumberAt(i));
+  }
+
+  // The binary values of the kinds a binary result may hold (BinaryKindOf):
+  // network byte order.
+  long long BinaryInteger(int i) const {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(PQgetvalue(result_.get(), row_, i));
+    const int size = PQgetlength(result_.get(), row_, i);
+    std::uint64_t bits = 0;
+    for (int k = 0; k < size; ++k) bits = bits << 8 | bytes[k];
+    switch (size) {
+      case 2: return static_cast<std::int16_t>(bits);
+      case 4: return static_cast<std::int32_t>(bits);
+      case 8: return static_cast<std::int64_t>(bits);
+      default: throw DatabaseError("column " + std::string(PQfname(result_.get(), i)) + " holds an integer of " +
+                                   std::to_string(size) + " bytes");
+    }
   }
 
   void Next() override {
@@ -124,6 +151,15 @@ class PostgresCursor : public Cursor {
   double NumberAt(int i) const {
     const char* value = PQgetvalue(result_.get(), row_, i);
     const std::size_t size = static_cast<std::size_t>(PQgetlength(result_.get(), row_, i));
+    if (binary_) {
+      if (size != sizeof(double)) {
+        throw DatabaseError("column " + std::string(PQfname(result_.get(), i)) + " holds a number of " +
+                            std::to_string(size) + " bytes");
+      }
+      std::uint64_t bits = 0;
+      for (std::size_t k = 0; k < size; ++k) bits = bits << 8 | static_cast<unsigned char>(value[k]);
+      return std::bit_cast<double>(bits);
+    }
     double number = 0.0;
     const auto parsed = std::from_chars(value, value + size, number);
     if (parsed.ec != std::errc() || parsed.ptr != value + size) {
@@ -141,10 +177,25 @@ class PostgresCursor : public Cursor {
 
   Result result_;
   std::vector<ColumnKind> kinds_;
+  bool binary_ = false;
   ColumnFinder columns_;
   int rows_ = 0;
   int row_ = 0;
 };
+
+// The kinds whose binary values read as exactly what their texts read as:
+// text of any kind, float8, integers and booleans. float4 (its text is the
+// float's shortest, not the double's), numeric, and times (their texts follow
+// the session's DateStyle and time zone) come as text.
+std::optional<ColumnKind> BinaryKindOf(Oid type) {
+  switch (type) {
+    case 18: case 19: case 25: case 1042: case 1043: return ColumnKind::Text;
+    case 701: return ColumnKind::Number;
+    case 20: case 21: case 23: return ColumnKind::Integer;
+    case 16: return ColumnKind::Boolean;
+    default: return std::nullopt;
+  }
+}
 
 std::string Reason(PGconn* conn, const PGresult* result) {
   std::string reason = result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(conn);
@@ -168,6 +219,19 @@ std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::st
     kinds.push_back(*kind);
   }
   return std::make_unique<PostgresCursor>(std::move(result), std::move(kinds));
+}
+
+std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const std::string& statement) {
+  PGconn* conn = static_cast<soci::postgresql_session_backend*>(session.get_backend())->conn_;
+  Result result(PQexecParams(conn, statement.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1), &PQclear);
+  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) throw DatabaseError(Reason(conn, result.get()));
+  std::vector<ColumnKind> kinds;
+  for (int i = 0; i < PQnfields(result.get()); ++i) {
+    const auto kind = BinaryKindOf(PQftype(result.get(), i));
+    if (!kind) return nullptr;
+    kinds.push_back(*kind);
+  }
+  return std::make_unique<PostgresCursor>(std::move(result), std::move(kinds), true);
 }
 
 }  // namespace cuserver

@@ -115,6 +115,9 @@ struct ReportDatabase::Impl {
   std::unique_ptr<soci::session> sql;
   Backend backend = Backend::Sqlite3;
   bool oracle = false;
+  // A many-rows query found a column that binary values do not serve: the
+  // session's next ones ask for text straight away.
+  bool bulkAsText = false;
   // Unwatched before its connection closes.
   StatementGuard guard;
 };
@@ -128,6 +131,7 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
   impl_->sql.reset();
   impl_->backend = settings.backend;
   impl_->oracle = false;
+  impl_->bulkAsText = false;
   if (settings.backend == Backend::Sqlite3 && !settings.createSqliteFile) RequireSqliteFile(settings.dataSource);
   if (settings.backend == Backend::Sqlite3) UseSqliteWithoutConnectionLocks();
   auto sql = std::make_unique<soci::session>();
@@ -214,6 +218,16 @@ std::unique_ptr<Cursor> ReportDatabase::OpenQuery(const std::string& statement) 
     }
     return OpenSociCursor(sql, statement);
   });
+}
+
+std::unique_ptr<Cursor> ReportDatabase::OpenBulkQuery(const std::string& statement) {
+  if (impl_->backend == Backend::Postgresql && !impl_->bulkAsText) {
+    soci::session& sql = Native();
+    auto cursor = impl_->guard.Run([&] { return OpenPostgresBinaryCursor(sql, statement); });
+    if (cursor) return cursor;
+    impl_->bulkAsText = true;
+  }
+  return OpenQuery(statement);
 }
 
 void ReportDatabase::ExecuteStatement(const std::string& statement) {

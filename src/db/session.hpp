@@ -151,6 +151,11 @@ class ReportDatabase {
 
   // Opens a query. Throws DatabaseError when it cannot be opened.
   std::unique_ptr<Cursor> OpenQuery(const std::string& statement);
+  // OpenQuery for a query of many rows read by place (Cursor::Place), such as
+  // a day's fixes: on PostgreSQL the values come in binary where every
+  // column's type allows it, so that the server prints no number for the
+  // reader to parse back. The rows read as OpenQuery's would.
+  std::unique_ptr<Cursor> OpenBulkQuery(const std::string& statement);
   // Runs a statement that returns no rows. Throws DatabaseError.
   void ExecuteStatement(const std::string& statement);
 

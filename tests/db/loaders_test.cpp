@@ -163,6 +163,48 @@ TEST_P(LoadersTest, RoadNamesAreReplacedByEachLoad) {
   EXPECT_THROW(LoadRoadNames(Db()), DatabaseError);
 }
 
+// However the columns are typed, a day track reads as the rows of the plain
+// query read by name: the same texts and leading numbers.
+TEST_P(LoadersTest, DayTrackReadsAsTheQueryWhateverTheColumnTypes) {
+  const struct {
+    const char* columns;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {"time varchar(19), longitude double precision, latitude double precision, speed double precision, "
+       "ALARMSTATE varchar(40)",
+       {"'2014-03-19 09:00:00', 116.397, -39.9, 3.704, 'A'", "'2014-03-19 09:00:30', 1e-05, 0, NULL, NULL",
+        "'2014-03-19 09:01:00', 123456789.125, -0.5, 250.75, ''"}},
+      {"time varchar(19), longitude integer, latitude bigint, speed smallint, ALARMSTATE integer",
+       {"'2014-03-19 09:00:00', 116, -9000000000, 80, 7", "'2014-03-19 09:00:30', NULL, 0, -3, NULL"}},
+      {"time varchar(19), longitude real, latitude numeric(12,6), speed real, ALARMSTATE char(4)",
+       {"'2014-03-19 09:00:00', 116.397, 39.908123, 3.704, 'ab'", "'2014-03-19 09:00:30', 1.1, -0.5, 0, NULL"}},
+      {"time timestamp, longitude double precision, latitude double precision, speed double precision, "
+       "ALARMSTATE varchar(40)",
+       {"'2014-03-19 09:00:00', 116.397, 39.9, 3.704, 'A'"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.columns);
+    Exec("drop table if exists GPSDATA20140319");
+    Exec(std::string("create table GPSDATA20140319 (SIMID varchar(20), ") + c.columns + ")");
+    for (const std::string& row : c.rows) Fix("'1001', " + row);
+    ASSERT_EQ(LoadDayTrack(Db(), "1001", "20140319", track_), static_cast<int>(c.rows.size()));
+    auto cursor = Db().OpenQuery("select * from GPSDATA20140319 where SIMID='1001' order by time asc");
+    for (int i = 0; !cursor->AtEnd(); cursor->Next(), ++i) {
+      const TrackPoint& fix = track_[static_cast<std::size_t>(i)];
+      const auto text = [&](const char* column) { return cursor->Value(column).value_or(""); };
+      EXPECT_EQ(fix.time, text("time"));
+      EXPECT_EQ(fix.simId, text("SIMID"));
+      EXPECT_EQ(fix.alarmState, text("ALARMSTATE"));
+      const std::pair<const FixValue*, const char*> numbers[] = {
+          {&fix.longitude, "longitude"}, {&fix.latitude, "latitude"}, {&fix.speed, "speed"}};
+      for (const auto& [value, column] : numbers) {
+        EXPECT_EQ(value->Text(), text(column)) << column;
+        EXPECT_EQ(value->Number(), LeadingDouble(text(column))) << column;
+      }
+    }
+  }
+}
+
 CUSERVER_ON_EVERY_BACKEND(LoadersTest);
 
 }  // namespace
