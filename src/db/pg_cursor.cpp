@@ -7,6 +7,7 @@
 #include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -157,7 +158,8 @@ class PostgresCursor : public Cursor {
                             std::to_string(size) + " bytes");
       }
       std::uint64_t bits = 0;
-      for (std::size_t k = 0; k < size; ++k) bits = bits << 8 | static_cast<unsigned char>(value[k]);
+      std::memcpy(&bits, value, sizeof bits);
+      if constexpr (std::endian::native == std::endian::little) bits = __builtin_bswap64(bits);
       return std::bit_cast<double>(bits);
     }
     double number = 0.0;
