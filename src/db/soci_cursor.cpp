@@ -34,6 +34,53 @@ class SociCursor : public Cursor {
     throw DatabaseError("the query has no column " + std::string(column));
   }
 
+  int Place(std::string_view column) const override {
+    for (std::size_t i = 0; i < row_.size(); ++i) {
+      if (SameColumnName(row_.get_properties(i).get_name(), column)) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  bool ValueAtInto(int place, std::string& text) const override {
+    const std::size_t i = RequirePlace(place);
+    text.clear();
+    try {
+      auto value = RowValueText(row_, i);
+      if (!value) return false;
+      text = std::move(*value);
+      return true;
+    } catch (...) {
+      RethrowAsDatabaseError("column " + row_.get_properties(i).get_name());
+    }
+  }
+
+  // Numbers as the driver gave them, without a text made and read back.
+  void FixValueAt(int place, FixValue& value) const override {
+    const std::size_t i = RequirePlace(place);
+    try {
+      if (row_.get_indicator(i) != soci::i_null) {
+        switch (row_.get_properties(i).get_data_type()) {
+          case soci::dt_double:
+            value.SetReal(row_.get<double>(i));
+            return;
+          case soci::dt_integer:
+            value.SetInteger(row_.get<int>(i));
+            return;
+          case soci::dt_long_long:
+            value.SetInteger(row_.get<long long>(i));
+            return;
+          default:
+            break;
+        }
+      }
+    } catch (...) {
+      RethrowAsDatabaseError("column " + row_.get_properties(i).get_name());
+    }
+    std::string text;
+    ValueAtInto(place, text);
+    value.SetText(text);
+  }
+
   void Next() override {
     if (!hasRow_) return;
     try {
@@ -56,6 +103,14 @@ class SociCursor : public Cursor {
   }
 
  private:
+  std::size_t RequirePlace(int place) const {
+    if (!hasRow_) throw DatabaseError("no current row to read from");
+    if (place < 0 || static_cast<std::size_t>(place) >= row_.size()) {
+      throw DatabaseError("the query has no column " + std::to_string(place));
+    }
+    return static_cast<std::size_t>(place);
+  }
+
   soci::row row_;
   soci::statement statement_;
   bool hasRow_ = false;

