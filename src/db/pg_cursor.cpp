@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "db/cursors.hpp"
+#include "db/placed_cursor.hpp"
 #include "db/value_text.hpp"
 
 namespace cuserver {
@@ -38,12 +39,12 @@ using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 // The whole result of one simple query, read row by row. Values are turned
 // into text exactly as the SOCI cursor turns them: numbers by their double's
 // shortest text, times as yyyy-mm-dd hh:mm:ss.
-class PostgresCursor : public Cursor {
+class PostgresCursor : public PlacedCursor {
  public:
   PostgresCursor(Result result, std::vector<ColumnKind> kinds, bool binary = false)
       : result_(std::move(result)), kinds_(std::move(kinds)), binary_(binary) {
     rows_ = PQntuples(result_.get());
-    for (int i = 0; i < PQnfields(result_.get()); ++i) columns_.Add(PQfname(result_.get(), i));
+    for (int i = 0; i < PQnfields(result_.get()); ++i) AddColumn(PQfname(result_.get(), i));
   }
 
   bool AtEnd() const override { return row_ >= rows_; }
@@ -53,18 +54,6 @@ class PostgresCursor : public Cursor {
     if (!ValueInto(column, text)) return std::nullopt;
     return text;
   }
-
-  bool ValueInto(std::string_view column, std::string& text) const override {
-    RequireRow(column);
-    return ValueAtInto(ColumnIndex(column), text);
-  }
-
-  void FixValueInto(std::string_view column, FixValue& fixValue) const override {
-    RequireRow(column);
-    FixValueAt(ColumnIndex(column), fixValue);
-  }
-
-  int Place(std::string_view column) const override { return columns_.Lookup(column); }
 
   // The value as text.
   bool ValueAtInto(int i, std::string& text) const override {
@@ -129,7 +118,7 @@ class PostgresCursor : public Cursor {
   }
 
   void Next() override {
-    columns_.NextRow();
+    NextRow();
     if (!AtEnd()) ++row_;
   }
 
@@ -139,10 +128,6 @@ class PostgresCursor : public Cursor {
   }
 
  private:
-  void RequireRow(std::string_view column) const {
-    if (AtEnd()) throw DatabaseError("no current row to read column " + std::string(column) + " from");
-  }
-
   void RequirePlace(int i) const {
     if (AtEnd()) throw DatabaseError("no current row to read from");
     if (i < 0 || i >= static_cast<int>(kinds_.size())) throw DatabaseError("the query has no column " + std::to_string(i));
@@ -171,16 +156,9 @@ class PostgresCursor : public Cursor {
     return number;
   }
 
-  int ColumnIndex(std::string_view column) const {
-    const int index = columns_.Find(column);
-    if (index >= 0) return index;
-    throw DatabaseError("the query has no column " + std::string(column));
-  }
-
   Result result_;
   std::vector<ColumnKind> kinds_;
   bool binary_ = false;
-  ColumnFinder columns_;
   int rows_ = 0;
   int row_ = 0;
 };

@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "db/cursors.hpp"
+#include "db/placed_cursor.hpp"
 #include "db/value_text.hpp"
 
 namespace cuserver {
 namespace {
 
-class SqliteCursor : public Cursor {
+class SqliteCursor : public PlacedCursor {
  public:
   SqliteCursor(::sqlite3* connection, const std::string& statement) : connection_(connection) {
     if (connection_ == nullptr) throw DatabaseError("the SQLite session is not open");
@@ -24,7 +25,7 @@ class SqliteCursor : public Cursor {
     const int columns = sqlite3_column_count(Statement());
     for (int i = 0; i < columns; ++i) {
       const char* name = sqlite3_column_name(Statement(), i);
-      columns_.Add(name == nullptr ? "" : name);
+      AddColumn(name == nullptr ? "" : name);
     }
     Step();
   }
@@ -35,18 +36,6 @@ class SqliteCursor : public Cursor {
     if (!hasRow_) throw DatabaseError("no current row to read column " + std::string(column) + " from");
     return ColumnText(ColumnIndex(column));
   }
-
-  bool ValueInto(std::string_view column, std::string& text) const override {
-    RequireRow(column);
-    return ValueAtInto(ColumnIndex(column), text);
-  }
-
-  void FixValueInto(std::string_view column, FixValue& fixValue) const override {
-    RequireRow(column);
-    FixValueAt(ColumnIndex(column), fixValue);
-  }
-
-  int Place(std::string_view column) const override { return columns_.Lookup(column); }
 
   // The value by its own storage class. The value is taken once (one call)
   // and read without further calls on the statement.
@@ -93,7 +82,7 @@ class SqliteCursor : public Cursor {
   }
 
   void Next() override {
-    columns_.NextRow();
+    NextRow();
     if (hasRow_) Step();
   }
 
@@ -109,13 +98,9 @@ class SqliteCursor : public Cursor {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw DatabaseError(sqlite3_errmsg(connection_));
   }
 
-  void RequireRow(std::string_view column) const {
-    if (!hasRow_) throw DatabaseError("no current row to read column " + std::string(column) + " from");
-  }
-
   sqlite3_value* ValueAt(int place) const {
     if (!hasRow_) throw DatabaseError("no current row to read from");
-    if (place < 0 || place >= columns_.Count()) throw DatabaseError("the query has no column " + std::to_string(place));
+    if (place < 0 || place >= ColumnCount()) throw DatabaseError("the query has no column " + std::to_string(place));
     return sqlite3_column_value(Statement(), place);
   }
 
@@ -137,17 +122,10 @@ class SqliteCursor : public Cursor {
     }
   }
 
-  int ColumnIndex(std::string_view column) const {
-    const int index = columns_.Find(column);
-    if (index >= 0) return index;
-    throw DatabaseError("the query has no column " + std::string(column));
-  }
-
   sqlite3_stmt* Statement() const { return statement_.get(); }
 
   ::sqlite3* connection_;
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement_{nullptr, &sqlite3_finalize};
-  ColumnFinder columns_;
   bool hasRow_ = false;
 };
 
