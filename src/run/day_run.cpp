@@ -138,7 +138,8 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   }
 
   DayRunShared shared{dayKey,          areaSpeeds,         setup.geo,   setup.speedLimits,
-                      setup.reportSettingsFile, setup.runLog, setup.diagnostics};
+                      setup.reportSettingsFile, setup.runLog, setup.diagnostics, {}, {}};
+  shared.Index();
   counts.vehicles = static_cast<int>(vehicles.size());
   std::vector<PlannedVehicle> planned;
   for (int i = 0; i < counts.vehicles; ++i) {

@@ -34,11 +34,19 @@ void Guarded(Diagnostics& diagnostics, VehicleWorker& worker, const std::string&
 void RunReports(const DayRunShared& shared, VehicleWorker& worker, const std::string& simId, int n,
                 Diagnostics& diagnostics) {
   const std::string& day = shared.dayKey;
+  // The speed-limit entry the reports would find in the whole table: the
+  // first of the SIMID its fixes carry.
+  SpeedLimitTable ownLimit;
+  if (const auto it = shared.limitBySimId.find(worker.Track()[0].simId); it != shared.limitBySimId.end()) {
+    ownLimit.push_back(*it->second);
+  }
   ReportContext ctx{worker.Track(),          worker.Rows(),          worker.Fixes(),
-                    shared.geo,              shared.speedLimits,     shared.reportSettingsFile,
+                    shared.geo,              ownLimit,               shared.reportSettingsFile,
                     diagnostics};
-  for (const AreaSpeedEntry& area : shared.areaSpeeds) {
-    if (area.simId != simId) continue;
+  static const std::vector<const AreaSpeedEntry*> kNoAreas;
+  const auto areas = shared.areasBySimId.find(simId);
+  for (const AreaSpeedEntry* entry : areas == shared.areasBySimId.end() ? kNoAreas : areas->second) {
+    const AreaSpeedEntry& area = *entry;
     Guarded(diagnostics, worker, simId, "area speeding", fmt::format("{}计算{}道路超速报表出错\r\n", day, simId),
             [&] { ComputeAreaSpeeding(ctx, n, simId, area.areaKey, area.areaName, area.speedLimit); });
   }
@@ -56,6 +64,13 @@ void RunReports(const DayRunShared& shared, VehicleWorker& worker, const std::st
 }
 
 }  // namespace
+
+void DayRunShared::Index() {
+  areasBySimId.clear();
+  limitBySimId.clear();
+  for (const AreaSpeedEntry& area : areaSpeeds) areasBySimId[area.simId].push_back(&area);
+  for (const SpeedLimitEntry& limit : speedLimits) limitBySimId.emplace(limit.simId, &limit);  // the first stays
+}
 
 VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker, const std::string& simId,
                           Diagnostics& diagnostics, std::string& skipReason) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,14 @@ struct DayRunShared {
   std::filesystem::path reportSettingsFile;  // report.ini, read anew for every vehicle
   const RunLog& runLog;
   Diagnostics& diagnostics;
+
+  // The lists above by SIMID, made once (Index) so that a vehicle finds its
+  // own entries without walking the whole list: its speed-area entries in
+  // list order, and the first speed-limit entry of its SIMID, the one the
+  // reports go by.
+  std::unordered_map<std::string_view, std::vector<const AreaSpeedEntry*>> areasBySimId;
+  std::unordered_map<std::string_view, const SpeedLimitEntry*> limitBySimId;
+  void Index();
 };
 
 // The resources of one worker: its session, track buffer and ways to the
