@@ -9,24 +9,6 @@ namespace {
 
 int Field(std::string_view time, std::size_t pos) { return LeadingInt(time.substr(pos, 2)); }
 
-// Two decimal digits at `pos` as a number; -1 when either is not a digit.
-int TwoDigits(std::string_view text, std::size_t pos) {
-  const unsigned tens = static_cast<unsigned char>(text[pos]) - unsigned{'0'};
-  const unsigned ones = static_cast<unsigned char>(text[pos + 1]) - unsigned{'0'};
-  return tens < 10 && ones < 10 ? static_cast<int>(tens * 10 + ones) : -1;
-}
-
-// Day of month, hour, minute and second of a 19-character time as seconds,
-// when all four are two digits (what LeadingInt reads of them then); -1 otherwise.
-int DigitClock(std::string_view time) {
-  const int day = TwoDigits(time, 8);
-  const int hour = TwoDigits(time, 11);
-  const int minute = TwoDigits(time, 14);
-  const int second = TwoDigits(time, 17);
-  if (day < 0 || hour < 0 || minute < 0 || second < 0) return -1;
-  return ((day * 24 + hour) * 60 + minute) * 60 + second;
-}
-
 // Exactly `count` decimal digits at `pos`; -1 otherwise.
 int Digits(std::string_view text, std::size_t pos, std::size_t count) {
   int value = 0;
@@ -36,6 +18,17 @@ int Digits(std::string_view text, std::size_t pos, std::size_t count) {
     value = value * 10 + (c - '0');
   }
   return value;
+}
+
+// Day of month, hour, minute and second of a 19-character time as seconds,
+// when all four are two digits (what LeadingInt reads of them then); -1 otherwise.
+int DigitClock(std::string_view time) {
+  const int day = Digits(time, 8, 2);
+  const int hour = Digits(time, 11, 2);
+  const int minute = Digits(time, 14, 2);
+  const int second = Digits(time, 17, 2);
+  if (day < 0 || hour < 0 || minute < 0 || second < 0) return -1;
+  return ((day * 24 + hour) * 60 + minute) * 60 + second;
 }
 
 bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
