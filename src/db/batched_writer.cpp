@@ -1,5 +1,6 @@
 #include "db/batched_writer.hpp"
 
+#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include "db/cursors.hpp"
@@ -27,6 +28,75 @@ BatchedWriter::~BatchedWriter() {
   } catch (...) {
     // Commit records its own failures; nothing may leave a destructor.
   }
+  ForgetLookupsLocked();
+}
+
+void BatchedWriter::ForgetLookupsLocked() {
+  for (auto& [shape, statement] : lookups_) sqlite3_finalize(statement);
+  lookups_.clear();
+}
+
+sqlite3_stmt* BatchedWriter::LookupLocked(const RowImage& row) {
+  std::string shape = row.table;
+  for (const std::string& column : row.columns) {
+    shape += '\n';
+    shape += column;
+  }
+  auto [it, added] = lookups_.emplace(std::move(shape), nullptr);
+  if (!added) return it->second;
+  std::string sql = fmt::format("select rowid from {} where ", row.table);
+  for (std::size_t i = 0; i < row.columns.size(); ++i) {
+    if (i > 0) sql += " and ";
+    sql += row.columns[i] + " = ?";
+  }
+  sql += " limit 1 offset ?";
+  sqlite3* connection = SqliteConnection(db_.Native());
+  if (sqlite3_prepare_v2(connection, sql.c_str(), static_cast<int>(sql.size()), &it->second, nullptr) != SQLITE_OK ||
+      it->second == nullptr) {
+    const std::string reason = sqlite3_errmsg(connection);
+    lookups_.erase(it);
+    throw DatabaseError(reason);
+  }
+  return it->second;
+}
+
+std::vector<std::string> BatchedWriter::RemovalsLocked(const std::vector<const RowImage*>& earlier) {
+  // A bound text compares with a column as the same text written as a
+  // literal does, so each image finds what a statement naming its values
+  // would, without a statement compiled for every vehicle.
+  std::vector<std::string> tables;
+  std::map<std::string, std::string> rowids;
+  const std::vector<int> before = EqualImagesBefore(earlier);
+  sqlite3* connection = SqliteConnection(db_.Native());
+  for (std::size_t i = 0; i < earlier.size(); ++i) {
+    const RowImage& row = *earlier[i];
+    sqlite3_stmt* lookup = LookupLocked(row);
+    for (std::size_t c = 0; c < row.values.size(); ++c) {
+      sqlite3_bind_text(lookup, static_cast<int>(c + 1), row.values[c].data(), static_cast<int>(row.values[c].size()),
+                        SQLITE_STATIC);
+    }
+    sqlite3_bind_int(lookup, static_cast<int>(row.values.size() + 1), before[i]);
+    const int rc = sqlite3_step(lookup);
+    const bool found = rc == SQLITE_ROW;
+    const sqlite3_int64 rowid = found ? sqlite3_column_int64(lookup, 0) : 0;
+    const std::string reason = rc == SQLITE_ROW || rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(connection);
+    sqlite3_reset(lookup);
+    sqlite3_clear_bindings(lookup);  // the values are not the statement's to keep
+    if (!reason.empty()) throw DatabaseError(reason);
+    if (!found) continue;
+    std::string& list = rowids[row.table];
+    if (list.empty()) {
+      tables.push_back(row.table);
+    } else {
+      list += ", ";
+    }
+    list += std::to_string(rowid);
+  }
+  std::vector<std::string> statements;
+  for (const std::string& table : tables) {
+    statements.push_back(fmt::format("delete from {} where rowid in ({})", table, rowids[table]));
+  }
+  return statements;
 }
 
 bool BatchedWriter::InTransaction() { return sqlite3_get_autocommit(SqliteConnection(db_.Native())) == 0; }
@@ -42,7 +112,10 @@ void BatchedWriter::Refused(std::string_view table, std::string_view simId, cons
 void BatchedWriter::BeginLocked() {
   try {
     if (!open_) {
-      db_.ExecuteStatement("BEGIN");
+      // The write lock from the start: a transaction that read first (the
+      // lookups of earlier rows) and then waited to write would hold its read
+      // lock against another writer's commit, which it would wait for.
+      db_.ExecuteStatement("BEGIN IMMEDIATE");
       open_ = true;
       begun_ = std::chrono::steady_clock::now();
     }
@@ -52,7 +125,7 @@ void BatchedWriter::BeginLocked() {
 }
 
 std::vector<StatementResult> BatchedWriter::ExecuteBlock(
-    const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+    const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
     const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing) {
   std::lock_guard lock(mutex_);
   BeginLocked();
@@ -76,7 +149,7 @@ std::vector<StatementResult> BatchedWriter::ExecuteBlock(
     }
   };
   try {
-    for (const std::string& removal : removals) {
+    for (const std::string& removal : RemovalsLocked(earlier)) {
       db_.ExecuteStatement(removal);
       pending_.push_back({removal, {}, {}});
     }
@@ -136,6 +209,7 @@ void BatchedWriter::Commit() {
 }
 
 void BatchedWriter::CommitLocked() {
+  ForgetLookupsLocked();
   if (!open_) return;
   open_ = false;
   try {

@@ -2,14 +2,18 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "db/row_images.hpp"
 #include "db/session.hpp"
 #include "reports/diagnostics.hpp"
 #include "reports/ports.hpp"
+
+struct sqlite3_stmt;
 
 namespace cuserver {
 
@@ -48,12 +52,13 @@ class BatchedWriter {
   bool Execute(const std::string& statement, std::string_view table, std::string_view simId);
 
   // Runs a block of statements in the open transaction with no other
-  // caller's statements between them, inside a savepoint: every removal must
-  // succeed, each row may be refused alone, then the statements `closing`
-  // makes from the rows' results must succeed. Otherwise the block is taken
-  // back whole and DatabaseError thrown. Returns the rows' results.
+  // caller's statements between them, inside a savepoint: one stored row
+  // equal to each earlier image is removed (this must succeed), each row may
+  // be refused alone, then the statements `closing` makes from the rows'
+  // results must succeed. Otherwise the block is taken back whole and
+  // DatabaseError thrown. Returns the rows' results.
   std::vector<StatementResult> ExecuteBlock(
-      const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+      const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
       const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing);
 
   // Commits when a limit is reached. True when everything executed before
@@ -69,6 +74,12 @@ class BatchedWriter {
     std::string simId;
   };
 
+  // The statements removing the stored rows equal to the images, which name
+  // the rows found by their rowid.
+  std::vector<std::string> RemovalsLocked(const std::vector<const RowImage*>& earlier);
+  // The prepared lookup of rows shaped like the image, kept until the commit.
+  sqlite3_stmt* LookupLocked(const RowImage& row);
+  void ForgetLookupsLocked();
   void CommitLocked();
   void BeginLocked();
   bool InTransaction();
@@ -83,6 +94,8 @@ class BatchedWriter {
   bool open_ = false;
   std::chrono::steady_clock::time_point begun_;
   std::vector<Row> pending_;  // the open transaction's rows, for a resend
+  // Per table and column list: "select rowid ... where A = ? and B = ? limit 1 offset ?".
+  std::map<std::string, sqlite3_stmt*> lookups_;
 };
 
 // A row writer's sink that goes through a BatchedWriter.

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <tuple>
 
 #include "reports/sql_text.hpp"
 
@@ -348,6 +349,17 @@ std::string MatchConditions(const RowImage& row, ColumnTypes& types) {
 
 }  // namespace
 
+std::vector<int> EqualImagesBefore(const std::vector<const RowImage*>& rows) {
+  const auto less = [](const RowImage* a, const RowImage* b) {
+    return std::tie(a->table, a->columns, a->values) < std::tie(b->table, b->columns, b->values);
+  };
+  std::map<const RowImage*, int, decltype(less)> seen(less);
+  std::vector<int> earlier;
+  earlier.reserve(rows.size());
+  for (const RowImage* row : rows) earlier.push_back(seen[row]++);
+  return earlier;
+}
+
 std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& rows, ColumnTypes& types) {
   const SqlDialect dialect = types.Dialect();
   std::vector<std::string> statements;
@@ -358,19 +370,18 @@ std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& ro
     }
     return statements;
   }
-  // Per table, one lookup of a stored row per image; the k-th of several
-  // equal images takes the k-th equal stored row.
+  // Per table, one lookup of a stored row per image.
   std::vector<std::string> tables;
   std::map<std::string, std::string> lookups;
-  std::map<std::string, int> seen;
+  const std::vector<int> earlier = EqualImagesBefore(rows);
   const char* key = dialect == SqlDialect::Sqlite ? "rowid" : "ctid";
-  for (const RowImage* row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const RowImage* row = rows[i];
     std::string& list = lookups[row->table];
     if (list.empty()) tables.push_back(row->table);
-    const std::string conditions = MatchConditions(*row, types);
-    const int earlier = seen[row->table + '\n' + conditions]++;
     if (!list.empty()) list += ", ";
-    list += fmt::format("(select {} from {} where {} limit 1 offset {})", key, row->table, conditions, earlier);
+    list += fmt::format("(select {} from {} where {} limit 1 offset {})", key, row->table,
+                        MatchConditions(*row, types), earlier[i]);
   }
   for (const std::string& table : tables) {
     statements.push_back(dialect == SqlDialect::Sqlite

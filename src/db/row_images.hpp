@@ -75,6 +75,10 @@ class ColumnTypes {
   std::map<std::string, std::map<std::string, ColumnType>> tables_;
 };
 
+// For each image, how many equal images come before it: the k-th of several
+// equal images is matched with the k-th equal stored row.
+std::vector<int> EqualImagesBefore(const std::vector<const RowImage*>& rows);
+
 // Removes, for each image, one stored row equal to it value by value as the
 // database stored it (whichever of several equal rows; the others stay): one
 // statement per table (per row on Oracle).

@@ -3,6 +3,7 @@
 #include <soci/soci.h>
 
 #include "db/cursors.hpp"
+#include "db/dialect.hpp"
 #include "db/driver_error.hpp"
 #include "db/pg_batch.hpp"
 
@@ -12,9 +13,9 @@ namespace {
 class BatchedStore : public VehicleDayStore {
  public:
   explicit BatchedStore(BatchedWriter& writer) : writer_(writer) {}
-  std::vector<StatementResult> Write(const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+  std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
                                      const Closing& closing) override {
-    return writer_.ExecuteBlock(removals, rows, closing);
+    return writer_.ExecuteBlock(earlier, rows, closing);
   }
 
  private:
@@ -40,10 +41,11 @@ std::string Joined(const std::vector<std::string>& statements) {
 
 class PostgresStore : public VehicleDayStore {
  public:
-  explicit PostgresStore(ReportDatabase& db) : db_(db) {}
+  explicit PostgresStore(ReportDatabase& db) : db_(db), types_(db, SqlDialect::Postgresql) {}
 
-  std::vector<StatementResult> Write(const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+  std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
                                      const Closing& closing) override {
+    const std::vector<std::string> removals = DeleteStatements(earlier, types_);
     // Mostly every row is taken: the whole vehicle-day goes in one round trip.
     std::vector<StatementResult> results(rows.size());
     try {
@@ -74,16 +76,20 @@ class PostgresStore : public VehicleDayStore {
 
  private:
   ReportDatabase& db_;
+  ColumnTypes types_;
 };
 
 class SessionStore : public VehicleDayStore {
  public:
   // psqlODBC runs statements separated by ';' as one query: one round trip.
   explicit SessionStore(ReportDatabase& db)
-      : db_(db), joinable_(db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql) {}
+      : db_(db),
+        types_(db, DialectOf(db)),
+        joinable_(db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql) {}
 
-  std::vector<StatementResult> Write(const std::vector<std::string>& removals, const std::vector<std::string>& rows,
+  std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
                                      const Closing& closing) override {
+    const std::vector<std::string> removals = DeleteStatements(earlier, types_);
     std::vector<StatementResult> results(rows.size());
     if (joinable_ && !rows.empty()) {
       // Mostly every row is taken: the whole vehicle-day in one statement.
@@ -133,6 +139,7 @@ class SessionStore : public VehicleDayStore {
   }
 
   ReportDatabase& db_;
+  ColumnTypes types_;
   bool joinable_;
 };
 

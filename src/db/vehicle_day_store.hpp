@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/batched_writer.hpp"
+#include "db/row_images.hpp"
 #include "db/session.hpp"
 
 namespace cuserver {
@@ -21,11 +22,12 @@ class VehicleDayStore {
 
   virtual ~VehicleDayStore() = default;
 
-  // Runs every removal (each must succeed), then each row statement (a row
-  // the database refuses is left out, the others stay), then the closing
-  // statements. Throws DatabaseError when the transaction could not be
-  // completed; none of its statements is then written.
-  virtual std::vector<StatementResult> Write(const std::vector<std::string>& removals,
+  // Removes one stored row equal to each earlier image (an image that
+  // matches none removes nothing; the removals must succeed), then runs each
+  // row statement (a row the database refuses is left out, the others stay),
+  // then the closing statements. Throws DatabaseError when the transaction
+  // could not be completed; none of its statements is then written.
+  virtual std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier,
                                              const std::vector<std::string>& rows, const Closing& closing) = 0;
 };
 

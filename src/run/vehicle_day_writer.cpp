@@ -40,17 +40,16 @@ bool VehicleDayWriter::TableExists(const std::string& table) {
 
 VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<RecordingSink::Statement> statements,
                                           Diagnostics& diagnostics) {
-  std::vector<std::string> removals;
   const auto old = previous_.bySimId.find(simId);
   const bool hadEntry = old != previous_.bySimId.end();
+  VehicleDayRows earlierRows;
+  std::vector<const RowImage*> earlier;
   if (hadEntry) {
-    const VehicleDayRows earlierRows = VehicleDayRows::Parse(old->second);  // it was read once already
-    std::vector<const RowImage*> earlier;
+    earlierRows = VehicleDayRows::Parse(old->second);  // it was read once already
     for (const RowImage& row : earlierRows.Rows()) {
       // A table dropped since holds none of the rows any more.
       if (TableExists(row.table)) earlier.push_back(&row);
     }
-    removals = DeleteStatements(earlier, types_);
   }
 
   // Each statement as it is sent, with the row it writes or the update it makes.
@@ -102,7 +101,7 @@ VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<
     return ledger.ReplaceVehicleDayStatements(previous_.command, previous_.dayKey, simId, written, serialised,
                                               hadEntry);
   };
-  const std::vector<StatementResult> results = store_.Write(removals, rows, closing);
+  const std::vector<StatementResult> results = store_.Write(earlier, rows, closing);
 
   VehicleDayWritten outcome;
   outcome.rows = written;

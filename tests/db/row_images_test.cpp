@@ -4,8 +4,6 @@
 
 #include <set>
 
-#include "support/db_fixture.hpp"
-
 namespace cuserver {
 namespace {
 
@@ -49,20 +47,6 @@ TEST(RowImages, LedgerTextKeepsEveryValueExactly) {
   for (const auto& row : back.Rows()) read.insert(row.values);
   EXPECT_EQ(read, written);
   EXPECT_THROW(VehicleDayRows::Parse("[{\"t\":1}]"), std::runtime_error);
-}
-
-// Two equal images remove two of three equal stored rows, not all, not one.
-TEST(RowImages, EachImageRemovesOneEqualStoredRow) {
-  test::SqliteTestDatabase database;
-  ReportDatabase& db = database.Db();
-  db.ExecuteStatement("create table t (a VARCHAR(20), b NUMERIC(10,2))");
-  for (int i = 0; i < 3; ++i) db.ExecuteStatement("insert into t (a,b)values('x','1.50')");
-  db.ExecuteStatement("insert into t (a,b)values('y','1.50')");
-  const RowImage x{"t", {"a", "b"}, {"x", "1.5"}};
-  ColumnTypes types(db, SqlDialect::Sqlite);
-  for (const std::string& statement : DeleteStatements({&x, &x}, types)) db.ExecuteStatement(statement);
-  auto cursor = db.OpenQuery("select count(*) as n from t where a = 'x'");
-  EXPECT_EQ(cursor->Value("n"), "1");
 }
 
 }  // namespace
