@@ -28,36 +28,52 @@ BatchedWriter::~BatchedWriter() {
   } catch (...) {
     // Commit records its own failures; nothing may leave a destructor.
   }
-  ForgetLookupsLocked();
+  ForgetPreparedLocked();
 }
 
-void BatchedWriter::ForgetLookupsLocked() {
-  for (auto& [shape, statement] : lookups_) sqlite3_finalize(statement);
-  lookups_.clear();
+void BatchedWriter::ForgetPreparedLocked() {
+  for (auto& [text, statement] : prepared_) sqlite3_finalize(statement);
+  prepared_.clear();
 }
 
-sqlite3_stmt* BatchedWriter::LookupLocked(const RowImage& row) {
-  std::string shape = row.table;
-  for (const std::string& column : row.columns) {
-    shape += '\n';
-    shape += column;
-  }
-  auto [it, added] = lookups_.emplace(std::move(shape), nullptr);
+sqlite3_stmt* BatchedWriter::PreparedLocked(const std::string& text) {
+  auto [it, added] = prepared_.emplace(text, nullptr);
   if (!added) return it->second;
-  std::string sql = fmt::format("select rowid from {} where ", row.table);
-  for (std::size_t i = 0; i < row.columns.size(); ++i) {
-    if (i > 0) sql += " and ";
-    sql += row.columns[i] + " = ?";
-  }
-  sql += " limit 1 offset ?";
-  sqlite3* connection = SqliteConnection(db_.Native());
-  if (sqlite3_prepare_v2(connection, sql.c_str(), static_cast<int>(sql.size()), &it->second, nullptr) != SQLITE_OK ||
+  if (sqlite3_prepare_v2(SqliteConnection(db_.Native()), text.c_str(), static_cast<int>(text.size()), &it->second,
+                         nullptr) != SQLITE_OK ||
       it->second == nullptr) {
-    const std::string reason = sqlite3_errmsg(connection);
-    lookups_.erase(it);
-    throw DatabaseError(reason);
+    sqlite3_finalize(it->second);
+    prepared_.erase(it);
+    return nullptr;
   }
   return it->second;
+}
+
+void BatchedWriter::ExecuteLocked(const std::string& statement) {
+  const auto insert = ParseBindableInsert(statement);
+  sqlite3_stmt* prepared = insert ? PreparedLocked(insert->shape) : nullptr;
+  if (prepared == nullptr) {
+    db_.ExecuteStatement(statement);
+    return;
+  }
+  for (std::size_t i = 0; i < insert->values.size(); ++i) {
+    const BindableInsert::Value& value = insert->values[i];
+    const int place = static_cast<int>(i + 1);
+    if (value.integer) {
+      sqlite3_bind_int64(prepared, place, std::stoll(value.text));
+    } else {
+      sqlite3_bind_text(prepared, place, value.text.data(), static_cast<int>(value.text.size()), SQLITE_STATIC);
+    }
+  }
+  const int rc = sqlite3_step(prepared);
+  sqlite3_reset(prepared);
+  sqlite3_clear_bindings(prepared);
+  if (rc == SQLITE_DONE) return;
+  // A transaction the database dropped is not to be left behind by a row
+  // written on its own; otherwise the text tells the refusal in the driver's
+  // words (a refused statement wrote nothing).
+  if (!InTransaction()) throw DatabaseError(sqlite3_errmsg(SqliteConnection(db_.Native())));
+  db_.ExecuteStatement(statement);
 }
 
 std::vector<std::string> BatchedWriter::RemovalsLocked(const std::vector<const RowImage*>& earlier) {
@@ -70,7 +86,14 @@ std::vector<std::string> BatchedWriter::RemovalsLocked(const std::vector<const R
   sqlite3* connection = SqliteConnection(db_.Native());
   for (std::size_t i = 0; i < earlier.size(); ++i) {
     const RowImage& row = *earlier[i];
-    sqlite3_stmt* lookup = LookupLocked(row);
+    std::string text = fmt::format("select rowid from {} where ", row.table);
+    for (std::size_t c = 0; c < row.columns.size(); ++c) {
+      if (c > 0) text += " and ";
+      text += row.columns[c] + " = ?";
+    }
+    text += " limit 1 offset ?";
+    sqlite3_stmt* lookup = PreparedLocked(text);
+    if (lookup == nullptr) throw DatabaseError(sqlite3_errmsg(connection));
     for (std::size_t c = 0; c < row.values.size(); ++c) {
       sqlite3_bind_text(lookup, static_cast<int>(c + 1), row.values[c].data(), static_cast<int>(row.values[c].size()),
                         SQLITE_STATIC);
@@ -156,7 +179,7 @@ std::vector<StatementResult> BatchedWriter::ExecuteBlock(
     std::vector<StatementResult> results(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
       try {
-        db_.ExecuteStatement(rows[i]);
+        ExecuteLocked(rows[i]);
         pending_.push_back({rows[i], {}, {}});
       } catch (const DatabaseError& error) {
         if (!InTransaction()) throw;
@@ -164,7 +187,7 @@ std::vector<StatementResult> BatchedWriter::ExecuteBlock(
       }
     }
     for (const std::string& statement : closing(results)) {
-      db_.ExecuteStatement(statement);
+      ExecuteLocked(statement);
       pending_.push_back({statement, {}, {}});
     }
     db_.ExecuteStatement("RELEASE vehicle_day");
@@ -209,7 +232,7 @@ void BatchedWriter::Commit() {
 }
 
 void BatchedWriter::CommitLocked() {
-  ForgetLookupsLocked();
+  ForgetPreparedLocked();
   if (!open_) return;
   open_ = false;
   try {

@@ -77,9 +77,15 @@ class BatchedWriter {
   // The statements removing the stored rows equal to the images, which name
   // the rows found by their rowid.
   std::vector<std::string> RemovalsLocked(const std::vector<const RowImage*>& earlier);
-  // The prepared lookup of rows shaped like the image, kept until the commit.
-  sqlite3_stmt* LookupLocked(const RowImage& row);
-  void ForgetLookupsLocked();
+  // Executes a statement in the open transaction: an insert of the row
+  // writers' form through the prepared statement of its shape with its
+  // values bound; a failure of that, and any other statement, as its text
+  // (so that a refusal is the driver's own, with its own message).
+  void ExecuteLocked(const std::string& statement);
+  // The statement prepared from the text, kept until the commit; null when
+  // it cannot be prepared.
+  sqlite3_stmt* PreparedLocked(const std::string& text);
+  void ForgetPreparedLocked();
   void CommitLocked();
   void BeginLocked();
   bool InTransaction();
@@ -94,8 +100,9 @@ class BatchedWriter {
   bool open_ = false;
   std::chrono::steady_clock::time_point begun_;
   std::vector<Row> pending_;  // the open transaction's rows, for a resend
-  // Per table and column list: "select rowid ... where A = ? and B = ? limit 1 offset ?".
-  std::map<std::string, sqlite3_stmt*> lookups_;
+  // The open transaction's statements with parameters, by their text: the
+  // lookups of earlier rows and the inserts, one per shape.
+  std::map<std::string, sqlite3_stmt*> prepared_;
 };
 
 // A row writer's sink that goes through a BatchedWriter.

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <tuple>
@@ -45,7 +46,10 @@ class Scanner {
   bool Word(std::string_view word) {
     Blanks();
     if (at_ + word.size() > text_.size()) return false;
-    if (Lower(text_.substr(at_, word.size())) != word) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+      const char c = text_[at_ + i];
+      if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != word[i]) return false;
+    }
     if (at_ + word.size() < text_.size() && IsNameChar(text_[at_ + word.size()])) return false;
     at_ += word.size();
     return true;
@@ -72,22 +76,21 @@ class Scanner {
     if (at_ < text_.size() && text_[at_] == '\'') {
       ++at_;
       for (;;) {
-        if (at_ >= text_.size()) return std::nullopt;
-        if (text_[at_] == '\'') {
-          if (at_ + 1 < text_.size() && text_[at_ + 1] == '\'') {
-            token.text += '\'';
-            at_ += 2;
-            continue;
-          }
+        const std::size_t quote = text_.find('\'', at_);
+        if (quote == std::string_view::npos) return std::nullopt;
+        token.text.append(text_.substr(at_, quote - at_));
+        at_ = quote + 1;
+        if (at_ < text_.size() && text_[at_] == '\'') {
+          token.text += '\'';
           ++at_;
-          break;
+          continue;
         }
-        token.text += text_[at_++];
+        break;
       }
     } else {
-      while (at_ < text_.size() && text_[at_] != ',' && text_[at_] != ')' && text_[at_] != ' ' && text_[at_] != '\t') {
-        token.text += text_[at_++];
-      }
+      const std::size_t end = std::min(text_.find_first_of(",) \t", at_), text_.size());
+      token.text.assign(text_.substr(at_, end - at_));
+      at_ = end;
       if (token.text.empty()) return std::nullopt;
     }
     token.end = at_;
@@ -119,6 +122,9 @@ std::optional<ParsedInsert> ParseInsertTokens(std::string_view statement) {
   auto table = scan.Name();
   if (!table || !scan.Char('(')) return std::nullopt;
   parsed.row.table = *table;
+  parsed.row.columns.reserve(16);
+  parsed.row.values.reserve(16);
+  parsed.tokens.reserve(16);
   do {
     auto column = scan.Name();
     if (!column) return std::nullopt;
@@ -155,6 +161,33 @@ std::optional<RowImage> ParseInsert(std::string_view statement) {
   auto parsed = ParseInsertTokens(statement);
   if (!parsed) return std::nullopt;
   return std::move(parsed->row);
+}
+
+std::optional<BindableInsert> ParseBindableInsert(std::string_view statement) {
+  auto parsed = ParseInsertTokens(statement);
+  if (!parsed) return std::nullopt;
+  BindableInsert bound;
+  bound.values.reserve(parsed->tokens.size());
+  std::size_t copied = 0;
+  for (ValueToken& token : parsed->tokens) {
+    BindableInsert::Value value;
+    if (statement[token.begin] == '\'') {
+      if (token.text.find('\0') != std::string::npos) return std::nullopt;
+    } else {
+      // Up to 18 digits: always an integer, never a real.
+      if (token.text.size() > 18 || token.text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+      }
+      value.integer = true;
+    }
+    bound.shape.append(statement.substr(copied, token.begin - copied));
+    bound.shape += '?';
+    copied = token.end;
+    value.text = std::move(token.text);
+    bound.values.push_back(std::move(value));
+  }
+  bound.shape.append(statement.substr(copied));
+  return bound;
 }
 
 std::optional<RowUpdate> ParseUpdate(std::string_view statement) {

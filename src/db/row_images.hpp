@@ -25,6 +25,22 @@ struct RowImage {
 // any other statement.
 std::optional<RowImage> ParseInsert(std::string_view statement);
 
+// An insert of the row writers' form as a statement with a parameter in
+// place of each value, and the values to bind: a quoted value as text (a
+// literal is a text without affinity, as a bound text is), a bare integer as
+// an integer. Bound so, the statement writes the row its text writes.
+// nullopt for any other statement, a value holding a NUL (which ends a
+// statement's text) or another bare value.
+struct BindableInsert {
+  struct Value {
+    std::string text;
+    bool integer = false;
+  };
+  std::string shape;  // the text with each value replaced by ?
+  std::vector<Value> values;
+};
+std::optional<BindableInsert> ParseBindableInsert(std::string_view statement);
+
 // "update T set A='x',B =5 where C='y' and D='z' ": what it sets and the
 // equalities it selects by.
 struct RowUpdate {

@@ -35,6 +35,25 @@ TEST(RowImages, StatementsOfTheRowWritersAreReadBack) {
   }
 }
 
+// A row statement goes to SQLite with its values bound only where binding
+// writes what the text writes.
+TEST(RowImages, InsertsAreBoundOnlyWhereTheBoundRowIsTheTextsRow) {
+  auto bound = ParseBindableInsert("insert into CONTACTALARM (SIMID, N)values('13''9', 42)");
+  ASSERT_TRUE(bound);
+  EXPECT_EQ(bound->shape, "insert into CONTACTALARM (SIMID, N)values(?, ?)");
+  ASSERT_EQ(bound->values.size(), 2u);
+  EXPECT_EQ(bound->values[0].text, "13'9");
+  EXPECT_FALSE(bound->values[0].integer);
+  EXPECT_EQ(bound->values[1].text, "42");
+  EXPECT_TRUE(bound->values[1].integer);
+  using namespace std::string_literals;
+  for (const std::string& kept : {"insert into t (a)values(1.5)"s, "insert into t (a)values(-1)"s,
+                                  "insert into t (a)values(NULL)"s, "insert into t (a)values('x\0y')"s,
+                                  "insert into t (a)values(1234567890123456789)"s, "update t set a='x'"s}) {
+    EXPECT_FALSE(ParseBindableInsert(kept)) << kept;
+  }
+}
+
 TEST(RowImages, LedgerTextKeepsEveryValueExactly) {
   VehicleDayRows rows;
   rows.Add({"CONTACTALARM", {"SIMID", "BEGINTIME"}, {"a\"b\\c", "line\r\nbreak\t\x01"}});

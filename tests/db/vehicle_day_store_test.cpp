@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,7 +21,7 @@ class VehicleDayStoreTest : public BackendTest {
   void SetUp() override {
     BackendTest::SetUp();
     if (HasFatalFailure()) return;
-    Db().ExecuteStatement("create table t (name VARCHAR(20), speed NUMERIC(10,2))");
+    Db().ExecuteStatement("create table t (name VARCHAR(20), speed NUMERIC(10,2) check (speed < 100))");
     Db().ExecuteStatement("create table closing (written INTEGER)");
     Db().ExecuteStatement("insert into t (name, speed) values ('old', 1)");
     if (GetBackend() == Backend::Sqlite3) writer_.emplace(Db(), diagnostics_);
@@ -45,17 +46,21 @@ TEST_P(VehicleDayStoreTest, RefusedRowIsLeftOutAndTheOthersAreWrittenWithTheirCl
   const auto results = store_->Write(
       {&old_},
       {"insert into t (name, speed) values ('a;b', 1)", "insert into t (name, nosuch) values ('b', 1)",
-       "insert into t (name, speed) values ('开远''s', 3)"},
+       "insert into t (name, speed) values ('开远''s', 3)", "insert into t (name, speed) values ('c', '500')"},
       [](const std::vector<StatementResult>& results) {
         int written = 0;
         for (const auto& result : results) written += result.written ? 1 : 0;
         return std::vector<std::string>{"insert into closing (written) values (" + std::to_string(written) + ")"};
       });
-  ASSERT_EQ(results.size(), 3u);
+  ASSERT_EQ(results.size(), 4u);
   EXPECT_TRUE(results[0].written);
   EXPECT_FALSE(results[1].written);
   EXPECT_FALSE(results[1].reason.empty());
   EXPECT_TRUE(results[2].written);
+  EXPECT_FALSE(results[3].written);
+  std::string reason = results[3].reason;
+  for (char& c : reason) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_NE(reason.find("check constraint"), std::string::npos) << results[3].reason;
   EXPECT_EQ(Names(), (std::vector<std::string>{"a;b", "开远's"}));
   EXPECT_EQ(QueryOne("select written from closing", "written"), "2");
 }
