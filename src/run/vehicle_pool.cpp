@@ -32,6 +32,67 @@ struct Tally {
   std::map<std::string, int> rowsByTable;
 };
 
+// Reads a run's day tracks on a session of its own while the worker
+// computes the run before it. On a database server the reading is mostly the
+// server's work, which then goes on beside the worker's instead of between
+// its vehicles.
+class RunReader {
+ public:
+  // nullptr when the database refuses the session: the worker reads itself.
+  static std::unique_ptr<RunReader> Open(const ConnectionSettings& connection) {
+    auto reader = std::make_unique<RunReader>(connection);
+    try {
+      reader->db_.OpenReportSession(connection);
+    } catch (...) {
+      return nullptr;
+    }
+    return reader;
+  }
+  explicit RunReader(const ConnectionSettings& connection) : connection_(connection) {}
+  ~RunReader() { Join(); }
+
+  void Start(const std::string& dayKey, std::vector<std::string> simIds) {
+    Join();
+    thread_ = std::thread([this, dayKey, simIds = std::move(simIds)] { Read(dayKey, simIds); });
+  }
+  // The tracks read since Start, in place of what `batch` held; nothing when
+  // the read failed (each vehicle is then loaded by itself).
+  void Finish(DayTrackBatch& batch) {
+    Join();
+    std::swap(batch, batch_);
+    batch_.Forget();
+  }
+
+ private:
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  // A session lost since the last run is opened again once; a server that
+  // stays away is the worker's to wait for, as it loads its vehicles itself.
+  void Read(const std::string& dayKey, const std::vector<std::string>& simIds) {
+    if (simIds.size() < 2) return;
+    for (int attempt = 0;; ++attempt) {
+      try {
+        batch_.Read(db_, dayKey, simIds);
+        return;
+      } catch (...) {
+        batch_.Forget();
+      }
+      if (attempt > 0 || db_.Alive()) return;
+      try {
+        db_.OpenReportSession(connection_);
+      } catch (...) {
+        return;
+      }
+    }
+  }
+
+  const ConnectionSettings connection_;
+  ReportDatabase db_;
+  DayTrackBatch batch_;
+  std::thread thread_;
+};
+
 // A worker with its session, the store its vehicle-days go through and the
 // writer that replaces them.
 struct WorkerSlot {
@@ -39,6 +100,7 @@ struct WorkerSlot {
   std::unique_ptr<VehicleWorker> worker;
   std::unique_ptr<VehicleDayStore> store;
   std::unique_ptr<VehicleDayWriter> writer;
+  std::unique_ptr<RunReader> reader;  // null: the worker reads each run itself
 };
 
 // One try at a vehicle: its diagnostics are kept apart until it stands.
@@ -68,10 +130,30 @@ std::unique_ptr<Attempt> TryVehicle(const VehiclePoolSetup& setup, WorkerSlot& s
 void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setup,
              const std::vector<PlannedVehicle>& vehicles, Tally& tally, std::size_t first, std::size_t last);
 
+std::vector<std::string> RunSimIds(const std::vector<PlannedVehicle>& vehicles,
+                                   const std::pair<std::size_t, std::size_t>& run) {
+  std::vector<std::string> simIds;
+  for (std::size_t i = run.first; i < run.second; ++i) simIds.push_back(vehicles[i].simId);
+  return simIds;
+}
+
 void WorkerLoop(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setup,
                 const std::vector<PlannedVehicle>& vehicles, Tally& tally) {
-  while (auto run = queue.TakeRun()) {
+  const std::string& dayKey = setup.shared.dayKey;
+  auto run = queue.TakeRun();
+  if (run && slot.reader) slot.reader->Start(dayKey, RunSimIds(vehicles, *run));
+  while (run) {
+    // The worker's runs are read one ahead: the next while this one is worked.
+    std::optional<std::pair<std::size_t, std::size_t>> next;
+    if (slot.reader) {
+      slot.reader->Finish(slot.worker->Batch());
+      next = queue.TakeRun();
+      if (next) slot.reader->Start(dayKey, RunSimIds(vehicles, *next));
+    } else {
+      ReadRunTracks(slot.worker->Batch(), *slot.db, dayKey, RunSimIds(vehicles, *run));
+    }
     WorkRun(queue, slot, setup, vehicles, tally, run->first, run->second);
+    run = slot.reader ? next : queue.TakeRun();
   }
 }
 
@@ -80,9 +162,6 @@ void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setu
              const std::vector<PlannedVehicle>& vehicles, Tally& tally, std::size_t first, std::size_t last) {
   Diagnostics& diagnostics = setup.shared.diagnostics;
   DayTrackBatch& batch = slot.worker->Batch();
-  std::vector<std::string> simIds;
-  for (std::size_t i = first; i < last; ++i) simIds.push_back(vehicles[i].simId);
-  ReadRunTracks(batch, *slot.db, setup.shared.dayKey, simIds);
   for (std::size_t at = first; at < last; ++at) {
     if (!queue.Start(at)) break;
     const std::size_t* position = &at;
@@ -149,10 +228,16 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
     slot.store = MakeStoreFor(*db, writer.get());
     slot.writer = std::make_unique<VehicleDayWriter>(*db, *slot.store, setup.previous);
   }
+  // A server reads the next run while a worker computes; SQLite's reading is
+  // this process's own work, which a worker does between its vehicles.
+  const std::size_t runLength = VehicleRunLength(setup.runDatabase.GetBackend(), vehicles.size(), workers.size());
+  if (setup.runDatabase.GetBackend() == Backend::Postgresql && vehicles.size() > runLength) {
+    for (WorkerSlot& slot : workers) slot.reader = RunReader::Open(setup.connection);
+  }
 
   VehicleQueueSetup queueSetup;
   queueSetup.vehicles = vehicles.size();
-  queueSetup.runLength = VehicleRunLength(setup.runDatabase.GetBackend(), vehicles.size(), workers.size());
+  queueSetup.runLength = runLength;
   queueSetup.stop = setup.stop;
   queueSetup.writer = writer.get();
   queueSetup.started = [&](std::size_t position) {
