@@ -2,6 +2,7 @@
 
 #include <boost/geometry.hpp>
 #include <boost/geometry/index/rtree.hpp>
+#include <boost/iterator/function_output_iterator.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -71,11 +72,15 @@ struct MapLayer::Index {
   void Visit(double longitude, double latitude, double toleranceMetres, Found&& found) const {
     if (!std::isfinite(longitude) || !std::isfinite(latitude)) return;
     const Point position(longitude, latitude);
+    // The trees are queried through an output iterator: their query
+    // iterators allocate, and a day asks millions of times.
+    bool done = false;
     if (!regionTree.empty()) {
-      for (auto it = regionTree.qbegin(bgi::intersects(position)); it != regionTree.qend(); ++it) {
-        const Region& region = regions[it->second];
-        if (bg::covered_by(position, region.polygon) && found(region.feature)) return;
-      }
+      regionTree.query(bgi::intersects(position), boost::make_function_output_iterator([&](const Entry& entry) {
+                         const Region& region = regions[entry.second];
+                         done = done || (bg::covered_by(position, region.polygon) && found(region.feature));
+                       }));
+      if (done) return;
     }
     if (segmentTree.empty() || !(toleranceMetres >= 0)) return;
     const GroundScale scale = GroundScaleAt(latitude);
@@ -86,12 +91,14 @@ struct MapLayer::Index {
     const Box box(Point(longitude - halfWidth, latitude - halfHeight),
                   Point(longitude + halfWidth, latitude + halfHeight));
     const double limit2 = toleranceMetres * toleranceMetres;
-    for (auto it = segmentTree.qbegin(bgi::intersects(box)); it != segmentTree.qend(); ++it) {
-      const Segment& s = segments[it->second];
-      const double d2 = DistanceSquared((s.x1 - longitude) * scale.east, (s.y1 - latitude) * scale.north,
-                                        (s.x2 - longitude) * scale.east, (s.y2 - latitude) * scale.north);
-      if (d2 <= limit2 && found(s.feature)) return;
-    }
+    segmentTree.query(bgi::intersects(box), boost::make_function_output_iterator([&](const Entry& entry) {
+                        if (done) return;
+                        const Segment& s = segments[entry.second];
+                        const double d2 =
+                            DistanceSquared((s.x1 - longitude) * scale.east, (s.y1 - latitude) * scale.north,
+                                            (s.x2 - longitude) * scale.east, (s.y2 - latitude) * scale.north);
+                        done = d2 <= limit2 && found(s.feature);
+                      }));
   }
 };
 
