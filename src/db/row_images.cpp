@@ -424,6 +424,30 @@ std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& ro
   return statements;
 }
 
+PreparedRemoval PostgresRemoval(const RowImage& row, ColumnTypes& types) {
+  const auto& columnTypes = types.Of(row.table);
+  PreparedRemoval removal;
+  std::string conditions;
+  for (std::size_t i = 0; i < row.columns.size(); ++i) {
+    const std::string& column = row.columns[i];
+    const std::string& value = row.values[i];
+    ColumnType type;
+    if (auto it = columnTypes.find(Lower(column)); it != columnTypes.end()) type = it->second;
+    if (!conditions.empty()) conditions += " and ";
+    if (value.empty() && !type.textual) {
+      conditions += column + " is null";
+      continue;
+    }
+    removal.values.push_back(value);
+    const std::string parameter = fmt::format("${}", removal.values.size());
+    conditions += type.cast.empty() ? fmt::format("{} = {}", column, parameter)
+                                    : fmt::format("{} = cast({} as {})", column, parameter, type.cast);
+  }
+  removal.statement =
+      fmt::format("delete from {0} where ctid = (select ctid from {0} where {1} limit 1)", row.table, conditions);
+  return removal;
+}
+
 std::optional<std::string> EmptyTextAsNull(std::string_view statement, const RowImage& row, ColumnTypes& types) {
   if (types.Dialect() != SqlDialect::Postgresql) return std::nullopt;
   bool anyEmpty = false;

@@ -100,6 +100,16 @@ std::vector<int> EqualImagesBefore(const std::vector<const RowImage*>& rows);
 // statement per table (per row on Oracle).
 std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& rows, ColumnTypes& types);
 
+// PostgreSQL: the removal of one stored row equal to the image, matched as
+// DeleteStatements matches it, as a statement to prepare with the values as
+// its parameters. Several equal images are removed one after the other, each
+// taking an equal row the ones before left.
+struct PreparedRemoval {
+  std::string statement;            // delete from T where ctid = (select ctid from T where ... limit 1)
+  std::vector<std::string> values;  // $1, $2 ...
+};
+PreparedRemoval PostgresRemoval(const RowImage& row, ColumnTypes& types);
+
 // On PostgreSQL an empty text cannot go into a number or time column; Oracle,
 // where these rows have always gone, stores it as NULL. Returns the statement
 // with each such '' written as NULL, or nullopt when it needs no change.

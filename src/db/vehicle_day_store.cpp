@@ -1,11 +1,16 @@
 #include "db/vehicle_day_store.hpp"
 
+#include <fmt/format.h>
 #include <soci/soci.h>
+
+#include <map>
+#include <utility>
 
 #include "db/cursors.hpp"
 #include "db/dialect.hpp"
 #include "db/driver_error.hpp"
 #include "db/pg_batch.hpp"
+#include "reports/sql_text.hpp"
 
 namespace cuserver {
 namespace {
@@ -45,19 +50,20 @@ class PostgresStore : public VehicleDayStore {
 
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
                                      const Closing& closing) override {
-    const std::vector<std::string> removals = DeleteStatements(earlier, types_);
     // Mostly every row is taken: the whole vehicle-day goes in one round trip.
     std::vector<StatementResult> results(rows.size());
     try {
+      const std::vector<std::string> removals = PreparedRemovals(earlier);
       PostgresExecuteMany(db_, "BEGIN;\n" + Joined(removals) + Joined(rows) + Joined(closing(results)) + "COMMIT");
       return results;
     } catch (const DatabaseError&) {
       TryRollback(db_);
       if (!db_.Alive()) throw;
     }
-    // Some statement was refused: each row goes on its own, behind a savepoint.
+    // Some statement was refused: each row goes on its own, behind a savepoint,
+    // after the earlier rows' removal as statements of their own.
     try {
-      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(removals));
+      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(DeleteStatements(earlier, types_)));
       for (std::size_t i = 0; i < rows.size(); ++i) {
         try {
           PostgresExecuteMany(db_, "SAVEPOINT vehicle_row;\n" + rows[i] + ";\nRELEASE vehicle_row");
@@ -75,8 +81,46 @@ class PostgresStore : public VehicleDayStore {
   }
 
  private:
+  // Each earlier row removed through the prepared statement of its table and
+  // match, which the server plans once per session instead of a statement
+  // with a sub-select per row planned for every vehicle.
+  std::vector<std::string> PreparedRemovals(const std::vector<const RowImage*>& earlier) {
+    const auto connection = PostgresConnectionOf(db_);
+    if (connection != connection_) {
+      prepared_.clear();
+      connection_ = connection;
+    }
+    std::vector<std::string> removals;
+    removals.reserve(earlier.size());
+    for (const RowImage* row : earlier) {
+      PreparedRemoval removal = PostgresRemoval(*row, types_);
+      auto [it, added] = prepared_.emplace(removal.statement, "");
+      if (added) {
+        const std::string name = fmt::format("cuserver_removal_{}", ++named_);
+        try {
+          PostgresPrepare(db_, name, removal.statement);
+        } catch (...) {
+          prepared_.erase(it);
+          throw;
+        }
+        it->second = name;
+      }
+      std::string execute = "EXECUTE " + it->second;
+      for (std::size_t i = 0; i < removal.values.size(); ++i) {
+        execute += i == 0 ? "(" : ", ";
+        execute += SqlLiteral(removal.values[i]);
+      }
+      if (!removal.values.empty()) execute += ')';
+      removals.push_back(std::move(execute));
+    }
+    return removals;
+  }
+
   ReportDatabase& db_;
   ColumnTypes types_;
+  std::pair<const void*, int> connection_{nullptr, 0};
+  std::map<std::string, std::string> prepared_;  // statement -> its name on the connection
+  int named_ = 0;
 };
 
 class SessionStore : public VehicleDayStore {

@@ -93,6 +93,18 @@ TEST_P(VehicleDayStoreTest, EveryRowTakenIsWrittenWithItsRemovalsAndClosing) {
   EXPECT_EQ(QueryOne("select written from closing", "written"), "2");
 }
 
+// A re-run whose session was opened again in between still finds the
+// earlier rows (on a server, what was prepared went with the old connection).
+TEST_P(VehicleDayStoreTest, EarlierRowsAreFoundAfterTheSessionWasOpenedAgain) {
+  const auto none = [](const std::vector<StatementResult>&) { return std::vector<std::string>{}; };
+  store_->Write({&old_}, {"insert into t (name, speed) values ('first', 2)"}, none);
+  ASSERT_EQ(Names(), (std::vector<std::string>{"first"}));
+  Database().Open(Db());
+  const RowImage first{"t", {"name", "speed"}, {"first", "2"}};
+  store_->Write({&first}, {"insert into t (name, speed) values ('second', 2)"}, none);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"second"}));
+}
+
 CUSERVER_ON_EVERY_BACKEND(VehicleDayStoreTest);
 
 }  // namespace
