@@ -358,8 +358,10 @@ const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& tabl
 
 namespace {
 
-// The conditions that select the stored rows equal to an image.
-std::string MatchConditions(const RowImage& row, ColumnTypes& types) {
+// The conditions that select the stored rows equal to an image; valueSql
+// gives what stands for a compared value (its literal, or a parameter).
+template <typename ValueSql>
+std::string MatchConditions(const RowImage& row, ColumnTypes& types, ValueSql&& valueSql) {
   const SqlDialect dialect = types.Dialect();
   const auto& columnTypes = types.Of(row.table);
   std::string conditions;
@@ -372,12 +374,16 @@ std::string MatchConditions(const RowImage& row, ColumnTypes& types) {
     if (value.empty() && (dialect == SqlDialect::Oracle || (dialect == SqlDialect::Postgresql && !type.textual))) {
       conditions += column + " is null";
     } else if (dialect == SqlDialect::Postgresql && !type.cast.empty()) {
-      conditions += fmt::format("{} = cast({} as {})", column, SqlLiteral(value), type.cast);
+      conditions += fmt::format("{} = cast({} as {})", column, valueSql(value), type.cast);
     } else {
-      conditions += fmt::format("{} = {}", column, SqlLiteral(value));
+      conditions += fmt::format("{} = {}", column, valueSql(value));
     }
   }
   return conditions;
+}
+
+std::string MatchConditions(const RowImage& row, ColumnTypes& types) {
+  return MatchConditions(row, types, [](const std::string& value) { return SqlLiteral(value); });
 }
 
 }  // namespace
@@ -425,24 +431,11 @@ std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& ro
 }
 
 PreparedRemoval PostgresRemoval(const RowImage& row, ColumnTypes& types) {
-  const auto& columnTypes = types.Of(row.table);
   PreparedRemoval removal;
-  std::string conditions;
-  for (std::size_t i = 0; i < row.columns.size(); ++i) {
-    const std::string& column = row.columns[i];
-    const std::string& value = row.values[i];
-    ColumnType type;
-    if (auto it = columnTypes.find(Lower(column)); it != columnTypes.end()) type = it->second;
-    if (!conditions.empty()) conditions += " and ";
-    if (value.empty() && !type.textual) {
-      conditions += column + " is null";
-      continue;
-    }
+  const std::string conditions = MatchConditions(row, types, [&removal](const std::string& value) {
     removal.values.push_back(value);
-    const std::string parameter = fmt::format("${}", removal.values.size());
-    conditions += type.cast.empty() ? fmt::format("{} = {}", column, parameter)
-                                    : fmt::format("{} = cast({} as {})", column, parameter, type.cast);
-  }
+    return fmt::format("${}", removal.values.size());
+  });
   removal.statement =
       fmt::format("delete from {0} where ctid = (select ctid from {0} where {1} limit 1)", row.table, conditions);
   return removal;

@@ -100,10 +100,10 @@ std::vector<int> EqualImagesBefore(const std::vector<const RowImage*>& rows);
 // statement per table (per row on Oracle).
 std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& rows, ColumnTypes& types);
 
-// PostgreSQL: the removal of one stored row equal to the image, matched as
-// DeleteStatements matches it, as a statement to prepare with the values as
-// its parameters. Several equal images are removed one after the other, each
-// taking an equal row the ones before left.
+// PostgreSQL (`types` of that dialect): the removal of one stored row equal
+// to the image, matched as DeleteStatements matches it, as a statement to
+// prepare with the values as its parameters. Several equal images are removed
+// one after the other, each taking an equal row the ones before left.
 struct PreparedRemoval {
   std::string statement;            // delete from T where ctid = (select ctid from T where ... limit 1)
   std::vector<std::string> values;  // $1, $2 ...

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <soci/soci.h>
 
+#include <atomic>
 #include <map>
 #include <utility>
 
@@ -47,6 +48,17 @@ std::string Joined(const std::vector<std::string>& statements) {
 class PostgresStore : public VehicleDayStore {
  public:
   explicit PostgresStore(ReportDatabase& db) : db_(db), types_(db, SqlDialect::Postgresql) {}
+  // What was prepared goes with the store: a session outlives many runs.
+  ~PostgresStore() override {
+    try {
+      if (prepared_.empty() || PostgresConnectionOf(db_) != connection_) return;
+      std::string deallocate;
+      for (const auto& [statement, name] : prepared_) deallocate += "DEALLOCATE " + name + ";\n";
+      PostgresExecuteMany(db_, deallocate);
+    } catch (...) {
+      // Gone with the connection, or left for the session's end.
+    }
+  }
 
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
                                      const Closing& closing) override {
@@ -96,7 +108,9 @@ class PostgresStore : public VehicleDayStore {
       PreparedRemoval removal = PostgresRemoval(*row, types_);
       auto [it, added] = prepared_.emplace(removal.statement, "");
       if (added) {
-        const std::string name = fmt::format("cuserver_removal_{}", ++named_);
+        // Named apart from every other store's: a session outlives a store.
+        static std::atomic<unsigned long> named{0};
+        const std::string name = fmt::format("cuserver_removal_{}", ++named);
         try {
           PostgresPrepare(db_, name, removal.statement);
         } catch (...) {
@@ -120,7 +134,6 @@ class PostgresStore : public VehicleDayStore {
   ColumnTypes types_;
   std::pair<const void*, int> connection_{nullptr, 0};
   std::map<std::string, std::string> prepared_;  // statement -> its name on the connection
-  int named_ = 0;
 };
 
 class SessionStore : public VehicleDayStore {

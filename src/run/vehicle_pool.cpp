@@ -53,7 +53,13 @@ class RunReader {
 
   void Start(const std::string& dayKey, std::vector<std::string> simIds) {
     Join();
-    thread_ = std::thread([this, dayKey, simIds = std::move(simIds)] { Read(dayKey, simIds); });
+    dayKey_ = dayKey;
+    simIds_ = std::move(simIds);
+    try {
+      thread_ = std::thread([this] { Read(); });
+    } catch (...) {
+      Read();  // no thread to be had: read now
+    }
   }
   // The tracks read since Start, in place of what `batch` held; nothing when
   // the read failed (each vehicle is then loaded by itself).
@@ -69,11 +75,11 @@ class RunReader {
   }
   // A session lost since the last run is opened again once; a server that
   // stays away is the worker's to wait for, as it loads its vehicles itself.
-  void Read(const std::string& dayKey, const std::vector<std::string>& simIds) {
-    if (simIds.size() < 2) return;
+  void Read() {
+    if (simIds_.size() < 2) return;
     for (int attempt = 0;; ++attempt) {
       try {
-        batch_.Read(db_, dayKey, simIds);
+        batch_.Read(db_, dayKey_, simIds_);
         return;
       } catch (...) {
         batch_.Forget();
@@ -89,6 +95,8 @@ class RunReader {
 
   const ConnectionSettings connection_;
   ReportDatabase db_;
+  std::string dayKey_;
+  std::vector<std::string> simIds_;  // the run being read
   DayTrackBatch batch_;
   std::thread thread_;
 };
