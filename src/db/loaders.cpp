@@ -25,6 +25,13 @@ class FixColumns {
         byPlace_(simId_ >= 0 && longitude_ >= 0 && latitude_ >= 0 && time_ >= 0 && speed_ >= 0 &&
                  alarmState_ >= 0) {}
 
+  bool SimIdEquals(const Cursor& cursor, std::string_view simId) const {
+    if (byPlace_) return cursor.ValueAtEquals(simId_, simId);
+    std::string text;
+    cursor.ValueInto("SIMID", text);
+    return text == simId;
+  }
+
   void SimIdInto(const Cursor& cursor, std::string& simId) const {
     if (byPlace_) {
       cursor.ValueAtInto(simId_, simId);
@@ -146,8 +153,9 @@ bool DayTrackBatch::Read(ReportDatabase& db, const std::string& dayKey, const st
   std::vector<char> seen(simIds_.size(), 0);
   const FixColumns columns(*cursor);
   for (; !cursor->AtEnd(); cursor->Next()) {
-    columns.SimIdInto(*cursor, rowSimId);
-    if (current == simIds_.size() || rowSimId != simIds_[current]) {
+    // Mostly the row is the same vehicle's as the row before.
+    if (current == simIds_.size() || !columns.SimIdEquals(*cursor, simIds_[current])) {
+      columns.SimIdInto(*cursor, rowSimId);
       const auto at = std::lower_bound(simIds_.begin(), simIds_.end(), rowSimId);
       current = static_cast<std::size_t>(at - simIds_.begin());
       // A text not listed, or a vehicle whose rows do not all come together:
@@ -160,7 +168,7 @@ bool DayTrackBatch::Read(ReportDatabase& db, const std::string& dayKey, const st
       seen[current] = 1;
     }
     TrackPoint& fix = tracks_[current].Append();
-    fix.simId = rowSimId;
+    fix.simId = simIds_[current];
     columns.RestInto(*cursor, fix);
   }
   cursor->Close();

@@ -113,6 +113,12 @@ class Cursor {
   }
   virtual bool ValueAtInto(int place, std::string& text) const;
   virtual void FixValueAt(int place, FixValue& value) const;
+  // Whether ValueAtInto would give exactly `text`, without making it.
+  virtual bool ValueAtEquals(int place, std::string_view text) const {
+    std::string value;
+    ValueAtInto(place, value);
+    return value == text;
+  }
   virtual void Next() = 0;
   virtual void Close() = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <cstring>
 #include <iterator>
 #include <vector>
 
@@ -58,6 +59,15 @@ class SqliteCursor : public PlacedCursor {
         return true;
       }
     }
+  }
+
+  bool ValueAtEquals(int place, std::string_view text) const override {
+    sqlite3_value* value = ValueAt(place);
+    const int type = sqlite3_value_type(value);
+    if (type != SQLITE_TEXT && type != SQLITE_BLOB) return PlacedCursor::ValueAtEquals(place, text);
+    const auto* bytes = static_cast<const char*>(sqlite3_value_blob(value));
+    const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+    return size == text.size() && (size == 0 || std::memcmp(bytes, text.data(), size) == 0);
   }
 
   void FixValueAt(int place, FixValue& fixValue) const override {
