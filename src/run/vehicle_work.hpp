@@ -1,9 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <unordered_map>
-#include <string>
 #include <vector>
 
 #include "db/adapters.hpp"
