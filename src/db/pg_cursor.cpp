@@ -64,13 +64,13 @@ class PostgresCursor : public PlacedCursor {
     const std::size_t size = static_cast<std::size_t>(PQgetlength(result_.get(), row_, i));
     switch (kinds_[static_cast<std::size_t>(i)]) {
       case ColumnKind::Text:
-        text.assign(value, size);
+        text.append(value, size);
         break;
       case ColumnKind::Integer:
         if (binary_) {
           fmt::format_to(std::back_inserter(text), "{}", BinaryInteger(i));
         } else {
-          text.assign(value, size);
+          text.append(value, size);
         }
         break;
       case ColumnKind::Number:
@@ -80,10 +80,10 @@ class PostgresCursor : public PlacedCursor {
         text.push_back(size > 0 && (binary_ ? value[0] == 1 : value[0] == 't') ? '1' : '0');
         break;
       case ColumnKind::Timestamp:
-        text.assign(value, std::min<std::size_t>(size, 19));
+        text.append(value, std::min<std::size_t>(size, 19));
         break;
       case ColumnKind::Date:
-        text.assign(value, size);
+        text.append(value, size);
         text += " 00:00:00";
         break;
     }

@@ -55,7 +55,9 @@ class SqliteCursor : public PlacedCursor {
       default: {
         const auto* bytes = sqlite3_value_blob(value);
         const int size = sqlite3_value_bytes(value);
-        if (bytes != nullptr) text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
+        // Appended to the cleared text: its storage is reused without the
+        // general replacement's checks.
+        if (bytes != nullptr) text.append(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
         return true;
       }
     }

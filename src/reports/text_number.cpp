@@ -81,11 +81,6 @@ void AppendShortestNumberText(std::string& text, double value) {
   fmt::format_to(std::back_inserter(text), "{}", value);
 }
 
-bool NumberReadsBackAsItself(double value) {
-  const double size = std::fabs(value);
-  return std::isfinite(value) && (value == 0.0 || (size > 1e-300 && size < 1e300));
-}
-
 bool IsPlainDecimal(std::string_view text) {
   std::size_t i = text.starts_with('-') ? 1 : 0;
   bool digits = false;

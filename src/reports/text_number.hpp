@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -23,8 +24,11 @@ void AppendShortestNumberText(std::string& text, double value);
 
 // Whether LeadingDouble of the shortest text of `value` is `value` itself:
 // true for every value but the few whose text might not read back as the
-// value (not finite, or at the ends of the range).
-bool NumberReadsBackAsItself(double value);
+// value (not finite, or at the ends of the range). Asked of every real read.
+inline bool NumberReadsBackAsItself(double value) {
+  const double size = std::fabs(value);
+  return std::isfinite(value) && (value == 0.0 || (size > 1e-300 && size < 1e300));
+}
 
 // Digits with at most one decimal point and an optional leading minus; no
 // blanks, exponent or other text.

@@ -1,19 +1,8 @@
 #include "reports/track.hpp"
 
 #include <climits>
-#include <cmath>
 
 namespace cuserver {
-namespace {
-
-// Reals whose shortest text is plain decimal (no exponent) with an integer
-// part that fits an int: their leading integer is the value truncated.
-bool PlainWithIntPart(double value) {
-  const double size = std::fabs(value);
-  return value == 0.0 || (size >= 1e-3 && size < 1e9);
-}
-
-}  // namespace
 
 void FixValue::SetText(std::string_view text) { SetText(text, LeadingDouble(text)); }
 
@@ -24,17 +13,10 @@ void FixValue::SetText(std::string_view text, double number) {
   number_ = number;
 }
 
-void FixValue::SetReal(double value) {
-  if (!NumberReadsBackAsItself(value)) {
-    // Its text may read as another number: held as that text.
-    std::string text;
-    AppendShortestNumberText(text, value);
-    SetText(text);
-    return;
-  }
-  textMade_ = false;
-  kind_ = Kind::Real;
-  number_ = value;
+void FixValue::SetRealText(double value) {
+  std::string text;
+  AppendShortestNumberText(text, value);
+  SetText(text);
 }
 
 void FixValue::SetInteger(long long value) {
@@ -55,11 +37,6 @@ int FixValue::IntegerPart() const {
       break;
   }
   return LeadingInt(Text());
-}
-
-bool FixValue::IsPlainDecimal() const {
-  if (kind_ == Kind::Integer || (kind_ == Kind::Real && PlainWithIntPart(number_))) return true;
-  return cuserver::IsPlainDecimal(Text());
 }
 
 void FixValue::MakeText() const {

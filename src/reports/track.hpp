@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -28,7 +29,15 @@ class FixValue {
   // The column's text with its leading number already known.
   void SetText(std::string_view text, double number);
   // A number the database holds as a real or an integer.
-  void SetReal(double value);
+  void SetReal(double value) {
+    if (!NumberReadsBackAsItself(value)) {
+      SetRealText(value);
+      return;
+    }
+    textMade_ = false;
+    kind_ = Kind::Real;
+    number_ = value;
+  }
   void SetInteger(long long value);
   // NULL: the empty text, number 0.
   void SetNull() { SetText(std::string_view(), 0.0); }
@@ -37,8 +46,11 @@ class FixValue {
   // LeadingInt of the text.
   int IntegerPart() const;
   // The text is digits with at most one decimal point and an optional leading
-  // minus (IsPlainDecimal).
-  bool IsPlainDecimal() const;
+  // minus (IsPlainDecimal). Asked of every fix's speed.
+  bool IsPlainDecimal() const {
+    if (kind_ == Kind::Integer || (kind_ == Kind::Real && PlainWithIntPart(number_))) return true;
+    return cuserver::IsPlainDecimal(Text());
+  }
   const std::string& Text() const {
     if (!textMade_) MakeText();
     return text_;
@@ -46,7 +58,15 @@ class FixValue {
 
  private:
   enum class Kind : unsigned char { Text, Real, Integer };
+  // Reals whose shortest text is plain decimal (no exponent) with an integer
+  // part that fits an int: their leading integer is the value truncated.
+  static bool PlainWithIntPart(double value) {
+    const double size = std::fabs(value);
+    return value == 0.0 || (size >= 1e-3 && size < 1e9);
+  }
   void MakeText() const;
+  // A real whose text may read as another number: held as that text.
+  void SetRealText(double value);
 
   mutable std::string text_;
   mutable bool textMade_ = true;
