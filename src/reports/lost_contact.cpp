@@ -15,8 +15,13 @@ constexpr int kSilenceSeconds = 3600;
 int ComputeLostContact(const ReportContext& ctx, int /*n*/) {
   const TrackBuffer& track = ctx.track;
   const auto end = static_cast<std::size_t>(LoadedEnd(track));
+  int next = end > 0 ? MonthClockSeconds(track[0].time) : -1;
   for (std::size_t k = 0; k + 1 < end; ++k) {
-    if (SecondsBetween(track[k].time, track[k + 1].time) > kSilenceSeconds) {
+    const int from = next;
+    next = MonthClockSeconds(track[k + 1].time);
+    const int seconds =
+        from >= 0 && next >= 0 ? next - from : SecondsBetween(track[k].time, track[k + 1].time);
+    if (seconds > kSilenceSeconds) {
       WriteLostContactRow(ctx.rows, track[k].simId, track[k].time, track[k + 1].time);
     }
   }

@@ -22,13 +22,18 @@ int Digits(std::string_view text, std::size_t pos, std::size_t count) {
 
 // Day of month, hour, minute and second of a 19-character time as seconds,
 // when all four are two digits (what LeadingInt reads of them then); -1 otherwise.
+// Asked twice for every fix of a day: the eight digits are checked together.
 int DigitClock(std::string_view time) {
-  const int day = Digits(time, 8, 2);
-  const int hour = Digits(time, 11, 2);
-  const int minute = Digits(time, 14, 2);
-  const int second = Digits(time, 17, 2);
-  if (day < 0 || hour < 0 || minute < 0 || second < 0) return -1;
-  return ((day * 24 + hour) * 60 + minute) * 60 + second;
+  static constexpr std::size_t kAt[] = {8, 9, 11, 12, 14, 15, 17, 18};
+  unsigned digit[8];
+  bool all = true;
+  for (std::size_t i = 0; i < 8; ++i) {
+    digit[i] = static_cast<unsigned char>(time[kAt[i]]) - static_cast<unsigned>('0');
+    all &= digit[i] <= 9;
+  }
+  if (!all) return -1;
+  const auto two = [&](std::size_t i) { return static_cast<int>(digit[i] * 10 + digit[i + 1]); };
+  return ((two(0) * 24 + two(2)) * 60 + two(4)) * 60 + two(6);
 }
 
 bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
@@ -49,6 +54,8 @@ long long DaysFromCivil(int y, int m, int d) {
 }
 
 }  // namespace
+
+int MonthClockSeconds(std::string_view time) { return time.size() == 19 ? DigitClock(time) : -1; }
 
 int SecondsBetween(std::string_view begin, std::string_view end) {
   if (begin.size() != 19 || end.size() != 19) return -1;

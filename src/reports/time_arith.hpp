@@ -13,6 +13,12 @@ namespace cuserver {
 // every caller takes as a short interval.
 int SecondsBetween(std::string_view begin, std::string_view end);
 
+// The day of month, hour, minute and second of a 19-character track time as
+// seconds, when all four are two digits; -1 otherwise. Of two times that both
+// have one, SecondsBetween is the difference: a scan of consecutive fixes
+// reads each time once.
+int MonthClockSeconds(std::string_view time);
+
 // A span between two full date-times, in whole seconds. Its components all
 // carry the span's sign: days truncated toward zero, then the hours (-23..23)
 // and minutes (-59..59) of the remaining time of day.

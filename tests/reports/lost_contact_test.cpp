@@ -66,6 +66,18 @@ TEST_F(LostContact, TimesOfTheWrongLengthCountAsShortGaps) {
   EXPECT_TRUE(bench.sink.statements.empty());
 }
 
+// Each time's clock is read once and carried to the next gap; a time whose
+// fields are not all digits falls back to the field-by-field reading, on
+// either side of its two gaps.
+TEST_F(LostContact, NonDigitFieldsReadFieldByFieldOnBothSidesOfTheirGaps) {
+  Run({{"2014-03-19 08:00:00", "0"}, {"2014-03-19 0x:00:00", "0"}, {"2014-03-19 10:00:00", "0"},
+       {"2014-03-19 10:30:00", "0"}, {"2014-03-19 11:3/:00", "0"}});
+  // 08:00 to "0x:00" reads as 00:00 (no row); "0x:00" to 10:00 is ten hours;
+  // 10:30 to "11:3/" reads as 11:03.
+  ASSERT_EQ(bench.sink.statements.size(), 1u);
+  EXPECT_NE(bench.sink.statements[0].text.find("'2014-03-19 0x:00:00','2014-03-19 10:00:00'"), std::string::npos);
+}
+
 TEST(WriteLostContactRow, QuotesInValuesReachTheDatabaseDoubled) {
   ReportBench bench;
   EXPECT_EQ(WriteLostContactRow(bench.sink, "13'9", "2014-03-19 00:01:00", "2014-03-19 23:59:59"), 0);

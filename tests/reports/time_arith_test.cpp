@@ -33,6 +33,23 @@ TEST(SecondsBetween, NonDigitFieldsReadAsZeroWithoutFault) {
   EXPECT_EQ(SecondsBetween("2014-03-19 08:00:00", "2014-03-1x 08:00:00"), -18 * 86400);
 }
 
+// The clock of a time is its day, hour, minute and second; a character just
+// outside the digits at any of their eight places leaves it unknown.
+TEST(MonthClockSeconds, IsKnownOnlyWhenAllEightPlacesAreDigits) {
+  const std::string time = "2014-03-19 08:07:06";
+  EXPECT_EQ(MonthClockSeconds(time), ((19 * 24 + 8) * 60 + 7) * 60 + 6);
+  EXPECT_EQ(MonthClockSeconds("2014-03-31 23:59:59") - MonthClockSeconds(time),
+            SecondsBetween(time, "2014-03-31 23:59:59"));
+  EXPECT_EQ(MonthClockSeconds("2014-03-19 08:07:0"), -1);
+  for (const std::size_t place : {8, 9, 11, 12, 14, 15, 17, 18}) {
+    for (const char c : {'/', ':', 'x'}) {
+      std::string bad = time;
+      bad[place] = c;
+      EXPECT_EQ(MonthClockSeconds(bad), -1) << bad;
+    }
+  }
+}
+
 TEST(ParseTrackTime, AcceptsOnlyRealDateTimes) {
   EXPECT_EQ(ParseTrackTime("1970-01-01 00:00:00"), 0);
   EXPECT_EQ(ParseTrackTime("1970-01-02 00:00:01"), 86401);
