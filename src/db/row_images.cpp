@@ -62,12 +62,12 @@ class Scanner {
     }
     return false;
   }
-  std::optional<std::string> Name() {
+  // A name as it stands in the statement; empty where none stands.
+  std::string_view Name() {
     Blanks();
     const std::size_t from = at_;
     while (at_ < text_.size() && IsNameChar(text_[at_])) ++at_;
-    if (at_ == from) return std::nullopt;
-    return std::string(text_.substr(from, at_ - from));
+    return text_.substr(from, at_ - from);
   }
   std::optional<ValueToken> Value() {
     Blanks();
@@ -110,46 +110,47 @@ class Scanner {
   std::size_t at_ = 0;
 };
 
-struct ParsedInsert {
-  RowImage row;
-  std::vector<ValueToken> tokens;
-};
-
-std::optional<ParsedInsert> ParseInsertTokens(std::string_view statement) {
+// Reads an insert of the row writers' form. The table, columns and values go
+// to `row` and each value's place and text to `tokens`, when given: each
+// caller makes only what it uses, as every row written is read so.
+bool ScanInsert(std::string_view statement, RowImage* row, std::vector<ValueToken>* tokens) {
   Scanner scan(statement);
-  ParsedInsert parsed;
-  if (!scan.Word("insert") || !scan.Word("into")) return std::nullopt;
-  auto table = scan.Name();
-  if (!table || !scan.Char('(')) return std::nullopt;
-  parsed.row.table = *table;
-  parsed.row.columns.reserve(16);
-  parsed.row.values.reserve(16);
-  parsed.tokens.reserve(16);
+  if (!scan.Word("insert") || !scan.Word("into")) return false;
+  const std::string_view table = scan.Name();
+  if (table.empty() || !scan.Char('(')) return false;
+  if (row != nullptr) {
+    row->table = table;
+    row->columns.reserve(16);
+    row->values.reserve(16);
+  }
+  if (tokens != nullptr) tokens->reserve(16);
+  std::size_t columns = 0;
   do {
-    auto column = scan.Name();
-    if (!column) return std::nullopt;
-    parsed.row.columns.push_back(*column);
+    const std::string_view column = scan.Name();
+    if (column.empty()) return false;
+    if (row != nullptr) row->columns.emplace_back(column);
+    ++columns;
   } while (scan.Char(','));
-  if (!scan.Char(')') || !scan.Word("values") || !scan.Char('(')) return std::nullopt;
+  if (!scan.Char(')') || !scan.Word("values") || !scan.Char('(')) return false;
+  std::size_t values = 0;
   do {
     auto value = scan.Value();
-    if (!value) return std::nullopt;
-    parsed.row.values.push_back(value->text);
-    parsed.tokens.push_back(std::move(*value));
+    if (!value) return false;
+    ++values;
+    if (row != nullptr) row->values.push_back(tokens != nullptr ? value->text : std::move(value->text));
+    if (tokens != nullptr) tokens->push_back(std::move(*value));
   } while (scan.Char(','));
-  if (!scan.Char(')') || !scan.AtEnd()) return std::nullopt;
-  if (parsed.row.columns.size() != parsed.row.values.size()) return std::nullopt;
-  return parsed;
+  return scan.Char(')') && scan.AtEnd() && columns == values;
 }
 
 bool ReadEqualities(Scanner& scan, std::string_view separator,
                     std::vector<std::pair<std::string, std::string>>& into) {
   do {
-    auto column = scan.Name();
-    if (!column || !scan.Char('=')) return false;
+    const std::string_view column = scan.Name();
+    if (column.empty() || !scan.Char('=')) return false;
     auto value = scan.Value();
     if (!value) return false;
-    into.emplace_back(*column, value->text);
+    into.emplace_back(std::string(column), std::move(value->text));
   } while (separator == "," ? scan.Char(',') : scan.Word(separator));
   return true;
 }
@@ -158,18 +159,19 @@ bool ReadEqualities(Scanner& scan, std::string_view separator,
 }  // namespace
 
 std::optional<RowImage> ParseInsert(std::string_view statement) {
-  auto parsed = ParseInsertTokens(statement);
-  if (!parsed) return std::nullopt;
-  return std::move(parsed->row);
+  RowImage row;
+  if (!ScanInsert(statement, &row, nullptr)) return std::nullopt;
+  return row;
 }
 
 std::optional<BindableInsert> ParseBindableInsert(std::string_view statement) {
-  auto parsed = ParseInsertTokens(statement);
-  if (!parsed) return std::nullopt;
+  std::vector<ValueToken> tokens;
+  if (!ScanInsert(statement, nullptr, &tokens)) return std::nullopt;
   BindableInsert bound;
-  bound.values.reserve(parsed->tokens.size());
+  bound.values.reserve(tokens.size());
+  bound.shape.reserve(statement.size());
   std::size_t copied = 0;
-  for (ValueToken& token : parsed->tokens) {
+  for (ValueToken& token : tokens) {
     BindableInsert::Value value;
     if (statement[token.begin] == '\'') {
       if (token.text.find('\0') != std::string::npos) return std::nullopt;
@@ -194,9 +196,9 @@ std::optional<RowUpdate> ParseUpdate(std::string_view statement) {
   Scanner scan(statement);
   RowUpdate update;
   if (!scan.Word("update")) return std::nullopt;
-  auto table = scan.Name();
-  if (!table || !scan.Word("set")) return std::nullopt;
-  update.table = *table;
+  const std::string_view table = scan.Name();
+  if (table.empty() || !scan.Word("set")) return std::nullopt;
+  update.table = table;
   if (!ReadEqualities(scan, ",", update.set)) return std::nullopt;
   if (!scan.Word("where") || !ReadEqualities(scan, "and", update.where) || !scan.AtEnd()) return std::nullopt;
   return update;
@@ -447,13 +449,14 @@ std::optional<std::string> EmptyTextAsNull(std::string_view statement, const Row
   for (const std::string& value : row.values) anyEmpty = anyEmpty || value.empty();
   if (!anyEmpty) return std::nullopt;
   const auto& columnTypes = types.Of(row.table);
-  auto parsed = ParseInsertTokens(statement);
-  if (!parsed) return std::nullopt;
+  RowImage parsed;
+  std::vector<ValueToken> tokens;
+  if (!ScanInsert(statement, &parsed, &tokens)) return std::nullopt;
   std::string out;
   std::size_t copied = 0;
-  for (std::size_t i = 0; i < parsed->tokens.size(); ++i) {
-    const ValueToken& token = parsed->tokens[i];
-    auto it = columnTypes.find(Lower(parsed->row.columns[i]));
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const ValueToken& token = tokens[i];
+    auto it = columnTypes.find(Lower(parsed.columns[i]));
     if (!token.text.empty() || it == columnTypes.end() || it->second.textual) continue;
     if (statement.substr(token.begin, token.end - token.begin) != "''") continue;
     out.append(statement.substr(copied, token.begin - copied));
