@@ -2,7 +2,9 @@
 
 #include <GeographicLib/Geodesic.hpp>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace cuserver {
 namespace {
@@ -14,6 +16,30 @@ constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180;
 constexpr double kChordLimit = 10000.0;
 constexpr double kMeanRadius = 6371008.8;
 
+// What the chord needs of one end's latitude. A track's distance is summed
+// over consecutive steps, each starting where the one before ended: the last
+// end's terms are kept per thread, and reused for a latitude of the same bits
+// (so the result is exactly the one computed afresh).
+struct Parallel {
+  std::uint64_t bits = 0;
+  bool known = false;
+  double s = 0, c = 0, w = 0, n = 0;  // sin and cos of phi, sqrt(1 - e^2 sin^2 phi), N
+};
+
+Parallel ParallelAt(double latitude) {
+  Parallel p;
+  p.bits = std::bit_cast<std::uint64_t>(latitude);
+  p.known = true;
+  const double phi = latitude * kRadiansPerDegree;
+  p.s = std::sin(phi);
+  p.c = std::cos(phi);
+  p.w = std::sqrt(1 - kE2 * p.s * p.s);
+  p.n = kA / p.w;
+  return p;
+}
+
+thread_local Parallel lastEnd;
+
 // The chord between two positions through the ellipsoid, from differences
 // formed without cancellation, so that it keeps its relative precision down to
 // steps of a micrometre. A position lies at distance u = N cos(phi) from the
@@ -24,15 +50,15 @@ double ChordMetres(double longitude1, double latitude1, double longitude2, doubl
   const double halfDeltaPhi = (latitude1 - latitude2) * kRadiansPerDegree / 2;
   const double meanPhi = (phi1 + phi2) / 2;
   const double halfDeltaLambda = (longitude1 - longitude2) * kRadiansPerDegree / 2;
-  const double s1 = std::sin(phi1), c1 = std::cos(phi1);
-  const double s2 = std::sin(phi2), c2 = std::cos(phi2);
+  const Parallel end1 =
+      lastEnd.known && lastEnd.bits == std::bit_cast<std::uint64_t>(latitude1) ? lastEnd : ParallelAt(latitude1);
+  const Parallel end2 = ParallelAt(latitude2);
+  lastEnd = end2;
+  const double s1 = end1.s, c1 = end1.c, w1 = end1.w, n1 = end1.n;
+  const double s2 = end2.s, c2 = end2.c, w2 = end2.w, n2 = end2.n;
   const double sinHalfDeltaPhi = std::sin(halfDeltaPhi);
   const double sinHalfDeltaLambda = std::sin(halfDeltaLambda);
 
-  const double w1 = std::sqrt(1 - kE2 * s1 * s1);
-  const double w2 = std::sqrt(1 - kE2 * s2 * s2);
-  const double n1 = kA / w1;
-  const double n2 = kA / w2;
   const double deltaS = 2 * std::cos(meanPhi) * sinHalfDeltaPhi;   // s1 - s2
   const double deltaC = -2 * std::sin(meanPhi) * sinHalfDeltaPhi;  // c1 - c2
   const double deltaW = -kE2 * deltaS * (s1 + s2) / (w1 + w2);     // w1 - w2

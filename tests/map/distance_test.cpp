@@ -62,6 +62,25 @@ TEST(Distance, ShortStepsAgreeWithTheGeodesic) {
   RecordProperty("worst_relative_error", fmt::format("{:.3g}", worst));
 }
 
+// Consecutive steps share an end, whose terms the next step reuses: a step
+// gives the same metres, to the bit, whatever step came before it.
+TEST(Distance, AStepIsTheSameWhateverStepCameBefore) {
+  std::mt19937_64 random(20261208);
+  std::uniform_real_distribution<double> longitude(-180, 180);
+  std::uniform_real_distribution<double> latitude(-89.99, 89.99);
+  for (int i = 0; i < 1000; ++i) {
+    const LonLat a{longitude(random), latitude(random)};
+    const LonLat b = Moved(a, 360.0 * i / 1000, 500);
+    const LonLat elsewhere{longitude(random), latitude(random)};
+    Fast(elsewhere, LonLat{a.longitude + 1, elsewhere.latitude});
+    const double fresh = Fast(a, b);
+    Fast(elsewhere, a);  // ends where the step starts
+    ASSERT_EQ(Fast(a, b), fresh);
+    Fast(elsewhere, LonLat{a.longitude, -a.latitude});  // the same latitude but for its sign
+    ASSERT_EQ(Fast(a, b), fresh);
+  }
+}
+
 TEST(Distance, StepsAtTheEdgesOfTheMap) {
   const std::vector<std::pair<LonLat, LonLat>> cases = {
       {{179.9999, 10}, {-179.9999, 10}},     // across the antimeridian
