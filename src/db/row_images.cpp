@@ -96,6 +96,7 @@ class Scanner {
     token.end = at_;
     return token;
   }
+  std::size_t Position() const { return at_; }
   bool AtEnd() {
     Blanks();
     while (at_ < text_.size() && text_[at_] == ';') {
@@ -110,10 +111,19 @@ class Scanner {
   std::size_t at_ = 0;
 };
 
+// Where an insert's values stand: the text up to "values", and the
+// parenthesised list of them.
+struct InsertParts {
+  std::string_view head;
+  std::string_view values;
+};
+
 // Reads an insert of the row writers' form. The table, columns and values go
-// to `row` and each value's place and text to `tokens`, when given: each
-// caller makes only what it uses, as every row written is read so.
-bool ScanInsert(std::string_view statement, RowImage* row, std::vector<ValueToken>* tokens) {
+// to `row`, each value's place and text to `tokens` and where the values stand
+// to `parts`, when given: each caller makes only what it uses, as every row
+// written is read so.
+bool ScanInsert(std::string_view statement, RowImage* row, std::vector<ValueToken>* tokens,
+                InsertParts* parts = nullptr) {
   Scanner scan(statement);
   if (!scan.Word("insert") || !scan.Word("into")) return false;
   const std::string_view table = scan.Name();
@@ -131,7 +141,10 @@ bool ScanInsert(std::string_view statement, RowImage* row, std::vector<ValueToke
     if (row != nullptr) row->columns.emplace_back(column);
     ++columns;
   } while (scan.Char(','));
-  if (!scan.Char(')') || !scan.Word("values") || !scan.Char('(')) return false;
+  if (!scan.Char(')') || !scan.Word("values")) return false;
+  const std::size_t headEnd = scan.Position();
+  if (!scan.Char('(')) return false;
+  const std::size_t open = scan.Position() - 1;
   std::size_t values = 0;
   do {
     auto value = scan.Value();
@@ -140,7 +153,12 @@ bool ScanInsert(std::string_view statement, RowImage* row, std::vector<ValueToke
     if (row != nullptr) row->values.push_back(tokens != nullptr ? value->text : std::move(value->text));
     if (tokens != nullptr) tokens->push_back(std::move(*value));
   } while (scan.Char(','));
-  return scan.Char(')') && scan.AtEnd() && columns == values;
+  if (!scan.Char(')')) return false;
+  if (parts != nullptr) {
+    parts->head = statement.substr(0, headEnd);
+    parts->values = statement.substr(open, scan.Position() - open);
+  }
+  return scan.AtEnd() && columns == values;
 }
 
 bool ReadEqualities(Scanner& scan, std::string_view separator,
@@ -190,6 +208,29 @@ std::optional<BindableInsert> ParseBindableInsert(std::string_view statement) {
   }
   bound.shape.append(statement.substr(copied));
   return bound;
+}
+
+std::vector<std::string> MergedInserts(const std::vector<std::string>& statements) {
+  std::vector<std::string> merged;
+  merged.reserve(statements.size());
+  std::string_view head;  // of the insert the last statement merged holds; empty for any other
+  for (const std::string& statement : statements) {
+    InsertParts parts;
+    if (!ScanInsert(statement, nullptr, nullptr, &parts)) {
+      merged.push_back(statement);
+      head = {};
+      continue;
+    }
+    if (!head.empty() && parts.head == head) {
+      merged.back() += ',';
+      merged.back().append(parts.values);
+      continue;
+    }
+    merged.emplace_back(parts.head);
+    merged.back().append(parts.values);
+    head = parts.head;  // a view of `statements`, which outlive the loop
+  }
+  return merged;
 }
 
 std::optional<RowUpdate> ParseUpdate(std::string_view statement) {

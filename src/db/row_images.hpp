@@ -41,6 +41,13 @@ struct BindableInsert {
 };
 std::optional<BindableInsert> ParseBindableInsert(std::string_view statement);
 
+// The statements with each run of consecutive inserts of the row writers' form
+// into the same table and columns (the same text before their values) written
+// as one insert of all their rows, in their order; other statements as they
+// are, in their places. A server that plans each statement plans a run once;
+// it writes the rows each insert writes, or refuses the run as a whole.
+std::vector<std::string> MergedInserts(const std::vector<std::string>& statements);
+
 // "update T set A='x',B =5 where C='y' and D='z' ": what it sets and the
 // equalities it selects by.
 struct RowUpdate {

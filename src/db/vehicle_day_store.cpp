@@ -62,11 +62,13 @@ class PostgresStore : public VehicleDayStore {
 
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
                                      const Closing& closing) override {
-    // Mostly every row is taken: the whole vehicle-day goes in one round trip.
+    // Mostly every row is taken: the whole vehicle-day goes in one round trip,
+    // each table's rows in one insert.
     std::vector<StatementResult> results(rows.size());
     try {
       const std::vector<std::string> removals = PreparedRemovals(earlier);
-      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(removals) + Joined(rows) + Joined(closing(results)) + "COMMIT");
+      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(removals) + Joined(MergedInserts(rows)) + Joined(closing(results)) +
+                                   "COMMIT");
       return results;
     } catch (const DatabaseError&) {
       TryRollback(db_);
@@ -152,7 +154,7 @@ class SessionStore : public VehicleDayStore {
       // Mostly every row is taken: the whole vehicle-day in one statement.
       try {
         db_.Native().begin();
-        db_.ExecuteStatement(Joined(removals) + Joined(rows) + Joined(closing(results)));
+        db_.ExecuteStatement(Joined(removals) + Joined(MergedInserts(rows)) + Joined(closing(results)));
         db_.Native().commit();
         return results;
       } catch (...) {

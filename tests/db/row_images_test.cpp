@@ -54,6 +54,31 @@ TEST(RowImages, InsertsAreBoundOnlyWhereTheBoundRowIsTheTextsRow) {
   }
 }
 
+// Runs of inserts into one table and column list become one insert, in
+// their order; anything between them, or another column list, ends a run.
+TEST(RowImages, ConsecutiveInsertsOfOneHeadAreMergedInOrder) {
+  const std::vector<std::string> statements = {
+      "insert into t (a)values('x')",
+      "insert into t (a)values('y'';),(z') ;",
+      "insert into t (b)values(1)",
+      "update t set b=2 where a='x'",
+      "insert into t (b)values(3)",
+      "insert into t (b) values(4)",
+      "insert into t (b) values (5)",
+      "delete from t",
+      "insert into t (b) values (6",
+  };
+  EXPECT_EQ(MergedInserts(statements), (std::vector<std::string>{
+                                           "insert into t (a)values('x'),('y'';),(z')",
+                                           "insert into t (b)values(1)",
+                                           "update t set b=2 where a='x'",
+                                           "insert into t (b)values(3)",
+                                           "insert into t (b) values(4),(5)",
+                                           "delete from t",
+                                           "insert into t (b) values (6",
+                                       }));
+}
+
 TEST(RowImages, LedgerTextKeepsEveryValueExactly) {
   VehicleDayRows rows;
   rows.Add({"CONTACTALARM", {"SIMID", "BEGINTIME"}, {"a\"b\\c", "line\r\nbreak\t\x01"}});
