@@ -94,8 +94,11 @@ class PostgresCursor : public PlacedCursor {
     RequirePlace(i);
     if (kinds_[static_cast<std::size_t>(i)] != ColumnKind::Number || PQgetisnull(result_.get(), row_, i)) {
       std::string text;
-      ValueAtInto(i, text);
-      fixValue.SetText(text);
+      if (ValueAtInto(i, text)) {
+        fixValue.SetText(text);
+      } else {
+        fixValue.SetNull();
+      }
       return;
     }
     fixValue.SetReal(NumberAt(i));

@@ -100,8 +100,11 @@ class Cursor {
   // text is made only when asked for. A NULL reads as the empty text.
   virtual void FixValueInto(std::string_view column, FixValue& value) const {
     std::string text;
-    ValueInto(column, text);
-    value.SetText(text);
+    if (ValueInto(column, text)) {
+      value.SetText(text);
+    } else {
+      value.SetNull();
+    }
   }
   // Rows read by the thousand name their columns once: Place gives a
   // column's place in the row (-1 when the query has none, or when the cursor

@@ -77,8 +77,11 @@ class SociCursor : public Cursor {
       RethrowAsDatabaseError("column " + row_.get_properties(i).get_name());
     }
     std::string text;
-    ValueAtInto(place, text);
-    value.SetText(text);
+    if (ValueAtInto(place, text)) {
+      value.SetText(text);
+    } else {
+      value.SetNull();
+    }
   }
 
   void Next() override {

@@ -34,6 +34,7 @@ int FixValue::IntegerPart() const {
       if (PlainWithIntPart(number_)) return static_cast<int>(number_);
       break;
     case Kind::Text:
+    case Kind::Null:
       break;
   }
   return LeadingInt(Text());

@@ -39,8 +39,15 @@ class FixValue {
     number_ = value;
   }
   void SetInteger(long long value);
-  // NULL: the empty text, number 0.
-  void SetNull() { SetText(std::string_view(), 0.0); }
+  // NULL: the empty text, number 0, but told apart from a stored empty text
+  // (a query's comparison leaves a NULL out; it takes a text in).
+  void SetNull() {
+    text_.clear();
+    textMade_ = true;
+    kind_ = Kind::Null;
+    number_ = 0.0;
+  }
+  bool IsNull() const { return kind_ == Kind::Null; }
 
   double Number() const { return number_; }
   // LeadingInt of the text.
@@ -57,7 +64,7 @@ class FixValue {
   }
 
  private:
-  enum class Kind : unsigned char { Text, Real, Integer };
+  enum class Kind : unsigned char { Text, Real, Integer, Null };
   // Reals whose shortest text is plain decimal (no exponent) with an integer
   // part that fits an int: their leading integer is the value truncated.
   static bool PlainWithIntPart(double value) {

@@ -27,7 +27,7 @@ void LoadedTrackFixes::TrackLoaded(const std::string& simId, const std::string& 
   usable_ = false;
   for (int i = 0; i < track_.Count(); ++i) {
     const TrackPoint& fix = track_[static_cast<std::size_t>(i)];
-    if (!IsWellFormedTrackTime(fix.time) || !fix.speed.IsPlainDecimal()) return;
+    if (!IsWellFormedTrackTime(fix.time) || !(fix.speed.IsPlainDecimal() || fix.speed.IsNull())) return;
     if (i > 0 && !(track_[static_cast<std::size_t>(i - 1)].time < fix.time)) return;
   }
   simId_ = simId;

@@ -12,9 +12,10 @@ namespace cuserver {
 // track shows that the query would read the same rows in the same order:
 // every time well formed (yyyy-mm-dd hh:mm:ss, so text order is time order
 // in any collation) and later than the one before (no ties to order), every
-// speed a plain decimal number (so "Speed<>0" means what it means in memory;
-// a NULL or text speed is left to the database). Anything else, another
-// vehicle or day, or an interval not within one date, goes to the database.
+// speed a plain decimal number or NULL (so "Speed<>0" means what it means in
+// memory, and a NULL speed is left out by both; a track with a text speed is
+// left to the database). Anything else, another vehicle or day, or an
+// interval not within one date, goes to the database.
 class LoadedTrackFixes : public FixReader {
  public:
   LoadedTrackFixes(FixReader& database, const TrackBuffer& track) : database_(database), track_(track) {}
