@@ -14,10 +14,14 @@ BatchedWriter::BatchedWriter(ReportDatabase& db, Diagnostics& diagnostics, Limit
   // would lock every reader out until its commit, which waits for a worker
   // that waits to read: the pages stay in memory until the commit instead.
   // Each vehicle's savepoint keeps the pages it changes in a journal of its
-  // own, held in memory rather than in a temporary file.
+  // own, held in memory rather than in a temporary file. The report tables'
+  // indexes by time take each vehicle's rows all over: 16 MB of cache (the
+  // default is 2 MB) keeps their pages for a fleet of 10,000 vehicles, where
+  // they were read again from the file for each row.
   try {
     db_.ExecuteStatement("PRAGMA cache_spill = OFF");
     db_.ExecuteStatement("PRAGMA temp_store = MEMORY");
+    db_.ExecuteStatement("PRAGMA cache_size = -16384");
   } catch (const std::exception&) {
   }
 }
