@@ -97,7 +97,8 @@ class Cursor {
     return true;
   }
   // A numeric column of a fix: its text, or the database's own number whose
-  // text is made only when asked for. A NULL reads as the empty text.
+  // text is made only when asked for. A NULL is held as NULL: the empty text
+  // and 0, told apart from a stored empty text.
   virtual void FixValueInto(std::string_view column, FixValue& value) const {
     std::string text;
     if (ValueInto(column, text)) {

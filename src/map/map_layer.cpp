@@ -20,7 +20,7 @@ using Point = bg::model::d2::point_xy<double>;
 using Box = bg::model::box<Point>;
 using Polygon = bg::model::polygon<Point>;
 using Entry = std::pair<Box, uint32_t>;  // a shape's bounds and its place in its list
-using Tree = bgi::rtree<Entry, bgi::rstar<4>>;
+using Tree = bgi::rtree<Entry, bgi::rstar<8>>;
 
 struct Segment {
   double x1, y1, x2, y2;  // degrees; a point feature is a segment of length 0

@@ -22,7 +22,7 @@ int Digits(std::string_view text, std::size_t pos, std::size_t count) {
 
 // Day of month, hour, minute and second of a 19-character time as seconds,
 // when all four are two digits (what LeadingInt reads of them then); -1 otherwise.
-// Asked twice for every fix of a day: the eight digits are checked together.
+// Asked for every fix of a day: the eight digits are checked together.
 int DigitClock(std::string_view time) {
   static constexpr std::size_t kAt[] = {8, 9, 11, 12, 14, 15, 17, 18};
   unsigned digit[8];
