@@ -97,8 +97,9 @@ TEST_P(LoadedTrackFixesTest, DistancesFromTheLoadedTrackEqualThoseOfTheQueries) 
   EXPECT_GT(vehiclesWithNullSpeeds, 0);
 }
 
-// A speed stored as text (an empty one here) compares with 0 in the database
-// as a text does, so such a track is left to the database.
+// A NULL speed is left out by the database's comparison as in memory; a
+// speed stored as text (an empty one here) compares with 0 there as a text
+// does, so such a track is left to the database.
 TEST(LoadedTrackFixesSpeeds, ATrackWithATextSpeedIsLeftToTheDatabase) {
   struct NoDatabase : FixReader {
     void ForEachFix(const std::string&, const RowFunction&) override {}
@@ -114,10 +115,16 @@ TEST(LoadedTrackFixesSpeeds, ATrackWithATextSpeedIsLeftToTheDatabase) {
     fix.time = time;
     fix.speed.SetReal(50);
   }
-  track[1].speed.SetText("");
   LoadedTrackFixes known(database, track);
-  known.TrackLoaded("1", kDay);
-  EXPECT_FALSE(known.ForEachKnownFix("1", "2014-03-19 07:00:00", "2014-03-19 09:00:00", [](double, double) {}));
+  const auto served = [&] {
+    known.TrackLoaded("1", kDay);
+    return known.ForEachKnownFix("1", "2014-03-19 07:00:00", "2014-03-19 09:00:00", [](double, double) {});
+  };
+  EXPECT_TRUE(served());
+  track[1].speed.SetNull();
+  EXPECT_TRUE(served());
+  track[1].speed.SetText("");
+  EXPECT_FALSE(served());
 }
 
 TEST_P(LoadedTrackFixesTest, AnotherVehicleOrDayOrAnIntervalAcrossMidnightGoesToTheDatabase) {
