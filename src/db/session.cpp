@@ -58,9 +58,9 @@ void LimitPostgresStatements(soci::session& sql, StatementGuard& guard, int seco
 // Called by SQLite while another connection holds the lock it needs; `limit`
 // carries the milliseconds to wait in all. SQLite's own handler sleeps 1, 2,
 // 5 ... up to 100 ms between tries, made for other processes. Within a run,
-// workers meet each other's commits, which last a few milliseconds, and a
-// worker that woke tens of them late left its core idle. Tries here come
-// after 0.1 ms, doubling up to one every 2 ms.
+// workers meet each other's commits, which last tens of milliseconds, and a
+// worker could wake as many again after the commit had ended, its core idle
+// meanwhile. Tries here come after 0.1 ms, doubling up to one every 2 ms.
 int WaitForSqliteLock(void* limit, int tries) {
   constexpr std::int64_t kFirstMicros = 100, kMostMicros = 2000, kDoublings = 5;
   const std::int64_t limitMicros = std::int64_t{static_cast<int>(reinterpret_cast<std::intptr_t>(limit))} * 1000;
