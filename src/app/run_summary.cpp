@@ -9,10 +9,15 @@ namespace cuserver {
 std::string DayRunSummaryLine(const std::string& day, const DayRunCounts& counts) {
   const DayCounts& recorded = counts.recorded;
   const bool endedEarly = counts.outcome == DayOutcome::Failed || counts.stopped || counts.lost > 0;
+  std::string notes;
+  if (counts.catalogue.Total() > 0) {
+    notes = fmt::format(", catalogue: {} listings left out ({} repeated, {} without SIMID)", counts.catalogue.Total(),
+                        counts.catalogue.listedAgain, counts.catalogue.withoutSimId);
+  }
   return fmt::format("{}: {} of {} vehicles computed ({} without fixes), {} rows written, {} refused, {} reports "
-                     "failed, {} skipped{}",
+                     "failed, {} skipped{}{}",
                      day, recorded.computed, recorded.vehicles, counts.withoutFixes, recorded.rowsWritten,
-                     recorded.rowsRefused, recorded.reportsFailed, recorded.skipped,
+                     recorded.rowsRefused, recorded.reportsFailed, recorded.skipped, notes,
                      endedEarly ? " (run ended early)" : "");
 }
 
@@ -32,7 +37,18 @@ nlohmann::json DaySummaryJson(const DaySummary& summary) {
           {"rowsWritten", counts.rowsByTable},
           {"rowsRefused", counts.recorded.rowsRefused},
           {"reportsFailed", counts.recorded.reportsFailed},
+          {"catalogue",
+           {{"listedAgain", counts.catalogue.listedAgain},
+            {"withoutSimId", counts.catalogue.withoutSimId},
+            {"repeatedSimIds", counts.catalogue.repeated}}},
+          {"quality", TrackQualityJson(counts.quality)},
           {"detail", counts.detail}};
+}
+
+nlohmann::json TrackQualityJson(const TrackQuality& quality) {
+  return {{"fixes", quality.fixes},         {"withoutPosition", quality.withoutPosition},
+          {"otherDay", quality.otherDay},   {"sameTime", quality.sameTime},
+          {"backwards", quality.backwards}, {"jumps", quality.jumps}};
 }
 
 nlohmann::json RowsWrittenJson(const std::vector<DaySummary>& days) {

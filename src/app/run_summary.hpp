@@ -30,6 +30,9 @@ nlohmann::json DaySummaryJson(const DaySummary& summary);
 nlohmann::json LineAlarmDayJson(const std::string& day, const LineAlarmRunCounts& counts);
 nlohmann::json RoadImportJson(const RoadImportCounts& counts);
 
+// fixes, withoutPosition, otherDay, sameTime, backwards, jumps.
+nlohmann::json TrackQualityJson(const TrackQuality& quality);
+
 // The rows written per table over the days.
 nlohmann::json RowsWrittenJson(const std::vector<DaySummary>& days);
 

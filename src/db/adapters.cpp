@@ -14,10 +14,19 @@ bool DbStatementSink::Execute(const std::string& statement, std::string_view tab
   return false;
 }
 
+// Queries that end ordered by time get the table's order of equal times.
+std::string DbFixReader::EqualTimesOrderOf(const std::string& query) {
+  constexpr std::string_view kFrom = "select * from ";
+  if (!query.starts_with(kFrom) || !query.ends_with("order by time asc")) return {};
+  const std::size_t end = query.find(' ', kFrom.size());
+  if (end == std::string::npos) return {};
+  return db_.EqualTimesOrder(std::string_view(query).substr(kFrom.size(), end - kFrom.size()));
+}
+
 void DbFixReader::ForEachFix(const std::string& query, const RowFunction& onRow) {
   std::unique_ptr<Cursor> cursor;
   try {
-    cursor = db_.OpenQuery(query);
+    cursor = db_.OpenQuery(query + EqualTimesOrderOf(query));
   } catch (const DatabaseError& e) {
     throw QueryOpenError(DatabaseErrorText(e));
   }

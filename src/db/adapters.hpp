@@ -25,6 +25,8 @@ class DbFixReader : public FixReader {
   void ForEachFix(const std::string& query, const RowFunction& onRow) override;
 
  private:
+  std::string EqualTimesOrderOf(const std::string& query);
+
   ReportDatabase& db_;
 };
 

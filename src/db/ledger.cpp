@@ -29,11 +29,27 @@ constexpr std::array<LedgerTable, 4> kLedgerTables{{
      "reports_failed INTEGER, detail VARCHAR(1000), heartbeat VARCHAR(19), PRIMARY KEY (command, day, shard)"},
     {"cuserver_vehicle_days",
      "command VARCHAR(20) NOT NULL, day VARCHAR(8) NOT NULL, simid VARCHAR(40) NOT NULL, rows_written INTEGER, "
-     "row_images %t, PRIMARY KEY (command, day, simid)"},
+     "row_images %t, fixes INTEGER, without_position INTEGER, other_day INTEGER, same_time INTEGER, "
+     "backwards INTEGER, jumps INTEGER, PRIMARY KEY (command, day, simid)"},
     {"cuserver_requests",
      "id INTEGER NOT NULL PRIMARY KEY, command VARCHAR(20), arguments VARCHAR(1000), label VARCHAR(200), "
      "requested VARCHAR(19), started VARCHAR(19), ended VARCHAR(19), outcome VARCHAR(20), detail VARCHAR(1000)"},
     {"cuserver_service", "name VARCHAR(40) NOT NULL PRIMARY KEY, value VARCHAR(200)"},
+}};
+
+struct AddedColumn {
+  std::string_view table;
+  std::string_view column;
+  std::string_view type;
+};
+constexpr std::array<AddedColumn, 7> kAddedColumns{{
+    {"cuserver_days", "heartbeat", "VARCHAR(19)"},
+    {"cuserver_vehicle_days", "fixes", "INTEGER"},
+    {"cuserver_vehicle_days", "without_position", "INTEGER"},
+    {"cuserver_vehicle_days", "other_day", "INTEGER"},
+    {"cuserver_vehicle_days", "same_time", "INTEGER"},
+    {"cuserver_vehicle_days", "backwards", "INTEGER"},
+    {"cuserver_vehicle_days", "jumps", "INTEGER"},
 }};
 
 // Ledger texts are kept within their columns: a detail of 1000 characters at most.
@@ -163,14 +179,17 @@ void Ledger::EnsureTables() {
       if (!TableExists(db_, table.name)) throw;
     }
   }
-  // A ledger made before heartbeats gets their column.
-  try {
-    db_.OpenQuery("select heartbeat from cuserver_days where 1=0")->Close();
-  } catch (const DatabaseError&) {
+  // A ledger made by an earlier version gets the columns added since.
+  for (const auto& [table, column, type] : kAddedColumns) {
+    const std::string probe = fmt::format("select {} from {} where 1=0", column, table);
     try {
-      db_.ExecuteStatement("ALTER TABLE cuserver_days ADD heartbeat VARCHAR(19)");
+      db_.OpenQuery(probe)->Close();
     } catch (const DatabaseError&) {
-      db_.OpenQuery("select heartbeat from cuserver_days where 1=0")->Close();  // added by another process
+      try {
+        db_.ExecuteStatement(fmt::format("ALTER TABLE {} ADD {} {}", table, column, type));
+      } catch (const DatabaseError&) {
+        db_.OpenQuery(probe)->Close();  // added by another process
+      }
     }
   }
 }
@@ -347,16 +366,45 @@ std::map<std::string, std::string> Ledger::VehicleDayRows(std::string_view comma
 
 std::vector<std::string> Ledger::ReplaceVehicleDayStatements(std::string_view command, std::string_view day,
                                                              std::string_view simId, int rows,
-                                                             std::string_view serialisedRows, bool hadEntry) const {
+                                                             std::string_view serialisedRows, bool hadEntry,
+                                                             const TrackQuality* quality) const {
   std::vector<std::string> statements;
   if (hadEntry) {
     statements.push_back(fmt::format("delete from cuserver_vehicle_days where command={} and day={} and simid={}",
                                      SqlLiteral(command), SqlLiteral(day), SqlLiteral(simId)));
   }
+  if (quality == nullptr) {
+    statements.push_back(fmt::format(
+        "insert into cuserver_vehicle_days (command, day, simid, rows_written, row_images) values ({}, {}, {}, {}, {})",
+        SqlLiteral(command), SqlLiteral(day), SqlLiteral(simId), rows, SqlLiteral(serialisedRows)));
+    return statements;
+  }
   statements.push_back(fmt::format(
-      "insert into cuserver_vehicle_days (command, day, simid, rows_written, row_images) values ({}, {}, {}, {}, {})",
-      SqlLiteral(command), SqlLiteral(day), SqlLiteral(simId), rows, SqlLiteral(serialisedRows)));
+      "insert into cuserver_vehicle_days (command, day, simid, rows_written, row_images, fixes, without_position, "
+      "other_day, same_time, backwards, jumps) values ({}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {})",
+      SqlLiteral(command), SqlLiteral(day), SqlLiteral(simId), rows, SqlLiteral(serialisedRows), quality->fixes,
+      quality->withoutPosition, quality->otherDay, quality->sameTime, quality->backwards, quality->jumps));
   return statements;
+}
+
+std::vector<std::pair<std::string, TrackQuality>> Ledger::DayQuality(std::string_view day) {
+  std::vector<std::pair<std::string, TrackQuality>> vehicles;
+  auto cursor = db_.OpenQuery(fmt::format(
+      "select simid, fixes, without_position, other_day, same_time, backwards, jumps from cuserver_vehicle_days "
+      "where command={} and day={} and fixes is not null order by simid",
+      SqlLiteral(kDayRunCommand), SqlLiteral(day)));
+  for (; !cursor->AtEnd(); cursor->Next()) {
+    TrackQuality quality;
+    quality.fixes = IntOf(cursor->Value("fixes"));
+    quality.withoutPosition = IntOf(cursor->Value("without_position"));
+    quality.otherDay = IntOf(cursor->Value("other_day"));
+    quality.sameTime = IntOf(cursor->Value("same_time"));
+    quality.backwards = IntOf(cursor->Value("backwards"));
+    quality.jumps = IntOf(cursor->Value("jumps"));
+    vehicles.emplace_back(TextOf(cursor->Value("simid")), quality);
+  }
+  cursor->Close();
+  return vehicles;
 }
 
 std::string LedgerNow() { return TimeText(std::time(nullptr), false); }

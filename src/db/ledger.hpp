@@ -9,9 +9,11 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "db/session.hpp"
+#include "reports/track_quality.hpp"
 
 namespace cuserver {
 
@@ -171,7 +173,12 @@ class Ledger {
   // transaction as the rows themselves.
   std::vector<std::string> ReplaceVehicleDayStatements(std::string_view command, std::string_view day,
                                                        std::string_view simId, int rows,
-                                                       std::string_view serialisedRows, bool hadEntry) const;
+                                                       std::string_view serialisedRows, bool hadEntry,
+                                                       const TrackQuality* quality = nullptr) const;
+  // What the trackers sent on a day run's day, per SIMID in SIMID order, as
+  // its vehicle-days recorded it (entries written before it was counted are
+  // left out).
+  std::vector<std::pair<std::string, TrackQuality>> DayQuality(std::string_view day);
 
  private:
   ReportDatabase& db_;

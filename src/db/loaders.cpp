@@ -1,6 +1,7 @@
 #include "db/loaders.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 #include "reports/sql_text.hpp"
 
@@ -65,6 +66,11 @@ class FixColumns {
 
 }  // namespace
 
+bool IsPlainSimId(std::string_view simId) {
+  if (simId.empty() || simId.size() > 18 || simId.front() == '0') return false;
+  return std::all_of(simId.begin(), simId.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 SpeedLimitTable LoadSpeedLimits(ReportDatabase& db) {
   SpeedLimitTable table;
   auto cursor = db.OpenQuery("select * from vehicleinfo");
@@ -83,12 +89,9 @@ VehicleList LoadVehicleList(ReportDatabase& db) {
       "select a.simid,a.licenseplate,b.motorcadename from vehicleinfo a,motorcade b where "
       "a.motorcadeid=b.motorcadeid");
   for (; !cursor->AtEnd(); cursor->Next()) {
-    auto simId = cursor->Value("SIMID");
-    if (!simId) {
-      throw DatabaseError("vehicleinfo holds a vehicle whose simid is NULL (after " +
-                          std::to_string(vehicles.size()) + " vehicles were read); the vehicle list cannot be loaded");
-    }
-    vehicles.push_back({std::move(*simId), TextOrEmpty(*cursor, "motorcadename"), TextOrEmpty(*cursor, "licenseplate")});
+    // A NULL SIMID reads as empty text: the run leaves that listing out.
+    vehicles.push_back(
+        {TextOrEmpty(*cursor, "SIMID"), TextOrEmpty(*cursor, "motorcadename"), TextOrEmpty(*cursor, "licenseplate")});
   }
   cursor->Close();
   return vehicles;
@@ -115,7 +118,8 @@ int LoadDayTrack(ReportDatabase& db, const std::string& simId, const std::string
   track.Clear();
   const std::string table = "GPSDATA" + dayKey;
   if (!IsPlainTableName(table)) throw DatabaseError("\"" + dayKey + "\" is not a day key of a GPS day table");
-  auto cursor = db.OpenBulkQuery("select * from " + table + " where SIMID='" + SqlValue(simId) + "' order by time asc");
+  auto cursor = db.OpenBulkQuery("select * from " + table + " where SIMID='" + SqlValue(simId) + "' order by time asc" +
+                                 db.EqualTimesOrder(table));
   const FixColumns columns(*cursor);
   for (; !cursor->AtEnd(); cursor->Next()) {
     // Into the reused slot's own storage: a day run allocates only while a
@@ -132,7 +136,13 @@ bool DayTrackBatch::Read(ReportDatabase& db, const std::string& dayKey, const st
   Forget();
   const std::string table = "GPSDATA" + dayKey;
   if (!IsPlainTableName(table)) throw DatabaseError("\"" + dayKey + "\" is not a day key of a GPS day table");
-  simIds_ = simIds;
+  // A SIMID that another text may equal in the database's comparison (a
+  // number column takes '0139' for 139, a collation may ignore case or
+  // trailing blanks) is loaded by itself, by the query that defines its
+  // fixes; the batch holds only SIMIDs that equal no other text but
+  // themselves.
+  simIds_.clear();
+  std::copy_if(simIds.begin(), simIds.end(), std::back_inserter(simIds_), IsPlainSimId);
   std::sort(simIds_.begin(), simIds_.end());
   simIds_.erase(std::unique(simIds_.begin(), simIds_.end()), simIds_.end());
   if (simIds_.empty()) return true;
@@ -146,7 +156,7 @@ bool DayTrackBatch::Read(ReportDatabase& db, const std::string& dayKey, const st
     if (i > 0) statement += ',';
     statement += SqlLiteral(simIds_[i]);
   }
-  statement += ") order by SIMID, time asc";
+  statement += ") order by SIMID, time asc" + db.EqualTimesOrder(table);
   auto cursor = db.OpenBulkQuery(statement);
   std::string rowSimId;
   std::size_t current = simIds_.size();  // the vehicle whose rows are coming

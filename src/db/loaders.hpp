@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/session.hpp"
@@ -14,7 +15,8 @@ namespace cuserver {
 SpeedLimitTable LoadSpeedLimits(ReportDatabase& db);
 
 // The joined vehicleinfo/motorcade query, in the order the database returns
-// the rows. Throws DatabaseError (the caller ends its run).
+// the rows; a NULL SIMID reads as empty text. Throws DatabaseError (the
+// caller ends its run).
 VehicleList LoadVehicleList(ReportDatabase& db);
 
 // The area-speed entries of table areaspeed (simid, areakey, areaname,
@@ -28,14 +30,19 @@ AreaSpeedList LoadAreaSpeedList(ReportDatabase& db, Diagnostics& diagnostics);
 int LoadDayTrack(ReportDatabase& db, const std::string& simId, const std::string& dayKey,
                  TrackBuffer& track);
 
+// Digits without a leading zero, at most 18: a SIMID that no other text
+// equals, whether the database compares SIMIDs as numbers or as texts of any
+// collation.
+bool IsPlainSimId(std::string_view simId);
+
 // The day tracks of several vehicles, read with one ordered query instead of
 // one query a vehicle. The fixes of each vehicle are the rows LoadDayTrack
 // would load for it, in the same order (ascending time); each track is held
 // until taken, so a worker holds the tracks of one batch, never of the day.
 class DayTrackBatch {
  public:
-  // Reads the day's fixes of every SIMID of `simIds` (a SIMID listed twice is
-  // read once). Throws DatabaseError when the query fails. Returns false and
+  // Reads the day's fixes of every plain SIMID (IsPlainSimId) of `simIds` (a
+  // SIMID listed twice is read once); the others are left to LoadDayTrack. Throws DatabaseError when the query fails. Returns false and
   // holds nothing when a row's SIMID text is not exactly one of the listed
   // SIMIDs (the database stores them otherwise than the list names them, for
   // example as numbers): the caller then loads each vehicle by itself.

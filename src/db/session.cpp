@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -141,6 +142,8 @@ struct ReportDatabase::Impl {
   // A many-rows query found a column that binary values do not serve: the
   // session's next ones ask for text straight away.
   bool bulkAsText = false;
+  // EqualTimesOrder of the tables asked about.
+  std::map<std::string, std::string, std::less<>> equalTimesOrder;
   // Unwatched before its connection closes.
   StatementGuard guard;
 };
@@ -155,6 +158,7 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
   impl_->backend = settings.backend;
   impl_->oracle = false;
   impl_->bulkAsText = false;
+  impl_->equalTimesOrder.clear();
   if (settings.backend == Backend::Sqlite3 && !settings.createSqliteFile) RequireSqliteFile(settings.dataSource);
   if (settings.backend == Backend::Sqlite3) UseSqliteWithoutConnectionLocks();
   auto sql = std::make_unique<soci::session>();
@@ -266,6 +270,25 @@ void ReportDatabase::ExecuteStatement(const std::string& statement) {
       RethrowAsDatabaseError();
     }
   });
+}
+
+const std::string& ReportDatabase::EqualTimesOrder(std::string_view table) {
+  if (const auto known = impl_->equalTimesOrder.find(table); known != impl_->equalTimesOrder.end()) {
+    return known->second;
+  }
+  static const std::string kNone;
+  const char* column = impl_->backend == Backend::Sqlite3      ? "rowid"
+                       : impl_->backend == Backend::Postgresql ? "ctid"
+                                                               : nullptr;
+  if (column == nullptr) return kNone;
+  try {
+    OpenQuery(fmt::format("select {} from {} where 1=0", column, table))->Close();
+  } catch (const DatabaseError&) {
+    // A view, a table without the column, or a table not (yet) there: the
+    // database's own order, asked again next time.
+    return kNone;
+  }
+  return impl_->equalTimesOrder.emplace(std::string(table), fmt::format(", {}", column)).first->second;
 }
 
 soci::session& ReportDatabase::Native() {

@@ -169,6 +169,13 @@ class ReportDatabase {
   // Runs a statement that returns no rows. Throws DatabaseError.
   void ExecuteStatement(const std::string& statement);
 
+  // What follows "order by time asc" in a query of `table` so that rows with
+  // equal times come in the order the table stores them, the same in every
+  // query: ", rowid" on SQLite, ", ctid" on PostgreSQL, nothing where the
+  // table has no such column (a view) or the backend none. Asked of the
+  // database once per session and table.
+  const std::string& EqualTimesOrder(std::string_view table);
+
   soci::session& Native();
   // The watch that ends a statement on a PostgreSQL server that does not
   // answer; code that calls libpq itself runs its calls through it.

@@ -22,19 +22,22 @@ int ComputeMileage(const ReportContext& ctx, int n) {
   const auto end = static_cast<std::size_t>(LoadedEnd(track, n));
   if (end == 0) return 0;
 
-  // The moving fixes are not copied: the first, the previous and the count suffice.
+  // The moving fixes are not copied: the first, the previous and the count
+  // suffice. The distance runs from one usable position to the next.
   std::size_t first = 0;
   std::size_t previous = 0;
+  const TrackPoint* placed = nullptr;  // the last moving fix with a usable position
   int moving = 0;
   double metres = 0.0;
   for (std::size_t i = 0; i < end; ++i) {
     const TrackPoint& fix = track[i];
     if (!IsMoving(fix)) continue;
-    if (moving == 0) {
-      first = i;
-    } else {
-      const TrackPoint& prior = track[previous];
-      metres += ctx.geo.DistanceMetres(prior.Longitude(), prior.Latitude(), fix.Longitude(), fix.Latitude());
+    if (moving == 0) first = i;
+    if (fix.HasUsablePosition()) {
+      if (placed != nullptr) {
+        metres += ctx.geo.DistanceMetres(placed->Longitude(), placed->Latitude(), fix.Longitude(), fix.Latitude());
+      }
+      placed = &fix;
     }
     previous = i;
     ++moving;

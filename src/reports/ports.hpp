@@ -44,8 +44,8 @@ class FixReader {
 
   // The rows TrackDistanceQuery(simId, begin, end) would give, when the
   // reader holds them already (the day track it loaded): calls onPosition
-  // with the leading numbers of each row's longitude and latitude texts and
-  // returns true. False, with no call, when the query must be run.
+  // with the position of each of those rows that has a usable one
+  // (IsUsablePosition), in the query's order, and returns true. False, with no call, when the query must be run.
   using PositionFunction = std::function<void(double longitude, double latitude)>;
   virtual bool ForEachKnownFix(const std::string& simId, const std::string& begin, const std::string& end,
                                const PositionFunction& onPosition) {

@@ -97,4 +97,12 @@ bool IsPlainDecimal(std::string_view text) {
   return digits;
 }
 
+bool IsNumberText(std::string_view text) {
+  if (IsPlainDecimal(text)) return true;
+  double value = 0.0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc{} && stop == end && std::isfinite(value);
+}
+
 }  // namespace cuserver

@@ -34,4 +34,8 @@ inline bool NumberReadsBackAsItself(double value) {
 // blanks, exponent or other text.
 bool IsPlainDecimal(std::string_view text);
 
+// The whole text is one finite decimal number (digits, optional sign, point and
+// exponent; no blanks or other text).
+bool IsNumberText(std::string_view text);
+
 }  // namespace cuserver

@@ -48,6 +48,13 @@ class FixValue {
     number_ = 0.0;
   }
   bool IsNull() const { return kind_ == Kind::Null; }
+  // The database returned a number (not a text, not NULL).
+  bool IsDatabaseNumber() const { return kind_ == Kind::Real || kind_ == Kind::Integer; }
+  // A number whatever the column's type: a database number, or a text that is
+  // one whole number (IsNumberText).
+  bool IsNumeric() const {
+    return IsDatabaseNumber() ? std::isfinite(number_) : kind_ == Kind::Text && IsNumberText(text_);
+  }
 
   double Number() const { return number_; }
   // LeadingInt of the text.
@@ -82,6 +89,15 @@ class FixValue {
   long long integer_ = 0;  // the value of Kind::Integer
 };
 
+// A position a distance may be measured from: both coordinates present and
+// numeric, the latitude within -90..90 and the longitude within -180..180
+// degrees, and not 0,0 (what trackers send while they have no satellites).
+// Distances run from one usable position to the next; a fix without one is
+// still a fix for everything else (its time, speed and count).
+bool IsUsablePosition(const FixValue& longitude, const FixValue& latitude);
+// The same rule for the texts a query returns (NULL reads as empty text).
+bool IsUsablePosition(std::string_view longitude, std::string_view latitude);
+
 // One GPS fix as the tracking service stored it: the texts of its time,
 // SIMID and alarm state, and its numeric columns.
 struct TrackPoint {
@@ -91,6 +107,10 @@ struct TrackPoint {
   std::string simId;
   FixValue speed;          // km/h
   std::string alarmState;
+
+  // Whether the fix has a position a distance may be measured from (see
+  // IsUsablePosition).
+  bool HasUsablePosition() const;
 
   double Longitude() const { return longitude.Number(); }
   double Latitude() const { return latitude.Number(); }
@@ -119,6 +139,20 @@ class TrackBuffer {
     EnsureSlot(count_ + 1);
     slots_[count_ + 1].simId.clear();
     return slots_[count_++];
+  }
+
+  // Keeps the fixes for which keep(fix) is true, in their order; the others
+  // are dropped and the end mark follows the last fix kept.
+  template <typename Keep>
+  void KeepIf(Keep keep) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (!keep(static_cast<const TrackPoint&>(slots_[i]))) continue;
+      if (kept != i) std::swap(slots_[kept], slots_[i]);
+      ++kept;
+    }
+    count_ = kept;
+    slots_[count_].simId.clear();
   }
 
   // Number of loaded fixes.

@@ -5,6 +5,7 @@
 #include "reports/report_rows.hpp"
 #include "reports/sql_text.hpp"
 #include "reports/text_number.hpp"
+#include "reports/track.hpp"
 
 namespace cuserver {
 
@@ -31,7 +32,7 @@ double DayDistance(FixReader& fixes, GeoServices& geo, const std::string& simId,
   if (fixes.ForEachKnownFix(simId, begin, end, add)) return metres;
   try {
     fixes.ForEachFix(query, [&add](std::string_view longitude, std::string_view latitude) {
-      add(LeadingDouble(longitude), LeadingDouble(latitude));
+      if (IsUsablePosition(longitude, latitude)) add(LeadingDouble(longitude), LeadingDouble(latitude));
     });
   } catch (const QueryOpenError&) {
     return 0.0;

@@ -14,6 +14,7 @@
 #include "run/failure_text.hpp"
 #include "run/run_session.hpp"
 #include "run/vehicle_day_writer.hpp"
+#include "run/vehicle_listings.hpp"
 #include "run/vehicle_pool.hpp"
 
 namespace cuserver {
@@ -138,13 +139,15 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   }
 
   DayRunShared shared{dayKey,          areaSpeeds,         setup.geo,   setup.speedLimits,
-                      setup.reportSettingsFile, setup.runLog, setup.diagnostics, {}, {}};
+                      setup.reportSettingsFile, setup.runLog, setup.diagnostics, setup.plainReads, {}, {}};
   shared.Index();
-  counts.vehicles = static_cast<int>(vehicles.size());
+  const std::vector<std::size_t> listings = FirstListings(vehicles, counts.catalogue);
+  TellCatalogueNotes(counts.catalogue, dayKey, setup.diagnostics);
+  counts.vehicles = static_cast<int>(listings.size());
   std::vector<PlannedVehicle> planned;
-  for (int i = 0; i < counts.vehicles; ++i) {
-    const std::string& simId = vehicles[static_cast<std::size_t>(i)].simId;
-    if (InShard(simId, setup.shard)) planned.push_back({i, simId});
+  for (const std::size_t i : listings) {
+    const std::string& simId = vehicles[i].simId;
+    if (InShard(simId, setup.shard)) planned.push_back({static_cast<int>(i), simId});
   }
   counts.outsideShard = counts.vehicles - static_cast<int>(planned.size());
   if (setup.shard.count > 1) {
@@ -158,6 +161,7 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   counts.skipped = worked.skipped;
   counts.workers = worked.workers;
   counts.lost = static_cast<int>(worked.lost.size());
+  counts.quality = worked.quality;
   counts.stopped = worked.notStarted > 0;
 
   ledgerCounts.vehicles = static_cast<int>(planned.size());

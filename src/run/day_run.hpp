@@ -12,7 +12,9 @@
 #include "reports/ports.hpp"
 #include "run/caption.hpp"
 #include "run/run_log.hpp"
+#include "run/vehicle_listings.hpp"
 #include "run/vehicle_shard.hpp"
+#include "reports/track_quality.hpp"
 
 namespace cuserver {
 
@@ -31,10 +33,13 @@ struct DayRunSetup {
   // When it becomes true the run starts no further vehicle: the vehicles in
   // progress end, the day is recorded as incomplete and the run returns.
   const std::atomic<bool>* stop = nullptr;
+  // Each vehicle read by its own query, each distance by its query: slower,
+  // and the rows the faster reading must give.
+  bool plainReads = false;
 };
 
 struct DayRunCounts {
-  int vehicles = 0;  // vehicles in the reloaded catalogue
+  int vehicles = 0;  // vehicles in the reloaded catalogue, each SIMID once
   int reported = 0;  // vehicles with fixes, reports called
   int withoutFixes = 0;
   int skipped = 0;   // day track not loaded, or the vehicle's work failed
@@ -47,6 +52,8 @@ struct DayRunCounts {
   std::string detail;    // one line: what was not written, empty when complete
   DayCounts recorded;    // the figures recorded in the day ledger
   std::map<std::string, int> rowsByTable;  // rows written per report table
+  CatalogueNotes catalogue;  // listings left out of the vehicle list
+  TrackQuality quality;      // what the computed vehicles' trackers sent, added up
 };
 
 // The day run for one DayKey, used unchanged (not checked). Opens its own

@@ -27,7 +27,7 @@ void LoadedTrackFixes::TrackLoaded(const std::string& simId, const std::string& 
   usable_ = false;
   for (int i = 0; i < track_.Count(); ++i) {
     const TrackPoint& fix = track_[static_cast<std::size_t>(i)];
-    if (!IsWellFormedTrackTime(fix.time) || !(fix.speed.IsPlainDecimal() || fix.speed.IsNull())) return;
+    if (!IsWellFormedTrackTime(fix.time) || !(fix.speed.IsDatabaseNumber() || fix.speed.IsNull())) return;
     if (i > 0 && !(track_[static_cast<std::size_t>(i - 1)].time < fix.time)) return;
   }
   simId_ = simId;
@@ -57,7 +57,7 @@ bool LoadedTrackFixes::ForEachKnownFix(const std::string& simId, const std::stri
     const TrackPoint& fix = track_[i];
     if (!(fix.time < end)) break;
     const double speed = fix.Speed();
-    if (speed == 0.0 || speed == 3.704) continue;
+    if (speed == 0.0 || speed == 3.704 || !fix.HasUsablePosition()) continue;
     onPosition(fix.Longitude(), fix.Latitude());
   }
   return true;

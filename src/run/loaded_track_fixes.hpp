@@ -12,9 +12,11 @@ namespace cuserver {
 // track shows that the query would read the same rows in the same order:
 // every time well formed (yyyy-mm-dd hh:mm:ss, so text order is time order
 // in any collation) and later than the one before (no ties to order), every
-// speed a plain decimal number or NULL (so "Speed<>0" means what it means in
-// memory, and a NULL speed is left out by both; a track with a text speed is
-// left to the database). Anything else, another vehicle or day, or an
+// speed a number the database returned as a number, or NULL (so "Speed<>0"
+// compares numbers as memory does, and a NULL speed is left out by both). A
+// speed held as text is left to the database, whose comparison of a text with
+// a number is its own: SQLite compares '0.00' with 0 as texts, and finds
+// them different. Anything else, another vehicle or day, or an
 // interval not within one date, goes to the database.
 class LoadedTrackFixes : public FixReader {
  public:

@@ -39,7 +39,7 @@ bool VehicleDayWriter::TableExists(const std::string& table) {
 }
 
 VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<RecordingSink::Statement> statements,
-                                          Diagnostics& diagnostics) {
+                                          Diagnostics& diagnostics, const TrackQuality* quality) {
   const auto old = previous_.bySimId.find(simId);
   const bool hadEntry = old != previous_.bySimId.end();
   VehicleDayRows earlierRows;
@@ -99,7 +99,7 @@ VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<
       serialised = VehicleDayRows::Serialise(kept);
     }
     return ledger.ReplaceVehicleDayStatements(previous_.command, previous_.dayKey, simId, written, serialised,
-                                              hadEntry);
+                                              hadEntry, quality);
   };
   const std::vector<StatementResult> results = store_.Write(earlier, rows, closing);
 

@@ -12,6 +12,7 @@
 #include "db/vehicle_day_store.hpp"
 #include "reports/diagnostics.hpp"
 #include "reports/ports.hpp"
+#include "reports/track_quality.hpp"
 
 namespace cuserver {
 
@@ -71,8 +72,9 @@ class VehicleDayWriter {
 
   // Throws DatabaseError when the vehicle-day could not be written; its
   // earlier rows then stand.
+  // With `quality`, the ledger entry keeps what the vehicle's tracker sent.
   VehicleDayWritten Write(const std::string& simId, std::vector<RecordingSink::Statement> statements,
-                          Diagnostics& diagnostics);
+                          Diagnostics& diagnostics, const TrackQuality* quality = nullptr);
 
  private:
   bool TableExists(const std::string& table);

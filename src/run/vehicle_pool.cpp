@@ -28,9 +28,19 @@ struct Tally {
   std::atomic<int> rowsRefused{0};
   std::mutex lostMutex;
   std::vector<std::size_t> lost;  // positions
-  std::mutex tablesMutex;
+  std::mutex tablesMutex;  // also guards quality
   std::map<std::string, int> rowsByTable;
+  TrackQuality quality;
 };
+
+void Add(TrackQuality& total, const TrackQuality& vehicle) {
+  total.fixes += vehicle.fixes;
+  total.withoutPosition += vehicle.withoutPosition;
+  total.otherDay += vehicle.otherDay;
+  total.sameTime += vehicle.sameTime;
+  total.backwards += vehicle.backwards;
+  total.jumps += vehicle.jumps;
+}
 
 // Reads a run's day tracks on a session of its own while the worker
 // computes the run before it. On a database server the reading is mostly the
@@ -126,7 +136,8 @@ std::unique_ptr<Attempt> TryVehicle(const VehiclePoolSetup& setup, WorkerSlot& s
   try {
     attempt.outcome = RunVehicle(setup.shared, *slot.worker, simId, attempt.diagnostics, attempt.failure);
     if (attempt.outcome != VehicleOutcome::Skipped) {
-      attempt.written = slot.writer->Write(simId, slot.worker->Rows().Take(), attempt.diagnostics);
+      attempt.written =
+          slot.writer->Write(simId, slot.worker->Rows().Take(), attempt.diagnostics, &slot.worker->Quality());
     }
   } catch (...) {
     attempt.outcome = VehicleOutcome::Skipped;
@@ -150,6 +161,7 @@ void WorkerLoop(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& s
   const std::string& dayKey = setup.shared.dayKey;
   auto run = queue.TakeRun();
   if (run && slot.reader) slot.reader->Start(dayKey, RunSimIds(vehicles, *run));
+  const bool batches = !setup.shared.plainReads;
   while (run) {
     // The worker's runs are read one ahead: the next while this one is worked.
     std::optional<std::pair<std::size_t, std::size_t>> next;
@@ -157,7 +169,7 @@ void WorkerLoop(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& s
       slot.reader->Finish(slot.worker->Batch());
       next = queue.TakeRun();
       if (next) slot.reader->Start(dayKey, RunSimIds(vehicles, *next));
-    } else {
+    } else if (batches) {
       ReadRunTracks(slot.worker->Batch(), *slot.db, dayKey, RunSimIds(vehicles, *run));
     }
     WorkRun(queue, slot, setup, vehicles, tally, run->first, run->second);
@@ -203,9 +215,10 @@ void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setu
     }
     tally.rowsWritten += attempt->written.rows;
     tally.rowsRefused += attempt->written.refused;
-    if (!attempt->written.rowsByTable.empty()) {
+    if (attempt->outcome != VehicleOutcome::Skipped) {
       std::lock_guard lock(tally.tablesMutex);
       for (const auto& [table, rows] : attempt->written.rowsByTable) tally.rowsByTable[table] += rows;
+      Add(tally.quality, slot.worker->Quality());
     }
     diagnostics.Absorb(attempt->diagnostics, attempt->lines);
     queue.Finish(*position, std::move(slot.worker->LogLines()));
@@ -239,7 +252,8 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   // A server reads the next run while a worker computes; SQLite's reading is
   // this process's own work, which a worker does between its vehicles.
   const std::size_t runLength = VehicleRunLength(setup.runDatabase.GetBackend(), vehicles.size(), workers.size());
-  if (setup.runDatabase.GetBackend() == Backend::Postgresql && vehicles.size() > runLength) {
+  if (setup.runDatabase.GetBackend() == Backend::Postgresql && vehicles.size() > runLength &&
+      !setup.shared.plainReads) {
     for (WorkerSlot& slot : workers) slot.reader = RunReader::Open(setup.connection);
   }
 
@@ -281,6 +295,7 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   counts.rowsWritten = tally.rowsWritten.load();
   counts.rowsRefused = tally.rowsRefused.load();
   counts.rowsByTable = tally.rowsByTable;
+  counts.quality = tally.quality;
   std::vector<std::size_t> lost = tally.lost;
   const std::vector<std::size_t> untaken = queue.Untaken();
   if (!lost.empty()) {

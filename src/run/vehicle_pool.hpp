@@ -38,6 +38,7 @@ struct VehiclePoolCounts {
   std::map<std::string, int> rowsByTable;  // rows written per table
   std::vector<std::string> lost;  // SIMIDs not computed because the database stayed away, in list order
   int notStarted = 0;             // vehicles left when the stop flag was raised
+  TrackQuality quality;           // added up over the vehicles computed
 };
 
 // Works the vehicles on up to `jobs` workers, each with its own session and

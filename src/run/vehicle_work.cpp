@@ -76,12 +76,24 @@ VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker, con
                           Diagnostics& diagnostics, std::string& skipReason) {
   worker.LogLines().clear();
   worker.Rows().Clear();
+  worker.Quality() = {};
   int n = 0;
   try {
-    if (!worker.Batch().Take(simId, worker.Track(), n)) {
+    if (shared.plainReads || !worker.Batch().Take(simId, worker.Track(), n)) {
       n = LoadDayTrack(worker.Database(), simId, shared.dayKey, worker.Track());
     }
-    worker.KnownFixes().TrackLoaded(simId, shared.dayKey);
+    worker.Quality() = MeasureTrackQuality(worker.Track(), shared.dayKey, shared.geo);
+    if (worker.Quality().otherDay > 0) {
+      // A wrong clock or a late upload: such a fix belongs to no report of this day.
+      const std::string date = TrackDateOfDay(shared.dayKey);
+      worker.Track().KeepIf([&date](const TrackPoint& fix) { return IsOfDate(fix, date); });
+      n = worker.Track().Count();
+    }
+    if (shared.plainReads) {
+      worker.KnownFixes().Forget();
+    } else {
+      worker.KnownFixes().TrackLoaded(simId, shared.dayKey);
+    }
   } catch (...) {
     worker.KnownFixes().Forget();
     worker.Track().Clear();

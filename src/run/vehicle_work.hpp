@@ -13,6 +13,7 @@
 #include "reports/diagnostics.hpp"
 #include "reports/ports.hpp"
 #include "reports/track.hpp"
+#include "reports/track_quality.hpp"
 #include "run/loaded_track_fixes.hpp"
 #include "run/run_log.hpp"
 #include "run/vehicle_day_writer.hpp"
@@ -29,6 +30,9 @@ struct DayRunShared {
   std::filesystem::path reportSettingsFile;  // report.ini, read anew for every vehicle
   const RunLog& runLog;
   Diagnostics& diagnostics;
+  // Each vehicle's track read by its own query and every distance by the
+  // track distance's query: the plain reading the faster ones stand for.
+  bool plainReads = false;
 
   // The lists above by SIMID, made once (Index) so that a vehicle finds its
   // own entries without walking the whole list: its speed-area entries in
@@ -60,6 +64,8 @@ class VehicleWorker {
   DayTrackBatch& Batch() { return batch_; }
   // The run-log lines of the vehicle being worked on, in the order written.
   std::vector<std::string>& LogLines() { return logLines_; }
+  // What the tracker of the vehicle being worked on sent that day.
+  TrackQuality& Quality() { return quality_; }
 
  private:
   ReportDatabase& db_;
@@ -69,6 +75,7 @@ class VehicleWorker {
   DbFixReader fixes_;
   LoadedTrackFixes knownFixes_;
   std::vector<std::string> logLines_;
+  TrackQuality quality_;
 };
 
 enum class VehicleOutcome {
@@ -77,7 +84,9 @@ enum class VehicleOutcome {
   Skipped,   // its day track could not be loaded (the reason is in skipReason)
 };
 
-// Loads one vehicle's day and writes its report rows: the area-speeding
+// Loads one vehicle's day, counts what its tracker sent (the worker's
+// Quality()), leaves out the fixes of other days and writes its report rows:
+// the area-speeding
 // report for each of its speed-area entries, then parking, lost contact,
 // fatigue driving, road speeding and daily mileage, each guarded by itself.
 // A failed report costs one run-log line and one diagnostic (on

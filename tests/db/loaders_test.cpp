@@ -49,15 +49,15 @@ TEST_P(LoadersTest, EmptyCatalogueGivesEmptyLists) {
   EXPECT_TRUE(LoadSpeedLimits(Db()).empty());
 }
 
-TEST_P(LoadersTest, NullSimIdEndsTheVehicleListLoad) {
+// One listing without a SIMID used to end the load for the whole fleet.
+TEST_P(LoadersTest, NullSimIdIsAnEmptyListingAndTheOthersStay) {
   Exec("insert into motorcade values ('m1', 'f')");
   Vehicle("NULL, 'x', 'm1', 1, 1");
-  try {
-    LoadVehicleList(Db());
-    FAIL();
-  } catch (const DatabaseError& e) {
-    EXPECT_NE(std::string(e.what()).find("simid is NULL"), std::string::npos);
-  }
+  Vehicle("'1002', 'y', 'm1', 1, 1");
+  const VehicleList vehicles = LoadVehicleList(Db());
+  ASSERT_EQ(vehicles.size(), 2u);
+  EXPECT_EQ(std::min(vehicles[0].simId, vehicles[1].simId) + "|" + std::max(vehicles[0].simId, vehicles[1].simId),
+            "|1002");
 }
 
 TEST_P(LoadersTest, SpeedLimitsAreTextAndNullNeverRepeatsTheRowBefore) {

@@ -72,17 +72,18 @@ TEST_F(TrackDistanceTest, AMissingFirstDayStillCountsTheSecond) {
 // Regression: the reading stopped after 40000 rows, so a long episode of a busy tracker came out short.
 TEST_F(TrackDistanceTest, ReadsEveryRowOfABusyDay) {
   auto& rows = fixes.rows[Query("GPSDATA20140319", "1390", "2014-03-19 00:00:00", "2014-03-19 23:59:59")];
-  for (int i = 0; i < 86400; ++i) rows.push_back({"0", std::to_string(i)});
-  EXPECT_DOUBLE_EQ(TrackDistance(fixes, geo, "1390", "2014-03-19 00:00:00", "2014-03-19 23:59:59"), 86399.0);
+  for (int i = 0; i < 86400; ++i) rows.push_back({"100", std::to_string(i * 0.001)});
+  EXPECT_NEAR(TrackDistance(fixes, geo, "1390", "2014-03-19 00:00:00", "2014-03-19 23:59:59"), 86.399, 1e-6);
   EXPECT_EQ(geo.distanceCalls, 86399);
 }
 
-TEST_F(TrackDistanceTest, BadPositionTextsReadAsZero) {
+// Regression: a fix without a position was taken for longitude 0, latitude 0,
+// and a step to it and back added half the Earth.
+TEST_F(TrackDistanceTest, AStepRunsFromOneUsablePositionToTheNext) {
   fixes.rows[Query("GPSDATA20140319", "1390", "2014-03-19 10:00:00", "2014-03-19 11:00:00")] = {
-      {"2", "0"}, {"", ""}, {"abc", "NaN"}, {"0.5x", "y"}};
-  // Positions 2, 0, 0, 0.5 along the scripted line.
-  EXPECT_DOUBLE_EQ(TrackDistance(fixes, geo, "1390", "2014-03-19 10:00:00", "2014-03-19 11:00:00"), -1500.0);
-  EXPECT_EQ(geo.distanceCalls, 3);
+      {"2", "1"}, {"", ""}, {"abc", "NaN"}, {"0.5x", "1"}, {"0", "0"}, {"181", "1"}, {"2.5", "-91"}, {"3", "1"}};
+  EXPECT_DOUBLE_EQ(TrackDistance(fixes, geo, "1390", "2014-03-19 10:00:00", "2014-03-19 11:00:00"), 1000.0);
+  EXPECT_EQ(geo.distanceCalls, 1);
 }
 
 TEST_F(TrackDistanceTest, QuotedSimIdIsDoubledInTheQuery) {
