@@ -66,7 +66,9 @@ std::vector<DayStatus> ReadDayStatuses(const ConnectionSettings& connection, con
   readOnly.writesSqliteFile = false;  // listing the days writes nothing
   OpenRunSession(db, readOnly, caption);
   Ledger ledger(db);
-  return DayStatuses(db, ledger, range.from, range.to, retryLimit);
+  std::vector<DayStatus> statuses = DayStatuses(db, ledger, range.from, range.to, retryLimit);
+  MarkInterrupted(statuses, HostName(), ClaimTimingFor(connection).staleAfter);
+  return statuses;
 }
 
 nlohmann::json DayStatusesJson(const std::vector<DayStatus>& statuses) {

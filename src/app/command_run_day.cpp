@@ -42,14 +42,17 @@ void RunDayCommand::Run(CommandEnvironment& env) {
   RunLog runLog(env.StartDirectory(), ReadRunLogEncoding(env.Settings()));
   SpeedLimitTable ownLimits;
   const SpeedLimitTable* limits = env.LoadedSpeedLimits();
+  bool limitsLoaded = true;
   if (limits == nullptr) {
     SilentCaption startCaption;  // the run's own connection shows the caption
-    ownLimits = LoadSpeedLimitsOnce(connection, startCaption, env.GetDiagnostics());
+    std::optional<SpeedLimitTable> loaded = LoadSpeedLimitsOnce(connection, startCaption, env.GetDiagnostics());
+    limitsLoaded = loaded.has_value();
+    if (loaded) ownLimits = std::move(*loaded);
     limits = &ownLimits;
   }
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
-                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag()};
+                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag(), !limitsLoaded};
   ran_.clear();
   const DayRunCounts counts = DayRun(day_, setup);
   ran_.push_back({day_, counts, {}});

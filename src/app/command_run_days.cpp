@@ -62,15 +62,18 @@ void RunDaysCommand::Run(CommandEnvironment& env) {
   RunLog runLog(env.StartDirectory(), ReadRunLogEncoding(env.Settings()));
   SpeedLimitTable ownLimits;
   const SpeedLimitTable* limits = env.LoadedSpeedLimits();
+  bool limitsLoaded = true;
   if (limits == nullptr) {
     SilentCaption startCaption;
-    ownLimits = LoadSpeedLimitsOnce(connection, startCaption, env.GetDiagnostics());
+    std::optional<SpeedLimitTable> loaded = LoadSpeedLimitsOnce(connection, startCaption, env.GetDiagnostics());
+    limitsLoaded = loaded.has_value();
+    if (loaded) ownLimits = std::move(*loaded);
     limits = &ownLimits;
   }
   ran_.clear();
   DayRunSetup setup{connection,       env.Map(),         *limits,
                     env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
-                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag()};
+                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag(), !limitsLoaded};
   Caption& caption = env.GetCaption();
   struct RangeEnd {
     Caption& caption;

@@ -153,8 +153,10 @@ void BatchedWriter::BeginLocked() {
 
 std::vector<StatementResult> BatchedWriter::ExecuteBlock(
     const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
-    const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing) {
+    const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing,
+    const BlockOwner& owner) {
   std::lock_guard lock(mutex_);
+  const std::size_t block = ++blocks_;
   BeginLocked();
   if (!open_) throw DatabaseError("no transaction could be begun for a vehicle's rows");
   const std::size_t pendingBefore = pending_.size();
@@ -178,13 +180,14 @@ std::vector<StatementResult> BatchedWriter::ExecuteBlock(
   try {
     for (const std::string& removal : RemovalsLocked(earlier)) {
       db_.ExecuteStatement(removal);
-      pending_.push_back({removal, {}, {}});
+      pending_.push_back({removal, {}, owner.simId, block, false});
     }
     std::vector<StatementResult> results(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
       try {
         ExecuteLocked(rows[i]);
-        pending_.push_back({rows[i], {}, {}});
+        pending_.push_back(
+            {rows[i], i < owner.tables.size() ? owner.tables[i] : std::string(), owner.simId, block, true});
       } catch (const DatabaseError& error) {
         if (!InTransaction()) throw;
         results[i] = {false, DatabaseErrorText(error)};
@@ -192,7 +195,7 @@ std::vector<StatementResult> BatchedWriter::ExecuteBlock(
     }
     for (const std::string& statement : closing(results)) {
       ExecuteLocked(statement);
-      pending_.push_back({statement, {}, {}});
+      pending_.push_back({statement, {}, owner.simId, block, false});
     }
     db_.ExecuteStatement("RELEASE vehicle_day");
     return results;
@@ -254,12 +257,42 @@ void BatchedWriter::CommitLocked() {
 }
 
 void BatchedWriter::Resend(std::vector<Row> rows) {
-  for (const Row& row : rows) {
-    try {
-      db_.ExecuteStatement(row.statement);
-    } catch (const std::exception& error) {
-      Refused(row.table, row.simId, error);
+  for (std::size_t at = 0; at < rows.size();) {
+    if (rows[at].block == 0) {
+      try {
+        db_.ExecuteStatement(rows[at].statement);
+      } catch (const std::exception& error) {
+        Refused(rows[at].table, rows[at].simId, error);
+      }
+      ++at;
+      continue;
     }
+    // A vehicle-day replaces its earlier rows and its ledger entry together
+    // or not at all, as when it was first sent.
+    std::size_t end = at;
+    while (end < rows.size() && rows[end].block == rows[at].block) ++end;
+    try {
+      db_.ExecuteStatement("BEGIN IMMEDIATE");
+      for (std::size_t i = at; i < end; ++i) db_.ExecuteStatement(rows[i].statement);
+      db_.ExecuteStatement("COMMIT");
+    } catch (const std::exception& error) {
+      try {
+        if (InTransaction()) db_.ExecuteStatement("ROLLBACK");
+      } catch (const std::exception&) {
+      }
+      bool named = false;
+      for (std::size_t i = at; i < end; ++i) {
+        if (!rows[i].isRow) continue;
+        Refused(rows[i].table, rows[i].simId, error);
+        named = true;
+      }
+      if (!named) {
+        const auto* db = dynamic_cast<const DatabaseError*>(&error);
+        diagnostics_.Failure(fmt::format("vehicle {}: its earlier rows could not be removed: {}", rows[at].simId,
+                                         db != nullptr ? DatabaseErrorText(*db) : std::string(error.what())));
+      }
+    }
+    at = end;
   }
 }
 

@@ -23,13 +23,21 @@ struct StatementResult {
   std::string reason;  // the driver's reason when refused
 };
 
+// Whose a block's rows are: the vehicle and each row's table, named by a
+// refusal however late it comes (a commit the database refuses).
+struct BlockOwner {
+  std::string simId;
+  std::vector<std::string> tables;  // per row statement; may be empty
+};
+
 // One session that takes the row statements of every worker of a run and
 // groups them into transactions. On SQLite every commit waits for the file to
 // reach the disk, so a row committed on its own costs milliseconds; a
 // transaction of many rows costs the same once. A refused statement is
 // recorded and leaves the transaction's other rows in place; when the
 // database drops the whole transaction (disk full, I/O error) or refuses its
-// commit, its statements are sent again one by one, so no row is lost unseen.
+// commit, its statements are sent again one by one (a block as a transaction
+// of its own), so no row is lost unseen.
 // Safe to use from several threads. For SQLite only: PostgreSQL aborts a
 // transaction at its first refused statement.
 class BatchedWriter {
@@ -61,10 +69,13 @@ class BatchedWriter {
   // equal to each earlier image is removed (this must succeed), each row may
   // be refused alone, then the statements `closing` makes from the rows'
   // results must succeed. Otherwise the block is taken back whole and
-  // DatabaseError thrown. Returns the rows' results.
+  // DatabaseError thrown. Returns the rows' results. Should the transaction's
+  // commit fail later, the block is sent again whole or not at all, each of
+  // its rows then refused under the owner's names.
   std::vector<StatementResult> ExecuteBlock(
       const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
-      const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing);
+      const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing,
+      const BlockOwner& owner = {});
 
   // Commits when a limit is reached. True when everything executed before
   // the call is committed.
@@ -77,6 +88,8 @@ class BatchedWriter {
     std::string statement;
     std::string table;
     std::string simId;
+    std::size_t block = 0;  // the ExecuteBlock it belongs to; 0 for a statement of its own
+    bool isRow = true;      // a row statement, not a block's removal or ledger entry
   };
 
   // The statements removing the stored rows equal to the images, which name
@@ -105,6 +118,7 @@ class BatchedWriter {
   bool open_ = false;
   std::chrono::steady_clock::time_point begun_;
   std::vector<Row> pending_;  // the open transaction's rows, for a resend
+  std::size_t blocks_ = 0;
   // The open transaction's statements with parameters, by their text: the
   // lookups of earlier rows and the inserts, one per shape.
   std::map<std::string, sqlite3_stmt*> prepared_;

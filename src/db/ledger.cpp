@@ -144,6 +144,50 @@ bool HeldBy(const std::optional<DayRecord>& row, const DayClaim& claim) {
          row->started == claim.started;
 }
 
+// The number of shards N of a shard text "K/N"; 0 when it is not one.
+int ShardCount(std::string_view shard) {
+  const auto slash = shard.find('/');
+  return slash == std::string_view::npos ? 0 : std::atoi(std::string(shard.substr(slash + 1)).c_str());
+}
+
+// A live claim on the same command and day under another split of the fleet
+// (a whole-day run beside a shard run, 1/2 beside 1/3): such runs share
+// vehicles, whose ledger entries and rows both would write. Shards of one
+// split hold vehicles apart and run side by side.
+std::optional<DayRecord> OverlappingClaim(ReportDatabase& db, std::string_view command, std::string_view day,
+                                          std::string_view shard, std::string_view host, long pid,
+                                          std::chrono::seconds staleAfter) {
+  auto cursor = db.OpenQuery(fmt::format(
+      "select * from cuserver_days where command={} and day={} and shard<>{} and outcome='running'",
+      SqlLiteral(command), SqlLiteral(day), SqlLiteral(shard)));
+  std::vector<DayRecord> running;
+  for (; !cursor->AtEnd(); cursor->Next()) running.push_back(ReadDay(*cursor));
+  cursor->Close();
+  for (DayRecord& other : running) {
+    if (ShardCount(other.shard) == ShardCount(shard) && ShardCount(shard) > 0) continue;
+    if (!ClaimAbandoned(other, host, pid, staleAfter)) return std::move(other);
+  }
+  return std::nullopt;
+}
+
+// Puts the day's row back as it was before this claim took it (removes it
+// when the claim made it).
+void GiveBack(ReportDatabase& db, const DayClaim& claim, const std::optional<DayRecord>& before) {
+  if (!before) {
+    db.ExecuteStatement("delete from cuserver_days where " + ClaimCondition(claim));
+    return;
+  }
+  const auto textOrNull = [](const std::string& text) { return text.empty() ? std::string("NULL") : SqlLiteral(text); };
+  db.ExecuteStatement(fmt::format(
+      "update cuserver_days set attempts={}, host={}, pid={}, started={}, ended={}, outcome={}, vehicles={}, "
+      "computed={}, skipped={}, rows_written={}, rows_refused={}, reports_failed={}, detail={}, heartbeat={} where {}",
+      before->attempts, SqlLiteral(before->host), before->pid, SqlLiteral(before->started),
+      textOrNull(before->ended), SqlLiteral(DayOutcomeText(before->outcome)), before->counts.vehicles,
+      before->counts.computed, before->counts.skipped, before->counts.rowsWritten, before->counts.rowsRefused,
+      before->counts.reportsFailed, textOrNull(before->detail), textOrNull(before->heartbeat),
+      ClaimCondition(claim)));
+}
+
 }  // namespace
 
 std::string_view DayOutcomeText(DayOutcome outcome) {
@@ -199,22 +243,36 @@ DayClaim Ledger::BeginDay(std::string_view command, std::string_view day, std::s
   const DayClaim claim{std::string(command), std::string(day), std::string(shard), Clipped(host, 100), pid,
                        std::string(started)};
   const std::string where = DayKeyCondition(command, day, shard);
+  // A run of another split is looked for before the claim and again after
+  // it: of two that claim at once, each sees the other at its second look
+  // at the latest, so they never both go on (both may give way).
+  const auto overlapping = [&] { return OverlappingClaim(db_, command, day, shard, claim.host, pid, staleAfter); };
+  const auto claimed = [&](const std::optional<DayRecord>& before) {
+    if (auto other = overlapping()) {
+      GiveBack(db_, claim, before);
+      throw DayClaimedError(std::move(*other));
+    }
+    return claim;
+  };
+  if (auto other = overlapping()) throw DayClaimedError(std::move(*other));
   // Each round reads the row and changes it only if it is still as read; a
   // round that loses a race to another process reads again.
   for (int round = 0; round < 5; ++round) {
     const std::optional<DayRecord> current = ReadDayRow(db_, where);
     if (!current) {
+      bool inserted = false;
       try {
         db_.ExecuteStatement(fmt::format(
             "insert into cuserver_days (command, day, shard, attempts, host, pid, started, outcome, heartbeat) "
             "values ({}, {}, {}, 1, {}, {}, {}, 'running', {})",
             SqlLiteral(command), SqlLiteral(day), SqlLiteral(shard), SqlLiteral(claim.host), pid, SqlLiteral(started),
             SqlLiteral(LedgerUtcNow())));
-        return claim;
+        inserted = true;
       } catch (const DatabaseError&) {
         if (!ReadDayRow(db_, where)) throw;  // not a row inserted first by another process
-        continue;
       }
+      if (inserted) return claimed(current);
+      continue;
     }
     std::string asRead = "(outcome is null or outcome<>'running')";
     if (current->outcome == DayOutcome::Running) {
@@ -229,7 +287,7 @@ DayClaim Ledger::BeginDay(std::string_view command, std::string_view day, std::s
         "vehicles=0, computed=0, skipped=0, rows_written=0, rows_refused=0, reports_failed=0, detail=NULL, "
         "heartbeat={} where {} and {}",
         SqlLiteral(claim.host), pid, SqlLiteral(started), SqlLiteral(LedgerUtcNow()), where, asRead));
-    if (HeldBy(ReadDayRow(db_, where), claim)) return claim;
+    if (HeldBy(ReadDayRow(db_, where), claim)) return claimed(current);
   }
   throw DatabaseError(fmt::format("{} {} (shard {}): its day ledger row kept changing while it was claimed", command,
                                   day, shard));
@@ -362,6 +420,21 @@ std::map<std::string, std::string> Ledger::VehicleDayRows(std::string_view comma
   }
   cursor->Close();
   return rows;
+}
+
+std::optional<std::string> Ledger::VehicleDayEntry(std::string_view command, std::string_view day,
+                                                   std::string_view simId) {
+  auto cursor = db_.OpenQuery(fmt::format(
+      "select row_images from cuserver_vehicle_days where command={} and day={} and simid={}", SqlLiteral(command),
+      SqlLiteral(day), SqlLiteral(simId)));
+  std::optional<std::string> entry;
+  if (!cursor->AtEnd()) {
+    std::string images;
+    cursor->ValueInto("row_images", images);
+    entry = std::move(images);
+  }
+  cursor->Close();
+  return entry;
 }
 
 std::vector<std::string> Ledger::ReplaceVehicleDayStatements(std::string_view command, std::string_view day,

@@ -169,6 +169,8 @@ class Ledger {
   // Per vehicle of a command's day: the serialised rows this system wrote
   // (see VehicleDayRows), by SIMID.
   std::map<std::string, std::string> VehicleDayRows(std::string_view command, std::string_view day);
+  // One vehicle's entry of a command's day; nullopt when it has none.
+  std::optional<std::string> VehicleDayEntry(std::string_view command, std::string_view day, std::string_view simId);
   // The statements that replace a vehicle-day's ledger entry; run in the same
   // transaction as the rows themselves.
   std::vector<std::string> ReplaceVehicleDayStatements(std::string_view command, std::string_view day,

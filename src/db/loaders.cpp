@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "db/dialect.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -103,6 +104,10 @@ AreaSpeedList LoadAreaSpeedList(ReportDatabase& db, Diagnostics& diagnostics) {
   try {
     cursor = db.OpenQuery("select simid,areakey,areaname,speedlimit from areaspeed");
   } catch (const DatabaseError& e) {
+    // Only a table that is not there is no entries: one that cannot be read
+    // now (a locked file, a lost connection) is a failure, told by the
+    // vehicle list, read just before, being unreadable now too.
+    if (TableExists(db, "areaspeed") || !TableExists(db, "vehicleinfo")) throw;
     diagnostics.Info("no area speed limits: table areaspeed cannot be read (" + DatabaseErrorText(e) + ")");
     return entries;
   }

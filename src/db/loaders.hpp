@@ -21,7 +21,8 @@ VehicleList LoadVehicleList(ReportDatabase& db);
 
 // The area-speed entries of table areaspeed (simid, areakey, areaname,
 // speedlimit). A database without that table gives an empty list and one
-// informational line on the diagnostics.
+// informational line on the diagnostics; a table that is there but cannot be
+// read throws DatabaseError.
 AreaSpeedList LoadAreaSpeedList(ReportDatabase& db, Diagnostics& diagnostics);
 
 // Loads one vehicle's fixes of one day ("GPSDATA" + dayKey) into the track,

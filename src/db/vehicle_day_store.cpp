@@ -20,8 +20,8 @@ class BatchedStore : public VehicleDayStore {
  public:
   explicit BatchedStore(BatchedWriter& writer) : writer_(writer) {}
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
-                                     const Closing& closing) override {
-    return writer_.ExecuteBlock(earlier, rows, closing);
+                                     const Closing& closing, const BlockOwner& owner) override {
+    return writer_.ExecuteBlock(earlier, rows, closing, owner);
   }
 
  private:
@@ -61,7 +61,7 @@ class PostgresStore : public VehicleDayStore {
   }
 
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
-                                     const Closing& closing) override {
+                                     const Closing& closing, const BlockOwner&) override {
     // Mostly every row is taken: the whole vehicle-day goes in one round trip,
     // each table's rows in one insert.
     std::vector<StatementResult> results(rows.size());
@@ -147,7 +147,7 @@ class SessionStore : public VehicleDayStore {
         joinable_(db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql) {}
 
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
-                                     const Closing& closing) override {
+                                     const Closing& closing, const BlockOwner&) override {
     const std::vector<std::string> removals = DeleteStatements(earlier, types_);
     std::vector<StatementResult> results(rows.size());
     if (joinable_ && !rows.empty()) {

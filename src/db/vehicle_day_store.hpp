@@ -27,8 +27,11 @@ class VehicleDayStore {
   // row statement (a row the database refuses is left out, the others stay),
   // then the closing statements. Throws DatabaseError when the transaction
   // could not be completed; none of its statements is then written.
+  // owner names the rows when they are refused after this returned (SQLite's
+  // batched commits).
   virtual std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier,
-                                             const std::vector<std::string>& rows, const Closing& closing) = 0;
+                                             const std::vector<std::string>& rows, const Closing& closing,
+                                             const BlockOwner& owner = {}) = 0;
 };
 
 // SQLite: through the run's batched writer, whose transactions hold many

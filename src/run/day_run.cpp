@@ -84,6 +84,7 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
 
   const int refusedBefore = setup.diagnostics.RefusedRows();
   const int failedBefore = setup.diagnostics.FailedReports();
+  const int failuresBefore = setup.diagnostics.Failures();
   DayCounts ledgerCounts;
   DayClaim claim;
   const auto fail = [&](const std::string& what) {
@@ -121,13 +122,21 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
     return fail("vehicle list not loaded, no vehicle computed: " + FailureText(error));
   }
   counts.catalogueLoaded = true;
+  // A vehicle judged without its own limits gets wrong rows, and those of
+  // every vehicle are lost at once: the day waits for its retry instead.
+  SpeedLimitTable ownLimits;
+  if (setup.loadSpeedLimits) {
+    try {
+      ownLimits = LoadSpeedLimits(db);
+    } catch (const std::exception& error) {
+      return fail("speed limits not loaded, no vehicle computed: " + FailureText(error));
+    }
+  }
   AreaSpeedList areaSpeeds;
   try {
     areaSpeeds = LoadAreaSpeedList(db, setup.diagnostics);
   } catch (const std::exception& error) {
-    setup.diagnostics.Failure(
-        fmt::format("day {}: speed-area entries not loaded, no area-speeding report: {}", dayKey,
-                    FailureText(error)));
+    return fail("speed-area entries not loaded, no vehicle computed: " + FailureText(error));
   }
   const std::string gpsTable = "GPSDATA" + dayKey;
   const bool gpsTableExists = TableExists(db, gpsTable);
@@ -138,8 +147,16 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
     return fail("the day ledger's entries cannot be read, no vehicle computed: " + FailureText(error));
   }
 
-  DayRunShared shared{dayKey,          areaSpeeds,         setup.geo,   setup.speedLimits,
-                      setup.reportSettingsFile, setup.runLog, setup.diagnostics, setup.plainReads, {}, {}};
+  DayRunShared shared{dayKey,
+                      areaSpeeds,
+                      setup.geo,
+                      setup.loadSpeedLimits ? ownLimits : setup.speedLimits,
+                      setup.reportSettingsFile,
+                      setup.runLog,
+                      setup.diagnostics,
+                      setup.plainReads,
+                      {},
+                      {}};
   shared.Index();
   const std::vector<std::size_t> listings = FirstListings(vehicles, counts.catalogue);
   TellCatalogueNotes(counts.catalogue, dayKey, setup.diagnostics);
@@ -172,6 +189,9 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   ledgerCounts.reportsFailed = setup.diagnostics.FailedReports() - failedBefore;
   counts.recorded = ledgerCounts;
   counts.rowsByTable = worked.rowsByTable;
+  // Whatever failure the run told makes it end with status 1: the ledger
+  // does not call such a day complete.
+  const int otherFailures = setup.diagnostics.Failures() - failuresBefore;
 
   if (!worked.lost.empty()) {
     counts.outcome = DayOutcome::Incomplete;
@@ -186,10 +206,11 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
     counts.outcome = DayOutcome::Failed;
     counts.detail = fmt::format("table {} does not exist: no vehicle has a track", gpsTable);
     setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
-  } else if (ledgerCounts.skipped + ledgerCounts.rowsRefused + ledgerCounts.reportsFailed > 0) {
+  } else if (ledgerCounts.skipped + ledgerCounts.rowsRefused + ledgerCounts.reportsFailed + otherFailures > 0) {
     counts.outcome = DayOutcome::Incomplete;
     counts.detail = fmt::format("{} rows refused, {} reports failed, {} vehicles skipped", ledgerCounts.rowsRefused,
                                 ledgerCounts.reportsFailed, ledgerCounts.skipped);
+    if (otherFailures > 0) counts.detail += fmt::format(", {} other failures", otherFailures);
   } else {
     counts.outcome = DayOutcome::Complete;
   }

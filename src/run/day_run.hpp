@@ -33,6 +33,10 @@ struct DayRunSetup {
   // When it becomes true the run starts no further vehicle: the vehicles in
   // progress end, the day is recorded as incomplete and the run returns.
   const std::atomic<bool>* stop = nullptr;
+  // The limits could not be loaded before the run (speedLimits is empty):
+  // the run loads them on its own session, and a day whose limits cannot be
+  // read ends as failed with no vehicle computed.
+  bool loadSpeedLimits = false;
   // Each vehicle read by its own query, each distance by its query: slower,
   // and the rows the faster reading must give.
   bool plainReads = false;

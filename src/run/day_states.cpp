@@ -83,6 +83,7 @@ std::string_view DayStateText(DayState state) {
     case DayState::Failed: return "failed";
     case DayState::WaitingForOperator: return "waiting for an operator";
     case DayState::Running: return "running";
+    case DayState::Interrupted: return "interrupted";
     case DayState::NotComputed: return "not computed";
     case DayState::NoGpsTable: return "no GPS table";
   }
@@ -115,6 +116,17 @@ std::vector<DayStatus> DayStatuses(ReportDatabase& db, Ledger& ledger, std::stri
     statuses.push_back(std::move(status));
   }
   return statuses;
+}
+
+void MarkInterrupted(std::vector<DayStatus>& statuses, std::string_view host, std::chrono::seconds staleAfter) {
+  for (DayStatus& status : statuses) {
+    if (status.state != DayState::Running) continue;
+    // No process of this machine has pid 0: only a gone process or a stale heartbeat counts.
+    const bool abandoned = std::all_of(status.shards.begin(), status.shards.end(), [&](const DayRecord& row) {
+      return row.outcome != DayOutcome::Running || ClaimAbandoned(row, host, 0, staleAfter);
+    });
+    if (abandoned) status.state = DayState::Interrupted;
+  }
 }
 
 }  // namespace cuserver

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,12 +17,13 @@ enum class DayState {
   Failed,              // the last attempt ended early or could not run
   WaitingForOperator,  // incomplete or failed after RetryLimit attempts: no more retries
   Running,             // an attempt is in progress (or was cut off by a crash)
+  Interrupted,         // as read by an operator: running, but every running attempt's process is gone
   NotComputed,         // a GPS day table and no attempt yet
   NoGpsTable,          // no GPSDATA table for the day
 };
 
 // "complete", "incomplete", "failed", "waiting for an operator", "running",
-// "not computed", "no GPS table"
+// "interrupted", "not computed", "no GPS table"
 std::string_view DayStateText(DayState state);
 
 struct DayStatus {
@@ -39,5 +41,10 @@ struct DayStatus {
 // number of attempts after which an unfinished day waits for an operator.
 std::vector<DayStatus> DayStatuses(ReportDatabase& db, Ledger& ledger, std::string_view from, std::string_view to,
                                    int retryLimit);
+
+// For an operator's list: a running day whose every running attempt was
+// abandoned (see ClaimAbandoned, as seen from host) reads as interrupted.
+// The ledger keeps "running" until the next attempt takes the day over.
+void MarkInterrupted(std::vector<DayStatus>& statuses, std::string_view host, std::chrono::seconds staleAfter);
 
 }  // namespace cuserver

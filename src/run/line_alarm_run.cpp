@@ -166,8 +166,11 @@ void ScanRun(AlarmScan& run, AlarmWorker& worker, std::size_t first, std::size_t
     VehicleDayWritten written;
     std::string failure = vehicle.failure;
     bool lost = false;
+    bool reopened = false;
     while (failure.empty()) {
       try {
+        // The lost connection may have taken the commit with it, unheard.
+        if (reopened) worker.writer.ReadEntryAgain(simId);
         written = worker.writer.Write(simId, vehicle.rows, setup.diagnostics);
         break;
       } catch (const std::exception& error) {
@@ -177,6 +180,7 @@ void ScanRun(AlarmScan& run, AlarmWorker& worker, std::size_t first, std::size_t
                            lost)) {
         break;
       }
+      reopened = true;
       failure.clear();
     }
     if (lost) {

@@ -8,18 +8,18 @@
 
 namespace cuserver {
 
-SpeedLimitTable LoadSpeedLimitsOnce(const ConnectionSettings& connection, Caption& caption,
-                                    Diagnostics& diagnostics) {
+std::optional<SpeedLimitTable> LoadSpeedLimitsOnce(const ConnectionSettings& connection, Caption& caption,
+                                                   Diagnostics& diagnostics) {
   ReportDatabase db;
   OpenRunSession(db, connection, caption);
   try {
     return LoadSpeedLimits(db);
   } catch (const DatabaseError& error) {
-    diagnostics.Failure("speed limits not loaded: " + DatabaseErrorText(error));
+    diagnostics.Info("speed limits not loaded before the run, each day loads them: " + DatabaseErrorText(error));
   } catch (const std::exception& error) {
-    diagnostics.Failure(std::string("speed limits not loaded: ") + error.what());
+    diagnostics.Info(std::string("speed limits not loaded before the run, each day loads them: ") + error.what());
   }
-  return {};
+  return std::nullopt;
 }
 
 }  // namespace cuserver

@@ -32,6 +32,10 @@ PreviousRows PreviousRows::Load(ReportDatabase& db, std::string_view command, st
 VehicleDayWriter::VehicleDayWriter(ReportDatabase& db, VehicleDayStore& store, const PreviousRows& previous)
     : db_(db), store_(store), previous_(previous), types_(db, DialectOf(db)) {}
 
+void VehicleDayWriter::ReadEntryAgain(const std::string& simId) {
+  readAgain_[simId] = Ledger(db_).VehicleDayEntry(previous_.command, previous_.dayKey, simId);
+}
+
 bool VehicleDayWriter::TableExists(const std::string& table) {
   auto [it, added] = tables_.emplace(table, false);
   if (added) it->second = cuserver::TableExists(db_, table);
@@ -40,12 +44,17 @@ bool VehicleDayWriter::TableExists(const std::string& table) {
 
 VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<RecordingSink::Statement> statements,
                                           Diagnostics& diagnostics, const TrackQuality* quality) {
-  const auto old = previous_.bySimId.find(simId);
-  const bool hadEntry = old != previous_.bySimId.end();
+  const std::string* entry = nullptr;
+  if (const auto again = readAgain_.find(simId); again != readAgain_.end()) {
+    if (again->second) entry = &*again->second;
+  } else if (const auto old = previous_.bySimId.find(simId); old != previous_.bySimId.end()) {
+    entry = &old->second;
+  }
+  const bool hadEntry = entry != nullptr;
   VehicleDayRows earlierRows;
   std::vector<const RowImage*> earlier;
   if (hadEntry) {
-    earlierRows = VehicleDayRows::Parse(old->second);  // it was read once already
+    earlierRows = VehicleDayRows::Parse(*entry);
     for (const RowImage& row : earlierRows.Rows()) {
       // A table dropped since holds none of the rows any more.
       if (TableExists(row.table)) earlier.push_back(&row);
@@ -101,7 +110,10 @@ VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<
     return ledger.ReplaceVehicleDayStatements(previous_.command, previous_.dayKey, simId, written, serialised,
                                               hadEntry, quality);
   };
-  const std::vector<StatementResult> results = store_.Write(earlier, rows, closing);
+  BlockOwner owner{simId, {}};
+  owner.tables.reserve(statements.size());
+  for (const RecordingSink::Statement& statement : statements) owner.tables.push_back(statement.table);
+  const std::vector<StatementResult> results = store_.Write(earlier, rows, closing, owner);
 
   VehicleDayWritten outcome;
   outcome.rows = written;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -76,6 +77,13 @@ class VehicleDayWriter {
   VehicleDayWritten Write(const std::string& simId, std::vector<RecordingSink::Statement> statements,
                           Diagnostics& diagnostics, const TrackQuality* quality = nullptr);
 
+  // Reads the vehicle's ledger entry again, to stand for its earlier rows in
+  // place of the one read at the run's start. When the connection was lost
+  // around a vehicle-day's commit, only the database knows whether it took:
+  // had it, its rows would otherwise go in a second time. Throws
+  // DatabaseError.
+  void ReadEntryAgain(const std::string& simId);
+
  private:
   bool TableExists(const std::string& table);
 
@@ -84,6 +92,7 @@ class VehicleDayWriter {
   const PreviousRows& previous_;
   ColumnTypes types_;
   std::map<std::string, bool> tables_;
+  std::map<std::string, std::optional<std::string>> readAgain_;  // by SIMID; nullopt: no entry
 };
 
 }  // namespace cuserver

@@ -146,6 +146,18 @@ std::unique_ptr<Attempt> TryVehicle(const VehiclePoolSetup& setup, WorkerSlot& s
   return made;
 }
 
+// After a lost connection: the vehicle's last commit may have taken, unheard.
+std::unique_ptr<Attempt> TryVehicleAgain(const VehiclePoolSetup& setup, WorkerSlot& slot, const std::string& simId) {
+  try {
+    slot.writer->ReadEntryAgain(simId);
+  } catch (...) {
+    auto made = std::make_unique<Attempt>();
+    made->failure = "its ledger entry could not be read again: " + FailureText(std::current_exception());
+    return made;
+  }
+  return TryVehicle(setup, slot, simId);
+}
+
 void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setup,
              const std::vector<PlannedVehicle>& vehicles, Tally& tally, std::size_t first, std::size_t last);
 
@@ -192,7 +204,7 @@ void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setu
     while (attempt->outcome == VehicleOutcome::Skipped &&
            ReopenAfterLoss(*slot.db, setup.connection, setup.stop, diagnostics, setup.shared.dayKey, simId,
                            attempt->failure, lost)) {
-      attempt = TryVehicle(setup, slot, simId);
+      attempt = TryVehicleAgain(setup, slot, simId);
     }
     if (lost) {
       slot.worker->LogLines().clear();

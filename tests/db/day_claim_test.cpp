@@ -169,6 +169,57 @@ TEST_P(DayClaimTest, HeartbeatKeepsTheClaimAndALateEndLeavesTheNewHolderAlone) {
   EXPECT_EQ(rows.at(0).outcome, DayOutcome::Running);
 }
 
+// Runs of one day split differently share vehicles: while one lives the
+// other is refused naming it, and the refused one leaves the ledger as it was.
+TEST_P(DayClaimTest, RunsOfADaySplitDifferentlyExcludeEachOther) {
+  struct SplitCase {
+    std::string holderShard;
+    long holderPid;
+    std::string claimedShard;
+    bool refused;
+  };
+  const long alive = static_cast<long>(getppid());
+  const std::vector<SplitCase> cases{
+      {"1/1", alive, "1/2", true},       {"1/2", alive, "1/1", true},  {"1/2", alive, "1/3", true},
+      {"1/2", alive, "2/2", false},      {"1/2", DeadPid(), "1/1", false},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const SplitCase& c = cases[i];
+    SCOPED_TRACE(c.holderShard + " held, " + c.claimedShard + " claimed");
+    const std::string day = fmt::format("201404{:02}", 10 + i);
+    Ledger ledger(Db());
+    // An earlier attempt of the claimed shard, which a refusal leaves as it was.
+    ledger.BeginDay(kDayRunCommand, day, c.claimedShard, "taker", 1, "2014-03-02 02:00:00", kStaleAfter);
+    ledger.EndDay(kDayRunCommand, day, c.claimedShard, DayOutcome::Incomplete, DayCounts{4, 3, 1, 7, 0, 0},
+                  "2014-03-02 03:00:00", "1 vehicles skipped");
+    ledger.BeginDay(kDayRunCommand, day, c.holderShard, "taker", c.holderPid, "2014-04-20 02:00:00", kStaleAfter);
+    std::string by = "taker";
+    try {
+      ledger.BeginDay(kDayRunCommand, day, c.claimedShard, "taker", static_cast<long>(getpid()), "2014-04-20 02:05:00",
+                      kStaleAfter);
+    } catch (const DayClaimedError& error) {
+      by = error.what();
+    }
+    const auto rows = ledger.Days(kDayRunCommand, day, day);
+    const auto claimed = std::find_if(rows.begin(), rows.end(), [&](const DayRecord& row) {
+      return row.shard == c.claimedShard;
+    });
+    ASSERT_NE(claimed, rows.end());
+    if (c.refused) {
+      EXPECT_EQ(by, fmt::format("run-day {} (shard {}) is being computed by process {} on taker since 2014-04-20 "
+                                "02:00:00; it is not computed twice at once",
+                                day, c.holderShard, c.holderPid));
+      EXPECT_EQ(claimed->outcome, DayOutcome::Incomplete);
+      EXPECT_EQ(claimed->attempts, 1);
+      EXPECT_EQ(claimed->detail, "1 vehicles skipped");
+    } else {
+      EXPECT_EQ(by, "taker");
+      EXPECT_EQ(claimed->outcome, DayOutcome::Running);
+      EXPECT_EQ(claimed->attempts, 2);
+    }
+  }
+}
+
 CUSERVER_ON_EVERY_BACKEND(DayClaimTest);
 
 }  // namespace

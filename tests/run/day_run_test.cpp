@@ -215,6 +215,45 @@ TEST_F(DayRunTest, VehicleListThatCannotBeLoadedEndsTheRunAsAFailure) {
   EXPECT_EQ(start_.Count("CONTACTALARM"), 0);
 }
 
+// Vehicles judged without their own limits would get wrong rows: a day whose
+// limits or speed areas cannot be read is not computed, and waits for its
+// retry. A database without the areaspeed table has no speed areas.
+TEST_F(DayRunTest, DayWhoseLimitsCannotBeReadIsNotComputed) {
+  struct LimitsCase {
+    std::string what;
+    std::string breaking;  // the statement that makes the limits unreadable
+    bool loadSpeedLimits;
+    DayOutcome outcome;
+    std::string detail;
+  };
+  const std::vector<LimitsCase> cases{
+      {"vehicle limits unreadable", "alter table vehicleinfo drop column alarmspeed", true, DayOutcome::Failed,
+       "speed limits not loaded, no vehicle computed: "},
+      {"speed areas unreadable", "alter table areaspeed drop column speedlimit", false, DayOutcome::Failed,
+       "speed-area entries not loaded, no vehicle computed: "},
+      {"no speed-area table", "drop table areaspeed", false, DayOutcome::Complete, ""},
+  };
+  for (const LimitsCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    StartDirectory start;
+    start.AddVehicle("13900000001");
+    start.AddAreaSpeed("13900000001", "开远收费站", "40");
+    start.AddDrive(kDay, "13900000001", 30, 60);
+    start.Db().ExecuteStatement(c.breaking);
+    Diagnostics diagnostics([](const std::string&) {});
+    DayRunSetup setup{start.Connection(), *map_, limits_, start.Path() / "report.ini", runLog_, caption_, diagnostics};
+    setup.loadSpeedLimits = c.loadSpeedLimits;
+    const DayRunCounts counts = DayRun(kDay, setup);
+    EXPECT_EQ(counts.outcome, c.outcome);
+    EXPECT_EQ(counts.detail.substr(0, c.detail.size()), c.detail);
+    EXPECT_EQ(start.Count("CONTACTALARM") + start.Count("vehicledistance201403"),
+              c.outcome == DayOutcome::Complete ? 1 : 0);
+    EXPECT_EQ(diagnostics.AnyFailure(), c.outcome != DayOutcome::Complete);
+    Ledger ledger(start.Db());
+    EXPECT_EQ(ledger.Days(kDayRunCommand, kDay, kDay).at(0).outcome, c.outcome);
+  }
+}
+
 TEST_F(DayRunTest, TwoRunsOfTheSameDayWalkTheCatalogueAnewAndReplaceTheFirstRunsRows) {
   start_.AddVehicle("13900000001");
   start_.AddDrive(kDay, "13900000009", 2, 0);

@@ -1,6 +1,8 @@
 // Day states from the day ledger and the GPS day tables, on every backend.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -98,6 +100,50 @@ TEST_P(DayStatesTest, ADatabaseWithoutTheLedgerHasNoComputedDay) {
   EXPECT_EQ(statuses[1].state, DayState::NoGpsTable);
   EXPECT_EQ(DayStatuses(database_.Db(), ledger_, "20140320", "20140320", kRetryLimit)[0].state,
             DayState::NotComputed);
+}
+
+// A day left running reads as interrupted once every process running it is
+// gone (this machine) or silent (another machine); the ledger keeps "running".
+TEST_P(DayStatesTest, RunningDayWhoseProcessesAreGoneReadsAsInterrupted) {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  const long gone = child;
+  const long alive = static_cast<long>(getpid());
+  struct Holder {
+    std::string shard;
+    std::string host;
+    long pid;
+    bool silent;  // no heartbeat for an hour
+  };
+  struct InterruptCase {
+    std::string day;
+    std::vector<Holder> holders;
+    DayState state;
+  };
+  const std::vector<InterruptCase> cases{
+      {"20140401", {{"1/1", "here", gone, false}}, DayState::Interrupted},
+      {"20140402", {{"1/1", "here", alive, false}}, DayState::Running},
+      {"20140403", {{"1/1", "elsewhere", 4242, false}}, DayState::Running},
+      {"20140404", {{"1/1", "elsewhere", 4242, true}}, DayState::Interrupted},
+      {"20140405", {{"1/2", "here", gone, false}, {"2/2", "elsewhere", 4242, false}}, DayState::Running},
+  };
+  ledger_.EnsureTables();
+  for (const InterruptCase& c : cases) {
+    for (const Holder& holder : c.holders) {
+      ledger_.BeginDay(kDayRunCommand, c.day, holder.shard, holder.host, holder.pid, "2014-04-06 01:00:00");
+      if (holder.silent) {
+        database_.Execute("update cuserver_days set heartbeat='2014-04-06 01:00:00' where day='" + c.day + "'");
+      }
+    }
+  }
+  std::vector<DayStatus> statuses = DayStatuses(database_.Db(), ledger_, "20140401", "20140405", kRetryLimit);
+  MarkInterrupted(statuses, "here", std::chrono::seconds(1800));
+  ASSERT_EQ(statuses.size(), cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(DayStateText(statuses[i].state), DayStateText(cases[i].state)) << cases[i].day;
+    for (const DayRecord& shard : statuses[i].shards) EXPECT_EQ(shard.outcome, DayOutcome::Running);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DayStatesTest, ::testing::ValuesIn(SqlBackends()),

@@ -127,6 +127,7 @@ CatchUpPlan DueDays(const LocalDateTime& now, const std::string& firstServiceDay
         break;
       case DayState::Complete:
       case DayState::Running:
+      case DayState::Interrupted:
       case DayState::NoGpsTable:
         break;
     }
