@@ -68,7 +68,11 @@ nlohmann::json LineAlarmDayJson(const std::string& day, const LineAlarmRunCounts
           {"completed", counts.closed},
           {"leftOpen", counts.leftOpen},
           {"refused", counts.refused},
-          {"complete", counts.complete}};
+          {"complete", counts.complete},
+          {"catalogue",
+           {{"listedAgain", counts.catalogue.listedAgain},
+            {"withoutSimId", counts.catalogue.withoutSimId},
+            {"repeatedSimIds", counts.catalogue.repeated}}}};
 }
 
 nlohmann::json RoadImportJson(const RoadImportCounts& counts) {

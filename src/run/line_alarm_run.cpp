@@ -24,6 +24,7 @@
 #include "run/failure_text.hpp"
 #include "run/run_session.hpp"
 #include "run/vehicle_day_writer.hpp"
+#include "run/vehicle_listings.hpp"
 #include "run/vehicle_queue.hpp"
 
 namespace cuserver {
@@ -225,7 +226,9 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
     RunEnded(setup, dayKey, "vehicle list not loaded: " + FailureText(error));
     return counts;
   }
-  counts.vehicles = static_cast<int>(vehicles.size());
+  const std::vector<std::size_t> listings = FirstListings(vehicles, counts.catalogue);
+  TellCatalogueNotes(counts.catalogue, dayKey, setup.diagnostics);
+  counts.vehicles = static_cast<int>(listings.size());
   try {
     counts.roadNames = static_cast<int>(LoadRoadNames(db).size());
   } catch (const std::exception& error) {
@@ -261,7 +264,7 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
   std::optional<BatchedWriter> batch;
   if (db.GetBackend() == Backend::Sqlite3) batch.emplace(db, setup.diagnostics);
   std::vector<std::string> simIds;
-  for (const auto& vehicle : vehicles) simIds.push_back(vehicle.simId);
+  for (const std::size_t i : listings) simIds.push_back(vehicles[i].simId);
   const std::size_t wanted =
       std::min<std::size_t>(static_cast<std::size_t>(std::max(setup.jobs, 1)), std::max<std::size_t>(simIds.size(), 1));
   const WorkerSessions sessions(db, setup.connection, wanted, batch.has_value(), setup.diagnostics);

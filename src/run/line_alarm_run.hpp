@@ -6,6 +6,7 @@
 #include "reports/diagnostics.hpp"
 #include "reports/ports.hpp"
 #include "run/caption.hpp"
+#include "run/vehicle_listings.hpp"
 
 namespace cuserver {
 
@@ -18,7 +19,8 @@ struct LineAlarmRunSetup {
 };
 
 struct LineAlarmRunCounts {
-  int vehicles = 0;  // vehicles in the reloaded catalogue
+  int vehicles = 0;  // vehicles in the reloaded catalogue, each SIMID once
+  CatalogueNotes catalogue;  // listings left out of the vehicle list
   int scanned = 0;   // vehicles whose track was loaded and scanned
   int fixes = 0;     // fixes scanned, one highway test each
   int opened = 0;    // LINEALARMREPROT rows opened

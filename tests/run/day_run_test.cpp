@@ -107,6 +107,42 @@ TEST_F(DayRunTest, VehicleWithFixesIsReportedAndLogsItsSuccessLine) {
   EXPECT_FALSE(diagnostics_.AnyFailure()) << diagnostics_.Summary();
 }
 
+// Regression: a fix without a position counted as longitude 0, latitude 0 and
+// added half the Earth; a fix of 2013-12-31 sent the mileage row to
+// vehicledistance201312 and failed the day for ever; a SIMID listed twice failed
+// its second listing on the ledger's key, and a NULL SIMID the whole fleet.
+TEST_F(DayRunTest, TrackerFaultsAndCatalogueFaultsGiveTheCleanVehiclesRows) {
+  for (const char* simId : {"13900000001", "13900000002"}) {
+    start_.AddVehicle(simId);
+    start_.AddDrive(kDay, simId, 30, 60);
+  }
+  start_.AddVehicle("13900000002");
+  start_.Db().ExecuteStatement("insert into vehicleinfo (simid, licenseplate, motorcadeid) values (NULL, 'x', '1')");
+  const std::string messy = "13900000002";
+  start_.Db().ExecuteStatement("insert into GPSDATA20140319 (SIMID, time, longitude, latitude, speed, ALARMSTATE) "
+                               "values ('" + messy + "', '2014-03-19 08:10:30', NULL, NULL, 60, '0'), ('" + messy +
+                               "', '2014-03-19 08:11:30', 0, 0, 60, '0'), ('" + messy +
+                               "', '2013-12-31 23:59:00', 103.3, 23.3, 60, '0'), ('" + messy +
+                               "', '2014-03-19 08:12:00', 103.312, 23.378333, 60, '0')");
+  const DayRunCounts counts = Run(kDay);
+  EXPECT_EQ(counts.outcome, DayOutcome::Complete) << counts.detail;
+  EXPECT_EQ(counts.reported, 2);
+  EXPECT_EQ(counts.catalogue.listedAgain, 1);
+  EXPECT_EQ(counts.catalogue.withoutSimId, 1);
+  EXPECT_FALSE(diagnostics_.AnyFailure()) << diagnostics_.Summary();
+  EXPECT_FALSE(start_.TableExists("vehicledistance201312"));
+
+  const auto mileage =
+      start_.Rows("select * from vehicledistance201403 order by SIMID", {"SIMID", "BEGINTIME", "ENDTIME", "DISTANCE"});
+  ASSERT_EQ(mileage.size(), 2u);
+  EXPECT_EQ(mileage[1][3], mileage[0][3]) << "the same road, the same distance";
+  EXPECT_EQ(mileage[1][2], mileage[0][2]);
+  EXPECT_EQ(start_.Rows("select fixes, without_position, other_day, same_time, backwards, jumps from "
+                        "cuserver_vehicle_days where simid = '" + messy + "'",
+                        {"fixes", "without_position", "other_day", "same_time", "backwards", "jumps"}),
+            (std::vector<std::vector<std::string>>{{"34", "2", "1", "1", "0", "0"}}));
+}
+
 TEST_F(DayRunTest, CaptionPerVehicleWithZeroBasedIndexThenEndCaption) {
   start_.AddVehicle("13900000001");
   start_.AddVehicle("13900000002");

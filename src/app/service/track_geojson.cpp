@@ -38,12 +38,10 @@ nlohmann::json NumberOrNull(std::string_view text) {
   return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
-// Terminals without a position send empty texts or 0,0.
+// The reports' rule: terminals without a position send empty texts or 0,0.
 std::optional<Position> PositionOf(std::string_view longitude, std::string_view latitude) {
-  const auto x = Number(longitude);
-  const auto y = Number(latitude);
-  if (!x || !y || std::abs(*x) > 180 || std::abs(*y) > 90 || (*x == 0 && *y == 0)) return std::nullopt;
-  return Position{*x, *y};
+  if (!IsUsablePosition(longitude, latitude)) return std::nullopt;
+  return Position{LeadingDouble(longitude), LeadingDouble(latitude)};
 }
 
 nlohmann::json Coordinates(const Position& position) { return {position.first, position.second}; }
