@@ -1,25 +1,22 @@
 #include "reports/track_quality.hpp"
 
 #include <cmath>
-#include <optional>
 
 #include "reports/time_arith.hpp"
 
 namespace cuserver {
 namespace {
 
-constexpr double kMetresPerDegree = 111320.0;
 constexpr double kJumpMetresPerSecond = kJumpKmh / 3.6;
+// No degree of latitude or longitude is longer than this on the ellipsoid.
+constexpr double kLongestDegreeMetres = 111700.0;
 
-// A step's length in metres on a sphere's local plane: within a percent of
-// the ellipsoid's for short steps, and more than half of it for any step a
-// day allows; enough to leave out the plainly slow steps before the exact
-// distance is asked.
-double RoughMetres(const TrackPoint& a, const TrackPoint& b) {
-  const double pi = std::acos(-1.0);
-  const double dx = (b.Longitude() - a.Longitude()) * std::cos(a.Latitude() * pi / 180.0);
-  const double dy = b.Latitude() - a.Latitude();
-  return std::hypot(dx, dy) * kMetresPerDegree;
+// More than the distance between two positions: a path along the meridian and
+// then along the parallel is no shorter than the geodesic, and neither leg is
+// longer than its degrees at the longest degree. Steps whose bound is within
+// the limit are left out before the exact distance is asked.
+double MetresAtMost(const TrackPoint& a, const TrackPoint& b) {
+  return (std::fabs(b.Latitude() - a.Latitude()) + std::fabs(b.Longitude() - a.Longitude())) * kLongestDegreeMetres;
 }
 
 }  // namespace
@@ -32,10 +29,12 @@ std::string TrackDateOfDay(const std::string& dayKey) {
 TrackQuality MeasureTrackQuality(const TrackBuffer& track, const std::string& dayKey, GeoServices& geo) {
   TrackQuality quality;
   const std::string date = TrackDateOfDay(dayKey);
+  // Times of the day are compared by their clock within the month: the
+  // fixes compared all carry the day's date.
   const TrackPoint* before = nullptr;  // the fix of the day before this one
-  std::optional<long long> beforeClock;
+  int beforeClock = -1;
   const TrackPoint* placed = nullptr;  // the last fix of the day with a usable position
-  std::optional<long long> placedClock;
+  int placedClock = -1;
   for (int i = 0; i < track.Count(); ++i) {
     const TrackPoint& fix = track[static_cast<std::size_t>(i)];
     ++quality.fixes;
@@ -45,20 +44,20 @@ TrackQuality MeasureTrackQuality(const TrackBuffer& track, const std::string& da
       ++quality.otherDay;
       continue;
     }
-    const std::optional<long long> clock = ParseTrackTime(fix.time);
+    const int clock = MonthClockSeconds(fix.time);
     if (before != nullptr) {
       if (fix.time == before->time) {
         ++quality.sameTime;
-      } else if (clock && beforeClock && *clock < *beforeClock) {
+      } else if (clock >= 0 && beforeClock >= 0 && clock < beforeClock) {
         ++quality.backwards;
       }
     }
     before = &fix;
     beforeClock = clock;
     if (!usable) continue;
-    if (placed != nullptr && clock && placedClock && *clock > *placedClock) {
-      const double limit = kJumpMetresPerSecond * static_cast<double>(*clock - *placedClock);
-      if (RoughMetres(*placed, fix) > 0.5 * limit &&
+    if (placed != nullptr && clock >= 0 && placedClock >= 0 && clock > placedClock) {
+      const double limit = kJumpMetresPerSecond * (clock - placedClock);
+      if (MetresAtMost(*placed, fix) > limit &&
           geo.DistanceMetres(placed->Longitude(), placed->Latitude(), fix.Longitude(), fix.Latitude()) > limit) {
         ++quality.jumps;
       }
