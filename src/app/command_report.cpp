@@ -47,7 +47,7 @@ std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection,
 void ReportCommand::AddArguments(CLI::App& command) {
   command.add_option("DAYKEY", dayKey_, "The day as yyyymmdd")->type_name("yyyymmdd")->required();
   command.add_option("--kind", kind_,
-                     "mileage, speeding, parking, fatigue, lostcontact or linealarms (default: every kind)")
+                     "mileage, speeding, parking, fatigue, lostcontact, linealarms or quality (default: every kind)")
       ->type_name("KIND");
   command.add_option("--vehicle", vehicle_, "Only this vehicle's rows (its SIMID)")->type_name("SIMID");
   command.add_option("--filter", filter_, "Only rows whose SIMID, licence plate or fleet holds this text")
@@ -55,6 +55,7 @@ void ReportCommand::AddArguments(CLI::App& command) {
   command.add_option("--sort", sort_, "Order the rows by this column (default: SIMID, then time)")
       ->type_name("COLUMN");
   command.add_flag("--descending", descending_, "With --sort: largest first");
+  command.add_flag("--flagged", flagged_, "Quality: only vehicles with a count above 0 besides fixes");
   command.add_option("--format", format_, "table (default), csv, json or xlsx")->type_name("FORMAT");
   command.add_option("--output", output_, "Write to this file instead of the standard output")
       ->type_name("FILE");
@@ -70,12 +71,17 @@ void ReportCommand::FromJson(const nlohmann::json& arguments) {
   filter_.clear();
   sort_.clear();
   descending_ = false;
+  flagged_ = false;
   JsonText(arguments, "day", dayKey_);
   JsonText(arguments, "filter", filter_);
   JsonText(arguments, "sort", sort_);
   if (arguments.contains("descending")) {
     if (!arguments["descending"].is_boolean()) throw ArgumentError("descending is true or false");
     descending_ = arguments["descending"].get<bool>();
+  }
+  if (arguments.contains("flagged")) {
+    if (!arguments["flagged"].is_boolean()) throw ArgumentError("flagged is true or false");
+    flagged_ = arguments["flagged"].get<bool>();
   }
   JsonText(arguments, "kind", kind_);
   JsonText(arguments, "vehicle", vehicle_);
@@ -92,7 +98,7 @@ void ReportCommand::Setup() {
     kinds_.push_back(*kind);
   } else {
     throw ArgumentError(fmt::format(
-        "the kind is one of mileage, speeding, parking, fatigue, lostcontact, linealarms, not \"{}\"", kind_));
+        "the kind is one of mileage, speeding, parking, fatigue, lostcontact, linealarms, quality, not \"{}\"", kind_));
   }
   if (format_ != "table" && format_ != "csv" && format_ != "json" && format_ != "xlsx") {
     throw ArgumentError(fmt::format("the format is table, csv, json or xlsx, not \"{}\"", format_));
@@ -116,6 +122,7 @@ void ReportCommand::Run(CommandEnvironment& env) {
     query.filter = filter_;
     query.sortColumn = sort_;
     query.descending = descending_;
+    query.flaggedOnly = flagged_;
     queries.push_back(std::move(query));
   }
   const std::vector<ReportSheet> sheets = ReadReportSheets(env.Connection(), queries);

@@ -20,7 +20,7 @@ std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection, 
 ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::year_month_day day);
 
 // report DAYKEY [--kind KIND] [--vehicle SIMID] [--filter TEXT] [--sort COLUMN
-// [--descending]] [--format table|csv|json|xlsx] [--output FILE]: the rows a day run wrote for a day, read back with each
+// [--descending]] [--flagged] [--format table|csv|json|xlsx] [--output FILE]: the rows a day run wrote for a day, read back with each
 // vehicle's licence plate and fleet. Reads only; runs beside a service and
 // beside a day run.
 class ReportCommand : public Command {
@@ -28,7 +28,8 @@ class ReportCommand : public Command {
   std::string Name() const override { return "report"; }
   std::string Synopsis() const override { return "Show the report rows of one day (every kind, or one)"; }
   void AddArguments(CLI::App& command) override;
-  // {"day": "20140319", "kind": "parking", "vehicle": "13800000001", "format": "csv", "output": "p.csv"}
+  // {"day": "20140319", "kind": "parking", "vehicle": "13800000001", "format": "csv", "output": "p.csv"};
+  // "flagged": true keeps the quality rows with a count above 0
   void FromJson(const nlohmann::json& arguments) override;
   void Setup() override;
   void Run(CommandEnvironment& env) override;
@@ -42,6 +43,7 @@ class ReportCommand : public Command {
   std::string filter_;
   std::string sort_;
   bool descending_ = false;
+  bool flagged_ = false;
   std::chrono::year_month_day day_;
   std::vector<ReportKind> kinds_;
 };

@@ -44,7 +44,7 @@ ReportQuery QueryOf(const HttpRequest& request, bool file) {
   const auto parsed = ParseReportKind(kind);
   if (!parsed) {
     throw ArgumentError(fmt::format(
-        "报表类型应为 mileage、speeding、parking、fatigue、lostcontact、linealarms 之一，而不是“{}”", kind));
+        "报表类型应为 mileage、speeding、parking、fatigue、lostcontact、linealarms、quality 之一，而不是“{}”", kind));
   }
   query.kind = *parsed;
   query.simId = request.Param("vehicle");
@@ -63,6 +63,11 @@ ReportQuery QueryOf(const HttpRequest& request, bool file) {
     throw ArgumentError(fmt::format("排序方向应为 asc 或 desc，而不是“{}”", order));
   }
   query.descending = order == "desc";
+  const std::string flagged = request.Param("flagged");
+  if (!flagged.empty() && flagged != "0" && flagged != "1") {
+    throw ArgumentError(fmt::format("flagged 应为 0 或 1，而不是“{}”", flagged));
+  }
+  query.flaggedOnly = flagged == "1";
   return query;
 }
 

@@ -19,6 +19,7 @@ inline constexpr std::size_t kDefaultReportPageRows = 1000;
 // database cannot be read.
 // &filter=TEXT keeps the rows whose SIMID, plate or fleet holds TEXT;
 // &sort=COLUMN[&order=asc|desc] orders them (400 for a column the kind lacks).
+// kind=quality&flagged=1 keeps the vehicles with a count above 0.
 void AnswerReports(const ConnectionSettings& connection, const HttpRequest& request, HttpResponse& response);
 
 inline constexpr std::string_view kSummaryPath = "/api/summary";

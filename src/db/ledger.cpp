@@ -480,6 +480,26 @@ std::vector<std::pair<std::string, TrackQuality>> Ledger::DayQuality(std::string
   return vehicles;
 }
 
+std::optional<TrackQuality> Ledger::DayQualityTotal(std::string_view day) {
+  auto cursor = db_.OpenQuery(fmt::format(
+      "select count(fixes) as n, sum(fixes) as fixes, sum(without_position) as without_position, "
+      "sum(other_day) as other_day, sum(same_time) as same_time, sum(backwards) as backwards, sum(jumps) as jumps "
+      "from cuserver_vehicle_days where command={} and day={}",
+      SqlLiteral(kDayRunCommand), SqlLiteral(day)));
+  std::optional<TrackQuality> total;
+  if (!cursor->AtEnd() && IntOf(cursor->Value("n")) > 0) {
+    total.emplace();
+    total->fixes = IntOf(cursor->Value("fixes"));
+    total->withoutPosition = IntOf(cursor->Value("without_position"));
+    total->otherDay = IntOf(cursor->Value("other_day"));
+    total->sameTime = IntOf(cursor->Value("same_time"));
+    total->backwards = IntOf(cursor->Value("backwards"));
+    total->jumps = IntOf(cursor->Value("jumps"));
+  }
+  cursor->Close();
+  return total;
+}
+
 std::string LedgerNow() { return TimeText(std::time(nullptr), false); }
 
 std::string LedgerUtcNow() { return TimeText(std::time(nullptr), true); }

@@ -181,6 +181,9 @@ class Ledger {
   // its vehicle-days recorded it (entries written before it was counted are
   // left out).
   std::vector<std::pair<std::string, TrackQuality>> DayQuality(std::string_view day);
+  // Those counts summed over the day's vehicles, read by the (command, day)
+  // key; nullopt when no vehicle-day of it counted its track.
+  std::optional<TrackQuality> DayQualityTotal(std::string_view day);
 
  private:
   ReportDatabase& db_;

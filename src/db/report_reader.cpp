@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <numeric>
 #include <set>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 #include <fmt/format.h>
 
 #include "db/dialect.hpp"
+#include "db/ledger.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -30,8 +32,8 @@ struct KindTable {
   std::vector<std::string_view> columns;  // after SIMID; the time column among them
 };
 
-const std::array<KindTable, 6>& KindTables() {
-  static const std::array<KindTable, 6> tables{{
+const std::array<KindTable, 7>& KindTables() {
+  static const std::array<KindTable, 7> tables{{
       {ReportKind::Mileage, "mileage", "vehicledistance", true, "BEGINTIME", {"BEGINTIME", "ENDTIME", "DISTANCE"}},
       {ReportKind::Speeding, "speeding", "speedalarm", true, "TIMELOG",
        {"TIMELOG", "ENDTIME", "TOTTIME", "SPEED", "REMARK", "DISTANCE", "LONGITUDE", "LATITUDE"}},
@@ -41,6 +43,8 @@ const std::array<KindTable, 6>& KindTables() {
       {ReportKind::LostContact, "lostcontact", "CONTACTALARM", false, "BEGINTIME", {"BEGINTIME", "ENDTIME"}},
       {ReportKind::LineAlarms, "linealarms", "LINEALARMREPROT", false, "BEGINTIME",
        {"BEGINTIME", "ENDTIME", "TOTTIME", "REMARK"}},
+      {ReportKind::Quality, "quality", "cuserver_vehicle_days", false, "",
+       {"fixes", "withoutPosition", "otherDay", "sameTime", "backwards", "jumps"}},
   }};
   return tables;
 }
@@ -125,6 +129,75 @@ void SortRows(Rows& rows, std::size_t column, bool descending) {
   rows = std::move(sorted);
 }
 
+std::string DayKeyOf(year_month_day day) {
+  return fmt::format("{:04}{:02}{:02}", static_cast<int>(day.year()), static_cast<unsigned>(day.month()),
+                     static_cast<unsigned>(day.day()));
+}
+
+// Rows of a page from the day's rows as [SIMID, plate, fleet, ...]: the
+// filter and the sort column as for the report tables.
+void FilterSortAndPage(Rows& rows, const ReportQuery& query, std::optional<std::size_t> sortIndex, ReportPage& page) {
+  if (!query.filter.empty()) KeepMatching(rows, query.filter);
+  if (sortIndex) SortRows(rows, *sortIndex, query.descending);
+  page.total = rows.size();
+  const std::size_t from = std::min(query.offset, rows.size());
+  const std::size_t to = from + std::min(query.limit.value_or(SIZE_MAX), rows.size() - from);
+  rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(to), rows.end());
+  rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(from));
+}
+
+std::vector<std::pair<std::string, TrackQuality>> DayQualityOf(ReportDatabase& db, year_month_day day) {
+  if (!TableExists(db, "cuserver_vehicle_days")) return {};
+  return Ledger(db).DayQuality(DayKeyOf(day));
+}
+
+// The catalogue's plate and fleet by SIMID (its first listing of each).
+std::map<std::string, std::pair<std::string, std::string>> CatalogueNames(ReportDatabase& db) {
+  std::map<std::string, std::pair<std::string, std::string>> names;
+  if (!TableExists(db, "vehicleinfo")) return names;
+  const bool fleets = TableExists(db, "motorcade");
+  auto cursor = db.OpenQuery(fleets ? "select CAST(v.simid AS VARCHAR(20)) as s, v.licenseplate as p, "
+                                      "m.motorcadename as f from vehicleinfo v left join motorcade m on "
+                                      "m.motorcadeid = v.motorcadeid"
+                                    : "select CAST(v.simid AS VARCHAR(20)) as s, v.licenseplate as p, "
+                                      "'' as f from vehicleinfo v");
+  std::string simId, plate, fleet;
+  for (; !cursor->AtEnd(); cursor->Next()) {
+    cursor->ValueInto("s", simId);
+    cursor->ValueInto("p", plate);
+    cursor->ValueInto("f", fleet);
+    names.try_emplace(simId, plate, fleet);
+  }
+  cursor->Close();
+  return names;
+}
+
+// The day run's track quality of the day, one row per vehicle-day counted.
+// Read whole: a day holds one entry per vehicle.
+ReportPage ReadQualityRows(ReportDatabase& db, const ReportQuery& query, std::optional<std::size_t> sortIndex,
+                           ReportPage page) {
+  const auto vehicles = DayQualityOf(db, query.day);
+  const auto names = query.filter.empty() || vehicles.empty()
+                         ? std::map<std::string, std::pair<std::string, std::string>>{}
+                         : CatalogueNames(db);
+  Rows rows;
+  for (const auto& [simId, quality] : vehicles) {
+    if (!query.simId.empty() && simId != query.simId) continue;
+    if (query.flaggedOnly && !quality.Any()) continue;
+    const auto name = names.find(simId);
+    rows.push_back({simId, name == names.end() ? "" : name->second.first, name == names.end() ? "" : name->second.second,
+                    std::to_string(quality.fixes), std::to_string(quality.withoutPosition),
+                    std::to_string(quality.otherDay), std::to_string(quality.sameTime),
+                    std::to_string(quality.backwards), std::to_string(quality.jumps)});
+  }
+  // Plate and fleet only serve the filter: the columns are the ledger's.
+  if (sortIndex && *sortIndex > 0) *sortIndex += 2;
+  FilterSortAndPage(rows, query, sortIndex, page);
+  for (auto& row : rows) row.erase(row.begin() + 1, row.begin() + 3);
+  page.rows = std::move(rows);
+  return page;
+}
+
 // A report's SIMID, begin and end times and distance, as a mileage row holds them.
 struct MileageCursorColumns {
   std::string simId, begin, end, distance;
@@ -133,14 +206,16 @@ struct MileageCursorColumns {
 }  // namespace
 
 std::vector<std::string> ReportColumns(ReportKind kind) {
-  std::vector<std::string> columns{"SIMID", "LICENSEPLATE", "MOTORCADENAME"};
+  std::vector<std::string> columns{"SIMID"};
+  if (kind != ReportKind::Quality) columns.insert(columns.end(), {"LICENSEPLATE", "MOTORCADENAME"});
   for (std::string_view column : TableOf(kind).columns) columns.emplace_back(column);
   return columns;
 }
 
 const std::vector<ReportKind>& AllReportKinds() {
   static const std::vector<ReportKind> kinds{ReportKind::Mileage, ReportKind::Speeding,    ReportKind::Parking,
-                                             ReportKind::Fatigue, ReportKind::LostContact, ReportKind::LineAlarms};
+                                             ReportKind::Fatigue, ReportKind::LostContact, ReportKind::LineAlarms,
+                                             ReportKind::Quality};
   return kinds;
 }
 
@@ -171,6 +246,7 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
     if (found == page.columns.end()) throw std::invalid_argument("no report column " + query.sortColumn);
     sortIndex = static_cast<std::size_t>(found - page.columns.begin());
   }
+  if (query.kind == ReportKind::Quality) return ReadQualityRows(db, query, sortIndex, std::move(page));
   if (!IsPlainTableName(page.table) || !TableExists(db, page.table)) return page;
 
   const std::string where = WhereOfDay(table, query);
@@ -208,19 +284,20 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
   }
   if (!whole) return page;
 
-  if (!query.filter.empty()) KeepMatching(page.rows, query.filter);
-  if (sortIndex) SortRows(page.rows, *sortIndex, query.descending);
-  page.total = page.rows.size();
-  const std::size_t from = std::min(query.offset, page.rows.size());
-  const std::size_t to = from + std::min(query.limit.value_or(SIZE_MAX), page.rows.size() - from);
-  page.rows.erase(page.rows.begin() + static_cast<std::ptrdiff_t>(to), page.rows.end());
-  page.rows.erase(page.rows.begin(), page.rows.begin() + static_cast<std::ptrdiff_t>(from));
+  FilterSortAndPage(page.rows, query, sortIndex, page);
   return page;
 }
 
 ReportSummary ReadReportSummary(ReportDatabase& db, year_month_day day) {
   ReportSummary summary;
   for (ReportKind kind : AllReportKinds()) {
+    if (kind == ReportKind::Quality) {
+      const auto vehicles = DayQualityOf(db, day);
+      summary.rows.emplace_back(kind, static_cast<std::size_t>(std::count_if(
+                                          vehicles.begin(), vehicles.end(),
+                                          [](const auto& vehicle) { return vehicle.second.Any(); })));
+      continue;
+    }
     const KindTable& table = TableOf(kind);
     const std::string name = ReportTableName(kind, day);
     std::size_t rows = 0;

@@ -12,17 +12,19 @@
 
 namespace cuserver {
 
-// The report families an operator reads back, one table family each.
-enum class ReportKind { Mileage, Speeding, Parking, Fatigue, LostContact, LineAlarms };
+// The report families an operator reads back, one table family each, and
+// the track quality a day run counts into the day ledger.
+enum class ReportKind { Mileage, Speeding, Parking, Fatigue, LostContact, LineAlarms, Quality };
 
 // Every kind, in the order a day run writes them.
 const std::vector<ReportKind>& AllReportKinds();
-// mileage, speeding, parking, fatigue, lostcontact, linealarms
+// mileage, speeding, parking, fatigue, lostcontact, linealarms, quality
 std::string_view ReportKindName(ReportKind kind);
 std::optional<ReportKind> ParseReportKind(std::string_view name);
 
 // The table holding a kind's rows of a day: the month's table for mileage,
-// speeding and parking, the one shared table for the others.
+// speeding and parking, the one shared table for the others (the ledger's
+// cuserver_vehicle_days for quality).
 std::string ReportTableName(ReportKind kind, std::chrono::year_month_day day);
 
 struct ReportQuery {
@@ -34,10 +36,12 @@ struct ReportQuery {
   std::string filter;                 // only rows whose SIMID, plate or fleet holds it (ASCII case folded)
   std::string sortColumn;             // one of ReportColumns(kind); empty: SIMID, then time
   bool descending = false;
+  bool flaggedOnly = false;           // quality: only vehicles with a count above 0 (TrackQuality::Any)
 };
 
 // The columns of a kind's rows as ReadReportRows returns them: SIMID,
-// LICENSEPLATE, MOTORCADENAME, then the table's own.
+// LICENSEPLATE, MOTORCADENAME, then the table's own; for quality SIMID, fixes,
+// withoutPosition, otherDay, sameTime, backwards, jumps.
 std::vector<std::string> ReportColumns(ReportKind kind);
 
 // One page of a day's report rows: values as stored (NULL as empty text),
@@ -55,11 +59,14 @@ struct ReportPage {
 // non-empty values are numbers, else as text; ties keep SIMID and time
 // order). A table that does not exist reads as no rows. Throws DatabaseError
 // when a query fails on a table that exists.
+// Quality rows are the day run's vehicle-days that counted their track, by
+// SIMID; the filter still matches the catalogue's plate and fleet.
 ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query);
 
 // A day at a glance: the rows of each kind, and the fleet's figures.
 struct ReportSummary {
-  std::vector<std::pair<ReportKind, std::size_t>> rows;  // every kind, in AllReportKinds() order
+  // Every kind, in AllReportKinds() order; for quality the vehicles with a count above 0.
+  std::vector<std::pair<ReportKind, std::size_t>> rows;
   std::size_t vehicles = 0;  // vehicles with fixes: mileage rows other than a day without fixes
   double kilometres = 0;     // the mileage rows' distances summed
 };

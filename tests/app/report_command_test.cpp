@@ -53,7 +53,8 @@ TEST_F(ReportCommandTest, XlsxHoldsASheetPerKindWithTheSameRows) {
   const std::string command = "cd '" + start_.Path().string() + "' && /usr/bin/python3 -c \"" + script + "\" > sheets.json";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const auto sheets = nlohmann::json::parse(ReadFile(start_.Path() / "sheets.json"));
-  ASSERT_EQ(sheets.size(), 6u);
+  ASSERT_EQ(sheets.size(), 7u);
+  EXPECT_EQ(sheets["quality-20140319"].size(), 1u);  // no day run: the header only
   EXPECT_EQ(sheets["mileage-20140319"].size(), 1u);  // the header only
   EXPECT_EQ(sheets["lostcontact-20140319"],
             nlohmann::json::parse(R"([["SIMID","LICENSEPLATE","MOTORCADENAME","BEGINTIME","ENDTIME"],)"
@@ -61,9 +62,41 @@ TEST_F(ReportCommandTest, XlsxHoldsASheetPerKindWithTheSameRows) {
                                   R"(["13900000002","","","2014-03-19 11:00:00","2014-03-19 13:00:00"]])"));
 }
 
+// A day run's track quality read back: the messy vehicle's row as csv, and
+// --flagged leaving out the vehicle whose tracker sent nothing amiss.
+TEST_F(ReportCommandTest, QualityRowsAreTheDayRunsCountsPerVehicle) {
+  start_.AddVehicle("13900000003");
+  start_.AddDrive("20140319", "13900000003", 6, 60);
+  const std::string day = "20140319";
+  start_.AddFix(day, "13900000001", "2014-03-19 10:00:00", 103.35, 23.40, 40);
+  start_.AddFix(day, "13900000001", "2014-03-19 10:00:00", 103.35, 23.40, 40);  // same time
+  start_.AddFix(day, "13900000001", "2014-03-19 10:01:00", 0, 0, 40);           // no position
+  start_.AddFix(day, "13900000001", "2014-03-18 23:00:00", 103.35, 23.40, 40);  // another day
+  start_.AddFix(day, "13900000001", "2014-03-19 10:02:00", 104.35, 23.40, 40);  // 100 km in 2 minutes
+  const Outcome run = RunCuserver(start_.Path(), "run-day 20140319");
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const Outcome csv = RunCuserver(start_.Path(), "report 20140319 --kind quality --format csv --filter 云a");
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(csv.out,
+            "\xEF\xBB\xBFSIMID,fixes,withoutPosition,otherDay,sameTime,backwards,jumps\r\n"
+            "13900000001,5,1,1,1,0,1\r\n");
+
+  const Outcome json = RunCuserver(start_.Path(), "report 20140319 --kind quality --format json --sort fixes --descending");
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto all = nlohmann::json::parse(json.out);
+  EXPECT_EQ(all["kind"], "quality");
+  EXPECT_EQ(all["rows"], nlohmann::json::parse(R"([["13900000003","6","0","0","0","0","0"],)"
+                                               R"(["13900000001","5","1","1","1","0","1"]])"));
+  const Outcome flagged = RunCuserver(start_.Path(), "report 20140319 --kind quality --format json --flagged");
+  ASSERT_EQ(flagged.status, 0) << flagged.err;
+  EXPECT_EQ(nlohmann::json::parse(flagged.out)["total"], 1);
+}
+
 TEST_F(ReportCommandTest, RefusesABadDayKindOrFormatWithStatus2) {
   for (const char* bad : {"report 20140230", "report 2014031", "report 20140319 --kind mileages",
-                          "report 20140319 --format csv", "report 20140319 --kind parking --format pdf"}) {
+                          "report 20140319 --format csv", "report 20140319 --kind parking --format pdf",
+                          "report 20140319 --kind quality --sort BEGINTIME"}) {
     EXPECT_EQ(RunCuserver(start_.Path(), bad).status, 2) << bad;
   }
 }

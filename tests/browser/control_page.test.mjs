@@ -145,6 +145,17 @@ test("a computed day picked in the calendar shows every report tab with its rows
   }
   console.log(JSON.stringify({ measure: "report tab to its rows shown", ms: tabMs }));
 
+  // 数据质量: the day's vehicles with a count above 0, as the API flags them.
+  const flagged = await apiJson(`/api/reports?day=${day}&kind=quality&flagged=1&limit=0`);
+  await page.locator('#tabs [data-kind="quality"]').click();
+  await page.waitForFunction((total) => {
+    const tab = document.querySelector('#tabs [data-kind="quality"]');
+    return tab.getAttribute("aria-selected") === "true" && tab.textContent === `数据质量（${total}）` &&
+      document.querySelectorAll("#report tbody tr").length === Math.min(total, 100);
+  }, flagged.total);
+  assert.equal(await page.locator('#report th[data-column="jumps"]').innerText(), "跳点");
+  await shot("report-quality");
+
   // Sorted by the highest speed, descending, over the whole day; then the last page.
   const { total } = await apiJson(`/api/reports?day=${day}&kind=speeding&limit=0`);
   const speeding = await apiJson(`/api/reports?day=${day}&kind=speeding&limit=${total}`);

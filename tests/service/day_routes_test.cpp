@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include <ctime>
@@ -41,6 +42,15 @@ struct DayRoutesFixture : ServiceFixture {
     day(kDayRunCommand, "20140318", DayOutcome::Failed, DayCounts{}, "2014-03-20 01:00:05");
     day(kDayRunCommand, "20140319", DayOutcome::Complete, DayCounts{2, 2, 0, 40, 2, 0}, "2014-03-20 02:00:00");
     day(kLineAlarmCommand, "20140319", DayOutcome::Complete, DayCounts{2, 2, 0, 7, 0, 0}, "2014-03-20 02:05:00");
+    // Track quality: two vehicles of the 19th, one of the 18th.
+    const TrackQuality counted[] = {{10, 1, 0, 2, 0, 1}, {20, 0, 3, 0, 1, 0}, {99, 9, 9, 9, 9, 9}};
+    const char* keys[][2] = {{"20140319", "13900000001"}, {"20140319", "13900000002"}, {"20140318", "13900000001"}};
+    for (int i = 0; i < 3; ++i) {
+      for (const std::string& statement :
+           ledger.ReplaceVehicleDayStatements(kDayRunCommand, keys[i][0], keys[i][1], 0, "", false, &counted[i])) {
+        start.Db().ExecuteStatement(statement);
+      }
+    }
 
     Started();
     server = std::make_unique<ControlServer>(*service, ControlServerOptions{"127.0.0.1", 0, std::move(token)});
@@ -67,6 +77,7 @@ std::string Sample(const std::string& text, const std::string& series) {
 TEST(DayRoutes, MetricsCountTheCatchUpWindowTheLedgerAndTheRunsOfTheService) {
   DayRoutesFixture page;
   page.start.AddVehicle("13900000001");  // no GPS table that day: skipped, so the run fails
+  page.start.AddVehicle("13900000001");  // listed again
   auto accepted = page.Client().Post("/api/run-day", R"({"day":"20140310"})", "application/json");
   ASSERT_TRUE(accepted);
   ASSERT_EQ(accepted->status, 202);
@@ -95,6 +106,13 @@ TEST(DayRoutes, MetricsCountTheCatchUpWindowTheLedgerAndTheRunsOfTheService) {
   EXPECT_EQ(Sample(text, R"(cuserver_runs_total{outcome="failed"})"), "1");
   EXPECT_EQ(Sample(text, R"(cuserver_runs_total{outcome="succeeded"})"), "0");
   EXPECT_NE(Sample(text, R"(cuserver_run_duration_seconds{command="run-day"})"), "");
+  EXPECT_EQ(Sample(text, "cuserver_track_quality_day"), "20140319");
+  const std::pair<const char*, const char*> totals[] = {{"fixes", "30"},   {"withoutPosition", "1"}, {"otherDay", "3"},
+                                                       {"sameTime", "2"}, {"backwards", "1"},       {"jumps", "1"}};
+  for (const auto& [kind, total] : totals) {
+    EXPECT_EQ(Sample(text, fmt::format(R"(cuserver_track_quality_fixes{{kind="{}"}})", kind)), total) << kind;
+  }
+  EXPECT_EQ(Sample(text, R"(cuserver_catalogue_listings_left_out{reason="repeated"})"), "1") << text;
 
   bool logged = false;
   for (const ServiceMessage& message : page.log.Recent()) {

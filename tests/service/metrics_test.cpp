@@ -100,6 +100,9 @@ TEST(Metrics, EveryFamilyHasHelpAndTypeAndEverySampleParses) {
   metrics.vehiclesSkipped = {{"run-day", 4}};
   metrics.runs.byOutcome = {{"succeeded", 3}, {"could not run", 1}};
   metrics.runs.lastDurationSeconds = {{"run-day", 12.25}};
+  metrics.qualityDay = 20140319;
+  metrics.quality = {{"fixes", 900}, {"jumps", 2}};
+  metrics.runs.listingsLeftOut = ListingsLeftOut{3, 1};
 
   const Parsed parsed = Parse(ExpositionText(ServiceMetricFamilies(metrics)));
   EXPECT_TRUE(parsed.errors.empty()) << ::testing::PrintToString(parsed.errors);
@@ -114,6 +117,9 @@ TEST(Metrics, EveryFamilyHasHelpAndTypeAndEverySampleParses) {
       {"cuserver_vehicles_skipped_total", "counter"},
       {"cuserver_run_duration_seconds", "gauge"},
       {"cuserver_runs_total", "counter"},
+      {"cuserver_track_quality_day", "gauge"},
+      {"cuserver_track_quality_fixes", "gauge"},
+      {"cuserver_catalogue_listings_left_out", "gauge"},
   };
   EXPECT_EQ(parsed.types, types);
   for (const auto& [name, help] : parsed.helps) EXPECT_FALSE(help.empty()) << name;
@@ -130,6 +136,11 @@ TEST(Metrics, EveryFamilyHasHelpAndTypeAndEverySampleParses) {
       {"cuserver_run_duration_seconds{command=run-day}", "12.25"},
       {"cuserver_runs_total{outcome=could not run}", "1"},
       {"cuserver_runs_total{outcome=succeeded}", "3"},
+      {"cuserver_track_quality_day", "20140319"},
+      {"cuserver_track_quality_fixes{kind=fixes}", "900"},
+      {"cuserver_track_quality_fixes{kind=jumps}", "2"},
+      {"cuserver_catalogue_listings_left_out{reason=repeated}", "3"},
+      {"cuserver_catalogue_listings_left_out{reason=withoutSimId}", "1"},
   };
   EXPECT_EQ(parsed.samples, samples);
 }

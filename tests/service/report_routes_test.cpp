@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "db/ledger.hpp"
 #include "service_fixture.hpp"
 
 namespace cuserver {
@@ -62,6 +63,47 @@ TEST(ReportRoutes, AnswerAPageOfTheDaysRowsAndTheCsvFile) {
     EXPECT_NE(nlohmann::json::parse(refused->body)["error"].get<std::string>().find("而不是"), std::string::npos)
         << refused->body;
   }
+  server.Stop();
+}
+
+// The quality kind answers from the day ledger: flagged=1 keeps the vehicles
+// the page's tab lists, the summary counts them, a day not computed has none.
+TEST(ReportRoutes, QualityAnswersTheLedgersVehicleDays) {
+  ServiceFixture fixture;
+  fixture.clock.Set(2014, 3, 21, 10);
+  fixture.start.AddVehicle("13900000001", "云G12345");
+  Ledger ledger(fixture.start.Db());
+  ledger.EnsureTables();
+  const TrackQuality messy{12, 2, 1, 0, 3, 1};
+  const TrackQuality clean{30, 0, 0, 0, 0, 0};
+  for (const auto& [simId, quality] : {std::pair{"13900000001", messy}, std::pair{"13900000002", clean}}) {
+    for (const std::string& statement :
+         ledger.ReplaceVehicleDayStatements(kDayRunCommand, "20140319", simId, 0, "", false, &quality)) {
+      fixture.start.Db().ExecuteStatement(statement);
+    }
+  }
+  fixture.Started();
+  ControlServer server(*fixture.service, ControlServerOptions{"127.0.0.1", 0, ""});
+  httplib::Client client("127.0.0.1", server.Start());
+
+  auto all = client.Get("/api/reports?day=20140319&kind=quality&sort=fixes&order=desc");
+  ASSERT_TRUE(all);
+  ASSERT_EQ(all->status, 200) << all->body;
+  EXPECT_EQ(nlohmann::json::parse(all->body)["rows"],
+            nlohmann::json::parse(R"([["13900000002","30","0","0","0","0","0"],["13900000001","12","2","1","0","3","1"]])"));
+  auto flagged = client.Get("/api/reports.csv?day=20140319&kind=quality&flagged=1&filter=g123");
+  ASSERT_TRUE(flagged);
+  EXPECT_EQ(flagged->get_header_value("Content-Disposition"), "attachment; filename=\"quality-20140319.csv\"");
+  EXPECT_EQ(flagged->body, "\xEF\xBB\xBFSIMID,fixes,withoutPosition,otherDay,sameTime,backwards,jumps\r\n"
+                           "13900000001,12,2,1,0,3,1\r\n");
+  auto summary = client.Get("/api/summary?day=20140319");
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(nlohmann::json::parse(summary->body)["kinds"]["quality"], 1);
+  auto notComputed = client.Get("/api/reports?day=20140318&kind=quality");
+  ASSERT_TRUE(notComputed);
+  EXPECT_EQ(notComputed->status, 200);
+  EXPECT_EQ(nlohmann::json::parse(notComputed->body)["total"], 0);
+  EXPECT_EQ(client.Get("/api/reports?day=20140319&kind=quality&flagged=yes")->status, 400);
   server.Stop();
 }
 

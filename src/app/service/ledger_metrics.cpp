@@ -4,8 +4,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
+
+#include <fmt/format.h>
 
 #include "db/dialect.hpp"
+#include "reports/sql_text.hpp"
 #include "db/ledger.hpp"
 #include "run/day_states.hpp"
 
@@ -26,6 +30,26 @@ std::string CompleteEnd(const DayStatus& status) {
 void SetLastComplete(const DayStatus& status, ServiceMetrics& metrics) {
   metrics.lastCompleteDay = std::atoll(status.day.c_str());
   metrics.lastCompleteDayEndedSeconds = LocalTimeSeconds(CompleteEnd(status));
+}
+
+// The newest days first, each by its key: a day run of an older version left
+// its vehicle-days without counts, so a few days back are looked at, no more.
+void ReadQualityMetrics(ReportDatabase& db, Ledger& ledger, ServiceMetrics& metrics) {
+  constexpr std::size_t kDaysLookedAt = 31;
+  std::vector<std::string> days;
+  auto cursor = db.OpenQuery(fmt::format("select day from cuserver_days where command={} group by day order by day desc",
+                                         SqlLiteral(kDayRunCommand)));
+  for (; !cursor->AtEnd() && days.size() < kDaysLookedAt; cursor->Next()) days.push_back(cursor->Value("day").value_or(""));
+  cursor->Close();
+  for (const std::string& day : days) {
+    const std::optional<TrackQuality> total = ledger.DayQualityTotal(day);
+    if (!total) continue;
+    metrics.qualityDay = std::atoll(day.c_str());
+    metrics.quality = {{"fixes", total->fixes},         {"withoutPosition", total->withoutPosition},
+                       {"otherDay", total->otherDay},   {"sameTime", total->sameTime},
+                       {"backwards", total->backwards}, {"jumps", total->jumps}};
+    return;
+  }
 }
 
 }  // namespace
@@ -91,6 +115,7 @@ void ReadLedgerMetrics(ReportDatabase& db, const CatchUpSettings& settings, cons
     }
     cursor->Close();
   }
+  if (hasDays && TableExists(db, "cuserver_vehicle_days")) ReadQualityMetrics(db, ledger, metrics);
   metrics.ledgerRead = true;
 }
 

@@ -104,7 +104,24 @@ std::vector<MetricFamily> ServiceMetricFamilies(const ServiceMetrics& metrics) {
     families.push_back(ByLabel("cuserver_vehicles_skipped_total",
                                "Vehicles not computed (track not read, connection lost), summed over the day ledger",
                                "counter", "command", metrics.vehiclesSkipped));
+    single("cuserver_track_quality_day",
+           "The latest day whose day run counted what the vehicles' trackers sent, as the number yyyymmdd", "gauge",
+           optional(metrics.qualityDay));
+    families.push_back(ByLabel("cuserver_track_quality_fixes",
+                               "Fixes of that day summed over its vehicles: all of them (fixes), and those without a "
+                               "usable position, of another day, at the same time or earlier than the fix before, "
+                               "and steps faster than 300 km/h (jumps)",
+                               "gauge", "kind", metrics.quality));
   }
+  std::vector<std::pair<std::string, long long>> leftOut;
+  if (metrics.runs.listingsLeftOut) {
+    leftOut = {{"repeated", metrics.runs.listingsLeftOut->listedAgain},
+               {"withoutSimId", metrics.runs.listingsLeftOut->withoutSimId}};
+  }
+  families.push_back(ByLabel("cuserver_catalogue_listings_left_out",
+                             "Vehicle catalogue listings the last day run of this service process left out: later "
+                             "listings of a SIMID listed before (repeated) and listings without a SIMID",
+                             "gauge", "reason", leftOut));
   families.push_back(ByLabel("cuserver_run_duration_seconds",
                              "Duration of the last run of each command in this service process", "gauge", "command",
                              metrics.runs.lastDurationSeconds));

@@ -27,10 +27,17 @@ struct MetricFamily {
 // "# HELP", "# TYPE" and one line per sample for each family, in order.
 std::string ExpositionText(const std::vector<MetricFamily>& families);
 
+// The vehicle catalogue's listings a day run left out.
+struct ListingsLeftOut {
+  long long listedAgain = 0;   // later listings of a SIMID listed before
+  long long withoutSimId = 0;  // listings without a SIMID
+};
+
 // The command runs of one service process, counted since it started.
 struct RunStats {
   std::map<std::string, long long> byOutcome;              // job outcome text -> runs
   std::map<std::string, double> lastDurationSeconds;       // command name -> its last run's duration
+  std::optional<ListingsLeftOut> listingsLeftOut;          // of the last day this process's day runs computed
 };
 
 // What the service tells a scrape. The day and row figures come from the day
@@ -47,6 +54,11 @@ struct ServiceMetrics {
   std::map<std::string, long long> rowsWritten;
   std::map<std::string, long long> rowsRefused;
   std::map<std::string, long long> vehiclesSkipped;
+  // The track quality counts (fixes, withoutPosition, otherDay, sameTime,
+  // backwards, jumps) summed over the vehicles of the latest day run day that
+  // counted them.
+  std::optional<long long> qualityDay;  // yyyymmdd as a number
+  std::vector<std::pair<std::string, long long>> quality;
   RunStats runs;  // counted in this process
 };
 

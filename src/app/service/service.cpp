@@ -233,7 +233,7 @@ JobResult Service::RunCommandJob(Command& command) {
   caption_.DayOfRange(0, 0);
   auto fail = [this, &command, begun](JobOutcome outcome, const std::string& message) {
     log_.Error(message);
-    return Counted(command.Name(), begun, JobResult{outcome, message});
+    return Counted(command, begun, JobResult{outcome, message});
   };
   try {
     RunCommand(command, env);
@@ -255,19 +255,31 @@ JobResult Service::RunCommandJob(Command& command) {
     // Whatever was not written ends the run with an error line naming the job.
     const auto job = queue_.Current();
     log_.Error(fmt::format("{}: {}", job ? job->label : command.Name(), diagnostics.Summary()));
-    return Counted(command.Name(), begun, {JobOutcome::Failed, FailuresText(diagnostics)});
+    return Counted(command, begun, {JobOutcome::Failed, FailuresText(diagnostics)});
   }
   // The page shows the run's end caption, in the operator's language; the
   // command's own summary lines stay in the service log.
   const std::string endCaption = caption_.Current().text;
-  return Counted(command.Name(), begun, {JobOutcome::Succeeded, endCaption.empty() ? last : endCaption});
+  return Counted(command, begun, {JobOutcome::Succeeded, endCaption.empty() ? last : endCaption});
 }
 
-JobResult Service::Counted(std::string_view command, std::chrono::steady_clock::time_point begun, JobResult result) {
+JobResult Service::Counted(const Command& command, std::chrono::steady_clock::time_point begun, JobResult result) {
   const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - begun;
+  // The last day the run computed tells the catalogue listings it left out
+  // (a day not computed read no catalogue and tells none).
+  nlohmann::json summary = nlohmann::json::object();
+  command.AddToSummary(summary);
+  std::optional<ListingsLeftOut> leftOut;
+  if (summary.contains("days") && summary["days"].is_array()) {
+    for (const nlohmann::json& day : summary["days"]) {
+      if (!day.contains("catalogue")) continue;
+      leftOut = ListingsLeftOut{day["catalogue"].value("listedAgain", 0LL), day["catalogue"].value("withoutSimId", 0LL)};
+    }
+  }
   std::lock_guard lock(runsMutex_);
   ++runs_.byOutcome[OutcomeText(result.outcome)];
-  runs_.lastDurationSeconds[std::string(command)] = seconds.count();
+  runs_.lastDurationSeconds[command.Name()] = seconds.count();
+  if (leftOut) runs_.listingsLeftOut = leftOut;
   return result;
 }
 

@@ -129,7 +129,7 @@ class Service {
   // since; false when the ledger cannot be read.
   bool ResumeOpenRequests();
   void CatchUp();
-  JobResult Counted(std::string_view command, std::chrono::steady_clock::time_point begun, JobResult result);
+  JobResult Counted(const Command& command, std::chrono::steady_clock::time_point begun, JobResult result);
   bool Pause(std::chrono::milliseconds duration);
   void TimerLoop();
 
