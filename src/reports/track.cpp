@@ -4,22 +4,14 @@
 
 namespace cuserver {
 
-namespace {
-bool UsableDegrees(double longitude, double latitude) {
-  return std::fabs(longitude) <= 180.0 && std::fabs(latitude) <= 90.0 && !(longitude == 0.0 && latitude == 0.0);
-}
-}  // namespace
-
 bool IsUsablePosition(const FixValue& longitude, const FixValue& latitude) {
-  return longitude.IsNumeric() && latitude.IsNumeric() && UsableDegrees(longitude.Number(), latitude.Number());
+  return longitude.IsNumeric() && latitude.IsNumeric() && IsUsableDegrees(longitude.Number(), latitude.Number());
 }
 
 bool IsUsablePosition(std::string_view longitude, std::string_view latitude) {
   return IsNumberText(longitude) && IsNumberText(latitude) &&
-         UsableDegrees(LeadingDouble(longitude), LeadingDouble(latitude));
+         IsUsableDegrees(LeadingDouble(longitude), LeadingDouble(latitude));
 }
-
-bool TrackPoint::HasUsablePosition() const { return IsUsablePosition(longitude, latitude); }
 
 void FixValue::SetText(std::string_view text) { SetText(text, LeadingDouble(text)); }
 

@@ -97,6 +97,10 @@ class FixValue {
 bool IsUsablePosition(const FixValue& longitude, const FixValue& latitude);
 // The same rule for the texts a query returns (NULL reads as empty text).
 bool IsUsablePosition(std::string_view longitude, std::string_view latitude);
+// The range part of the rule, for two numbers.
+inline bool IsUsableDegrees(double longitude, double latitude) {
+  return std::fabs(longitude) <= 180.0 && std::fabs(latitude) <= 90.0 && !(longitude == 0.0 && latitude == 0.0);
+}
 
 // One GPS fix as the tracking service stored it: the texts of its time,
 // SIMID and alarm state, and its numeric columns.
@@ -109,8 +113,14 @@ struct TrackPoint {
   std::string alarmState;
 
   // Whether the fix has a position a distance may be measured from (see
-  // IsUsablePosition).
-  bool HasUsablePosition() const;
+  // IsUsablePosition). Asked of every fix: numbers the database returned are
+  // judged without a call.
+  bool HasUsablePosition() const {
+    if (longitude.IsDatabaseNumber() && latitude.IsDatabaseNumber()) {
+      return IsUsableDegrees(longitude.Number(), latitude.Number());  // NaN and infinities fail the range
+    }
+    return IsUsablePosition(longitude, latitude);
+  }
 
   double Longitude() const { return longitude.Number(); }
   double Latitude() const { return latitude.Number(); }

@@ -1,6 +1,7 @@
 #include "reports/track_quality.hpp"
 
 #include <cmath>
+#include <cstring>
 
 #include "reports/time_arith.hpp"
 
@@ -17,6 +18,13 @@ constexpr double kLongestDegreeMetres = 111700.0;
 // the limit are left out before the exact distance is asked.
 double MetresAtMost(const TrackPoint& a, const TrackPoint& b) {
   return (std::fabs(b.Latitude() - a.Latitude()) + std::fabs(b.Longitude() - a.Longitude())) * kLongestDegreeMetres;
+}
+
+// a == b, for the common 19 characters without a call.
+bool SameTime(const std::string& a, const std::string& b) {
+  constexpr std::size_t kTime = 19;
+  if (a.size() == kTime && b.size() == kTime) return std::memcmp(a.data(), b.data(), kTime) == 0;
+  return a == b;
 }
 
 }  // namespace
@@ -45,11 +53,16 @@ TrackQuality MeasureTrackQuality(const TrackBuffer& track, const std::string& da
       continue;
     }
     const int clock = MonthClockSeconds(fix.time);
+    // The date is the day's; the clock's digits are checked with it.
+    const bool wellFormed = clock >= 0 && fix.time[10] == ' ' && fix.time[13] == ':' && fix.time[16] == ':';
+    quality.timesRiseWithNumericSpeeds &= wellFormed && (fix.speed.IsDatabaseNumber() || fix.speed.IsNull());
     if (before != nullptr) {
-      if (fix.time == before->time) {
+      if (SameTime(fix.time, before->time)) {
         ++quality.sameTime;
+        quality.timesRiseWithNumericSpeeds = false;
       } else if (clock >= 0 && beforeClock >= 0 && clock < beforeClock) {
         ++quality.backwards;
+        quality.timesRiseWithNumericSpeeds = false;
       }
     }
     before = &fix;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstring>
 #include <string>
 
 #include "reports/ports.hpp"
@@ -17,6 +18,11 @@ struct TrackQuality {
   int backwards = 0;        // fixes of the day whose clock reads earlier than the fix before
   int jumps = 0;            // steps between consecutive usable positions of the day faster than kJumpKmh
 
+  // Not kept, but read off the same pass: whether every fix of the day has a
+  // time of the form yyyy-mm-dd hh:mm:ss later than the one before and a
+  // speed the database returned as a number or NULL.
+  bool timesRiseWithNumericSpeeds = true;
+
   bool Any() const { return withoutPosition + otherDay + sameTime + backwards + jumps > 0; }
 };
 
@@ -27,13 +33,16 @@ inline constexpr double kJumpKmh = 300.0;
 std::string TrackDateOfDay(const std::string& dayKey);
 
 // Whether a fix belongs to the day whose date is `date` ("yyyy-mm-dd"): its
-// time begins with that date.
+// time begins with that date. Asked of every fix.
 inline bool IsOfDate(const TrackPoint& fix, const std::string& date) {
-  return fix.time.size() >= date.size() && fix.time.compare(0, date.size(), date) == 0;
+  constexpr std::size_t kDate = 10;
+  if (date.size() != kDate) return fix.time.starts_with(date);
+  return fix.time.size() >= kDate && std::memcmp(fix.time.data(), date.data(), kDate) == 0;
 }
 
 // Counts the loaded track of one vehicle's day (before other days' fixes are
-// dropped). Times are compared in the order the track was read.
+// dropped). Times are compared in the order the track was read. One pass,
+// asked of every vehicle: the day run's other checks of every fix ride on it.
 TrackQuality MeasureTrackQuality(const TrackBuffer& track, const std::string& dayKey, GeoServices& geo);
 
 }  // namespace cuserver

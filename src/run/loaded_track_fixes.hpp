@@ -25,6 +25,14 @@ class LoadedTrackFixes : public FixReader {
   // The track now holds the fixes of simId's day dayKey, as LoadDayTrack
   // read them from "GPSDATA" + dayKey.
   void TrackLoaded(const std::string& simId, const std::string& dayKey);
+  // The same, when the caller has read the track's times and speeds already:
+  // timesRiseWithNumericSpeeds is what TrackLoaded would find of them (see
+  // TrackQuality), so the track is not read again.
+  void TrackLoaded(const std::string& simId, const std::string& dayKey, bool timesRiseWithNumericSpeeds) {
+    usable_ = timesRiseWithNumericSpeeds;
+    simId_ = simId;
+    dayKey_ = dayKey;
+  }
   // The track holds nothing known (a load failed).
   void Forget() { usable_ = false; }
 

@@ -92,7 +92,7 @@ VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker, con
     if (shared.plainReads) {
       worker.KnownFixes().Forget();
     } else {
-      worker.KnownFixes().TrackLoaded(simId, shared.dayKey);
+      worker.KnownFixes().TrackLoaded(simId, shared.dayKey, worker.Quality().timesRiseWithNumericSpeeds);
     }
   } catch (...) {
     worker.KnownFixes().Forget();
