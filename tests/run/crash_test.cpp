@@ -3,16 +3,13 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <soci/soci.h>
 
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <set>
 #include <thread>
 
 #include "backend_database.hpp"
-#include "db/value_text.hpp"
 #include "map/map_services.hpp"
 #include "run/day_run.hpp"
 #include "support/pg_server.hpp"
@@ -81,25 +78,16 @@ class ServerCrash : public ::testing::Test {
   }
 
   // Every row of the report tables, each as its columns' texts.
-  std::vector<std::multiset<std::string>> ReportRows() {
+  std::vector<std::vector<std::string>> ReportRows() {
     ReportDatabase db;
     db.OpenReportSession(settings_);
-    std::vector<std::multiset<std::string>> tables;
-    for (const auto& table : kReportTables) {
-      std::multiset<std::string> rows;
-      soci::rowset<soci::row> result = db.Native().prepare << "select * from " + table;
-      for (const soci::row& row : result) {
-        std::string text;
-        for (std::size_t i = 0; i < row.size(); ++i) text += RowValueText(row, i).value_or("NULL") + "|";
-        rows.insert(text);
-      }
-      tables.push_back(std::move(rows));
-    }
+    std::vector<std::vector<std::string>> tables;
+    for (const auto& table : kReportTables) tables.push_back(test::RowTexts(db, "select * from " + std::string(table)));
     return tables;
   }
 
   // What one clean run writes into empty tables.
-  std::vector<std::multiset<std::string>> CleanRunRows() {
+  std::vector<std::vector<std::string>> CleanRunRows() {
     ReportDatabase db;
     db.OpenReportSession(settings_);
     for (const auto& table : kReportTables) db.ExecuteStatement("delete from " + table);

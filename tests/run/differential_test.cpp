@@ -9,7 +9,6 @@
 // workers and with shards.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <soci/soci.h>
 
 #include <algorithm>
 #include <fstream>
@@ -23,7 +22,6 @@
 #include "backend_database.hpp"
 #include "db/dialect.hpp"
 #include "db/loaders.hpp"
-#include "db/value_text.hpp"
 #include "map/map_services.hpp"
 #include "run/day_run.hpp"
 
@@ -156,14 +154,7 @@ class DifferentialTest : public ::testing::TestWithParam<std::string> {
   }
 
   std::string Table(const std::string& query, const std::string& name) {
-    std::vector<std::string> rows;
-    soci::rowset<soci::row> result = database_.Db().Native().prepare << query;
-    for (const soci::row& row : result) {
-      std::string text;
-      for (std::size_t i = 0; i < row.size(); ++i) text += RowValueText(row, i).value_or("NULL") + "|";
-      rows.push_back(text);
-    }
-    std::sort(rows.begin(), rows.end());
+    const std::vector<std::string> rows = test::RowTexts(database_.Db(), query);
     std::string dump = fmt::format("== {} ({} rows)\n", name, rows.size());
     for (const std::string& row : rows) dump += row + "\n";
     return dump;

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <soci/soci.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,12 +16,10 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
 #include "backend_database.hpp"
-#include "db/value_text.hpp"
 #include "map/map_services.hpp"
 #include "run/day_run.hpp"
 
@@ -223,20 +220,11 @@ class LostCommit : public ::testing::Test {
     return counts;
   }
 
-  std::vector<std::multiset<std::string>> ReportRows() {
+  std::vector<std::vector<std::string>> ReportRows() {
     ReportDatabase db;
     db.OpenReportSession(database_->Settings());
-    std::vector<std::multiset<std::string>> tables;
-    for (const auto& table : kReportTables) {
-      std::multiset<std::string> rows;
-      soci::rowset<soci::row> result = db.Native().prepare << "select * from " + table;
-      for (const soci::row& row : result) {
-        std::string text;
-        for (std::size_t i = 0; i < row.size(); ++i) text += RowValueText(row, i).value_or("NULL") + "|";
-        rows.insert(text);
-      }
-      tables.push_back(std::move(rows));
-    }
+    std::vector<std::vector<std::string>> tables;
+    for (const auto& table : kReportTables) tables.push_back(test::RowTexts(db, "select * from " + std::string(table)));
     return tables;
   }
 

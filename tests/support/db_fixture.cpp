@@ -1,10 +1,14 @@
 #include "support/db_fixture.hpp"
 
+#include <soci/soci.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
 
 #include "db/schema.hpp"
+#include "db/value_text.hpp"
 
 namespace cuserver::test {
 namespace {
@@ -123,6 +127,18 @@ void IsolatedDatabase::Open(ReportDatabase& db) const {
   } else {
     db.ExecuteStatement("SET search_path TO " + schema_);
   }
+}
+
+std::vector<std::string> RowTexts(ReportDatabase& db, const std::string& query) {
+  std::vector<std::string> rows;
+  soci::rowset<soci::row> result = db.Native().prepare << query;
+  for (const soci::row& row : result) {
+    std::string text;
+    for (std::size_t i = 0; i < row.size(); ++i) text += RowValueText(row, i).value_or("NULL") + "|";
+    rows.push_back(std::move(text));
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
 }
 
 }  // namespace cuserver::test

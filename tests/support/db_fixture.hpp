@@ -45,6 +45,10 @@ class SqliteTestDatabase {
 // variables are missing, so that their tests fail instead of being skipped.
 std::vector<std::string> AvailableBackends();
 
+// Each row of a query as its columns' texts, each followed by '|' (NULL as
+// "NULL"), sorted: what two runs wrote compares as two such lists.
+std::vector<std::string> RowTexts(ReportDatabase& db, const std::string& query);
+
 // A database of one backend that a test has to itself: a SQLite file in a
 // temp folder, or a schema of its own on a server, dropped at the end.
 class IsolatedDatabase {
