@@ -216,6 +216,7 @@ void ScanVehicles(AlarmScan& run, AlarmWorker& worker) {
 
 LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmRunSetup& setup) {
   LineAlarmRunCounts counts;
+  const int failuresBefore = setup.diagnostics.Failures();
   ReportDatabase db;
   OpenRunSession(db, setup.connection, setup.caption);
 
@@ -309,9 +310,11 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
   setup.caption.Progress(counts.vehicles, counts.vehicles);
   setup.caption.Show(std::string(kLineAlarmEndCaption));
   counts.complete = true;
+  // Any failure the run told ends the command with status 1: such a day is not complete.
+  const bool failures = setup.diagnostics.Failures() > failuresBefore;
   EndLineAlarmDay(db, setup, claim, counts,
-                  counts.scanned == counts.vehicles && counts.refused == 0 ? DayOutcome::Complete
-                                                                             : DayOutcome::Incomplete);
+                  counts.scanned == counts.vehicles && counts.refused == 0 && !failures ? DayOutcome::Complete
+                                                                                         : DayOutcome::Incomplete);
   return counts;
 }
 
