@@ -163,6 +163,12 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
   if (settings.backend == Backend::Sqlite3) UseSqliteWithoutConnectionLocks();
   auto sql = std::make_unique<soci::session>();
   try {
+    // psqlODBC's connect sets the process's locale and reads it back, which
+    // two threads must not do at once (workers open their sessions side by
+    // side): ODBC connections are opened one at a time.
+    static std::mutex odbcConnects;
+    std::unique_lock oneAtATime(odbcConnects, std::defer_lock);
+    if (settings.backend == Backend::Odbc) oneAtATime.lock();
     sql->open(SociBackendName(settings.backend), SessionConnectString(settings));
   } catch (...) {
     RethrowAsDatabaseError();
