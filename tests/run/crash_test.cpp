@@ -6,27 +6,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <thread>
 
-#include "backend_database.hpp"
-#include "map/map_services.hpp"
-#include "run/day_run.hpp"
+#include "server_fleet_day.hpp"
 #include "support/pg_server.hpp"
 
 namespace cuserver {
 namespace {
 
 using namespace std::chrono_literals;
-
-const std::string kDay = "20140319";
-const std::vector<std::string> kReportTables = {"speedalarm201403", "vehicledistance201403", "parkinglog201403",
-                                                "tireddriver", "CONTACTALARM"};
-
-class NoCaption : public Caption {
- public:
-  void Show(const std::string&) override {}
-};
 
 // The map, which at its n-th question crashes the database server.
 class CrashingGeo : public GeoServices {
@@ -47,20 +35,12 @@ class CrashingGeo : public GeoServices {
   std::atomic<bool> crashed_{false};
 };
 
-class ServerCrash : public ::testing::Test {
+class ServerCrash : public test::ServerFleetDay {
  protected:
   void SetUp() override {
-    const auto backends = SqlBackends();
-    if (std::find(backends.begin(), backends.end(), "postgresql") == backends.end()) {
-      GTEST_SKIP() << "no PostgreSQL server (CUSERVER_TEST_PG)";
-    }
+    ServerFleetDay::SetUp();
+    if (IsSkipped()) return;
     ASSERT_FALSE(test::PgServerFolder().empty()) << "the server's folder (CUSERVER_PG_DIR) is needed to stop it";
-    database_ = std::make_unique<BackendDatabase>("postgresql");
-    runLog_ = std::make_unique<RunLog>(database_->Folder());
-    SimulateTestFleet(*database_);
-    map_ = CreateMapServices(30);
-    map_->LoadGeoset(database_->Folder() / "HighWay" / "HIGHWAY.gst");
-    std::ofstream(database_->Folder() / "report.ini") << "[General]\r\nGENERALWAY=80\r\nHIGHWAY=120\r\n";
     // The test server acknowledges commits before they reach its disk; the
     // runs here wait for the disk, as a production server does, and the
     // fleet is on disk before the crash.
@@ -73,18 +53,10 @@ class ServerCrash : public ::testing::Test {
   DayRunCounts Run(GeoServices& geo, int reconnectSeconds) {
     ConnectionSettings settings = settings_;
     settings.reconnectSeconds = reconnectSeconds;
-    DayRunSetup setup{settings, geo, limits_, database_->Folder() / "report.ini", *runLog_, caption_, diagnostics_};
-    return DayRun(kDay, setup);
+    return RunDay(settings, geo);
   }
 
-  // Every row of the report tables, each as its columns' texts.
-  std::vector<std::vector<std::string>> ReportRows() {
-    ReportDatabase db;
-    db.OpenReportSession(settings_);
-    std::vector<std::vector<std::string>> tables;
-    for (const auto& table : kReportTables) tables.push_back(test::RowTexts(db, "select * from " + std::string(table)));
-    return tables;
-  }
+  std::vector<std::vector<std::string>> ReportRows() { return ServerFleetDay::ReportRows(settings_); }
 
   // What one clean run writes into empty tables.
   std::vector<std::vector<std::string>> CleanRunRows() {
@@ -96,15 +68,9 @@ class ServerCrash : public ::testing::Test {
     return ReportRows();
   }
 
+  // Started again before the base's database is dropped.
   test::PgServerRunningAtTheEnd running_;
-  std::unique_ptr<BackendDatabase> database_;
   ConnectionSettings settings_;
-  std::unique_ptr<MapServices> map_;
-  SpeedLimitTable limits_;
-  std::unique_ptr<RunLog> runLog_;
-  NoCaption caption_;
-  std::vector<std::string> lines_;
-  Diagnostics diagnostics_{[this](const std::string& line) { lines_.push_back(line); }};
 };
 
 // The server comes back within ReconnectSeconds: the run reopens its session

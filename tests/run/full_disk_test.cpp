@@ -15,11 +15,6 @@
 namespace cuserver {
 namespace {
 
-class NoCaption : public Caption {
- public:
-  void Show(const std::string&) override {}
-};
-
 class SmallDisk {
  public:
   SmallDisk(const std::filesystem::path& at, std::uintmax_t bytes) : at_(at) {
@@ -43,7 +38,7 @@ TEST(FullDisk, RefusedRowsNameTableAndVehicleAndTheDayIsRecordedIncomplete) {
   map->LoadGeoset(database.Folder() / "HighWay" / "HIGHWAY.gst");
   std::ofstream(database.Folder() / "report.ini") << "[General]\r\nGENERALWAY=80\r\nHIGHWAY=120\r\n";
   RunLog runLog(database.Folder());
-  NoCaption caption;
+  SilentCaption caption;
   SpeedLimitTable limits;
   std::vector<std::string> lines;
   Diagnostics diagnostics([&lines](const std::string& line) { lines.push_back(line); });

@@ -15,20 +15,14 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 #include <thread>
 
-#include "backend_database.hpp"
-#include "map/map_services.hpp"
-#include "run/day_run.hpp"
+#include "server_fleet_day.hpp"
 
 namespace cuserver {
 namespace {
 
-const std::string kDay = "20140319";
-const std::vector<std::string> kReportTables = {"speedalarm201403", "vehicledistance201403", "parkinglog201403",
-                                                "tireddriver", "CONTACTALARM"};
 
 // Frames of the PostgreSQL protocol read off one direction of a connection:
 // a type byte and a length that counts itself (the client's first message has
@@ -174,11 +168,6 @@ class CommitCuttingProxy {
   std::vector<std::thread> connections_;  // only the acceptor adds to it
 };
 
-class NoCaption : public Caption {
- public:
-  void Show(const std::string&) override {}
-};
-
 std::string WithPort(std::string conninfo, int port) {
   const auto at = conninfo.find("port=");
   const auto end = conninfo.find(' ', at);
@@ -186,25 +175,9 @@ std::string WithPort(std::string conninfo, int port) {
   return conninfo + " sslmode=disable gssencmode=disable";
 }
 
-class LostCommit : public ::testing::Test {
+class LostCommit : public test::ServerFleetDay {
  protected:
-  void SetUp() override {
-    const auto backends = SqlBackends();
-    if (std::find(backends.begin(), backends.end(), "postgresql") == backends.end()) {
-      GTEST_SKIP() << "no PostgreSQL server (CUSERVER_TEST_PG)";
-    }
-    database_ = std::make_unique<BackendDatabase>("postgresql");
-    runLog_ = std::make_unique<RunLog>(database_->Folder());
-    SimulateTestFleet(*database_);
-    map_ = CreateMapServices(30);
-    map_->LoadGeoset(database_->Folder() / "HighWay" / "HIGHWAY.gst");
-    std::ofstream(database_->Folder() / "report.ini") << "[General]\r\nGENERALWAY=80\r\nHIGHWAY=120\r\n";
-  }
-
-  DayRunCounts Run(const ConnectionSettings& settings) {
-    DayRunSetup setup{settings, *map_, limits_, database_->Folder() / "report.ini", *runLog_, caption_, diagnostics_};
-    return DayRun(kDay, setup);
-  }
+  DayRunCounts Run(const ConnectionSettings& settings) { return RunDay(settings, *map_); }
 
   // The run through a proxy that cuts the connection at the commit of the
   // third vehicle-day with fatigue rows.
@@ -220,21 +193,7 @@ class LostCommit : public ::testing::Test {
     return counts;
   }
 
-  std::vector<std::vector<std::string>> ReportRows() {
-    ReportDatabase db;
-    db.OpenReportSession(database_->Settings());
-    std::vector<std::vector<std::string>> tables;
-    for (const auto& table : kReportTables) tables.push_back(test::RowTexts(db, "select * from " + std::string(table)));
-    return tables;
-  }
-
-  std::unique_ptr<BackendDatabase> database_;
-  std::unique_ptr<MapServices> map_;
-  SpeedLimitTable limits_;
-  std::unique_ptr<RunLog> runLog_;
-  NoCaption caption_;
-  std::vector<std::string> lines_;
-  Diagnostics diagnostics_{[this](const std::string& line) { lines_.push_back(line); }};
+  std::vector<std::vector<std::string>> ReportRows() { return ServerFleetDay::ReportRows(database_->Settings()); }
 };
 
 // On the day's first computation and on its re-run, the vehicle whose commit
