@@ -21,10 +21,10 @@
 namespace cuserver {
 namespace {
 
-class CountingSink : public StatementSink {
+class CountingSink : public RowSink {
  public:
-  bool Execute(const std::string& statement, std::string_view, std::string_view) override {
-    bytes += statement.size();
+  bool Write(const ReportRow& row, std::string_view) override {
+    for (const RowValue& value : row.values) bytes += value.Text().size();
     ++rows;
     return true;
   }

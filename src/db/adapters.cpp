@@ -1,10 +1,13 @@
 #include "db/adapters.hpp"
 
+#include "db/row_statements.hpp"
+
 namespace cuserver {
 
-bool DbStatementSink::Execute(const std::string& statement, std::string_view table, std::string_view simId) {
+bool DbRowSink::Write(const ReportRow& row, std::string_view simId) {
+  const std::string_view table = row.table;
   try {
-    db_.ExecuteStatement(statement);
+    ExecuteRow(db_, row);
     return true;
   } catch (const DatabaseError& e) {
     diagnostics_.RowRefused(table, simId, DatabaseErrorText(e));

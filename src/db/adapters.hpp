@@ -6,12 +6,13 @@
 
 namespace cuserver {
 
-// Sends row writers' statements to the session; a refused statement is
-// recorded on the diagnostics with table, SIMID and the driver's reason.
-class DbStatementSink : public StatementSink {
+// Writes each row through the session as it comes, its values bound; a
+// refused row is recorded on the diagnostics with table, SIMID and the
+// driver's reason.
+class DbRowSink : public RowSink {
  public:
-  DbStatementSink(ReportDatabase& db, Diagnostics& diagnostics) : db_(db), diagnostics_(diagnostics) {}
-  bool Execute(const std::string& statement, std::string_view table, std::string_view simId) override;
+  DbRowSink(ReportDatabase& db, Diagnostics& diagnostics) : db_(db), diagnostics_(diagnostics) {}
+  bool Write(const ReportRow& row, std::string_view simId) override;
 
  private:
   ReportDatabase& db_;

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include "db/cursors.hpp"
+#include "db/row_statements.hpp"
 
 namespace cuserver {
 
@@ -53,31 +54,34 @@ sqlite3_stmt* BatchedWriter::PreparedLocked(const std::string& text) {
   return it->second;
 }
 
-void BatchedWriter::ExecuteLocked(const std::string& statement) {
-  const auto insert = ParseBindableInsert(statement);
-  sqlite3_stmt* prepared = insert ? PreparedLocked(insert->shape) : nullptr;
-  if (prepared == nullptr) {
-    db_.ExecuteStatement(statement);
-    return;
-  }
-  for (std::size_t i = 0; i < insert->values.size(); ++i) {
-    const BindableInsert::Value& value = insert->values[i];
+void BatchedWriter::ExecuteLocked(const ReportRow& row) {
+  sqlite3* connection = SqliteConnection(db_.Native());
+  sqlite3_stmt* prepared = PreparedLocked(BoundRowText(row, Placeholders::Question));
+  if (prepared == nullptr) throw DatabaseError(sqlite3_errmsg(connection));
+  for (std::size_t i = 0; i < row.values.size(); ++i) {
+    const RowValue& value = row.values[i];
     const int place = static_cast<int>(i + 1);
-    if (value.integer) {
-      sqlite3_bind_int64(prepared, place, std::stoll(value.text));
-    } else {
-      sqlite3_bind_text(prepared, place, value.text.data(), static_cast<int>(value.text.size()), SQLITE_STATIC);
+    switch (value.GetKind()) {
+      case RowValue::Kind::Integer: sqlite3_bind_int64(prepared, place, value.IntegerValue()); break;
+      case RowValue::Kind::Null: sqlite3_bind_null(prepared, place); break;
+      case RowValue::Kind::Text:
+        sqlite3_bind_text(prepared, place, value.Text().data(), static_cast<int>(value.Text().size()), SQLITE_STATIC);
+        break;
     }
   }
   const int rc = sqlite3_step(prepared);
+  const std::string reason = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(connection);
   sqlite3_reset(prepared);
-  sqlite3_clear_bindings(prepared);
-  if (rc == SQLITE_DONE) return;
-  // A transaction the database dropped is not to be left behind by a row
-  // written on its own; otherwise the text tells the refusal in the driver's
-  // words (a refused statement wrote nothing).
-  if (!InTransaction()) throw DatabaseError(sqlite3_errmsg(SqliteConnection(db_.Native())));
-  db_.ExecuteStatement(statement);
+  sqlite3_clear_bindings(prepared);  // the values are not the statement's to keep
+  if (rc != SQLITE_DONE) throw DatabaseError(reason);
+}
+
+void BatchedWriter::SendLocked(const Row& row) {
+  if (row.statement.empty()) {
+    ExecuteLocked(row.row);
+  } else {
+    db_.ExecuteStatement(row.statement);
+  }
 }
 
 std::vector<std::string> BatchedWriter::RemovalsLocked(const std::vector<const RowImage*>& earlier) {
@@ -152,8 +156,8 @@ void BatchedWriter::BeginLocked() {
 }
 
 std::vector<StatementResult> BatchedWriter::ExecuteBlock(
-    const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
-    const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing,
+    const std::vector<const RowImage*>& earlier, const std::vector<ReportRow>& rows,
+    const std::function<std::vector<ReportRow>(const std::vector<StatementResult>&)>& closing,
     const BlockOwner& owner) {
   std::lock_guard lock(mutex_);
   const std::size_t block = ++blocks_;
@@ -180,22 +184,21 @@ std::vector<StatementResult> BatchedWriter::ExecuteBlock(
   try {
     for (const std::string& removal : RemovalsLocked(earlier)) {
       db_.ExecuteStatement(removal);
-      pending_.push_back({removal, {}, owner.simId, block, false});
+      pending_.push_back({removal, {}, {}, owner.simId, block, false});
     }
     std::vector<StatementResult> results(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
       try {
         ExecuteLocked(rows[i]);
-        pending_.push_back(
-            {rows[i], i < owner.tables.size() ? owner.tables[i] : std::string(), owner.simId, block, true});
+        pending_.push_back({{}, rows[i], rows[i].table, owner.simId, block, true});
       } catch (const DatabaseError& error) {
         if (!InTransaction()) throw;
         results[i] = {false, DatabaseErrorText(error)};
       }
     }
-    for (const std::string& statement : closing(results)) {
-      ExecuteLocked(statement);
-      pending_.push_back({statement, {}, owner.simId, block, false});
+    for (ReportRow& row : closing(results)) {
+      ExecuteLocked(row);
+      pending_.push_back({{}, std::move(row), {}, owner.simId, block, false});
     }
     db_.ExecuteStatement("RELEASE vehicle_day");
     return results;
@@ -203,24 +206,6 @@ std::vector<StatementResult> BatchedWriter::ExecuteBlock(
     takeBack();
     throw;
   }
-}
-
-bool BatchedWriter::Execute(const std::string& statement, std::string_view table, std::string_view simId) {
-  std::lock_guard lock(mutex_);
-  BeginLocked();
-  try {
-    db_.ExecuteStatement(statement);
-  } catch (const std::exception& error) {
-    if (open_ && !InTransaction()) {
-      open_ = false;
-      Resend(std::move(pending_));
-      pending_.clear();
-    }
-    Refused(table, simId, error);
-    return false;
-  }
-  if (open_) pending_.push_back({statement, std::string(table), std::string(simId)});
-  return true;
 }
 
 bool BatchedWriter::CommitIfDue() {
@@ -260,7 +245,7 @@ void BatchedWriter::Resend(std::vector<Row> rows) {
   for (std::size_t at = 0; at < rows.size();) {
     if (rows[at].block == 0) {
       try {
-        db_.ExecuteStatement(rows[at].statement);
+        SendLocked(rows[at]);
       } catch (const std::exception& error) {
         Refused(rows[at].table, rows[at].simId, error);
       }
@@ -273,7 +258,7 @@ void BatchedWriter::Resend(std::vector<Row> rows) {
     while (end < rows.size() && rows[end].block == rows[at].block) ++end;
     try {
       db_.ExecuteStatement("BEGIN IMMEDIATE");
-      for (std::size_t i = at; i < end; ++i) db_.ExecuteStatement(rows[i].statement);
+      for (std::size_t i = at; i < end; ++i) SendLocked(rows[i]);
       db_.ExecuteStatement("COMMIT");
     } catch (const std::exception& error) {
       try {

@@ -23,11 +23,10 @@ struct StatementResult {
   std::string reason;  // the driver's reason when refused
 };
 
-// Whose a block's rows are: the vehicle and each row's table, named by a
-// refusal however late it comes (a commit the database refuses).
+// Whose a block's rows are: the vehicle, named by a refusal however late it
+// comes (a commit the database refuses).
 struct BlockOwner {
   std::string simId;
-  std::vector<std::string> tables;  // per row statement; may be empty
 };
 
 // One session that takes the row statements of every worker of a run and
@@ -59,22 +58,17 @@ class BatchedWriter {
   BatchedWriter(const BatchedWriter&) = delete;
   BatchedWriter& operator=(const BatchedWriter&) = delete;
 
-  // Executes the statement in the open transaction, beginning one when none
-  // is open. False when the database refused it (recorded with table, SIMID
-  // and the driver's reason).
-  bool Execute(const std::string& statement, std::string_view table, std::string_view simId);
-
-  // Runs a block of statements in the open transaction with no other
-  // caller's statements between them, inside a savepoint: one stored row
-  // equal to each earlier image is removed (this must succeed), each row may
-  // be refused alone, then the statements `closing` makes from the rows'
-  // results must succeed. Otherwise the block is taken back whole and
+  // Runs a block of rows in the open transaction, beginning one when none is
+  // open, with no other caller's rows between them, inside a savepoint: one
+  // stored row equal to each earlier image is removed (this must succeed),
+  // each row may be refused alone, then the rows `closing` makes from the
+  // rows' results must succeed. Otherwise the block is taken back whole and
   // DatabaseError thrown. Returns the rows' results. Should the transaction's
   // commit fail later, the block is sent again whole or not at all, each of
   // its rows then refused under the owner's names.
   std::vector<StatementResult> ExecuteBlock(
-      const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
-      const std::function<std::vector<std::string>(const std::vector<StatementResult>&)>& closing,
+      const std::vector<const RowImage*>& earlier, const std::vector<ReportRow>& rows,
+      const std::function<std::vector<ReportRow>(const std::vector<StatementResult>&)>& closing,
       const BlockOwner& owner = {});
 
   // Commits when a limit is reached. True when everything executed before
@@ -85,7 +79,8 @@ class BatchedWriter {
 
  private:
   struct Row {
-    std::string statement;
+    std::string statement;  // a removal of earlier rows, or empty for `row`
+    ReportRow row;
     std::string table;
     std::string simId;
     std::size_t block = 0;  // the ExecuteBlock it belongs to; 0 for a statement of its own
@@ -95,11 +90,12 @@ class BatchedWriter {
   // The statements removing the stored rows equal to the images, which name
   // the rows found by their rowid.
   std::vector<std::string> RemovalsLocked(const std::vector<const RowImage*>& earlier);
-  // Executes a statement in the open transaction: an insert of the row
-  // writers' form through the prepared statement of its shape with its
-  // values bound; a failure of that, and any other statement, as its text
-  // (so that a refusal is the driver's own, with its own message).
-  void ExecuteLocked(const std::string& statement);
+  // Writes a row in the open transaction through the prepared statement of
+  // its shape, with its values bound. Throws DatabaseError with the driver's
+  // reason.
+  void ExecuteLocked(const ReportRow& row);
+  // Sends a row or a removal again.
+  void SendLocked(const Row& row);
   // The statement prepared from the text, kept until the commit; null when
   // it cannot be prepared.
   sqlite3_stmt* PreparedLocked(const std::string& text);
@@ -122,18 +118,6 @@ class BatchedWriter {
   // The open transaction's statements with parameters, by their text: the
   // lookups of earlier rows and the inserts, one per shape.
   std::map<std::string, sqlite3_stmt*> prepared_;
-};
-
-// A row writer's sink that goes through a BatchedWriter.
-class BatchedStatementSink : public StatementSink {
- public:
-  explicit BatchedStatementSink(BatchedWriter& writer) : writer_(writer) {}
-  bool Execute(const std::string& statement, std::string_view table, std::string_view simId) override {
-    return writer_.Execute(statement, table, simId);
-  }
-
- private:
-  BatchedWriter& writer_;
 };
 
 }  // namespace cuserver

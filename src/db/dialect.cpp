@@ -8,23 +8,6 @@
 
 namespace cuserver {
 
-std::string_view OracleCreateTableTemplate(ReportTableKind kind) {
-  // As the monthly tables have always been made on Oracle; "%s" is the name.
-  switch (kind) {
-    case ReportTableKind::AlarmSMS:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID               VARCHAR2(15 byte),\t\t\t\t\tTIME                  VARCHAR2(20 byte), \t\t\t\t\tSMS             VARCHAR2(200 byte),\t\t\t\t\t\tLONGITUDE    VARCHAR2(20 byte), \t\t\t\tLATITUDE   VARCHAR2(20 byte), \t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
-    case ReportTableKind::DownloadSMS:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID               VARCHAR2(15 byte),\t\t\t\t\tTIME                  VARCHAR2(20 byte), \t\t\t\t\tSMS             VARCHAR2(200 byte),\t\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
-    case ReportTableKind::SpeedAlarm:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID                NUMBER(15) NOT NULL   ,\t\t\t\t\tSPEED              VARCHAR2(20 byte),\t\t\t\t\tTIMELOG\t\t\tVARCHAR2(20 byte), \t\t\t\tENDTIME           \tVARCHAR2(20 byte),\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tBOOL  VARCHAR2(10 byte), \t\t\t\tDISTANCE VARCHAR2(10 byte), \t\t\t\tLONGITUDE            VARCHAR2(20 byte),\t\t\t\t\tLATITUDE            VARCHAR2(20 byte),\t\t\t\t\tSPEEDADD            VARCHAR2(30 ),\t\t\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
-    case ReportTableKind::VehicleDistance:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID                VARCHAR2(15 byte) NOT NULL, \t\t\t\t\tBEGINTIME              VARCHAR2(20 byte),\t\t\t\tENDTIME             VARCHAR2(20 byte), \t\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tDISTANCE             NUMBER(10,2),\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
-    case ReportTableKind::ParkingLog:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID                NUMBER(11) NOT NULL   ,\t\t\t\t\tBEGINTIME                 DATE,\t\t\t\t\tENDTIME              DATE,\t\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tLONGITUDE             NUMBER(11,8),\t\t\t\t\tLATITUDE              NUMBER(10, 8),\t\t\t\t\tSTOPADD            VARCHAR2(100 ),\t\t\t\t\t\t\tCURRENTPOI           VARCHAR2(100 ),\t\t\t\t\t\t\tREMARK               VARCHAR2(5)\t\t\t\t\t)";
-  }
-  return {};
-}
-
 namespace {
 
 bool IsWordChar(char c) {

@@ -16,9 +16,6 @@ enum class SqlDialect { Oracle, Sqlite, Postgresql };
 SqlDialect DialectOf(Backend backend);
 SqlDialect DialectOf(ReportDatabase& db);
 
-// The CREATE TABLE text of a report table family, "%s" standing for the name.
-std::string_view OracleCreateTableTemplate(ReportTableKind kind);
-
 // The one place where Oracle column types become SQLite's and PostgreSQL's:
 // VARCHAR2(n byte) -> VARCHAR(n), NUMBER(p,s) -> NUMERIC(p,s),
 // NUMBER(p) -> NUMERIC(p), and on PostgreSQL DATE -> TIMESTAMP. Everything

@@ -437,26 +437,37 @@ std::optional<std::string> Ledger::VehicleDayEntry(std::string_view command, std
   return entry;
 }
 
-std::vector<std::string> Ledger::ReplaceVehicleDayStatements(std::string_view command, std::string_view day,
-                                                             std::string_view simId, int rows,
-                                                             std::string_view serialisedRows, bool hadEntry,
-                                                             const TrackQuality* quality) const {
-  std::vector<std::string> statements;
-  if (hadEntry) {
-    statements.push_back(fmt::format("delete from cuserver_vehicle_days where command={} and day={} and simid={}",
-                                     SqlLiteral(command), SqlLiteral(day), SqlLiteral(simId)));
-  }
+namespace {
+
+constexpr std::string_view kVehicleDayKey[] = {"command", "day", "simid"};
+constexpr std::string_view kVehicleDayColumns[] = {"command", "day", "simid", "rows_written", "row_images"};
+constexpr std::string_view kVehicleDayQualityColumns[] = {
+    "command", "day",  "simid", "rows_written", "row_images", "fixes", "without_position",
+    "other_day", "same_time", "backwards", "jumps"};
+
+}  // namespace
+
+std::vector<ReportRow> Ledger::ReplaceVehicleDayRows(std::string_view command, std::string_view day,
+                                                     std::string_view simId, int rows,
+                                                     std::string_view serialisedRows, bool hadEntry,
+                                                     const TrackQuality* quality) const {
+  std::vector<ReportRow> statements;
+  std::vector<RowValue> key{RowValue::Text(std::string(command)), RowValue::Text(std::string(day)),
+                            RowValue::Text(std::string(simId))};
+  if (hadEntry) statements.push_back(ReportRow{RowAction::Delete, "cuserver_vehicle_days", {}, kVehicleDayKey, key});
+  std::vector<RowValue> values = std::move(key);
+  values.push_back(RowValue::Integer(rows));
+  values.push_back(RowValue::Text(std::string(serialisedRows)));
   if (quality == nullptr) {
-    statements.push_back(fmt::format(
-        "insert into cuserver_vehicle_days (command, day, simid, rows_written, row_images) values ({}, {}, {}, {}, {})",
-        SqlLiteral(command), SqlLiteral(day), SqlLiteral(simId), rows, SqlLiteral(serialisedRows)));
+    statements.push_back(ReportRow{RowAction::Insert, "cuserver_vehicle_days", kVehicleDayColumns, {}, std::move(values)});
     return statements;
   }
-  statements.push_back(fmt::format(
-      "insert into cuserver_vehicle_days (command, day, simid, rows_written, row_images, fixes, without_position, "
-      "other_day, same_time, backwards, jumps) values ({}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {})",
-      SqlLiteral(command), SqlLiteral(day), SqlLiteral(simId), rows, SqlLiteral(serialisedRows), quality->fixes,
-      quality->withoutPosition, quality->otherDay, quality->sameTime, quality->backwards, quality->jumps));
+  for (const int count : {quality->fixes, quality->withoutPosition, quality->otherDay, quality->sameTime,
+                          quality->backwards, quality->jumps}) {
+    values.push_back(RowValue::Integer(count));
+  }
+  statements.push_back(
+      ReportRow{RowAction::Insert, "cuserver_vehicle_days", kVehicleDayQualityColumns, {}, std::move(values)});
   return statements;
 }
 

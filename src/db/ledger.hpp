@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "db/session.hpp"
+#include "reports/report_row.hpp"
 #include "reports/track_quality.hpp"
 
 namespace cuserver {
@@ -171,12 +172,12 @@ class Ledger {
   std::map<std::string, std::string> VehicleDayRows(std::string_view command, std::string_view day);
   // One vehicle's entry of a command's day; nullopt when it has none.
   std::optional<std::string> VehicleDayEntry(std::string_view command, std::string_view day, std::string_view simId);
-  // The statements that replace a vehicle-day's ledger entry; run in the same
-  // transaction as the rows themselves.
-  std::vector<std::string> ReplaceVehicleDayStatements(std::string_view command, std::string_view day,
-                                                       std::string_view simId, int rows,
-                                                       std::string_view serialisedRows, bool hadEntry,
-                                                       const TrackQuality* quality = nullptr) const;
+  // The rows that replace a vehicle-day's ledger entry (the removal of the
+  // old one and the new one); written in the same transaction as the report
+  // rows themselves, with their values bound, so an entry of any length goes in.
+  std::vector<ReportRow> ReplaceVehicleDayRows(std::string_view command, std::string_view day,
+                                         std::string_view simId, int rows, std::string_view serialisedRows,
+                                         bool hadEntry, const TrackQuality* quality = nullptr) const;
   // What the trackers sent on a day run's day, per SIMID in SIMID order, as
   // its vehicle-days recorded it (entries written before it was counted are
   // left out).

@@ -3,10 +3,10 @@
 #include <string>
 
 #include "db/session.hpp"
+#include "reports/report_tables.hpp"
 
 namespace cuserver {
 
-enum class ReportTableKind { AlarmSMS, DownloadSMS, SpeedAlarm, VehicleDistance, ParkingLog };
 
 // Makes sure the named monthly table exists, creating it with the kind's
 // columns when the probe fails. Never throws; a table that cannot be created

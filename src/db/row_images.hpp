@@ -20,42 +20,12 @@ struct RowImage {
   bool operator==(const RowImage&) const = default;
 };
 
-// Reads "insert into T (A,B)values('x','y')" as the row writers form it
-// (quotes doubled inside values; blanks around names allowed). nullopt for
-// any other statement.
-std::optional<RowImage> ParseInsert(std::string_view statement);
-
-// An insert of the row writers' form as a statement with a parameter in
-// place of each value, and the values to bind: a quoted value as text (a
-// literal is a text without affinity, as a bound text is), a bare integer as
-// an integer. Bound so, the statement writes the row its text writes.
-// nullopt for any other statement, a value holding a NUL (which ends a
-// statement's text) or another bare value.
-struct BindableInsert {
-  struct Value {
-    std::string text;
-    bool integer = false;
-  };
-  std::string shape;  // the text with each value replaced by ?
-  std::vector<Value> values;
-};
-std::optional<BindableInsert> ParseBindableInsert(std::string_view statement);
-
-// The statements with each run of consecutive inserts of the row writers' form
-// into the same table and columns (the same text before their values) written
-// as one insert of all their rows, in their order; other statements as they
-// are, in their places. A server that plans each statement plans a run once;
-// it writes the rows each insert writes, or refuses the run as a whole.
-std::vector<std::string> MergedInserts(const std::vector<std::string>& statements);
-
-// "update T set A='x',B =5 where C='y' and D='z' ": what it sets and the
-// equalities it selects by.
+// An update of report rows: what it sets and the equalities it selects by.
 struct RowUpdate {
   std::string table;
   std::vector<std::pair<std::string, std::string>> set;
   std::vector<std::pair<std::string, std::string>> where;
 };
-std::optional<RowUpdate> ParseUpdate(std::string_view statement);
 
 // The rows this system wrote for one vehicle and day, kept in the day ledger
 // so that a later computation removes exactly them.
@@ -116,11 +86,6 @@ struct PreparedRemoval {
   std::vector<std::string> values;  // $1, $2 ...
 };
 PreparedRemoval PostgresRemoval(const RowImage& row, ColumnTypes& types);
-
-// On PostgreSQL an empty text cannot go into a number or time column; Oracle,
-// where these rows have always gone, stores it as NULL. Returns the statement
-// with each such '' written as NULL, or nullopt when it needs no change.
-std::optional<std::string> EmptyTextAsNull(std::string_view statement, const RowImage& row, ColumnTypes& types);
 
 // An index on a report table's SIMID and begin time, so that a vehicle's rows
 // are found without reading the table; made when first needed.

@@ -11,6 +11,7 @@
 #include "db/dialect.hpp"
 #include "db/driver_error.hpp"
 #include "db/pg_batch.hpp"
+#include "db/row_statements.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -19,7 +20,7 @@ namespace {
 class BatchedStore : public VehicleDayStore {
  public:
   explicit BatchedStore(BatchedWriter& writer) : writer_(writer) {}
-  std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
+  std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<ReportRow>& rows,
                                      const Closing& closing, const BlockOwner& owner) override {
     return writer_.ExecuteBlock(earlier, rows, closing, owner);
   }
@@ -60,15 +61,15 @@ class PostgresStore : public VehicleDayStore {
     }
   }
 
-  std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
+  std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<ReportRow>& rows,
                                      const Closing& closing, const BlockOwner&) override {
     // Mostly every row is taken: the whole vehicle-day goes in one round trip,
     // each table's rows in one insert.
     std::vector<StatementResult> results(rows.size());
     try {
       const std::vector<std::string> removals = PreparedRemovals(earlier);
-      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(removals) + Joined(MergedInserts(rows)) + Joined(closing(results)) +
-                                   "COMMIT");
+      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(removals) + Joined(MergedLiteralStatements(rows)) +
+                                   Joined(MergedLiteralStatements(closing(results))) + "COMMIT");
       return results;
     } catch (const DatabaseError&) {
       TryRollback(db_);
@@ -80,13 +81,13 @@ class PostgresStore : public VehicleDayStore {
       PostgresExecuteMany(db_, "BEGIN;\n" + Joined(DeleteStatements(earlier, types_)));
       for (std::size_t i = 0; i < rows.size(); ++i) {
         try {
-          PostgresExecuteMany(db_, "SAVEPOINT vehicle_row;\n" + rows[i] + ";\nRELEASE vehicle_row");
+          PostgresExecuteMany(db_, "SAVEPOINT vehicle_row;\n" + LiteralStatement(rows[i]) + ";\nRELEASE vehicle_row");
         } catch (const DatabaseError& error) {
           results[i] = {false, DatabaseErrorText(error)};
           PostgresExecuteMany(db_, "ROLLBACK TO vehicle_row");
         }
       }
-      PostgresExecuteMany(db_, Joined(closing(results)) + "COMMIT");
+      PostgresExecuteMany(db_, Joined(MergedLiteralStatements(closing(results))) + "COMMIT");
     } catch (...) {
       TryRollback(db_);
       throw;
@@ -146,7 +147,7 @@ class SessionStore : public VehicleDayStore {
         types_(db, DialectOf(db)),
         joinable_(db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql) {}
 
-  std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
+  std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<ReportRow>& rows,
                                      const Closing& closing, const BlockOwner&) override {
     const std::vector<std::string> removals = DeleteStatements(earlier, types_);
     std::vector<StatementResult> results(rows.size());
@@ -154,7 +155,8 @@ class SessionStore : public VehicleDayStore {
       // Mostly every row is taken: the whole vehicle-day in one statement.
       try {
         db_.Native().begin();
-        db_.ExecuteStatement(Joined(removals) + Joined(MergedInserts(rows)) + Joined(closing(results)));
+        db_.ExecuteStatement(Joined(removals) + Joined(MergedLiteralStatements(rows)) +
+                             Joined(MergedLiteralStatements(closing(results))));
         db_.Native().commit();
         return results;
       } catch (...) {
@@ -174,12 +176,12 @@ class SessionStore : public VehicleDayStore {
       // psqlODBC by its own savepoints), so the transaction goes on.
       for (std::size_t i = 0; i < rows.size(); ++i) {
         try {
-          db_.ExecuteStatement(rows[i]);
+          ExecuteRow(db_, rows[i]);
         } catch (const DatabaseError& error) {
           results[i] = {false, DatabaseErrorText(error)};
         }
       }
-      for (const std::string& statement : closing(results)) db_.ExecuteStatement(statement);
+      for (const ReportRow& row : closing(results)) ExecuteRow(db_, row);
       db_.Native().commit();
     } catch (...) {
       Rollback();

@@ -18,19 +18,19 @@ class VehicleDayStore {
  public:
   // The statements that close the transaction, made from the rows' results
   // (the ledger entry naming the rows that were written).
-  using Closing = std::function<std::vector<std::string>(const std::vector<StatementResult>&)>;
+  using Closing = std::function<std::vector<ReportRow>(const std::vector<StatementResult>&)>;
 
   virtual ~VehicleDayStore() = default;
 
   // Removes one stored row equal to each earlier image (an image that
   // matches none removes nothing; the removals must succeed), then runs each
   // row statement (a row the database refuses is left out, the others stay),
-  // then the closing statements. Throws DatabaseError when the transaction
+  // then the closing rows. Throws DatabaseError when the transaction
   // could not be completed; none of its statements is then written.
   // owner names the rows when they are refused after this returned (SQLite's
   // batched commits).
   virtual std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier,
-                                             const std::vector<std::string>& rows, const Closing& closing,
+                                             const std::vector<ReportRow>& rows, const Closing& closing,
                                              const BlockOwner& owner = {}) = 0;
 };
 

@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
-#include "reports/sql_text.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/text_number.hpp"
 #include "reports/time_arith.hpp"
 #include "reports/track_distance.hpp"
@@ -71,16 +71,16 @@ int WriteAreaSpeedingRow(const ReportContext& ctx, const std::string& simId, con
   if (end.empty()) return -1;
   const int seconds = SecondsBetween(begin, end);
   if (seconds < kMinStretchSeconds) return -1;
-  const std::string table = MonthlyTableName("speedalarm", begin);
+  const std::string table = FamilyTableName(ReportFamily::SpeedAlarm, begin);
   if (!AcceptTableName(table, simId, begin, &ctx.diagnostics)) return -1;
   const std::string distance =
       fmt::format("{:.2f}", TrackDistance(ctx.fixes, ctx.geo, simId, begin, end) * 0.001);
-  const std::string statement = fmt::format(
-      "insert into {} (SIMID,TIMELOG,ENDTIME,TOTTIME,SPEED,REMARK,DISTANCE,LATITUDE,LONGITUDE)"
-      "values('{}','{}','{}','{}','{:.2f}','{}','{}','{}','{}')",
-      table, SqlValue(simId), SqlValue(begin), SqlValue(end), seconds, topSpeed, SqlValue(areaName),
-      SqlValue(distance), SqlValue(topLatitude), SqlValue(topLongitude));
-  return ctx.rows.Execute(statement, table, simId) ? 0 : -1;
+  const ReportRow row = ReportRow::Of(
+      report_rows::kAreaSpeeding, table,
+      {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end), RowValue::Text(std::to_string(seconds)),
+       RowValue::Text(fmt::format("{:.2f}", topSpeed)), RowValue::Text(areaName), RowValue::Text(distance),
+       RowValue::Text(topLatitude), RowValue::Text(topLongitude)});
+  return ctx.rows.Write(row, simId) ? 0 : -1;
 }
 
 }  // namespace cuserver

@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
-#include "reports/sql_text.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/text_number.hpp"
 #include "reports/time_arith.hpp"
 
@@ -60,13 +60,14 @@ int ComputeFatigue(const ReportContext& ctx, int /*n*/) {
   return 0;
 }
 
-int WriteFatigueRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+int WriteFatigueRow(RowSink& sink, const std::string& simId, const std::string& begin,
                     const std::string& end) {
   if (begin.empty() || end.empty()) return -1;
-  const std::string statement =
-      fmt::format("insert into tireddriver(SIMID,begintime,ENDTIME,addtime)values('{}','{}','{}','{}')",
-                  SqlValue(simId), SqlValue(begin), SqlValue(end), SecondsBetween(begin, end));
-  return sink.Execute(statement, "tireddriver", simId) ? 0 : -1;
+  const ReportRow row =
+      ReportRow::Of(report_rows::kFatigue, FamilyTableName(ReportFamily::TiredDriver, begin),
+                    {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end),
+                     RowValue::Text(std::to_string(SecondsBetween(begin, end)))});
+  return sink.Write(row, simId) ? 0 : -1;
 }
 
 }  // namespace cuserver

@@ -15,7 +15,7 @@ int ComputeFatigue(const ReportContext& ctx, int n);
 
 // Inserts one tireddriver row with addtime = SecondsBetween(begin, end).
 // 0 when written, -1 for an empty time or a refused row.
-int WriteFatigueRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+int WriteFatigueRow(RowSink& sink, const std::string& simId, const std::string& begin,
                     const std::string& end);
 
 }  // namespace cuserver

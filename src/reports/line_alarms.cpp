@@ -3,13 +3,13 @@
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
-#include "reports/sql_text.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/text_number.hpp"
 
 namespace cuserver {
 namespace {
 
-constexpr std::string_view kTable = "LINEALARMREPROT";
+const std::string_view kTable = TableFamily(ReportFamily::LineAlarm).name;
 
 // Seconds since midnight from the hh, mm and ss of a track time, each taken by
 // the leading-digit conversion (a short time gives 0 for what is missing).
@@ -22,23 +22,22 @@ int SecondsOfDay(std::string_view time) {
 
 }  // namespace
 
-int OpenLineAlarm(StatementSink& sink, const std::string& simId, const std::string& beginTime, int code) {
+int OpenLineAlarm(RowSink& sink, const std::string& simId, const std::string& beginTime, int code) {
   const std::string remark = fmt::format("{:03d}", code);
-  const std::string statement =
-      fmt::format("insert into LINEALARMREPROT (SIMID,BEGINTIME,REMARK)values('{}','{}','{}')",
-                  SqlValue(simId), SqlValue(beginTime), SqlValue(remark));
-  return sink.Execute(statement, kTable, simId) ? 0 : -1;
+  const ReportRow row = ReportRow::Of(report_rows::kLineAlarmOpen, std::string(kTable),
+                                      {RowValue::Text(simId), RowValue::Text(beginTime), RowValue::Text(remark)});
+  return sink.Write(row, simId) ? 0 : -1;
 }
 
-int CloseLineAlarm(StatementSink& sink, const std::string& simId, const std::string& beginTime,
+int CloseLineAlarm(RowSink& sink, const std::string& simId, const std::string& beginTime,
                    const std::string& endTime, int seconds) {
-  const std::string statement = fmt::format(
-      "update LINEALARMREPROT set ENDTIME='{}',TOTTIME ={} where SIMID='{}' and BEGINTIME='{}' ",
-      SqlValue(endTime), seconds, SqlValue(simId), SqlValue(beginTime));
-  return sink.Execute(statement, kTable, simId) ? 0 : -1;
+  const ReportRow row = ReportRow::Of(
+      report_rows::kLineAlarmClose, std::string(kTable),
+      {RowValue::Text(endTime), RowValue::Integer(seconds), RowValue::Text(simId), RowValue::Text(beginTime)});
+  return sink.Write(row, simId) ? 0 : -1;
 }
 
-LineAlarmScan ScanLineAlarms(const TrackBuffer& track, int n, GeoServices& geo, StatementSink& rows) {
+LineAlarmScan ScanLineAlarms(const TrackBuffer& track, int n, GeoServices& geo, RowSink& rows) {
   LineAlarmScan scan;
   std::string beginTime;
   int beginSeconds = 0;

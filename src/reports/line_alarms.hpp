@@ -19,15 +19,15 @@ struct LineAlarmScan {
 // each stretch spent on a highway, opens a LINEALARMREPROT row at its first
 // fix and completes it at the first fix off the highway. A stretch still open
 // after the last fix stays open. One highway test per fix.
-LineAlarmScan ScanLineAlarms(const TrackBuffer& track, int n, GeoServices& geo, StatementSink& rows);
+LineAlarmScan ScanLineAlarms(const TrackBuffer& track, int n, GeoServices& geo, RowSink& rows);
 
 // Inserts the opening row; REMARK is the highway code as three digits.
 // 0 when written, -1 when the database refused it.
-int OpenLineAlarm(StatementSink& sink, const std::string& simId, const std::string& beginTime, int code);
+int OpenLineAlarm(RowSink& sink, const std::string& simId, const std::string& beginTime, int code);
 
 // Completes the rows of the SIMID and begin time with the end time and the
 // duration in seconds. 0 when the update ran, -1 when the database refused it.
-int CloseLineAlarm(StatementSink& sink, const std::string& simId, const std::string& beginTime,
+int CloseLineAlarm(RowSink& sink, const std::string& simId, const std::string& beginTime,
                    const std::string& endTime, int seconds);
 
 }  // namespace cuserver

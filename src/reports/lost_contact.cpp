@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
-#include "reports/sql_text.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/time_arith.hpp"
 
 namespace cuserver {
@@ -28,12 +28,11 @@ int ComputeLostContact(const ReportContext& ctx, int /*n*/) {
   return 0;
 }
 
-int WriteLostContactRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+int WriteLostContactRow(RowSink& sink, const std::string& simId, const std::string& begin,
                         const std::string& end) {
-  const std::string statement =
-      fmt::format("insert into CONTACTALARM (SIMID,BEGINTIME,ENDTIME)values('{}','{}','{}')",
-                  SqlValue(simId), SqlValue(begin), SqlValue(end));
-  return sink.Execute(statement, "CONTACTALARM", simId) ? 0 : -1;
+  const ReportRow row = ReportRow::Of(report_rows::kLostContact, FamilyTableName(ReportFamily::ContactAlarm, begin),
+                                      {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end)});
+  return sink.Write(row, simId) ? 0 : -1;
 }
 
 }  // namespace cuserver

@@ -13,7 +13,7 @@ namespace cuserver {
 int ComputeLostContact(const ReportContext& ctx, int n);
 
 // Inserts one CONTACTALARM row. 0 when written, -1 when the database refused it.
-int WriteLostContactRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+int WriteLostContactRow(RowSink& sink, const std::string& simId, const std::string& begin,
                         const std::string& end);
 
 }  // namespace cuserver

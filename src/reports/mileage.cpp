@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
-#include "reports/sql_text.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/text_number.hpp"
 
 namespace cuserver {
@@ -59,15 +59,15 @@ std::string MileageDistanceText(double distanceMetres) {
   return fmt::format("{:.2f}", distanceMetres * 0.001);
 }
 
-int WriteMileageRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+int WriteMileageRow(RowSink& sink, const std::string& simId, const std::string& begin,
                     const std::string& end, double distanceMetres, Diagnostics* diagnostics) {
   const std::string distance = MileageDistanceText(distanceMetres);
-  const std::string table = MonthlyTableName("vehicledistance", begin);
+  const std::string table = FamilyTableName(ReportFamily::VehicleDistance, begin);
   if (!AcceptTableName(table, simId, begin, diagnostics)) return -1;
-  const std::string statement = fmt::format(
-      "insert into {}(SIMID,BEGINTIME,ENDTIME,DISTANCE)values('{}','{}','{}','{}')", table,
-      SqlValue(simId), SqlValue(begin), SqlValue(end), SqlValue(distance));
-  return sink.Execute(statement, table, simId) ? 0 : -1;
+  const ReportRow row = ReportRow::Of(report_rows::kMileage, table,
+                                      {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end),
+                                       RowValue::Text(distance)});
+  return sink.Write(row, simId) ? 0 : -1;
 }
 
 }  // namespace cuserver

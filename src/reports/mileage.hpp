@@ -23,7 +23,7 @@ std::string MileageDistanceText(double distanceMetres);
 // written, -1 when refused (by the database, or here for a table name that a
 // malformed begin time would make; that refusal is recorded on `diagnostics`
 // when given).
-int WriteMileageRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+int WriteMileageRow(RowSink& sink, const std::string& simId, const std::string& begin,
                     const std::string& end, double distanceMetres, Diagnostics* diagnostics = nullptr);
 
 }  // namespace cuserver

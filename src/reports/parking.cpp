@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
-#include "reports/sql_text.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/text_number.hpp"
 #include "reports/time_arith.hpp"
 
@@ -44,17 +44,16 @@ int ComputeParking(const ReportContext& ctx, int n) {
   return 0;
 }
 
-int WriteParkingRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+int WriteParkingRow(RowSink& sink, const std::string& simId, const std::string& begin,
                     const std::string& end, const std::string& longitude, const std::string& latitude,
                     const std::string& durationText, Diagnostics* diagnostics) {
-  const std::string table = MonthlyTableName("parkinglog", begin);
+  const std::string table = FamilyTableName(ReportFamily::ParkingLog, begin);
   if (!AcceptTableName(table, simId, begin, diagnostics)) return 0;
-  const std::string statement = fmt::format(
-      "insert into {}(SimId, begintime,endTime,Longitude,Latitude,stopadd) "
-      "values('{}','{}','{}','{}','{}','{}')",
-      table, SqlValue(simId), SqlValue(begin), SqlValue(end), SqlValue(longitude), SqlValue(latitude),
-      SqlValue(durationText));
-  return sink.Execute(statement, table, simId) ? 1 : 0;
+  const ReportRow row = ReportRow::Of(report_rows::kParking, table,
+                                      {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end),
+                                       RowValue::Text(longitude), RowValue::Text(latitude),
+                                       RowValue::Text(durationText)});
+  return sink.Write(row, simId) ? 1 : 0;
 }
 
 }  // namespace cuserver

@@ -18,7 +18,7 @@ int ComputeParking(const ReportContext& ctx, int n);
 // Inserts one parking row. 1 when written, 0 when refused (by the database,
 // or here for a table name that a malformed begin time would make; recorded
 // on `diagnostics` when given).
-int WriteParkingRow(StatementSink& sink, const std::string& simId, const std::string& begin,
+int WriteParkingRow(RowSink& sink, const std::string& simId, const std::string& begin,
                     const std::string& end, const std::string& longitude, const std::string& latitude,
                     const std::string& durationText, Diagnostics* diagnostics = nullptr);
 

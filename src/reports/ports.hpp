@@ -9,19 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "reports/report_row.hpp"
+
 namespace cuserver {
-
-// A row writer's way to the database.
-class StatementSink {
- public:
-  virtual ~StatementSink() = default;
-
-  // Executes one INSERT, UPDATE or DELETE statement. Returns false when the
-  // database refused it; the refusal has then been recorded, naming the table,
-  // the SIMID and the driver's reason. Never throws for a refused statement.
-  virtual bool Execute(const std::string& statement, std::string_view table,
-                       std::string_view simId) = 0;
-};
 
 // The query could not be opened (missing day table, no connection, rejected
 // statement). Raised before any row has been delivered.

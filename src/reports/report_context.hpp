@@ -5,6 +5,7 @@
 #include "reports/catalog.hpp"
 #include "reports/diagnostics.hpp"
 #include "reports/ports.hpp"
+#include "reports/report_row.hpp"
 #include "reports/track.hpp"
 
 namespace cuserver {
@@ -13,7 +14,7 @@ namespace cuserver {
 // vehicle's loaded day; the other members are shared by the whole run.
 struct ReportContext {
   const TrackBuffer& track;
-  StatementSink& rows;
+  RowSink& rows;
   FixReader& fixes;
   GeoServices& geo;
   const SpeedLimitTable& speedLimits;

@@ -4,7 +4,7 @@
 
 #include "reports/report_rows.hpp"
 #include "reports/settings.hpp"
-#include "reports/sql_text.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/text_number.hpp"
 #include "reports/time_arith.hpp"
 #include "reports/track_distance.hpp"
@@ -93,16 +93,16 @@ int WriteSpeedingRow(const ReportContext& ctx, const std::string& simId, const s
   if (end.empty()) return 0;
   const int seconds = SecondsBetween(begin, end);
   if (seconds <= kShortEpisodeSeconds) return 0;
-  const std::string table = MonthlyTableName("speedalarm", begin);
+  const std::string table = FamilyTableName(ReportFamily::SpeedAlarm, begin);
   if (!AcceptTableName(table, simId, begin, &ctx.diagnostics)) return 0;
   const std::string distance =
       fmt::format("{:.2f}", TrackDistance(ctx.fixes, ctx.geo, simId, begin, end) * 0.001);
-  const std::string statement = fmt::format(
-      "insert into {} (SIMID,TIMELOG,ENDTIME,TOTTIME,SPEED,REMARK,DISTANCE,LONGITUDE,LATITUDE)"
-      "values('{}','{}','{}','{}','{:.2f}','{}','{}','{}','{}')",
-      table, SqlValue(simId), SqlValue(begin), SqlValue(end), seconds, maxSpeed, SqlValue(remark),
-      SqlValue(distance), SqlValue(longitude), SqlValue(latitude));
-  ctx.rows.Execute(statement, table, simId);
+  const ReportRow row = ReportRow::Of(
+      report_rows::kRoadSpeeding, table,
+      {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end), RowValue::Text(std::to_string(seconds)),
+       RowValue::Text(fmt::format("{:.2f}", maxSpeed)), RowValue::Text(remark), RowValue::Text(distance),
+       RowValue::Text(longitude), RowValue::Text(latitude)});
+  ctx.rows.Write(row, simId);
   return 0;
 }
 

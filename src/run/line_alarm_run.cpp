@@ -109,7 +109,7 @@ struct AlarmScan {
 struct ScannedVehicle {
   int n = 0;
   LineAlarmScan scan;
-  std::vector<RecordingSink::Statement> rows;
+  std::vector<ReportRow> rows;
   std::string failure;  // the scan failed: nothing is written for the vehicle
 };
 

@@ -6,6 +6,7 @@
 
 #include "db/dialect.hpp"
 #include "db/ledger.hpp"
+#include "db/row_statements.hpp"
 
 namespace cuserver {
 
@@ -42,7 +43,7 @@ bool VehicleDayWriter::TableExists(const std::string& table) {
   return it->second;
 }
 
-VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<RecordingSink::Statement> statements,
+VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<ReportRow> rows,
                                           Diagnostics& diagnostics, const TrackQuality* quality) {
   const std::string* entry = nullptr;
   if (const auto again = readAgain_.find(simId); again != readAgain_.end()) {
@@ -60,70 +61,55 @@ VehicleDayWritten VehicleDayWriter::Write(const std::string& simId, std::vector<
       if (TableExists(row.table)) earlier.push_back(&row);
     }
   }
-
-  // Each statement as it is sent, with the row it writes or the update it makes.
-  std::vector<std::string> rows;
+  // The ledger keeps each row as written, an empty text as an empty text.
   std::vector<std::optional<RowImage>> inserts;
-  std::vector<std::optional<RowUpdate>> updates;
-  rows.reserve(statements.size());
-  for (RecordingSink::Statement& statement : statements) {
-    std::optional<RowImage> insert = ParseInsert(statement.text);
-    std::optional<RowUpdate> update;
-    if (insert) {
-      if (auto withNulls = EmptyTextAsNull(statement.text, *insert, types_)) statement.text = std::move(*withNulls);
-    } else {
-      update = ParseUpdate(statement.text);
-    }
-    rows.push_back(statement.text);
-    inserts.push_back(std::move(insert));
-    updates.push_back(std::move(update));
+  inserts.reserve(rows.size());
+  bool anyUpdate = false;
+  for (ReportRow& row : rows) {
+    inserts.push_back(row.action == RowAction::Insert ? std::optional(ImageOf(row)) : std::nullopt);
+    anyUpdate = anyUpdate || row.action == RowAction::Update;
+    row = WithEmptyTextAsNull(std::move(row), types_);
   }
-
   Ledger ledger(db_);
   int written = 0;
   const auto closing = [&](const std::vector<StatementResult>& results) {
     written = 0;
-    bool anyUpdate = false;
     std::vector<const RowImage*> kept;
     kept.reserve(results.size());
     for (std::size_t i = 0; i < results.size(); ++i) {
-      if (!results[i].written) continue;
-      if (inserts[i]) {
-        kept.push_back(&*inserts[i]);
-        ++written;
-      }
-      anyUpdate = anyUpdate || updates[i].has_value();
+      if (!results[i].written || !inserts[i]) continue;
+      kept.push_back(&*inserts[i]);
+      ++written;
     }
     std::string serialised;
     if (anyUpdate) {
       // Completions (road-segment alarms) change rows written before them.
-      VehicleDayRows rows;
+      VehicleDayRows images;
       for (std::size_t i = 0; i < results.size(); ++i) {
         if (!results[i].written) continue;
-        if (inserts[i]) rows.Add(*inserts[i]);
-        if (updates[i]) rows.Apply(*updates[i]);
+        if (inserts[i]) {
+          images.Add(*inserts[i]);
+        } else if (rows[i].action == RowAction::Update) {
+          images.Apply(UpdateOf(rows[i]));
+        }
       }
-      serialised = rows.Serialise();
+      serialised = images.Serialise();
     } else {
       serialised = VehicleDayRows::Serialise(kept);
     }
-    return ledger.ReplaceVehicleDayStatements(previous_.command, previous_.dayKey, simId, written, serialised,
-                                              hadEntry, quality);
+    return ledger.ReplaceVehicleDayRows(previous_.command, previous_.dayKey, simId, written, serialised, hadEntry,
+                                        quality);
   };
-  BlockOwner owner{simId, {}};
-  owner.tables.reserve(statements.size());
-  for (const RecordingSink::Statement& statement : statements) owner.tables.push_back(statement.table);
-  const std::vector<StatementResult> results = store_.Write(earlier, rows, closing, owner);
-
+  const std::vector<StatementResult> results = store_.Write(earlier, rows, closing, BlockOwner{simId});
   VehicleDayWritten outcome;
   outcome.rows = written;
   for (std::size_t i = 0; i < results.size(); ++i) {
     if (results[i].written) {
-      if (inserts[i]) ++outcome.rowsByTable[statements[i].table];
+      if (inserts[i]) ++outcome.rowsByTable[rows[i].table];
       continue;
     }
     ++outcome.refused;
-    diagnostics.RowRefused(statements[i].table, statements[i].simId, results[i].reason);
+    diagnostics.RowRefused(rows[i].table, simId, results[i].reason);
   }
   return outcome;
 }

@@ -17,27 +17,22 @@
 
 namespace cuserver {
 
-// Holds the statements of a vehicle's reports until the vehicle is done, so
-// that they are written together, in place of the vehicle's earlier rows.
-class RecordingSink : public StatementSink {
+// Holds the rows of a vehicle's reports until the vehicle is done, so that
+// they are written together, in place of the vehicle's earlier rows.
+class RecordingSink : public RowSink {
  public:
-  struct Statement {
-    std::string text;
-    std::string table;
-    std::string simId;
-  };
-
   // Always true: the row is written, or its refusal recorded, when the
   // vehicle's rows are written.
-  bool Execute(const std::string& statement, std::string_view table, std::string_view simId) override {
-    statements_.push_back({statement, std::string(table), std::string(simId)});
+  bool Write(const ReportRow& row, std::string_view simId) override {
+    (void)simId;  // a vehicle's rows are written under its SIMID
+    rows_.push_back(row);
     return true;
   }
-  std::vector<Statement> Take() { return std::exchange(statements_, {}); }
-  void Clear() { statements_.clear(); }
+  std::vector<ReportRow> Take() { return std::exchange(rows_, {}); }
+  void Clear() { rows_.clear(); }
 
  private:
-  std::vector<Statement> statements_;
+  std::vector<ReportRow> rows_;
 };
 
 // What one command's day wrote before: per SIMID the rows of its ledger entry.
@@ -57,12 +52,12 @@ struct PreviousRows {
 };
 
 struct VehicleDayWritten {
-  int rows = 0;     // row statements the database took
-  int refused = 0;  // row statements it refused (recorded on the diagnostics)
+  int rows = 0;     // rows the database took
+  int refused = 0;  // rows it refused (recorded on the diagnostics)
   std::map<std::string, int> rowsByTable;  // the rows taken, per table
 };
 
-// Writes one vehicle's recorded statements in place of the rows recorded for
+// Writes one vehicle's recorded rows in place of the rows recorded for
 // it before, with its new ledger entry, as one transaction where the backend
 // allows. Only the rows this system recorded are removed, each matched by all
 // its values, one stored row per recorded row. A session of its own per
@@ -74,7 +69,7 @@ class VehicleDayWriter {
   // Throws DatabaseError when the vehicle-day could not be written; its
   // earlier rows then stand.
   // With `quality`, the ledger entry keeps what the vehicle's tracker sent.
-  VehicleDayWritten Write(const std::string& simId, std::vector<RecordingSink::Statement> statements,
+  VehicleDayWritten Write(const std::string& simId, std::vector<ReportRow> rows,
                           Diagnostics& diagnostics, const TrackQuality* quality = nullptr);
 
   // Reads the vehicle's ledger entry again, to stand for its earlier rows in

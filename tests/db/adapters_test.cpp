@@ -4,6 +4,7 @@
 #include "db/backends.hpp"
 #include "db/loaders.hpp"
 #include "db/schema.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver::test {
@@ -18,8 +19,13 @@ class AdaptersTest : public BackendTest {
     CreateGpsDayTable(Db(), "20140319");
   }
   bool Insert(const std::string& table, const std::string& simId, const std::string& rest) {
-    DbStatementSink sink(Db(), diagnostics_);
-    return sink.Execute("insert into " + table + " values ('" + SqlValue(simId) + "'" + rest + ")", table, simId);
+    try {
+      Db().ExecuteStatement("insert into " + table + " values ('" + SqlValue(simId) + "'" + rest + ")");
+      return true;
+    } catch (const DatabaseError& error) {
+      ADD_FAILURE() << DatabaseErrorText(error);
+      return false;
+    }
   }
   Diagnostics diagnostics_{[this](const std::string& line) { lines_.push_back(line); }};
   std::vector<std::string> lines_;
@@ -47,8 +53,10 @@ TEST_P(AdaptersTest, QuoteAndChineseTextTravelIntactBothWays) {
 }
 
 TEST_P(AdaptersTest, RefusedRowIsCountedWithTableSimIdAndReason) {
-  DbStatementSink sink(Db(), diagnostics_);
-  EXPECT_FALSE(sink.Execute("insert into SpeedAlarm209912 values ('1')", "SpeedAlarm209912", "1001"));
+  DbRowSink sink(Db(), diagnostics_);
+  EXPECT_FALSE(sink.Write(ReportRow::Of(report_rows::kLostContact, "SpeedAlarm209912",
+                                        {RowValue::Text("1001"), RowValue::Text("a"), RowValue::Text("b")}),
+                          "1001"));
   EXPECT_EQ(diagnostics_.RefusedRows(), 1);
   ASSERT_EQ(lines_.size(), 1u);
   EXPECT_NE(lines_[0].find("SpeedAlarm209912"), std::string::npos);

@@ -25,9 +25,25 @@ class BatchedWriterTest : public ::testing::Test {
     return rows;
   }
 
-  bool Insert(BatchedWriter& writer, const std::string& x) {
-    return writer.Execute("insert into t (x) values ('" + x + "')", "t", "sim-" + x);
+  static ReportRow Row(const std::string& table, const std::string& x) {
+    static constexpr std::string_view kColumns[] = {"x"};
+    return ReportRow{RowAction::Insert, table, kColumns, {}, {RowValue::Text(x)}, nullptr};
   }
+
+  // One row as a block of its own; a refusal is recorded as a vehicle's is.
+  bool Insert(BatchedWriter& writer, const std::string& x, const std::string& table = "t") {
+    const std::string simId = "sim-" + x;
+    try {
+      const auto results = writer.ExecuteBlock({}, {Row(table, x)}, NoClosing, {simId});
+      if (results[0].written) return true;
+      diagnostics_.RowRefused(table, simId, results[0].reason);
+    } catch (const DatabaseError& error) {
+      diagnostics_.RowRefused(table, simId, DatabaseErrorText(error));
+    }
+    return false;
+  }
+
+  static std::vector<ReportRow> NoClosing(const std::vector<StatementResult>&) { return {}; }
 
   SqliteTestDatabase database_;
   std::vector<std::string> lines_;
@@ -57,8 +73,7 @@ TEST_F(BatchedWriterTest, ReadersGoOnWhileATransactionOutgrowsTheCache) {
   reader.OpenReportSession(settings);
   const std::string wide(400, 'w');
   for (int i = 0; i < 2000; ++i) {
-    writer.ExecuteBlock({}, {"insert into t (x) values ('" + wide + "')"},
-                        [](const std::vector<StatementResult>&) { return std::vector<std::string>{}; });
+    writer.ExecuteBlock({}, {Row("t", wide)}, NoClosing);
   }
   EXPECT_NO_THROW(reader.OpenQuery("select count(*) as n from t")->Close());
   writer.Commit();
@@ -76,7 +91,7 @@ TEST_F(BatchedWriterTest, PendingRowsAreCommittedAtTheEnd) {
 TEST_F(BatchedWriterTest, RefusedRowIsRecordedAndTheOthersOfItsTransactionStay) {
   BatchedWriter writer(database_.Db(), diagnostics_);
   Insert(writer, "a");
-  EXPECT_FALSE(writer.Execute("insert into missing (x) values ('b')", "missing", "sim-b"));
+  EXPECT_FALSE(Insert(writer, "b", "missing"));
   Insert(writer, "c");
   writer.Commit();
   EXPECT_EQ(Rows(), (std::vector<std::string>{"a", "c"}));

@@ -1,5 +1,8 @@
 #include "db/row_images.hpp"
 
+#include "db/row_statements.hpp"
+#include "reports/report_tables.hpp"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -7,76 +10,42 @@
 namespace cuserver {
 namespace {
 
-// The row writers' statements, read back value by value (quotes doubled,
-// blanks around names, '%d' quoted or not).
-TEST(RowImages, StatementsOfTheRowWritersAreReadBack) {
-  auto parking = ParseInsert(
-      "insert into parkinglog201403(SimId, begintime,endTime,Longitude,Latitude,stopadd) "
-      "values('13''9','2014-03-19 08:00:00','2014-03-19 08:20:00','','24.5','0小时20分')");
-  ASSERT_TRUE(parking);
-  EXPECT_EQ(parking->table, "parkinglog201403");
-  EXPECT_EQ(parking->columns,
-            (std::vector<std::string>{"SimId", "begintime", "endTime", "Longitude", "Latitude", "stopadd"}));
-  EXPECT_EQ(parking->values, (std::vector<std::string>{"13'9", "2014-03-19 08:00:00", "2014-03-19 08:20:00", "",
-                                                       "24.5", "0小时20分"}));
-
-  auto close = ParseUpdate(
-      "update LINEALARMREPROT set ENDTIME='2014-03-19 10:00:30',TOTTIME =30 where SIMID='13''9' and "
-      "BEGINTIME='2014-03-19 10:00:00' ");
-  ASSERT_TRUE(close);
+// The ledger keeps an insert's values as their texts and applies a later
+// completion to the row it selects.
+TEST(RowImages, LedgerImagesFollowTheRowsAndTheirCompletions) {
   VehicleDayRows rows;
-  rows.Add(*ParseInsert("insert into LINEALARMREPROT (SIMID,BEGINTIME,REMARK)values('13''9','2014-03-19 10:00:00','001')"));
-  rows.Apply(*close);
+  rows.Add(ImageOf(ReportRow::Of(report_rows::kLineAlarmOpen, "LINEALARMREPROT",
+                                 {RowValue::Text("13'9"), RowValue::Text("2014-03-19 10:00:00"), RowValue::Text("001")})));
+  rows.Apply(UpdateOf(ReportRow::Of(report_rows::kLineAlarmClose, "LINEALARMREPROT",
+                                    {RowValue::Text("2014-03-19 10:00:30"), RowValue::Integer(30),
+                                     RowValue::Text("13'9"), RowValue::Text("2014-03-19 10:00:00")})));
   EXPECT_EQ(rows.Rows()[0].values,
             (std::vector<std::string>{"13'9", "2014-03-19 10:00:00", "001", "2014-03-19 10:00:30", "30"}));
-
-  for (const char* other : {"delete from t", "insert into t (a)values('x'", "insert into t (a,b)values('x')"}) {
-    EXPECT_FALSE(ParseInsert(other)) << other;
-  }
 }
 
-// A row statement goes to SQLite with its values bound only where binding
-// writes what the text writes.
-TEST(RowImages, InsertsAreBoundOnlyWhereTheBoundRowIsTheTextsRow) {
-  auto bound = ParseBindableInsert("insert into CONTACTALARM (SIMID, N)values('13''9', 42)");
-  ASSERT_TRUE(bound);
-  EXPECT_EQ(bound->shape, "insert into CONTACTALARM (SIMID, N)values(?, ?)");
-  ASSERT_EQ(bound->values.size(), 2u);
-  EXPECT_EQ(bound->values[0].text, "13'9");
-  EXPECT_FALSE(bound->values[0].integer);
-  EXPECT_EQ(bound->values[1].text, "42");
-  EXPECT_TRUE(bound->values[1].integer);
-  using namespace std::string_literals;
-  for (const std::string& kept : {"insert into t (a)values(1.5)"s, "insert into t (a)values(-1)"s,
-                                  "insert into t (a)values(NULL)"s, "insert into t (a)values('x\0y')"s,
-                                  "insert into t (a)values(1234567890123456789)"s, "update t set a='x'"s}) {
-    EXPECT_FALSE(ParseBindableInsert(kept)) << kept;
-  }
-}
-
-// Runs of inserts into one table and column list become one insert, in
-// their order; anything between them, or another column list, ends a run.
+// Runs of inserts into one table and column list become one insert of
+// literals, in their order; anything between them, or another column list,
+// ends a run.
 TEST(RowImages, ConsecutiveInsertsOfOneHeadAreMergedInOrder) {
-  const std::vector<std::string> statements = {
-      "insert into t (a)values('x')",
-      "insert into t (a)values('y'';),(z') ;",
-      "insert into t (b)values(1)",
-      "update t set b=2 where a='x'",
-      "insert into t (b)values(3)",
-      "insert into t (b) values(4)",
-      "insert into t (b) values (5)",
-      "delete from t",
-      "insert into t (b) values (6",
+  static constexpr std::string_view a[] = {"a"};
+  static constexpr std::string_view b[] = {"b"};
+  const auto insert = [](std::span<const std::string_view> columns, RowValue value) {
+    return ReportRow{RowAction::Insert, "t", columns, {}, {std::move(value)}, nullptr};
   };
-  EXPECT_EQ(MergedInserts(statements), (std::vector<std::string>{
-                                           "insert into t (a)values('x'),('y'';),(z')",
-                                           "insert into t (b)values(1)",
-                                           "update t set b=2 where a='x'",
-                                           "insert into t (b)values(3)",
-                                           "insert into t (b) values(4),(5)",
-                                           "delete from t",
-                                           "insert into t (b) values (6",
-                                       }));
+  const std::vector<ReportRow> rows = {
+      insert(a, RowValue::Text("x")),
+      insert(a, RowValue::Text("y';),(z")),
+      insert(b, RowValue::Integer(-1)),
+      ReportRow{RowAction::Update, "t", b, a, {RowValue::Null(), RowValue::Text("x")}, nullptr},
+      insert(b, RowValue::Integer(3)),
+      insert(b, RowValue::Null()),
+  };
+  EXPECT_EQ(MergedLiteralStatements(rows), (std::vector<std::string>{
+                                               "insert into t (a) values ('x'), ('y'';),(z')",
+                                               "insert into t (b) values (-1)",
+                                               "update t set b = NULL where a = 'x'",
+                                               "insert into t (b) values (3), (NULL)",
+                                           }));
 }
 
 TEST(RowImages, LedgerTextKeepsEveryValueExactly) {

@@ -37,6 +37,18 @@ class VehicleDayStoreTest : public BackendTest {
   }
 
   const RowImage old_{"t", {"name", "speed"}, {"old", "1"}};
+
+  // A row of t; the speed as the writers give it, a text.
+  static ReportRow Row(const std::string& name, const std::string& speed, std::string_view speedColumn = "speed") {
+    static constexpr std::string_view kColumns[] = {"name", "speed"};
+    static constexpr std::string_view kWrongColumns[] = {"name", "nosuch"};
+    return ReportRow{RowAction::Insert, "t", speedColumn == "speed" ? kColumns : kWrongColumns, {},
+                     {RowValue::Text(name), RowValue::Text(speed)}, nullptr};
+  }
+  static std::vector<ReportRow> Closing(std::size_t written, const std::string& table = "closing") {
+    static constexpr std::string_view kColumns[] = {"written"};
+    return {ReportRow{RowAction::Insert, table, kColumns, {}, {RowValue::Integer(static_cast<long>(written))}, nullptr}};
+  }
   Diagnostics diagnostics_{nullptr};
   std::optional<BatchedWriter> writer_;
   std::unique_ptr<VehicleDayStore> store_;
@@ -45,12 +57,11 @@ class VehicleDayStoreTest : public BackendTest {
 TEST_P(VehicleDayStoreTest, RefusedRowIsLeftOutAndTheOthersAreWrittenWithTheirClosing) {
   const auto results = store_->Write(
       {&old_},
-      {"insert into t (name, speed) values ('a;b', 1)", "insert into t (name, nosuch) values ('b', 1)",
-       "insert into t (name, speed) values ('开远''s', 3)", "insert into t (name, speed) values ('c', '500')"},
+      {Row("a;b", "1"), Row("b", "1", "nosuch"), Row("开远's", "3"), Row("c", "500")},
       [](const std::vector<StatementResult>& results) {
-        int written = 0;
+        std::size_t written = 0;
         for (const auto& result : results) written += result.written ? 1 : 0;
-        return std::vector<std::string>{"insert into closing (written) values (" + std::to_string(written) + ")"};
+        return Closing(written);
       });
   ASSERT_EQ(results.size(), 4u);
   EXPECT_TRUE(results[0].written);
@@ -66,10 +77,8 @@ TEST_P(VehicleDayStoreTest, RefusedRowIsLeftOutAndTheOthersAreWrittenWithTheirCl
 }
 
 TEST_P(VehicleDayStoreTest, FailedClosingTakesTheWholeVehicleDayBack) {
-  EXPECT_THROW(store_->Write({&old_}, {"insert into t (name, speed) values ('a', 1)"},
-                             [](const std::vector<StatementResult>&) {
-                               return std::vector<std::string>{"insert into no_such_table values (1)"};
-                             }),
+  EXPECT_THROW(store_->Write({&old_}, {Row("a", "1")},
+                             [](const std::vector<StatementResult>&) { return Closing(1, "no_such_table"); }),
                DatabaseError);
   EXPECT_EQ(Names(), (std::vector<std::string>{"old"}));
 }
@@ -83,10 +92,8 @@ TEST_P(VehicleDayStoreTest, EveryRowTakenIsWrittenWithItsRemovalsAndClosing) {
   const RowImage twin{"t", {"name", "speed"}, {"old", "1.50"}};
   const auto results = store_->Write(
       {&twin, &old_, &twin},
-      {"insert into t (name, speed) values ('a;b', 1)", "insert into t (name, speed) values ('c'';\nd', 2)"},
-      [](const std::vector<StatementResult>& results) {
-        return std::vector<std::string>{"insert into closing (written) values (" + std::to_string(results.size()) + ")"};
-      });
+      {Row("a;b", "1"), Row("c';\nd", "2")},
+      [](const std::vector<StatementResult>& results) { return Closing(results.size()); });
   ASSERT_EQ(results.size(), 2u);
   EXPECT_TRUE(results[0].written && results[1].written);
   EXPECT_EQ(Names(), (std::vector<std::string>{"a;b", "c';\nd", "old"}));
@@ -96,12 +103,12 @@ TEST_P(VehicleDayStoreTest, EveryRowTakenIsWrittenWithItsRemovalsAndClosing) {
 // A re-run whose session was opened again in between still finds the
 // earlier rows (on a server, what was prepared went with the old connection).
 TEST_P(VehicleDayStoreTest, EarlierRowsAreFoundAfterTheSessionWasOpenedAgain) {
-  const auto none = [](const std::vector<StatementResult>&) { return std::vector<std::string>{}; };
-  store_->Write({&old_}, {"insert into t (name, speed) values ('first', 2)"}, none);
+  const auto none = [](const std::vector<StatementResult>&) { return std::vector<ReportRow>{}; };
+  store_->Write({&old_}, {Row("first", "2")}, none);
   ASSERT_EQ(Names(), (std::vector<std::string>{"first"}));
   Database().Open(Db());
   const RowImage first{"t", {"name", "speed"}, {"first", "2"}};
-  store_->Write({&first}, {"insert into t (name, speed) values ('second', 2)"}, none);
+  store_->Write({&first}, {Row("second", "2")}, none);
   EXPECT_EQ(Names(), (std::vector<std::string>{"second"}));
 }
 

@@ -23,13 +23,16 @@ struct RecordedStatement {
   std::string simId;
 };
 
-// Keeps every statement; refuses those the predicate names, recording them as
-// the database adapter does.
-class RecordingSink : public StatementSink {
+// Keeps every row as the statement text it stands for (so that the tests
+// compare what was always written, byte for byte); refuses those the
+// predicate names, recording them as the database adapter does.
+class RecordingSink : public RowSink {
  public:
   explicit RecordingSink(Diagnostics& diagnostics) : diagnostics_(diagnostics) {}
 
-  bool Execute(const std::string& statement, std::string_view table, std::string_view simId) override {
+  bool Write(const ReportRow& row, std::string_view simId) override {
+    const std::string statement = RowStatementText(row);
+    const std::string_view table = row.table;
     if (refuse && refuse(statement)) {
       diagnostics_.RowRefused(table, simId, "refused by the test");
       return false;

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "db/ledger.hpp"
+#include "db/row_statements.hpp"
 #include "service_fixture.hpp"
 
 namespace cuserver {
@@ -46,9 +47,9 @@ struct DayRoutesFixture : ServiceFixture {
     const TrackQuality counted[] = {{10, 1, 0, 2, 0, 1}, {20, 0, 3, 0, 1, 0}, {99, 9, 9, 9, 9, 9}};
     const char* keys[][2] = {{"20140319", "13900000001"}, {"20140319", "13900000002"}, {"20140318", "13900000001"}};
     for (int i = 0; i < 3; ++i) {
-      for (const std::string& statement :
-           ledger.ReplaceVehicleDayStatements(kDayRunCommand, keys[i][0], keys[i][1], 0, "", false, &counted[i])) {
-        start.Db().ExecuteStatement(statement);
+      for (const ReportRow& row :
+           ledger.ReplaceVehicleDayRows(kDayRunCommand, keys[i][0], keys[i][1], 0, "", false, &counted[i])) {
+        ExecuteRow(start.Db(), row);
       }
     }
 

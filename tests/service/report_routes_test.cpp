@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "db/ledger.hpp"
+#include "db/row_statements.hpp"
 #include "service_fixture.hpp"
 
 namespace cuserver {
@@ -77,9 +78,9 @@ TEST(ReportRoutes, QualityAnswersTheLedgersVehicleDays) {
   const TrackQuality messy{12, 2, 1, 0, 3, 1};
   const TrackQuality clean{30, 0, 0, 0, 0, 0};
   for (const auto& [simId, quality] : {std::pair{"13900000001", messy}, std::pair{"13900000002", clean}}) {
-    for (const std::string& statement :
-         ledger.ReplaceVehicleDayStatements(kDayRunCommand, "20140319", simId, 0, "", false, &quality)) {
-      fixture.start.Db().ExecuteStatement(statement);
+    for (const ReportRow& row :
+         ledger.ReplaceVehicleDayRows(kDayRunCommand, "20140319", simId, 0, "", false, &quality)) {
+      ExecuteRow(fixture.start.Db(), row);
     }
   }
   fixture.Started();

@@ -1,0 +1,175 @@
+#include "reports/report_tables.hpp"
+
+#include <array>
+
+#include "reports/report_rows.hpp"
+#include "reports/sql_text.hpp"
+
+namespace cuserver {
+
+namespace {
+
+constexpr std::array kFamilies{
+    ReportTableFamily{ReportFamily::VehicleDistance, "vehicledistance", true, "BEGINTIME", "SIMID"},
+    ReportTableFamily{ReportFamily::SpeedAlarm, "speedalarm", true, "TIMELOG", "SIMID"},
+    ReportTableFamily{ReportFamily::ParkingLog, "parkinglog", true, "BEGINTIME", "SIMID"},
+    ReportTableFamily{ReportFamily::TiredDriver, "tireddriver", false, "BEGINTIME", "SIMID"},
+    ReportTableFamily{ReportFamily::ContactAlarm, "CONTACTALARM", false, "BEGINTIME", "SIMID"},
+    ReportTableFamily{ReportFamily::LineAlarm, "LINEALARMREPROT", false, "BEGINTIME", "SIMID"},
+};
+
+constexpr std::string_view kMileageColumns[] = {"SIMID", "BEGINTIME", "ENDTIME", "DISTANCE"};
+constexpr std::string_view kRoadSpeedingColumns[] = {"SIMID",  "TIMELOG",  "ENDTIME",   "TOTTIME", "SPEED",
+                                                     "REMARK", "DISTANCE", "LONGITUDE", "LATITUDE"};
+constexpr std::string_view kAreaSpeedingColumns[] = {"SIMID",  "TIMELOG",  "ENDTIME",  "TOTTIME",  "SPEED",
+                                                     "REMARK", "DISTANCE", "LATITUDE", "LONGITUDE"};
+constexpr std::string_view kParkingColumns[] = {"SimId", "begintime", "endTime", "Longitude", "Latitude", "stopadd"};
+constexpr std::string_view kFatigueColumns[] = {"SIMID", "begintime", "ENDTIME", "addtime"};
+constexpr std::string_view kLostContactColumns[] = {"SIMID", "BEGINTIME", "ENDTIME"};
+constexpr std::string_view kLineAlarmOpenColumns[] = {"SIMID", "BEGINTIME", "REMARK"};
+constexpr std::string_view kLineAlarmCloseColumns[] = {"ENDTIME", "TOTTIME"};
+constexpr std::string_view kLineAlarmKeyColumns[] = {"SIMID", "BEGINTIME"};
+
+}  // namespace
+
+std::span<const ReportTableFamily> TableFamilies() { return kFamilies; }
+
+const ReportTableFamily& TableFamily(ReportFamily family) {
+  for (const ReportTableFamily& entry : kFamilies) {
+    if (entry.family == family) return entry;
+  }
+  return kFamilies.front();
+}
+
+std::string FamilyTableName(ReportFamily family, std::string_view time) {
+  const ReportTableFamily& entry = TableFamily(family);
+  return entry.monthly ? MonthlyTableName(entry.name, time) : std::string(entry.name);
+}
+
+std::string_view OracleCreateTableTemplate(ReportTableKind kind) {
+  // As the monthly tables have always been made on Oracle; "%s" is the name.
+  switch (kind) {
+    case ReportTableKind::AlarmSMS:
+      return "CREATE TABLE %s  (\t\t\t\t\tSIMID               VARCHAR2(15 byte),\t\t\t\t\tTIME                  VARCHAR2(20 byte), \t\t\t\t\tSMS             VARCHAR2(200 byte),\t\t\t\t\t\tLONGITUDE    VARCHAR2(20 byte), \t\t\t\tLATITUDE   VARCHAR2(20 byte), \t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
+    case ReportTableKind::DownloadSMS:
+      return "CREATE TABLE %s  (\t\t\t\t\tSIMID               VARCHAR2(15 byte),\t\t\t\t\tTIME                  VARCHAR2(20 byte), \t\t\t\t\tSMS             VARCHAR2(200 byte),\t\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
+    case ReportTableKind::SpeedAlarm:
+      return "CREATE TABLE %s  (\t\t\t\t\tSIMID                NUMBER(15) NOT NULL   ,\t\t\t\t\tSPEED              VARCHAR2(20 byte),\t\t\t\t\tTIMELOG\t\t\tVARCHAR2(20 byte), \t\t\t\tENDTIME           \tVARCHAR2(20 byte),\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tBOOL  VARCHAR2(10 byte), \t\t\t\tDISTANCE VARCHAR2(10 byte), \t\t\t\tLONGITUDE            VARCHAR2(20 byte),\t\t\t\t\tLATITUDE            VARCHAR2(20 byte),\t\t\t\t\tSPEEDADD            VARCHAR2(30 ),\t\t\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
+    case ReportTableKind::VehicleDistance:
+      return "CREATE TABLE %s  (\t\t\t\t\tSIMID                VARCHAR2(15 byte) NOT NULL, \t\t\t\t\tBEGINTIME              VARCHAR2(20 byte),\t\t\t\tENDTIME             VARCHAR2(20 byte), \t\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tDISTANCE             NUMBER(10,2),\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
+    case ReportTableKind::ParkingLog:
+      return "CREATE TABLE %s  (\t\t\t\t\tSIMID                NUMBER(11) NOT NULL   ,\t\t\t\t\tBEGINTIME                 DATE,\t\t\t\t\tENDTIME              DATE,\t\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tLONGITUDE             NUMBER(11,8),\t\t\t\t\tLATITUDE              NUMBER(10, 8),\t\t\t\t\tSTOPADD            VARCHAR2(100 ),\t\t\t\t\t\t\tCURRENTPOI           VARCHAR2(100 ),\t\t\t\t\t\t\tREMARK               VARCHAR2(5)\t\t\t\t\t)";
+  }
+  return {};
+}
+
+namespace report_rows {
+
+const RowShape kMileage{RowAction::Insert, "insert into {}(SIMID,BEGINTIME,ENDTIME,DISTANCE)values('{}','{}','{}','{}')",
+                        kMileageColumns, {}, true};
+const RowShape kRoadSpeeding{RowAction::Insert,
+                             "insert into {} (SIMID,TIMELOG,ENDTIME,TOTTIME,SPEED,REMARK,DISTANCE,LONGITUDE,LATITUDE)"
+                             "values('{}','{}','{}','{}','{}','{}','{}','{}','{}')",
+                             kRoadSpeedingColumns, {}, true};
+const RowShape kAreaSpeeding{RowAction::Insert,
+                             "insert into {} (SIMID,TIMELOG,ENDTIME,TOTTIME,SPEED,REMARK,DISTANCE,LATITUDE,LONGITUDE)"
+                             "values('{}','{}','{}','{}','{}','{}','{}','{}','{}')",
+                             kAreaSpeedingColumns, {}, true};
+const RowShape kParking{RowAction::Insert,
+                        "insert into {}(SimId, begintime,endTime,Longitude,Latitude,stopadd) "
+                        "values('{}','{}','{}','{}','{}','{}')",
+                        kParkingColumns, {}, true};
+const RowShape kFatigue{RowAction::Insert, "insert into tireddriver(SIMID,begintime,ENDTIME,addtime)values('{}','{}','{}','{}')",
+                        kFatigueColumns, {}, false};
+const RowShape kLostContact{RowAction::Insert, "insert into CONTACTALARM (SIMID,BEGINTIME,ENDTIME)values('{}','{}','{}')",
+                            kLostContactColumns, {}, false};
+const RowShape kLineAlarmOpen{RowAction::Insert, "insert into LINEALARMREPROT (SIMID,BEGINTIME,REMARK)values('{}','{}','{}')",
+                              kLineAlarmOpenColumns, {}, false};
+const RowShape kLineAlarmClose{RowAction::Update,
+                               "update LINEALARMREPROT set ENDTIME='{}',TOTTIME ={} where SIMID='{}' and BEGINTIME='{}' ",
+                               kLineAlarmCloseColumns, kLineAlarmKeyColumns, false};
+
+}  // namespace report_rows
+
+namespace {
+
+std::string ValueText(const RowValue& value) {
+  switch (value.GetKind()) {
+    case RowValue::Kind::Null: return "NULL";
+    case RowValue::Kind::Integer: return value.Text();
+    case RowValue::Kind::Text: break;
+  }
+  return SqlLiteral(value.Text());
+}
+
+std::string JoinedNames(std::span<const std::string_view> names, std::string_view separator) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += separator;
+    text += names[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string RowStatementText(const ReportRow& row) {
+  if (row.shape != nullptr) {
+    const std::string_view form = row.shape->statementTemplate;
+    std::string text;
+    text.reserve(form.size() + 64);
+    std::size_t next = 0;
+    bool tableDone = !row.shape->namesTable;
+    for (std::size_t i = 0; i < form.size(); ++i) {
+      if (form[i] == '{' && i + 1 < form.size() && form[i + 1] == '}') {
+        if (!tableDone) {
+          text += row.table;
+          tableDone = true;
+        } else if (next < row.values.size()) {
+          const RowValue& value = row.values[next++];
+          // A quoted place takes the value's text; NULL stands bare.
+          const bool quoted = i > 0 && form[i - 1] == '\'';
+          if (value.IsNull() && quoted) {
+            text.pop_back();
+            text += "NULL";
+            ++i;
+            if (i + 1 < form.size() && form[i + 1] == '\'') ++i;
+            continue;
+          }
+          text += quoted ? SqlValue(value.Text()) : value.Text();
+        }
+        ++i;
+        continue;
+      }
+      text += form[i];
+    }
+    return text;
+  }
+  std::string values;
+  for (std::size_t i = 0; i < row.values.size(); ++i) {
+    if (i > 0) values += ", ";
+    values += ValueText(row.values[i]);
+  }
+  std::string keys;
+  const std::size_t firstKey = row.action == RowAction::Update ? row.columns.size() : 0;
+  for (std::size_t i = 0; i < row.keyColumns.size() && firstKey + i < row.values.size(); ++i) {
+    keys += i == 0 ? " where " : " and ";
+    keys += std::string(row.keyColumns[i]) + " = " + ValueText(row.values[firstKey + i]);
+  }
+  switch (row.action) {
+    case RowAction::Insert:
+      return "insert into " + row.table + " (" + JoinedNames(row.columns, ", ") + ") values (" + values + ")";
+    case RowAction::Update: {
+      std::string set;
+      for (std::size_t i = 0; i < row.columns.size() && i < row.values.size(); ++i) {
+        if (i > 0) set += ", ";
+        set += std::string(row.columns[i]) + " = " + ValueText(row.values[i]);
+      }
+      return "update " + row.table + " set " + set + keys;
+    }
+    case RowAction::Delete: return "delete from " + row.table + keys;
+  }
+  return {};
+}
+
+}  // namespace cuserver
