@@ -90,7 +90,9 @@ std::string ReportCsv(const ReportPage& page) {
 nlohmann::json ReportJson(const ReportSheet& sheet) {
   return {{"day", sheet.day},
           {"kind", ReportKindName(sheet.kind)},
+          {"table", sheet.page.table},
           {"total", sheet.page.total},
+          {"tableMissing", sheet.page.tableMissing},
           {"columns", sheet.page.columns},
           {"rows", sheet.page.rows}};
 }
@@ -111,6 +113,9 @@ std::string ReportTable(const ReportSheet& sheet) {
     }
     return out + '\n';
   };
+  if (page.tableMissing) {
+    return fmt::format("{} {} ({}): {}\n", ReportKindName(sheet.kind), sheet.day, page.table, kNoSuchTable);
+  }
   std::string out = fmt::format("{} {} ({}): {} rows\n", ReportKindName(sheet.kind), sheet.day, page.table, page.total);
   out += line(page.columns);
   for (const auto& row : page.rows) out += line(row);

@@ -1,5 +1,6 @@
 #include "db/dialect.hpp"
 
+#include <fmt/format.h>
 #include <soci/soci.h>
 
 
@@ -114,6 +115,16 @@ SqlDialect DialectOf(ReportDatabase& db) {
     case OdbcDbms::Postgresql: return SqlDialect::Postgresql;
     case OdbcDbms::Sqlite: return SqlDialect::Sqlite;
     default: return SqlDialect::Oracle;
+  }
+}
+
+void ExecuteDdl(ReportDatabase& db, std::string_view table, const std::string& statement) {
+  try {
+    db.ExecuteStatement(statement);
+  } catch (const DatabaseError& error) {
+    throw DatabaseError(fmt::format("the table {} cannot be made: {} (the statement: {})", table,
+                                    DatabaseErrorText(error), statement),
+                        error.Code());
   }
 }
 

@@ -28,6 +28,10 @@ std::string WithTableName(std::string_view templateText, std::string_view tableN
 // "select * from <name> ": opens on any table that exists, reading no row.
 std::string ProbeStatement(std::string_view tableName);
 
+// Runs a statement that makes a table (or its index). Throws DatabaseError
+// naming the table and the statement along with the driver's reason.
+void ExecuteDdl(ReportDatabase& db, std::string_view table, const std::string& statement);
+
 // True when the probe of the table opens.
 bool TableExists(ReportDatabase& db, std::string_view tableName);
 

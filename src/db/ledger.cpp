@@ -217,7 +217,7 @@ void Ledger::EnsureTables() {
     std::string columns(table.columns);
     if (auto at = columns.find("%t"); at != std::string::npos) columns.replace(at, 2, longText);
     try {
-      db_.ExecuteStatement(fmt::format("CREATE TABLE {} ({})", table.name, columns));
+      ExecuteDdl(db_, table.name, fmt::format("CREATE TABLE {} ({})", table.name, columns));
     } catch (const DatabaseError&) {
       // Another process may have made it meanwhile; only a table still missing is a failure.
       if (!TableExists(db_, table.name)) throw;

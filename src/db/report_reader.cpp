@@ -247,7 +247,10 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
     sortIndex = static_cast<std::size_t>(found - page.columns.begin());
   }
   if (query.kind == ReportKind::Quality) return ReadQualityRows(db, query, sortIndex, std::move(page));
-  if (!IsPlainTableName(page.table) || !TableExists(db, page.table)) return page;
+  if (!IsPlainTableName(page.table) || !TableExists(db, page.table)) {
+    page.tableMissing = true;
+    return page;
+  }
 
   const std::string where = WhereOfDay(table, query);
   // Filtered or sorted, the day's rows are all read and ordered here: a

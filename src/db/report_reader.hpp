@@ -52,12 +52,17 @@ struct ReportPage {
   std::vector<std::string> columns;
   std::vector<std::vector<std::string>> rows;
   std::size_t total = 0;  // rows of the day (vehicle, filter), whatever the page
+  bool tableMissing = false;  // the table does not exist: no row was ever written to it
 };
+
+// What the operator is shown for a report table that does not exist.
+inline constexpr std::string_view kNoSuchTable = "没有这张表";
 
 // Reads the rows whose begin time falls on the day, ordered by SIMID and
 // time, or by the sort column (numbers as numbers when all of the column's
 // non-empty values are numbers, else as text; ties keep SIMID and time
-// order). A table that does not exist reads as no rows. Throws DatabaseError
+// order). A table that does not exist reads as no rows, with tableMissing
+// set. Throws DatabaseError
 // when a query fails on a table that exists.
 // Quality rows are the day run's vehicle-days that counted their track, by
 // SIMID; the filter still matches the catalogue's plate and fleet.

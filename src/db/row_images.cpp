@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "reports/sql_text.hpp"
+#include "reports/text_number.hpp"
 
 namespace cuserver {
 namespace {
@@ -20,6 +21,13 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -151,6 +159,20 @@ const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& tabl
         columns[Lower(cursor->Value("name").value_or(""))] = ColumnType{textual, {}};
       }
       cursor->Close();
+    } else if (dialect_ == SqlDialect::Oracle) {
+      auto cursor = db_.OpenQuery(fmt::format(
+          "select column_name, data_type, data_scale from user_tab_columns where table_name = '{}'",
+          Upper(table)));
+      for (; !cursor->AtEnd(); cursor->Next()) {
+        const std::string type = cursor->Value("data_type").value_or("");
+        ColumnType column;
+        column.textual = type.find("CHAR") != std::string::npos || type.find("CLOB") != std::string::npos;
+        if (type == "NUMBER") {
+          if (const auto scale = cursor->Value("data_scale"); scale && IsNumberText(*scale)) column.scale = std::stoi(*scale);
+        }
+        columns[Lower(cursor->Value("column_name").value_or(""))] = column;
+      }
+      cursor->Close();
     } else if (dialect_ == SqlDialect::Postgresql) {
       auto cursor = db_.OpenQuery(fmt::format(
           "select column_name, data_type, numeric_precision, numeric_scale from information_schema.columns "
@@ -194,6 +216,10 @@ std::string MatchConditions(const RowImage& row, ColumnTypes& types, ValueSql&& 
     if (!conditions.empty()) conditions += " and ";
     if (value.empty() && (dialect == SqlDialect::Oracle || (dialect == SqlDialect::Postgresql && !type.textual))) {
       conditions += column + " is null";
+    } else if (dialect == SqlDialect::Oracle && type.scale >= 0 && IsPlainDecimal(value)) {
+      // The column kept the number rounded to its scale; the written text
+      // has more digits and, compared as it is, would match nothing.
+      conditions += fmt::format("{} = round({}, {})", column, value, type.scale);
     } else if (dialect == SqlDialect::Postgresql && !type.cast.empty()) {
       conditions += fmt::format("{} = cast({} as {})", column, valueSql(value), type.cast);
     } else {

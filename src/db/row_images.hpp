@@ -52,6 +52,7 @@ class VehicleDayRows {
 struct ColumnType {
   bool textual = true;  // character types: '' is kept as ''
   std::string cast;     // PostgreSQL: the type a literal is cast to for an exact match, e.g. "numeric(10,2)"
+  int scale = -1;       // Oracle: the declared scale of a NUMBER(p,s), which rounds what it stores
 };
 
 // The column types of report tables, read once per table and session.

@@ -57,7 +57,7 @@ std::string Columns(std::string_view columns, SqlDialect dialect) {
 
 void CreateTable(ReportDatabase& db, std::string_view name, std::string_view columns, SqlDialect dialect) {
   if (TableExists(db, name)) return;
-  db.ExecuteStatement("CREATE TABLE " + std::string(name) + " (" + Columns(columns, dialect) + ")");
+  ExecuteDdl(db, name, "CREATE TABLE " + std::string(name) + " (" + Columns(columns, dialect) + ")");
 }
 
 }  // namespace

@@ -40,6 +40,17 @@ TEST_F(ReportCommandTest, CsvHasTheByteOrderMarkAndQuotesCommasAndQuotes) {
   const auto parsed = nlohmann::json::parse(json.out);
   EXPECT_EQ(parsed["total"], 1);
   EXPECT_EQ(parsed["rows"][0][3], "2014-03-19 11:00:00");
+  EXPECT_EQ(parsed["tableMissing"], false);
+}
+
+// A month whose table was never made is told as such, not as a day without rows.
+TEST_F(ReportCommandTest, AMissingTableIsToldNotShownAsNoRows) {
+  const Outcome table = RunCuserver(start_.Path(), "report 20140319 --kind speeding");
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_EQ(table.out, "speeding 20140319 (speedalarm201403): 没有这张表\n");
+  const Outcome json = RunCuserver(start_.Path(), "report 20140319 --kind speeding --format json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(nlohmann::json::parse(json.out)["tableMissing"], true);
 }
 
 TEST_F(ReportCommandTest, XlsxHoldsASheetPerKindWithTheSameRows) {
