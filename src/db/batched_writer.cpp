@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include "db/cursors.hpp"
+#include "db/driver_error.hpp"
 #include "db/row_statements.hpp"
 
 namespace cuserver {
@@ -54,10 +55,11 @@ sqlite3_stmt* BatchedWriter::PreparedLocked(const std::string& text) {
   return it->second;
 }
 
+
 void BatchedWriter::ExecuteLocked(const ReportRow& row) {
   sqlite3* connection = SqliteConnection(db_.Native());
   sqlite3_stmt* prepared = PreparedLocked(BoundRowText(row, Placeholders::Question));
-  if (prepared == nullptr) throw DatabaseError(sqlite3_errmsg(connection));
+  if (prepared == nullptr) throw SqliteFailure(connection);
   for (std::size_t i = 0; i < row.values.size(); ++i) {
     const RowValue& value = row.values[i];
     const int place = static_cast<int>(i + 1);
@@ -70,10 +72,11 @@ void BatchedWriter::ExecuteLocked(const ReportRow& row) {
     }
   }
   const int rc = sqlite3_step(prepared);
-  const std::string reason = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(connection);
+  std::optional<DatabaseError> failure;
+  if (rc != SQLITE_DONE) failure = SqliteFailure(connection);
   sqlite3_reset(prepared);
   sqlite3_clear_bindings(prepared);  // the values are not the statement's to keep
-  if (rc != SQLITE_DONE) throw DatabaseError(reason);
+  if (failure) throw *failure;
 }
 
 void BatchedWriter::SendLocked(const Row& row) {
@@ -101,7 +104,7 @@ std::vector<std::string> BatchedWriter::RemovalsLocked(const std::vector<const R
     }
     text += " limit 1 offset ?";
     sqlite3_stmt* lookup = PreparedLocked(text);
-    if (lookup == nullptr) throw DatabaseError(sqlite3_errmsg(connection));
+    if (lookup == nullptr) throw SqliteFailure(connection);
     for (std::size_t c = 0; c < row.values.size(); ++c) {
       sqlite3_bind_text(lookup, static_cast<int>(c + 1), row.values[c].data(), static_cast<int>(row.values[c].size()),
                         SQLITE_STATIC);

@@ -1,5 +1,8 @@
 #include <fmt/format.h>
+#include <soci/odbc/soci-odbc.h>
+#include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
+#include <soci/sqlite3/soci-sqlite3.h>
 
 #include <cstdint>
 #include <exception>
@@ -22,7 +25,51 @@ std::string DatabaseErrorText(const DatabaseError& error) {
   return fmt::format("Unknown error 0x{:X}", hr);
 }
 
+DatabaseErrorKind KindOfSqlState(std::string_view state) {
+  if (state.starts_with("08")) return DatabaseErrorKind::ConnectionLost;
+  if (state.starts_with("22") || state.starts_with("23")) return DatabaseErrorKind::RowRefused;
+  if (state == "42P01" || state == "42S02") return DatabaseErrorKind::MissingTable;
+  return DatabaseErrorKind::Other;
+}
+
 namespace {
+
+struct DriverCode {
+  DatabaseErrorKind kind = DatabaseErrorKind::Other;
+  std::string native;
+};
+
+// What the backend's own error says of the failure.
+DriverCode DriverCodeOf(const soci::soci_error& error) {
+  if (const auto* pg = dynamic_cast<const soci::postgresql_soci_error*>(&error)) {
+    const std::string state = pg->sqlstate();
+    return {KindOfSqlState(state), state};
+  }
+  if (const auto* odbc = dynamic_cast<const soci::odbc_soci_error*>(&error)) {
+    const std::string state(reinterpret_cast<const char*>(odbc->odbc_error_code()));
+    return {KindOfSqlState(state), state};
+  }
+  if (const auto* lite = dynamic_cast<const soci::sqlite3_soci_error*>(&error)) {
+    const int code = lite->result();
+    DatabaseErrorKind kind = DatabaseErrorKind::Other;
+    switch (code & 0xff) {
+      case SQLITE_CONSTRAINT:
+      case SQLITE_MISMATCH:
+      case SQLITE_TOOBIG:
+      case SQLITE_RANGE: kind = DatabaseErrorKind::RowRefused; break;
+      default:
+        if (error.get_error_message().find("no such table") != std::string::npos) {
+          kind = DatabaseErrorKind::MissingTable;
+        }
+    }
+    return {kind, std::to_string(code)};
+  }
+  switch (error.get_error_category()) {
+    case soci::soci_error::connection_error: return {DatabaseErrorKind::ConnectionLost, {}};
+    case soci::soci_error::constraint_violation: return {DatabaseErrorKind::RowRefused, {}};
+    default: return {};
+  }
+}
 
 // The driver's message on one line: its lines joined with "; ", leaving out
 // the caret lines that point into the statement.
@@ -53,7 +100,8 @@ void RethrowAsDatabaseError(std::string_view context) {
   } catch (const DatabaseError&) {
     throw;
   } catch (const soci::soci_error& e) {
-    throw DatabaseError(withContext(e.get_error_message()));
+    DriverCode code = DriverCodeOf(e);
+    throw DatabaseError(withContext(e.get_error_message()), std::nullopt, code.kind, std::move(code.native));
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {

@@ -107,6 +107,33 @@ std::vector<std::string> MergedLiteralStatements(const std::vector<ReportRow>& r
   return statements;
 }
 
+std::vector<BoundStatement> MergedBoundStatements(const std::vector<ReportRow>& rows, Placeholders placeholders) {
+  constexpr std::size_t kMostValues = 5000;
+  std::vector<BoundStatement> statements;
+  const ReportRow* runHead = nullptr;
+  for (const ReportRow& row : rows) {
+    const bool joins = runHead != nullptr && row.action == RowAction::Insert && row.table == runHead->table &&
+                       std::equal(row.columns.begin(), row.columns.end(), runHead->columns.begin(),
+                                  runHead->columns.end()) &&
+                       statements.back().values.size() + row.values.size() <= kMostValues;
+    if (!joins) {
+      statements.push_back({BoundRowText(row, placeholders), {}});
+      for (const RowValue& value : row.values) statements.back().values.push_back(&value);
+      runHead = row.action == RowAction::Insert ? &row : nullptr;
+      continue;
+    }
+    BoundStatement& insert = statements.back();
+    insert.text += ", (";
+    for (std::size_t i = 0; i < row.values.size(); ++i) {
+      if (i > 0) insert.text += ", ";
+      insert.values.push_back(&row.values[i]);
+      insert.text += Placeholder(placeholders, insert.values.size());
+    }
+    insert.text += ')';
+  }
+  return statements;
+}
+
 std::string LiteralStatement(const ReportRow& row) {
   return RowText(row, [&row](std::size_t place) { return LiteralOf(row.values[place]); });
 }

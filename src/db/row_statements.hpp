@@ -32,6 +32,17 @@ std::string LiteralOf(const RowValue& value);
 // writes, or refuses the run as a whole.
 std::vector<std::string> MergedLiteralStatements(const std::vector<ReportRow>& rows);
 
+// A statement with placeholders and the values bound to them, in order.
+struct BoundStatement {
+  std::string text;
+  std::vector<const RowValue*> values;  // the rows' own values
+};
+
+// The rows as statements with placeholders, each run of consecutive inserts
+// into the same table and columns as one insert of all its rows (of at most
+// a few thousand values, below every driver's limit on parameters).
+std::vector<BoundStatement> MergedBoundStatements(const std::vector<ReportRow>& rows, Placeholders placeholders);
+
 // One row's statement of literals.
 std::string LiteralStatement(const ReportRow& row);
 

@@ -60,17 +60,35 @@ class SettingsError : public std::runtime_error {
 ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserverIni,
                                           const std::filesystem::path& startDirectory);
 
+// What a database failure means for the work that met it.
+enum class DatabaseErrorKind {
+  ConnectionLost,  // the session is gone: open it again, the work may be repeated
+  RowRefused,      // the statement's values broke a rule of the table: the others go on
+  MissingTable,    // the statement names a table that does not exist
+  Other,
+};
+
 // A database failure, keeping the driver's message and, where it has one, its
-// numeric code.
+// numeric code; its kind, and the driver's own code for it (an SQLSTATE, or
+// the driver's error number as text).
 class DatabaseError : public std::runtime_error {
  public:
-  DatabaseError(const std::string& message, std::optional<long> code = std::nullopt)
-      : std::runtime_error(message), code_(code) {}
+  DatabaseError(const std::string& message, std::optional<long> code = std::nullopt,
+                DatabaseErrorKind kind = DatabaseErrorKind::Other, std::string nativeCode = {})
+      : std::runtime_error(message), code_(code), kind_(kind), nativeCode_(std::move(nativeCode)) {}
   std::optional<long> Code() const { return code_; }
+  DatabaseErrorKind Kind() const { return kind_; }
+  const std::string& NativeCode() const { return nativeCode_; }
 
  private:
   std::optional<long> code_;
+  DatabaseErrorKind kind_;
+  std::string nativeCode_;
 };
+
+// The kind an SQLSTATE stands for: class 08 a lost connection, 22 and 23
+// refused values, 42P01 and 42S02 a missing table.
+DatabaseErrorKind KindOfSqlState(std::string_view sqlState);
 
 // The text shown for a database error: the driver's own message; for an error
 // that carries only a numeric code, "IDispatch error #%d" or "Unknown error 0x%0lX".

@@ -7,10 +7,27 @@
 #include <vector>
 
 #include "db/cursors.hpp"
+#include "db/driver_error.hpp"
 #include "db/placed_cursor.hpp"
 #include "db/value_text.hpp"
 
 namespace cuserver {
+
+DatabaseError SqliteFailure(sqlite3* connection) {
+  const int code = sqlite3_extended_errcode(connection);
+  const std::string message = sqlite3_errmsg(connection);
+  DatabaseErrorKind kind = DatabaseErrorKind::Other;
+  switch (code & 0xff) {
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+    case SQLITE_RANGE: kind = DatabaseErrorKind::RowRefused; break;
+    default:
+      if (message.starts_with("no such table")) kind = DatabaseErrorKind::MissingTable;
+  }
+  return DatabaseError(message, std::nullopt, kind, std::to_string(code));
+}
+
 namespace {
 
 class SqliteCursor : public PlacedCursor {
@@ -21,7 +38,7 @@ class SqliteCursor : public PlacedCursor {
     const int rc = sqlite3_prepare_v2(connection_, statement.c_str(), static_cast<int>(statement.size()),
                                       &prepared, nullptr);
     statement_.reset(prepared);
-    if (rc != SQLITE_OK) throw DatabaseError(sqlite3_errmsg(connection_));
+    if (rc != SQLITE_OK) throw SqliteFailure(connection_);
     if (!statement_) throw DatabaseError("the statement is empty");
     const int columns = sqlite3_column_count(Statement());
     for (int i = 0; i < columns; ++i) {
@@ -107,7 +124,7 @@ class SqliteCursor : public PlacedCursor {
   void Step() {
     const int rc = sqlite3_step(Statement());
     hasRow_ = rc == SQLITE_ROW;
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw DatabaseError(sqlite3_errmsg(connection_));
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw SqliteFailure(connection_);
   }
 
   sqlite3_value* ValueAt(int place) const {

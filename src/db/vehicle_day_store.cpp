@@ -46,9 +46,24 @@ std::string Joined(const std::vector<std::string>& statements) {
   return text;
 }
 
+PipelinedStatement Plain(std::string text) { return PipelinedStatement{std::move(text), {}, {}}; }
+
+// The rows as statements with their values for parameters.
+void AppendRows(std::vector<PipelinedStatement>& statements, const std::vector<ReportRow>& rows) {
+  for (BoundStatement& bound : MergedBoundStatements(rows, Placeholders::Numbered)) {
+    PipelinedStatement statement{std::move(bound.text), {}, {}};
+    statement.parameters.reserve(bound.values.size());
+    for (const RowValue* value : bound.values) {
+      statement.parameters.push_back(value->IsNull() ? std::nullopt : std::optional<std::string>(value->Text()));
+    }
+    statements.push_back(std::move(statement));
+  }
+}
+
 class PostgresStore : public VehicleDayStore {
  public:
   explicit PostgresStore(ReportDatabase& db) : db_(db), types_(db, SqlDialect::Postgresql) {}
+
   // What was prepared goes with the store: a session outlives many runs.
   ~PostgresStore() override {
     try {
@@ -63,31 +78,46 @@ class PostgresStore : public VehicleDayStore {
 
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<ReportRow>& rows,
                                      const Closing& closing, const BlockOwner&) override {
-    // Mostly every row is taken: the whole vehicle-day goes in one round trip,
-    // each table's rows in one insert.
+    // Mostly every row is taken: the whole vehicle-day goes in one round
+    // trip, each table's rows in one insert, every value bound.
     std::vector<StatementResult> results(rows.size());
     try {
-      const std::vector<std::string> removals = PreparedRemovals(earlier);
-      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(removals) + Joined(MergedLiteralStatements(rows)) +
-                                   Joined(MergedLiteralStatements(closing(results))) + "COMMIT");
+      std::vector<PipelinedStatement> statements{Plain("BEGIN")};
+      PreparedRemovals(earlier, statements);
+      AppendRows(statements, rows);
+      const std::vector<ReportRow> closingRows = closing(results);
+      AppendRows(statements, closingRows);
+      statements.push_back(Plain("COMMIT"));
+      PostgresPipeline(db_, statements);
       return results;
-    } catch (const DatabaseError&) {
+    } catch (const DatabaseError& error) {
       TryRollback(db_);
-      if (!db_.Alive()) throw;
+      // A refused row is the common failure; anything else may have taken
+      // the connection with it.
+      if (error.Kind() == DatabaseErrorKind::ConnectionLost) throw;
+      if (error.Kind() != DatabaseErrorKind::RowRefused && !db_.Alive()) throw;
     }
-    // Some statement was refused: each row goes on its own, behind a savepoint,
-    // after the earlier rows' removal as statements of their own.
+    // Some row was refused: each row goes on its own, behind a savepoint,
+    // after the earlier rows' removal.
     try {
-      PostgresExecuteMany(db_, "BEGIN;\n" + Joined(DeleteStatements(earlier, types_)));
+      std::vector<PipelinedStatement> removals{Plain("BEGIN")};
+      PreparedRemovals(earlier, removals);
+      PostgresPipeline(db_, removals);
       for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::vector<PipelinedStatement> row{Plain("SAVEPOINT vehicle_row")};
+        AppendRows(row, {rows[i]});
+        row.push_back(Plain("RELEASE vehicle_row"));
         try {
-          PostgresExecuteMany(db_, "SAVEPOINT vehicle_row;\n" + LiteralStatement(rows[i]) + ";\nRELEASE vehicle_row");
+          PostgresPipeline(db_, row);
         } catch (const DatabaseError& error) {
           results[i] = {false, DatabaseErrorText(error)};
           PostgresExecuteMany(db_, "ROLLBACK TO vehicle_row");
         }
       }
-      PostgresExecuteMany(db_, Joined(MergedLiteralStatements(closing(results))) + "COMMIT");
+      std::vector<PipelinedStatement> end;
+      AppendRows(end, closing(results));
+      end.push_back(Plain("COMMIT"));
+      PostgresPipeline(db_, end);
     } catch (...) {
       TryRollback(db_);
       throw;
@@ -99,14 +129,12 @@ class PostgresStore : public VehicleDayStore {
   // Each earlier row removed through the prepared statement of its table and
   // match, which the server plans once per session instead of a statement
   // with a sub-select per row planned for every vehicle.
-  std::vector<std::string> PreparedRemovals(const std::vector<const RowImage*>& earlier) {
+  void PreparedRemovals(const std::vector<const RowImage*>& earlier, std::vector<PipelinedStatement>& statements) {
     const auto connection = PostgresConnectionOf(db_);
     if (connection != connection_) {
       prepared_.clear();
       connection_ = connection;
     }
-    std::vector<std::string> removals;
-    removals.reserve(earlier.size());
     for (const RowImage* row : earlier) {
       PreparedRemoval removal = PostgresRemoval(*row, types_);
       auto [it, added] = prepared_.emplace(removal.statement, "");
@@ -122,15 +150,10 @@ class PostgresStore : public VehicleDayStore {
         }
         it->second = name;
       }
-      std::string execute = "EXECUTE " + it->second;
-      for (std::size_t i = 0; i < removal.values.size(); ++i) {
-        execute += i == 0 ? "(" : ", ";
-        execute += SqlLiteral(removal.values[i]);
-      }
-      if (!removal.values.empty()) execute += ')';
-      removals.push_back(std::move(execute));
+      PipelinedStatement execute{{}, it->second, {}};
+      execute.parameters.assign(removal.values.begin(), removal.values.end());
+      statements.push_back(std::move(execute));
     }
-    return removals;
   }
 
   ReportDatabase& db_;

@@ -65,6 +65,25 @@ TEST_P(AdaptersTest, RefusedRowIsCountedWithTableSimIdAndReason) {
   EXPECT_TRUE(Insert("CONTACTALARM", "1001", ", '2014-03-19 00:01:00', '2014-03-19 23:59:59'"));
 }
 
+// A failure says what it means, on every backend: the row's values, the
+// table, or something else, with the driver's own code.
+TEST_P(AdaptersTest, DatabaseErrorsCarryTheirKind) {
+  Db().ExecuteStatement("create table checked (speed NUMERIC(10,2) check (speed < 100))");
+  const auto kindOf = [this](const std::string& statement) {
+    try {
+      Db().ExecuteStatement(statement);
+    } catch (const DatabaseError& error) {
+      EXPECT_FALSE(error.NativeCode().empty()) << statement;
+      return error.Kind();
+    }
+    ADD_FAILURE() << statement << " was taken";
+    return DatabaseErrorKind::Other;
+  };
+  EXPECT_EQ(kindOf("insert into checked values (500)"), DatabaseErrorKind::RowRefused);
+  EXPECT_EQ(kindOf("insert into no_such_table values (1)"), DatabaseErrorKind::MissingTable);
+  EXPECT_EQ(kindOf("insert into checked values ("), DatabaseErrorKind::Other);
+}
+
 TEST_P(AdaptersTest, FixReaderGivesPositionsInQueryOrderAndEmptyForNull) {
   Insert("GPSDATA20140319", "1001", ", '2014-03-19 08:00:02', 116.5, 39.5, 10, '0'");
   Insert("GPSDATA20140319", "1001", ", '2014-03-19 08:00:01', NULL, NULL, 10, '0'");
