@@ -6,6 +6,7 @@
 #include "db/cursors.hpp"
 #include "db/driver_error.hpp"
 #include "db/row_statements.hpp"
+#include "db/transaction.hpp"
 
 namespace cuserver {
 
@@ -167,23 +168,7 @@ std::vector<StatementResult> BatchedWriter::ExecuteBlock(
   BeginLocked();
   if (!open_) throw DatabaseError("no transaction could be begun for a vehicle's rows");
   const std::size_t pendingBefore = pending_.size();
-  db_.ExecuteStatement("SAVEPOINT vehicle_day");
-  const auto takeBack = [&] {
-    if (InTransaction()) {
-      try {
-        db_.ExecuteStatement("ROLLBACK TO vehicle_day");
-        db_.ExecuteStatement("RELEASE vehicle_day");
-      } catch (const std::exception&) {
-      }
-      pending_.resize(pendingBefore);
-    } else {
-      // The database dropped the transaction: the earlier rows go one by one.
-      open_ = false;
-      pending_.resize(pendingBefore);
-      Resend(std::move(pending_));
-      pending_.clear();
-    }
-  };
+  Savepoint savepoint(db_, "vehicle_day");
   try {
     for (const std::string& removal : RemovalsLocked(earlier)) {
       db_.ExecuteStatement(removal);
@@ -203,11 +188,17 @@ std::vector<StatementResult> BatchedWriter::ExecuteBlock(
       ExecuteLocked(row);
       pending_.push_back({{}, std::move(row), {}, owner.simId, block, false});
     }
-    db_.ExecuteStatement("RELEASE vehicle_day");
+    savepoint.Release();
     return results;
   } catch (...) {
-    takeBack();
-    throw;
+    pending_.resize(pendingBefore);
+    if (!InTransaction()) {
+      // The database dropped the transaction: the earlier rows go one by one.
+      open_ = false;
+      Resend(std::move(pending_));
+      pending_.clear();
+    }
+    throw;  // the savepoint takes the block back, where there is still a transaction
   }
 }
 

@@ -99,16 +99,24 @@ void PostgresPipeline(ReportDatabase& db, const std::vector<PipelinedStatement>&
       failure = FailureOf(conn, nullptr);
       return 0;
     }
-    // Each statement's result, then its end; the sync's result closes it all.
+    // Each statement's result, then its end (no result); the sync's result
+    // closes it all. Two ends in a row: libpq has nothing more to give, the
+    // connection went under the reading.
+    bool ended = false;
     for (;;) {
       Result result(PQgetResult(conn), &PQclear);
       if (!result) {
-        if (PQstatus(conn) != CONNECTION_OK) {
-          if (!failure || failure->Kind() != DatabaseErrorKind::ConnectionLost) failure = FailureOf(conn, nullptr);
+        if (ended || PQstatus(conn) != CONNECTION_OK) {
+          if (!failure || failure->Kind() != DatabaseErrorKind::ConnectionLost) {
+            failure = FailureOf(conn, nullptr);
+            failure = DatabaseError(failure->what(), std::nullopt, DatabaseErrorKind::ConnectionLost);
+          }
           return 0;
         }
+        ended = true;
         continue;
       }
+      ended = false;
       const auto status = PQresultStatus(result.get());
       if (status == PGRES_PIPELINE_SYNC) break;
       if (status == PGRES_FATAL_ERROR && !failure) failure = FailureOf(conn, result.get());

@@ -12,6 +12,7 @@
 #include "db/driver_error.hpp"
 #include "db/pg_batch.hpp"
 #include "db/row_statements.hpp"
+#include "db/transaction.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -28,14 +29,6 @@ class BatchedStore : public VehicleDayStore {
  private:
   BatchedWriter& writer_;
 };
-
-void TryRollback(ReportDatabase& db) {
-  try {
-    PostgresExecuteMany(db, "ROLLBACK");
-  } catch (const std::exception&) {
-    // The transaction is gone with the connection, or was never begun.
-  }
-}
 
 std::string Joined(const std::vector<std::string>& statements) {
   std::string text;
@@ -88,10 +81,11 @@ class PostgresStore : public VehicleDayStore {
       const std::vector<ReportRow> closingRows = closing(results);
       AppendRows(statements, closingRows);
       statements.push_back(Plain("COMMIT"));
+      Transaction transaction = Transaction::Begun(db_);
       PostgresPipeline(db_, statements);
+      transaction.Committed();
       return results;
     } catch (const DatabaseError& error) {
-      TryRollback(db_);
       // A refused row is the common failure; anything else may have taken
       // the connection with it.
       if (error.Kind() == DatabaseErrorKind::ConnectionLost) throw;
@@ -99,9 +93,10 @@ class PostgresStore : public VehicleDayStore {
     }
     // Some row was refused: each row goes on its own, behind a savepoint,
     // after the earlier rows' removal.
-    try {
+    {
       std::vector<PipelinedStatement> removals{Plain("BEGIN")};
       PreparedRemovals(earlier, removals);
+      Transaction transaction = Transaction::Begun(db_);
       PostgresPipeline(db_, removals);
       for (std::size_t i = 0; i < rows.size(); ++i) {
         std::vector<PipelinedStatement> row{Plain("SAVEPOINT vehicle_row")};
@@ -118,9 +113,7 @@ class PostgresStore : public VehicleDayStore {
       AppendRows(end, closing(results));
       end.push_back(Plain("COMMIT"));
       PostgresPipeline(db_, end);
-    } catch (...) {
-      TryRollback(db_);
-      throw;
+      transaction.Committed();
     }
     return results;
   }
@@ -177,50 +170,36 @@ class SessionStore : public VehicleDayStore {
     if (joinable_ && !rows.empty()) {
       // Mostly every row is taken: the whole vehicle-day in one statement.
       try {
-        db_.Native().begin();
+        Transaction transaction(db_);
         db_.ExecuteStatement(Joined(removals) + Joined(MergedLiteralStatements(rows)) +
                              Joined(MergedLiteralStatements(closing(results))));
-        db_.Native().commit();
+        transaction.Commit();
         return results;
-      } catch (...) {
-        Rollback();
-        if (!db_.Alive()) RethrowAsDatabaseError();
+      } catch (const DatabaseError& error) {
+        if (error.Kind() == DatabaseErrorKind::ConnectionLost) throw;
+        if (error.Kind() != DatabaseErrorKind::RowRefused && !db_.Alive()) throw;
       }
       // Some statement was refused: each goes on its own below.
     }
-    try {
-      db_.Native().begin();
-    } catch (...) {
-      RethrowAsDatabaseError();
-    }
-    try {
-      for (const std::string& removal : removals) db_.ExecuteStatement(removal);
-      // The drivers take a refused statement back alone (Oracle always,
-      // psqlODBC by its own savepoints), so the transaction goes on.
-      for (std::size_t i = 0; i < rows.size(); ++i) {
-        try {
-          ExecuteRow(db_, rows[i]);
-        } catch (const DatabaseError& error) {
-          results[i] = {false, DatabaseErrorText(error)};
-        }
+    Transaction transaction(db_);
+    for (const std::string& removal : removals) db_.ExecuteStatement(removal);
+    // The drivers take a refused statement back alone (Oracle always,
+    // psqlODBC by its own savepoints, MySQL's InnoDB), so the transaction
+    // goes on.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      try {
+        ExecuteRow(db_, rows[i]);
+      } catch (const DatabaseError& error) {
+        if (error.Kind() == DatabaseErrorKind::ConnectionLost) throw;
+        results[i] = {false, DatabaseErrorText(error)};
       }
-      for (const ReportRow& row : closing(results)) ExecuteRow(db_, row);
-      db_.Native().commit();
-    } catch (...) {
-      Rollback();
-      RethrowAsDatabaseError();
     }
+    for (const ReportRow& row : closing(results)) ExecuteRow(db_, row);
+    transaction.Commit();
     return results;
   }
 
  private:
-  void Rollback() {
-    try {
-      db_.Native().rollback();
-    } catch (...) {
-      // Gone with the connection.
-    }
-  }
 
   ReportDatabase& db_;
   ColumnTypes types_;

@@ -63,7 +63,7 @@ bool SendAll(int socket, const std::string& data) {
 }
 
 // Passes connections through to the server. The answer to the COMMIT of the
-// cutAt-th query that writes a vehicle's ledger entry and tireddriver rows
+// cutAt-th pipeline that writes a vehicle's ledger entry and tireddriver rows
 // is dropped and the connection cut, once.
 class CommitCuttingProxy {
  public:
@@ -115,6 +115,7 @@ class CommitCuttingProxy {
     Frames fromClient(true);
     Frames fromServer(false);
     bool armed = false;
+    bool tiredInBatch = false;
     char buffer[65536];
     while (!stop_) {
       pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
@@ -136,8 +137,12 @@ class CommitCuttingProxy {
           if (side == 0) {
             std::string query = body;
             std::transform(query.begin(), query.end(), query.begin(), [](unsigned char c) { return std::tolower(c); });
-            if (type == 'Q' && query.find("insert into cuserver_vehicle_days") != std::string::npos &&
-                query.find("insert into tireddriver") != std::string::npos && ++vehicleDays_ == cutAt_) {
+            // A vehicle-day goes as one pipeline of statements (Parse
+            // messages) up to a Sync: the cut one writes a fatigue row.
+            if (type == 'S') tiredInBatch = false;
+            if (type == 'P' && query.find("insert into tireddriver") != std::string::npos) tiredInBatch = true;
+            if (type == 'P' && tiredInBatch && query.find("insert into cuserver_vehicle_days") != std::string::npos &&
+                ++vehicleDays_ == cutAt_) {
               armed = true;
             }
             open = SendAll(server, raw);
