@@ -83,6 +83,36 @@ std::set<std::string> LibpqKeywordsSet(const std::string& dataSource) {
   return keywords;
 }
 
+// A value of SOCI's MySQL connection string: quoted when it holds a blank or
+// a quote, in the quote it does not hold (SOCI reads no escapes).
+std::string MysqlValue(std::string_view value) {
+  if (!value.empty() && value.find_first_of(" \t'\"") == std::string_view::npos) return std::string(value);
+  const char quote = value.find('\'') == std::string_view::npos ? '\'' : '"';
+  return fmt::format("{0}{1}{0}", quote, value);
+}
+
+// Whether SOCI's MySQL connection string sets the keyword.
+bool MysqlKeywordSet(std::string_view text, std::string_view keyword) {
+  for (std::size_t at = text.find(keyword); at != std::string_view::npos; at = text.find(keyword, at + 1)) {
+    const bool starts = at == 0 || text[at - 1] == ' ' || text[at - 1] == '\t';
+    std::size_t after = at + keyword.size();
+    while (after < text.size() && text[after] == ' ') ++after;
+    if (starts && after < text.size() && text[after] == '=') return true;
+  }
+  return false;
+}
+
+std::string MysqlConnectString(const ConnectionSettings& s) {
+  std::string text = s.dataSource;
+  if (!s.userId.empty() && !MysqlKeywordSet(text, "user")) text += " user=" + MysqlValue(s.userId);
+  if (!s.password.empty() && !MysqlKeywordSet(text, "password") && !MysqlKeywordSet(text, "pass")) {
+    text += " password=" + MysqlValue(s.password);
+  }
+  // Report texts are Chinese: the connection speaks utf8mb4 unless told otherwise.
+  if (!MysqlKeywordSet(text, "charset")) text += " charset=utf8mb4";
+  return text;
+}
+
 }  // namespace
 
 const char* SociBackendName(Backend backend) {
@@ -90,6 +120,7 @@ const char* SociBackendName(Backend backend) {
     case Backend::Sqlite3: return "sqlite3";
     case Backend::Postgresql: return "postgresql";
     case Backend::Odbc: return "odbc";
+    case Backend::Mysql: return "mysql";
   }
   return "sqlite3";
 }
@@ -111,12 +142,18 @@ std::string SociConnectString(const ConnectionSettings& s) {
       return fmt::format("DSN={};UID={};PWD={};UseDeclareFetch=1;Fetch=10000;MaxVarcharSize=65535",
                          OdbcValue(s.dataSource),
                          OdbcValue(s.userId), OdbcValue(s.password));
+    case Backend::Mysql:
+      return MysqlConnectString(s);
   }
   return {};
 }
 
 std::string SessionConnectString(const ConnectionSettings& s) {
   std::string text = SociConnectString(s);
+  if (s.backend == Backend::Mysql) {
+    if (!MysqlKeywordSet(s.dataSource, "connect_timeout")) text += " connect_timeout=20";
+    return text;
+  }
   if (s.backend != Backend::Postgresql) return text;
   static constexpr std::array<std::pair<const char*, const char*>, 5> kLiveness{{
       {"keepalives", "1"},

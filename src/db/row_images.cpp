@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "db/mysql/mysql_session.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -392,6 +393,8 @@ const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& tabl
         columns[Lower(cursor->Value("column_name").value_or(""))] = column;
       }
       cursor->Close();
+    } else if (dialect_ == SqlDialect::Mysql) {
+      columns = MysqlColumnTypes(db_, table);
     }
   } catch (const DatabaseError&) {
     // Types unknown: values are matched as written.
@@ -414,9 +417,10 @@ std::string MatchConditions(const RowImage& row, ColumnTypes& types, ValueSql&& 
     ColumnType type;
     if (auto it = columnTypes.find(Lower(column)); it != columnTypes.end()) type = it->second;
     if (!conditions.empty()) conditions += " and ";
-    if (value.empty() && (dialect == SqlDialect::Oracle || (dialect == SqlDialect::Postgresql && !type.textual))) {
+    const bool typed = dialect == SqlDialect::Postgresql || dialect == SqlDialect::Mysql;
+    if (value.empty() && (dialect == SqlDialect::Oracle || (typed && !type.textual))) {
       conditions += column + " is null";
-    } else if (dialect == SqlDialect::Postgresql && !type.cast.empty()) {
+    } else if (typed && !type.cast.empty()) {
       conditions += fmt::format("{} = cast({} as {})", column, valueSql(value), type.cast);
     } else {
       conditions += fmt::format("{} = {}", column, valueSql(value));
@@ -449,6 +453,15 @@ std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& ro
     for (const RowImage* row : rows) {
       statements.push_back(fmt::format("delete from {0} where rowid = (select rowid from {0} where {1} and rownum = 1)",
                                        row->table, MatchConditions(*row, types)));
+    }
+    return statements;
+  }
+  if (dialect == SqlDialect::Mysql) {
+    // MySQL's rows have no address to select them by, and a table may not
+    // be read in the statement that deletes from it; each removal takes one
+    // of the rows still equal to its image.
+    for (const RowImage* row : rows) {
+      statements.push_back(fmt::format("delete from {} where {} limit 1", row->table, MatchConditions(*row, types)));
     }
     return statements;
   }
@@ -485,7 +498,7 @@ PreparedRemoval PostgresRemoval(const RowImage& row, ColumnTypes& types) {
 }
 
 std::optional<std::string> EmptyTextAsNull(std::string_view statement, const RowImage& row, ColumnTypes& types) {
-  if (types.Dialect() != SqlDialect::Postgresql) return std::nullopt;
+  if (types.Dialect() != SqlDialect::Postgresql && types.Dialect() != SqlDialect::Mysql) return std::nullopt;
   bool anyEmpty = false;
   for (const std::string& value : row.values) anyEmpty = anyEmpty || value.empty();
   if (!anyEmpty) return std::nullopt;
@@ -523,9 +536,13 @@ void EnsureIndex(ReportDatabase& db, std::string name, const std::string& table,
       const bool exists = !found->AtEnd();
       found->Close();
       if (exists) return;
+    } else if (dialect == SqlDialect::Mysql) {
+      // MySQL has no "if not exists" for an index (MariaDB has).
+      if (MysqlIndexExists(db, table, name)) return;
     }
     db.ExecuteStatement(
-        fmt::format("create index {}{} on {} ({})", oracle ? "" : "if not exists ", name, table, columns));
+        fmt::format("create index {}{} on {} ({})", oracle || dialect == SqlDialect::Mysql ? "" : "if not exists ", name,
+                    table, columns));
   } catch (const DatabaseError&) {
     // Made by another run meanwhile, or not allowed: rows are then found by a scan.
   }

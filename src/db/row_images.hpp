@@ -81,7 +81,7 @@ class VehicleDayRows {
 // value needs it.
 struct ColumnType {
   bool textual = true;  // character types: '' is kept as ''
-  std::string cast;     // PostgreSQL: the type a literal is cast to for an exact match, e.g. "numeric(10,2)"
+  std::string cast;     // PostgreSQL, MySQL: the type a literal is cast to for an exact match, e.g. "numeric(10,2)"
 };
 
 // The column types of report tables, read once per table and session.
@@ -104,7 +104,7 @@ std::vector<int> EqualImagesBefore(const std::vector<const RowImage*>& rows);
 
 // Removes, for each image, one stored row equal to it value by value as the
 // database stored it (whichever of several equal rows; the others stay): one
-// statement per table (per row on Oracle).
+// statement per table (per row on Oracle and MySQL).
 std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& rows, ColumnTypes& types);
 
 // PostgreSQL (`types` of that dialect): the removal of one stored row equal
@@ -117,7 +117,7 @@ struct PreparedRemoval {
 };
 PreparedRemoval PostgresRemoval(const RowImage& row, ColumnTypes& types);
 
-// On PostgreSQL an empty text cannot go into a number or time column; Oracle,
+// On PostgreSQL and MySQL an empty text cannot go into a number or time column; Oracle,
 // where these rows have always gone, stores it as NULL. Returns the statement
 // with each such '' written as NULL, or nullopt when it needs no change.
 std::optional<std::string> EmptyTextAsNull(std::string_view statement, const RowImage& row, ColumnTypes& types);

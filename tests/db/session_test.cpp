@@ -132,8 +132,11 @@ TEST_P(SessionTest, PasswordWithSeparatorsAndQuotesLogsIn) {
   if (GetBackend() == Backend::Sqlite3) GTEST_SKIP() << "SQLite has no login";
   const std::string role = "cuserver_pw_" + std::to_string(std::random_device{}() % 1000000000);
   const std::string password = "a;b}c'd\\e f=g";
-  Db().ExecuteStatement("DROP ROLE IF EXISTS " + role);
-  Db().ExecuteStatement("CREATE ROLE " + role + " LOGIN PASSWORD '" + SqlValue(password) + "'");
+  const bool mysql = Db().Dialect() == SqlDialect::Mysql;
+  const std::string user = mysql ? "'" + role + "'@'%'" : role;
+  Db().ExecuteStatement((mysql ? "DROP USER IF EXISTS " : "DROP ROLE IF EXISTS ") + user);
+  Db().ExecuteStatement(mysql ? "CREATE USER " + user + " IDENTIFIED BY '" + SqlValue(password) + "'"
+                              : "CREATE ROLE " + role + " LOGIN PASSWORD '" + SqlValue(password) + "'");
   ConnectionSettings settings = Database().Settings();
   settings.userId = role;
   settings.password = password;
@@ -141,7 +144,24 @@ TEST_P(SessionTest, PasswordWithSeparatorsAndQuotesLogsIn) {
   EXPECT_NO_THROW(other.OpenReportSession(settings));
   settings.password = "wrong";
   EXPECT_THROW(other.OpenReportSession(settings), DatabaseError);
-  Db().ExecuteStatement("DROP ROLE " + role);
+  Db().ExecuteStatement((mysql ? "DROP USER " : "DROP ROLE ") + user);
+}
+
+// The DBMS behind an ODBC data source gives the dialect unless the settings
+// name one.
+TEST_P(SessionTest, DialectIsTheDatabasesUnlessTheSettingsNameOne) {
+  const std::map<std::string, SqlDialect> expected{{"sqlite3", SqlDialect::Sqlite},
+                                                   {"postgresql", SqlDialect::Postgresql},
+                                                   {"odbc", SqlDialect::Postgresql},
+                                                   {"mysql", SqlDialect::Mysql},
+                                                   {"odbc_mysql", SqlDialect::Mysql}};
+  EXPECT_EQ(Db().Dialect(), expected.at(GetParam()));
+  if (GetBackend() != Backend::Odbc) return;
+  ConnectionSettings settings = Database().Settings();
+  settings.dialect = SqlDialect::Sqlite;
+  ReportDatabase other;
+  other.OpenReportSession(settings);
+  EXPECT_EQ(other.Dialect(), SqlDialect::Sqlite);
 }
 
 CUSERVER_ON_EVERY_BACKEND(SessionTest);

@@ -31,7 +31,7 @@ std::string SchemaName() {
 std::vector<std::string> SqlBackends() {
   std::vector<std::string> names;
   for (const auto& name : test::AvailableBackends()) {
-    if (name != "odbc") names.push_back(name);
+    if (name != "odbc" && name != "odbc_mysql") names.push_back(name);
   }
   return names;
 }
@@ -51,6 +51,17 @@ void SimulateTestFleet(BackendDatabase& database) {
 BackendDatabase::BackendDatabase(const std::string& backend) {
   if (backend == "sqlite3") {
     settings_.dataSource = (dir_.Path() / "fleet.db").string();
+  } else if (backend == "mysql") {
+    const char* connection = std::getenv("CUSERVER_TEST_MYSQL");
+    if (connection == nullptr || *connection == '\0') throw std::runtime_error("CUSERVER_TEST_MYSQL is not set");
+    adminSettings_.backend = Backend::Mysql;
+    adminSettings_.dataSource = connection;
+    schema_ = SchemaName();
+    ReportDatabase admin;
+    admin.OpenReportSession(adminSettings_);
+    admin.ExecuteStatement("CREATE DATABASE " + schema_);
+    settings_ = adminSettings_;
+    settings_.dataSource = test::WithMysqlDatabase(connection, schema_);
   } else {
     const char* conninfo = std::getenv("CUSERVER_TEST_PG");
     if (conninfo == nullptr || *conninfo == '\0') throw std::runtime_error("CUSERVER_TEST_PG is not set");
@@ -75,6 +86,10 @@ BackendDatabase::~BackendDatabase() {
   try {
     ReportDatabase admin;
     admin.OpenReportSession(adminSettings_);
+    if (adminSettings_.backend == Backend::Mysql) {
+      admin.ExecuteStatement("DROP DATABASE " + schema_);
+      return;
+    }
     admin.ExecuteStatement("SET client_min_messages TO warning");
     admin.ExecuteStatement("DROP SCHEMA " + schema_ + " CASCADE");
   } catch (...) {
