@@ -83,13 +83,6 @@ std::set<std::string> LibpqKeywordsSet(const std::string& dataSource) {
   return keywords;
 }
 
-// A value of SOCI's MySQL connection string: quoted when it holds a blank or
-// a quote, in the quote it does not hold (SOCI reads no escapes).
-std::string MysqlValue(std::string_view value) {
-  if (!value.empty() && value.find_first_of(" \t'\"") == std::string_view::npos) return std::string(value);
-  const char quote = value.find('\'') == std::string_view::npos ? '\'' : '"';
-  return fmt::format("{0}{1}{0}", quote, value);
-}
 
 // Whether SOCI's MySQL connection string sets the keyword.
 bool MysqlKeywordSet(std::string_view text, std::string_view keyword) {
@@ -104,9 +97,10 @@ bool MysqlKeywordSet(std::string_view text, std::string_view keyword) {
 
 std::string MysqlConnectString(const ConnectionSettings& s) {
   std::string text = s.dataSource;
-  if (!s.userId.empty() && !MysqlKeywordSet(text, "user")) text += " user=" + MysqlValue(s.userId);
+  // SOCI reads a value in single quotes as libpq does: \' and \\ within.
+  if (!s.userId.empty() && !MysqlKeywordSet(text, "user")) text += " user=" + LibpqValue(s.userId);
   if (!s.password.empty() && !MysqlKeywordSet(text, "password") && !MysqlKeywordSet(text, "pass")) {
-    text += " password=" + MysqlValue(s.password);
+    text += " password=" + LibpqValue(s.password);
   }
   // Report texts are Chinese: the connection speaks utf8mb4 unless told otherwise.
   if (!MysqlKeywordSet(text, "charset")) text += " charset=utf8mb4";

@@ -66,7 +66,7 @@ TEST_F(SettingsTest, ServerBackendNeedsEveryKey) {
 
 TEST_F(SettingsTest, MysqlTakesItsConnectionStringAndADialectIsNamedByKey) {
   auto s = ReadConnectionSettings(
-      Write("[General]\nBackend=MySQL\nDataSource=host=127.0.0.1 port=3306 dbname=fleet\nDialect=MariaDB\n"),
+      Write("[General]\nBackend=MySQL\nDataSource=host=127.0.0.1 port=3306 dbname=fleet\n"),
       dir_.Path());
   EXPECT_EQ(s.backend, Backend::Mysql);
   EXPECT_EQ(s.dataSource, "host=127.0.0.1 port=3306 dbname=fleet");
@@ -147,7 +147,7 @@ TEST_F(SettingsTest, PostgresqlConnectsWithoutCredentialsInTheSettings) {
 
 TEST(ConnectString, MysqlGetsCredentialsAndUtf8mb4WhereItSetsNone) {
   EXPECT_EQ(SociConnectString({Backend::Mysql, "gps", "a b'c", "host=h dbname=fleet"}),
-            "host=h dbname=fleet user=gps password=\"a b'c\" charset=utf8mb4");
+            "host=h dbname=fleet user='gps' password='a b\\'c' charset=utf8mb4");
   EXPECT_EQ(SessionConnectString({Backend::Mysql, "gps", "", "host=h user=x charset=latin1"}),
             "host=h user=x charset=latin1 connect_timeout=20");
 }

@@ -49,8 +49,8 @@ class SqliteTestDatabase {
 std::vector<std::string> AvailableBackends();
 
 // A MySQL connection string of the tests ("host=... port=... dbname=...",
-// no quoted blanks) naming another database.
-std::string WithMysqlDatabase(const std::string& connection, const std::string& database);
+// no quoted blanks) naming another database, and no user or password when asked.
+std::string WithMysqlDatabase(const std::string& connection, const std::string& database, bool withoutUser = false);
 
 // Each row of a query as its columns' texts, each followed by '|' (NULL as
 // "NULL"), sorted: what two runs wrote compares as two such lists.
