@@ -10,6 +10,7 @@
 #include "db/cursors.hpp"
 #include "db/dialect.hpp"
 #include "db/driver_error.hpp"
+#include "db/mysql/mysql_session.hpp"
 #include "db/pg_batch.hpp"
 #include "reports/sql_text.hpp"
 
@@ -144,7 +145,8 @@ class SessionStore : public VehicleDayStore {
   explicit SessionStore(ReportDatabase& db)
       : db_(db),
         types_(db, DialectOf(db)),
-        joinable_(db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql) {}
+        joinable_(db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql),
+        mysql_(db.Dialect() == SqlDialect::Mysql) {}
 
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<std::string>& rows,
                                      const Closing& closing, const BlockOwner&) override {
@@ -176,6 +178,8 @@ class SessionStore : public VehicleDayStore {
         try {
           db_.ExecuteStatement(rows[i]);
         } catch (const DatabaseError& error) {
+          // MySQL takes the whole transaction back on a deadlock.
+          if (mysql_ && MysqlTransactionLost(db_, error)) throw;
           results[i] = {false, DatabaseErrorText(error)};
         }
       }
@@ -200,6 +204,7 @@ class SessionStore : public VehicleDayStore {
   ReportDatabase& db_;
   ColumnTypes types_;
   bool joinable_;
+  bool mysql_;
 };
 
 }  // namespace

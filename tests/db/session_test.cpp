@@ -142,8 +142,6 @@ TEST_P(SessionTest, PasswordWithSeparatorsAndQuotesLogsIn) {
   // Into the data source's own database, which MySQL's login opens.
   if (mysql) Db().ExecuteStatement("GRANT SELECT ON *.* TO " + user);
   ConnectionSettings settings = Database().Settings();
-  // The test server's MySQL string names its own user.
-  if (GetBackend() == Backend::Mysql) settings.dataSource = WithMysqlDatabase(settings.dataSource, "information_schema", true);
   settings.userId = role;
   settings.password = password;
   ReportDatabase other;

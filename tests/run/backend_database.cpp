@@ -55,13 +55,15 @@ BackendDatabase::BackendDatabase(const std::string& backend) {
     const char* connection = std::getenv("CUSERVER_TEST_MYSQL");
     if (connection == nullptr || *connection == '\0') throw std::runtime_error("CUSERVER_TEST_MYSQL is not set");
     adminSettings_.backend = Backend::Mysql;
-    adminSettings_.dataSource = connection;
+    adminSettings_.userId = LibpqKeyword(connection, "user");
+    adminSettings_.password = LibpqKeyword(connection, "password");
+    adminSettings_.dataSource = test::WithMysqlDatabase(connection, LibpqKeyword(connection, "dbname"), true);
     schema_ = SchemaName();
     ReportDatabase admin;
     admin.OpenReportSession(adminSettings_);
     admin.ExecuteStatement("CREATE DATABASE " + schema_);
     settings_ = adminSettings_;
-    settings_.dataSource = test::WithMysqlDatabase(connection, schema_);
+    settings_.dataSource = test::WithMysqlDatabase(connection, schema_, true);
   } else {
     const char* conninfo = std::getenv("CUSERVER_TEST_PG");
     if (conninfo == nullptr || *conninfo == '\0') throw std::runtime_error("CUSERVER_TEST_PG is not set");

@@ -78,8 +78,12 @@ ConnectionSettings ServerSettings(const std::string& backendName) {
     settings.password = Env("CUSERVER_TEST_ODBC_PASSWORD");
   } else if (backendName == "mysql") {
     settings.backend = Backend::Mysql;
-    settings.dataSource = Env("CUSERVER_TEST_MYSQL");
-    if (settings.dataSource.empty()) throw std::runtime_error("CUSERVER_TEST_MYSQL is not set");
+    const std::string connection = Env("CUSERVER_TEST_MYSQL");
+    if (connection.empty()) throw std::runtime_error("CUSERVER_TEST_MYSQL is not set");
+    // The credentials as USERID and Password, so that a test can change them.
+    settings.userId = LibpqKeyword(connection, "user");
+    settings.password = LibpqKeyword(connection, "password");
+    settings.dataSource = WithMysqlDatabase(connection, LibpqKeyword(connection, "dbname"), true);
   } else if (backendName == "odbc_mysql") {
     settings.backend = Backend::Odbc;
     settings.dataSource = Env("CUSERVER_TEST_MYSQL_ODBC");
@@ -135,7 +139,7 @@ IsolatedDatabase::IsolatedDatabase(const std::string& backendName) {
     admin.OpenReportSession(settings_);
     // MySQL's schema is a database: CREATE SCHEMA makes one.
     admin.ExecuteStatement("CREATE SCHEMA " + schema_);
-    if (settings_.backend == Backend::Mysql) settings_.dataSource = WithMysqlDatabase(settings_.dataSource, schema_);
+    if (settings_.backend == Backend::Mysql) settings_.dataSource = WithMysqlDatabase(settings_.dataSource, schema_, true);
   }
   Open(db_);
 }

@@ -1,6 +1,7 @@
 #include "db/mysql/mysql_session.hpp"
 
 #include <fmt/format.h>
+#include <soci/mysql/soci-mysql.h>
 #include <soci/soci.h>
 
 #include <algorithm>
@@ -25,6 +26,11 @@ void SetUpMysqlSession(soci::session& sql, int seconds) {
   seconds = std::max(seconds, 0);
   try {
     sql << "SET SESSION sql_mode = CONCAT(@@sql_mode, ',NO_BACKSLASH_ESCAPES')";
+    // As on Oracle and PostgreSQL: a statement sees what others committed
+    // before it began, and a search locks only the rows it finds, so that
+    // workers writing other vehicles' rows into one table do not deadlock
+    // on the gaps between them.
+    sql << "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED";
   } catch (...) {
     RethrowAsDatabaseError("setting the session's SQL mode");
   }
@@ -63,6 +69,20 @@ std::map<std::string, ColumnType> MysqlColumnTypes(ReportDatabase& db, const std
   }
   cursor->Close();
   return columns;
+}
+
+bool MysqlTransactionLost(ReportDatabase& db, const DatabaseError& error) {
+  constexpr unsigned kLockWaitTimeout = 1205, kDeadlock = 1213;
+  if (db.GetBackend() == Backend::Mysql) {
+    auto* backend = static_cast<soci::mysql_session_backend*>(db.Native().get_backend());
+    const unsigned code = mysql_errno(backend->conn_);
+    return code == kDeadlock || code == kLockWaitTimeout;
+  }
+  // Through ODBC: the driver's SQLSTATE in SOCI's message; 40001 is a
+  // deadlock, HYT00 a timeout.
+  const std::string_view text = error.what();
+  return text.find("SQL state 40001") != std::string_view::npos ||
+         text.find("SQL state HYT00") != std::string_view::npos;
 }
 
 bool MysqlIndexExists(ReportDatabase& db, const std::string& table, const std::string& index) {
