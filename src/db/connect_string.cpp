@@ -3,7 +3,10 @@
 #include <fmt/format.h>
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -146,6 +149,12 @@ std::string SessionConnectString(const ConnectionSettings& s) {
   std::string text = SociConnectString(s);
   if (s.backend == Backend::Mysql) {
     if (!MysqlKeywordSet(s.dataSource, "connect_timeout")) text += " connect_timeout=20";
+    // A server that stops answering: the client gives up waiting for a
+    // result half a minute after the server would have ended the statement.
+    if (s.statementTimeoutSeconds > 0 && !MysqlKeywordSet(s.dataSource, "read_timeout")) {
+      const std::int64_t seconds = std::min(std::int64_t{s.statementTimeoutSeconds} + 30, std::int64_t{INT_MAX});
+      text += fmt::format(" read_timeout={}", seconds);
+    }
     return text;
   }
   if (s.backend != Backend::Postgresql) return text;

@@ -24,7 +24,8 @@ std::string SociConnectString(const ConnectionSettings& settings);
 // The connection string a session opens with: SociConnectString's, and for
 // PostgreSQL TCP keepalives (a dead peer is noticed after about two minutes
 // of silence) and a connect timeout of 20 s, each of them only where the
-// data source does not set it already; for MySQL the same connect timeout.
+// data source does not set it already; for MySQL the same connect timeout
+// and a read timeout of the statement timeout and 30 s.
 std::string SessionConnectString(const ConnectionSettings& settings);
 
 }  // namespace cuserver

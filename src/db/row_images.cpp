@@ -540,9 +540,9 @@ void EnsureIndex(ReportDatabase& db, std::string name, const std::string& table,
       // MySQL has no "if not exists" for an index (MariaDB has).
       if (MysqlIndexExists(db, table, name)) return;
     }
+    const bool ifNotExists = !oracle && dialect != SqlDialect::Mysql;
     db.ExecuteStatement(
-        fmt::format("create index {}{} on {} ({})", oracle || dialect == SqlDialect::Mysql ? "" : "if not exists ", name,
-                    table, columns));
+        fmt::format("create index {}{} on {} ({})", ifNotExists ? "if not exists " : "", name, table, columns));
   } catch (const DatabaseError&) {
     // Made by another run meanwhile, or not allowed: rows are then found by a scan.
   }

@@ -149,7 +149,7 @@ TEST(ConnectString, MysqlGetsCredentialsAndUtf8mb4WhereItSetsNone) {
   EXPECT_EQ(SociConnectString({Backend::Mysql, "gps", "a b'c", "host=h dbname=fleet"}),
             "host=h dbname=fleet user='gps' password='a b\\'c' charset=utf8mb4");
   EXPECT_EQ(SessionConnectString({Backend::Mysql, "gps", "", "host=h user=x charset=latin1"}),
-            "host=h user=x charset=latin1 connect_timeout=20");
+            "host=h user=x charset=latin1 connect_timeout=20 read_timeout=930");
 }
 
 TEST(ConnectString, OdbcBracesValuesWithSeparators) {

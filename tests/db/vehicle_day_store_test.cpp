@@ -61,7 +61,8 @@ TEST_P(VehicleDayStoreTest, RefusedRowIsLeftOutAndTheOthersAreWrittenWithTheirCl
   std::string reason = results[3].reason;
   for (char& c : reason) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   // MariaDB: "CONSTRAINT `t.speed` failed".
-  EXPECT_TRUE(reason.find("check constraint") != std::string::npos || reason.find("constraint `t.speed`") != std::string::npos)
+  EXPECT_TRUE(reason.find("check constraint") != std::string::npos ||
+              reason.find("constraint `t.speed`") != std::string::npos)
       << results[3].reason;
   EXPECT_EQ(Names(), (std::vector<std::string>{"a;b", "开远's"}));
   EXPECT_EQ(QueryOne("select written from closing", "written"), "2");

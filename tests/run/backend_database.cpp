@@ -91,7 +91,9 @@ BackendDatabase::BackendDatabase(const std::string& backend) {
       const std::string shared = Env("CUSERVER_TEST_MYSQL_ODBC");
       const std::string ini = Env("ODBCINI");
       const std::vector<std::string> lines = OdbcSection(ini, shared);
-      if (shared.empty() || lines.empty()) throw std::runtime_error("no data source CUSERVER_TEST_MYSQL_ODBC in $ODBCINI");
+      if (shared.empty() || lines.empty()) {
+        throw std::runtime_error("no data source CUSERVER_TEST_MYSQL_ODBC in $ODBCINI");
+      }
       // unixODBC takes names of up to 32 characters.
       const std::string name = "cuserver_" + schema_.substr(schema_.rfind('_') + 1);
       std::string section = "\n[" + name + "]\n";
