@@ -422,6 +422,12 @@ std::string MatchConditions(const RowImage& row, ColumnTypes& types, ValueSql&& 
       conditions += column + " is null";
     } else if (typed && !type.cast.empty()) {
       conditions += fmt::format("{} = cast({} as {})", column, valueSql(value), type.cast);
+    } else if (dialect == SqlDialect::Mysql && type.textual) {
+      // MySQL's texts compare by their collation, as a rule without regard
+      // to case or trailing blanks; the bytes must match too (the first
+      // equality lets an index find the row).
+      const std::string text = valueSql(value);
+      conditions += fmt::format("{0} = {1} and {0} = binary {1}", column, text);
     } else {
       conditions += fmt::format("{} = {}", column, valueSql(value));
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <memory>
 #include <optional>
@@ -106,6 +107,20 @@ TEST_P(VehicleDayStoreTest, EarlierRowsAreFoundAfterTheSessionWasOpenedAgain) {
   const RowImage first{"t", {"name", "speed"}, {"first", "2"}};
   store_->Write({&first}, {"insert into t (name, speed) values ('second', 2)"}, none);
   EXPECT_EQ(Names(), (std::vector<std::string>{"second"}));
+}
+
+// Rows that equal an earlier one but for letter case or trailing blanks stay,
+// also where they are stored before it (MySQL's texts compare without regard
+// to either).
+TEST_P(VehicleDayStoreTest, OnlyAnExactlyEqualRowIsRemoved) {
+  Db().ExecuteStatement("delete from t");
+  for (const std::string name : {"OLD", "old ", "old"}) {
+    Db().ExecuteStatement("insert into t (name, speed) values ('" + name + "', 1)");
+  }
+  store_->Write({&old_}, {}, [](const std::vector<StatementResult>&) { return std::vector<std::string>{}; });
+  std::vector<std::string> names = Names();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"OLD", "old "}));
 }
 
 CUSERVER_ON_EVERY_BACKEND(VehicleDayStoreTest);
