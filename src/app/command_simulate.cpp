@@ -73,6 +73,7 @@ std::string DatabaseName(const ConnectionSettings& connection) {
     case Backend::Sqlite3: return connection.dataSource;
     case Backend::Postgresql: return "PostgreSQL " + WithoutPassword(connection.dataSource);
     case Backend::Odbc: return "ODBC " + connection.dataSource;
+    case Backend::Mysql: return "MySQL " + WithoutPassword(connection.dataSource);
   }
   return connection.dataSource;
 }

@@ -3,7 +3,10 @@
 #include <fmt/format.h>
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -83,6 +86,30 @@ std::set<std::string> LibpqKeywordsSet(const std::string& dataSource) {
   return keywords;
 }
 
+
+// Whether SOCI's MySQL connection string sets the keyword.
+bool MysqlKeywordSet(std::string_view text, std::string_view keyword) {
+  for (std::size_t at = text.find(keyword); at != std::string_view::npos; at = text.find(keyword, at + 1)) {
+    const bool starts = at == 0 || text[at - 1] == ' ' || text[at - 1] == '\t';
+    std::size_t after = at + keyword.size();
+    while (after < text.size() && text[after] == ' ') ++after;
+    if (starts && after < text.size() && text[after] == '=') return true;
+  }
+  return false;
+}
+
+std::string MysqlConnectString(const ConnectionSettings& s) {
+  std::string text = s.dataSource;
+  // SOCI reads a value in single quotes as libpq does: \' and \\ within.
+  if (!s.userId.empty() && !MysqlKeywordSet(text, "user")) text += " user=" + LibpqValue(s.userId);
+  if (!s.password.empty() && !MysqlKeywordSet(text, "password") && !MysqlKeywordSet(text, "pass")) {
+    text += " password=" + LibpqValue(s.password);
+  }
+  // Report texts are Chinese: the connection speaks utf8mb4 unless told otherwise.
+  if (!MysqlKeywordSet(text, "charset")) text += " charset=utf8mb4";
+  return text;
+}
+
 }  // namespace
 
 const char* SociBackendName(Backend backend) {
@@ -90,6 +117,7 @@ const char* SociBackendName(Backend backend) {
     case Backend::Sqlite3: return "sqlite3";
     case Backend::Postgresql: return "postgresql";
     case Backend::Odbc: return "odbc";
+    case Backend::Mysql: return "mysql";
   }
   return "sqlite3";
 }
@@ -111,12 +139,24 @@ std::string SociConnectString(const ConnectionSettings& s) {
       return fmt::format("DSN={};UID={};PWD={};UseDeclareFetch=1;Fetch=10000;MaxVarcharSize=65535",
                          OdbcValue(s.dataSource),
                          OdbcValue(s.userId), OdbcValue(s.password));
+    case Backend::Mysql:
+      return MysqlConnectString(s);
   }
   return {};
 }
 
 std::string SessionConnectString(const ConnectionSettings& s) {
   std::string text = SociConnectString(s);
+  if (s.backend == Backend::Mysql) {
+    if (!MysqlKeywordSet(s.dataSource, "connect_timeout")) text += " connect_timeout=20";
+    // A server that stops answering: the client gives up waiting for a
+    // result half a minute after the server would have ended the statement.
+    if (s.statementTimeoutSeconds > 0 && !MysqlKeywordSet(s.dataSource, "read_timeout")) {
+      const std::int64_t seconds = std::min(std::int64_t{s.statementTimeoutSeconds} + 30, std::int64_t{INT_MAX});
+      text += fmt::format(" read_timeout={}", seconds);
+    }
+    return text;
+  }
   if (s.backend != Backend::Postgresql) return text;
   static constexpr std::array<std::pair<const char*, const char*>, 5> kLiveness{{
       {"keepalives", "1"},

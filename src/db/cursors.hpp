@@ -38,7 +38,9 @@ std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const s
 ::sqlite3* SqliteConnection(soci::session& session);
 
 // The DBMS a SOCI session of the odbc backend reaches, as the driver names it.
-enum class OdbcDbms { Oracle, Postgresql, Sqlite, Other };
+enum class OdbcDbms { Oracle, Postgresql, Sqlite, Mysql, Other };
 OdbcDbms OdbcDbmsOf(soci::session& session);
+// The driver's own name of that DBMS (SQL_DBMS_NAME); empty when it gives none.
+std::string OdbcDbmsName(soci::session& session);
 
 }  // namespace cuserver

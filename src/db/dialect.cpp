@@ -78,11 +78,18 @@ std::string MapOracleDdl(std::string_view oracleText, SqlDialect dialect) {
       text += "VARCHAR(" + numbers + ")";
       i = next;
     } else if (WordAt(oracleText, i, "NUMBER") && ReadTypeArguments(oracleText, next = i + 6, numbers)) {
-      text += "NUMERIC(" + numbers + ")";
+      text += (dialect == SqlDialect::Mysql ? "DECIMAL(" : "NUMERIC(") + numbers + ")";
       i = next;
     } else if (dialect == SqlDialect::Postgresql && WordAt(oracleText, i, "DATE")) {
       // PostgreSQL's DATE has no time of day; the parking times need one.
       text += "TIMESTAMP";
+      i += 4;
+    } else if (dialect == SqlDialect::Mysql && WordAt(oracleText, i, "DATE")) {
+      // Nor has MySQL's; its TIMESTAMP is bound to the session's time zone.
+      text += "DATETIME";
+      i += 4;
+    } else if (WordAt(oracleText, i, "CLOB")) {
+      text += dialect == SqlDialect::Mysql ? "LONGTEXT" : "TEXT";
       i += 4;
     } else {
       text += oracleText[i++];
@@ -104,18 +111,45 @@ SqlDialect DialectOf(Backend backend) {
   switch (backend) {
     case Backend::Sqlite3: return SqlDialect::Sqlite;
     case Backend::Postgresql: return SqlDialect::Postgresql;
+    case Backend::Mysql: return SqlDialect::Mysql;
     case Backend::Odbc: return SqlDialect::Oracle;
   }
   return SqlDialect::Oracle;
 }
 
-SqlDialect DialectOf(ReportDatabase& db) {
-  if (db.GetBackend() != Backend::Odbc) return DialectOf(db.GetBackend());
-  switch (OdbcDbmsOf(db.Native())) {
-    case OdbcDbms::Postgresql: return SqlDialect::Postgresql;
-    case OdbcDbms::Sqlite: return SqlDialect::Sqlite;
-    default: return SqlDialect::Oracle;
+SqlDialect DialectOf(ReportDatabase& db) { return db.Dialect(); }
+
+namespace {
+
+std::string Folded(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' || c == '\t') continue;
+    out.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
   }
+  return out;
+}
+
+}  // namespace
+
+std::optional<SqlDialect> DialectOfDbmsName(std::string_view dbmsName) {
+  // As the drivers name them: "Oracle", "PostgreSQL", "MySQL", "MariaDB",
+  // "SQLite"; some add words after the name.
+  const std::string name = Folded(dbmsName);
+  if (name.starts_with("oracle")) return SqlDialect::Oracle;
+  if (name.starts_with("postgresql")) return SqlDialect::Postgresql;
+  if (name.starts_with("mysql") || name.starts_with("mariadb")) return SqlDialect::Mysql;
+  if (name.starts_with("sqlite")) return SqlDialect::Sqlite;
+  return std::nullopt;
+}
+
+std::optional<SqlDialect> ParseDialectName(std::string_view name) {
+  const std::string folded = Folded(name);
+  if (folded == "oracle") return SqlDialect::Oracle;
+  if (folded == "postgresql") return SqlDialect::Postgresql;
+  if (folded == "mysql") return SqlDialect::Mysql;
+  if (folded == "sqlite") return SqlDialect::Sqlite;
+  return std::nullopt;
 }
 
 void ExecuteDdl(ReportDatabase& db, std::string_view table, const std::string& statement) {
@@ -134,6 +168,11 @@ bool TableExists(ReportDatabase& db, std::string_view tableName) {
       // libpq would bring the whole table over to run the probe; preparing it
       // is enough for the server to say whether the table exists.
       soci::statement probe = (db.Native().prepare << ProbeStatement(tableName));
+      return true;
+    }
+    if (db.Dialect() == SqlDialect::Mysql) {
+      // MySQL's client takes a query's whole result before the first row.
+      db.OpenQuery(ProbeStatement(tableName) + "limit 0")->Close();
       return true;
     }
     db.OpenQuery(ProbeStatement(tableName))->Close();

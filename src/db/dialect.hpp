@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,17 +9,24 @@
 
 namespace cuserver {
 
-// The SQL a table definition is written in. Statements other than table
-// definitions are the same on every backend.
-enum class SqlDialect { Oracle, Sqlite, Postgresql };
-
-// An ODBC data source counts as Oracle unless its driver says PostgreSQL or SQLite.
+// The dialect of a backend; ODBC's is Oracle's until the session knows better.
 SqlDialect DialectOf(Backend backend);
+// The dialect of the open session (ReportDatabase::Dialect).
 SqlDialect DialectOf(ReportDatabase& db);
 
-// The one place where Oracle column types become SQLite's and PostgreSQL's:
-// VARCHAR2(n byte) -> VARCHAR(n), NUMBER(p,s) -> NUMERIC(p,s),
-// NUMBER(p) -> NUMERIC(p), and on PostgreSQL DATE -> TIMESTAMP. Everything
+// The dialect of a DBMS as an ODBC driver names it (SQL_DBMS_NAME):
+// Oracle, PostgreSQL, MySQL or MariaDB, SQLite; nullopt for any other.
+std::optional<SqlDialect> DialectOfDbmsName(std::string_view dbmsName);
+
+// The dialect named by the Dialect key (oracle, postgresql, mysql, sqlite,
+// without regard to case); nullopt for any other name.
+std::optional<SqlDialect> ParseDialectName(std::string_view name);
+
+// The one place where Oracle column types become SQLite's, PostgreSQL's and
+// MySQL's: VARCHAR2(n byte) -> VARCHAR(n), NUMBER(p,s) -> NUMERIC(p,s),
+// NUMBER(p) -> NUMERIC(p), CLOB -> TEXT, on PostgreSQL DATE -> TIMESTAMP,
+// on MySQL NUMBER(p,s) -> DECIMAL(p,s), NUMBER(p) -> DECIMAL(p),
+// DATE -> DATETIME and CLOB -> LONGTEXT (its TEXT holds 64 KiB). Everything
 // else, blanks and tabs included, stays as written.
 std::string MapOracleDdl(std::string_view oracleText, SqlDialect dialect);
 

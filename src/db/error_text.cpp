@@ -1,4 +1,5 @@
 #include <fmt/format.h>
+#include <soci/mysql/soci-mysql.h>
 #include <soci/odbc/soci-odbc.h>
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
@@ -32,6 +33,29 @@ DatabaseErrorKind KindOfSqlState(std::string_view state) {
   return DatabaseErrorKind::Other;
 }
 
+DatabaseErrorKind KindOfMysqlError(unsigned code) {
+  switch (code) {
+    case 1053:  // the server is shutting down
+    case 1927:  // the connection was killed
+    case 2002: case 2003: case 2006: case 2013: case 2055:
+      return DatabaseErrorKind::ConnectionLost;
+    case 1146:  // no such table
+      return DatabaseErrorKind::MissingTable;
+    case 1048:  // NULL into NOT NULL
+    case 1062:  // a duplicate key
+    case 1264:  // out of range
+    case 1265:  // truncated
+    case 1292:  // an incorrect time or number
+    case 1366:  // an incorrect value for the column's type
+    case 1406:  // too long for the column
+    case 3819:  // a check constraint (MySQL)
+    case 4025:  // a check constraint (MariaDB)
+      return DatabaseErrorKind::RowRefused;
+    default:
+      return DatabaseErrorKind::Other;
+  }
+}
+
 namespace {
 
 struct DriverCode {
@@ -48,6 +72,9 @@ DriverCode DriverCodeOf(const soci::soci_error& error) {
   if (const auto* odbc = dynamic_cast<const soci::odbc_soci_error*>(&error)) {
     const std::string state(reinterpret_cast<const char*>(odbc->odbc_error_code()));
     return {KindOfSqlState(state), state};
+  }
+  if (const auto* my = dynamic_cast<const soci::mysql_soci_error*>(&error)) {
+    return {KindOfMysqlError(static_cast<unsigned>(my->err_num_)), std::to_string(my->err_num_)};
   }
   if (const auto* lite = dynamic_cast<const soci::sqlite3_soci_error*>(&error)) {
     const int code = lite->result();

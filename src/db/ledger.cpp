@@ -18,7 +18,7 @@ namespace {
 
 struct LedgerTable {
   std::string_view name;
-  std::string_view columns;  // "%t" is each database's type for long text
+  std::string_view columns;  // "%t" is each database's type for long text (Oracle's CLOB as mapped)
 };
 
 constexpr std::array<LedgerTable, 4> kLedgerTables{{
@@ -210,8 +210,7 @@ std::optional<DayOutcome> ParseDayOutcome(std::string_view text) {
 }
 
 void Ledger::EnsureTables() {
-  const SqlDialect dialect = DialectOf(db_);
-  const std::string_view longText = dialect == SqlDialect::Oracle ? "CLOB" : "TEXT";
+  const std::string longText = MapOracleDdl("CLOB", DialectOf(db_));
   for (const LedgerTable& table : kLedgerTables) {
     if (TableExists(db_, table.name)) continue;
     std::string columns(table.columns);

@@ -63,16 +63,19 @@ std::string DateText(year_month_day day) {
 
 // A report's SIMID is a number column in some tables and text in others, the
 // catalogue's always text: compared as text, the same on every backend.
-constexpr std::string_view kSimIdText = "CAST(t.SIMID AS VARCHAR(20))";
+// MySQL casts to CHAR only (MariaDB takes VARCHAR too); elsewhere CHAR pads.
+std::string SimIdText(ReportDatabase& db, std::string_view alias = "t") {
+  return fmt::format("CAST({}.SIMID AS {}(20))", alias, db.Dialect() == SqlDialect::Mysql ? "CHAR" : "VARCHAR");
+}
 
 // The day as a range of the time column: text "yyyy-mm-dd hh:mi:ss" compares
 // in time order, PostgreSQL takes the literals as timestamps, and Oracle as
 // dates under the session's NLS_DATE_FORMAT.
-std::string WhereOfDay(const KindTable& table, const ReportQuery& query) {
+std::string WhereOfDay(ReportDatabase& db, const KindTable& table, const ReportQuery& query) {
   const year_month_day next{sys_days{query.day} + days{1}};
   std::string where = fmt::format(" where t.{0} >= {1} and t.{0} < {2}", table.timeColumn,
                                   SqlLiteral(DateText(query.day)), SqlLiteral(DateText(next)));
-  if (!query.simId.empty()) where += fmt::format(" and {} = {}", kSimIdText, SqlLiteral(query.simId));
+  if (!query.simId.empty()) where += fmt::format(" and {} = {}", SimIdText(db), SqlLiteral(query.simId));
   return where;
 }
 
@@ -156,11 +159,10 @@ std::map<std::string, std::pair<std::string, std::string>> CatalogueNames(Report
   std::map<std::string, std::pair<std::string, std::string>> names;
   if (!TableExists(db, "vehicleinfo")) return names;
   const bool fleets = TableExists(db, "motorcade");
-  auto cursor = db.OpenQuery(fleets ? "select CAST(v.simid AS VARCHAR(20)) as s, v.licenseplate as p, "
-                                      "m.motorcadename as f from vehicleinfo v left join motorcade m on "
-                                      "m.motorcadeid = v.motorcadeid"
-                                    : "select CAST(v.simid AS VARCHAR(20)) as s, v.licenseplate as p, "
-                                      "'' as f from vehicleinfo v");
+  auto cursor = db.OpenQuery(fmt::format("select {} as s, v.licenseplate as p, ", SimIdText(db, "v")) +
+                             (fleets ? "m.motorcadename as f from vehicleinfo v left join motorcade m on "
+                                       "m.motorcadeid = v.motorcadeid"
+                                     : "'' as f from vehicleinfo v"));
   std::string simId, plate, fleet;
   for (; !cursor->AtEnd(); cursor->Next()) {
     cursor->ValueInto("s", simId);
@@ -252,7 +254,7 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
     return page;
   }
 
-  const std::string where = WhereOfDay(table, query);
+  const std::string where = WhereOfDay(db, table, query);
   // Filtered or sorted, the day's rows are all read and ordered here: a
   // day's rows are few, and every backend then filters and sorts alike.
   const bool whole = !query.filter.empty() || sortIndex;
@@ -264,14 +266,15 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
   }
 
   // Every column under an alias of its own: SIMID is in both tables.
-  std::string select = fmt::format("select {} as c0, v.licenseplate as c1, m.motorcadename as c2", kSimIdText);
+  const std::string simIdText = SimIdText(db);
+  std::string select = fmt::format("select {} as c0, v.licenseplate as c1, m.motorcadename as c2", simIdText);
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     select += fmt::format(", t.{} as c{}", table.columns[i], i + 3);
   }
   const std::string statement = fmt::format(
       "{} from {} t left join vehicleinfo v on v.simid = {} left join motorcade m on m.motorcadeid = v.motorcadeid"
       "{} order by {}, t.{}",
-      select, page.table, kSimIdText, where, kSimIdText, table.timeColumn);
+      select, page.table, simIdText, where, simIdText, table.timeColumn);
   // Paged here rather than in SQL: Oracle before 12c has no OFFSET, and a
   // day's rows are few.
   auto cursor = db.OpenQuery(statement);
@@ -307,7 +310,8 @@ ReportSummary ReadReportSummary(ReportDatabase& db, year_month_day day) {
     if (IsPlainTableName(name) && TableExists(db, name)) {
       ReportQuery query;
       query.day = day;
-      auto count = db.OpenQuery(fmt::format("select count(*) as n from {} t{}", name, WhereOfDay(table, query)));
+      auto count =
+          db.OpenQuery(fmt::format("select count(*) as n from {} t{}", name, WhereOfDay(db, table, query)));
       if (!count->AtEnd()) rows = std::stoul(count->Value("n").value_or("0"));
     }
     summary.rows.emplace_back(kind, rows);
@@ -321,7 +325,7 @@ ReportSummary ReadReportSummary(ReportDatabase& db, year_month_day day) {
   query.day = day;
   const std::string date = DateText(day).substr(0, 10);
   auto cursor = db.OpenQuery(fmt::format("select {} as simid, t.BEGINTIME as b, t.ENDTIME as e, t.DISTANCE as d from {} t{}",
-                                         kSimIdText, mileage, WhereOfDay(TableOf(ReportKind::Mileage), query)));
+                                         SimIdText(db), mileage, WhereOfDay(db, TableOf(ReportKind::Mileage), query)));
   std::set<std::string> vehicles;
   MileageCursorColumns row;
   for (; !cursor->AtEnd(); cursor->Next()) {

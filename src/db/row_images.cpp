@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "db/mysql/mysql_session.hpp"
 #include "reports/sql_text.hpp"
 #include "reports/text_number.hpp"
 
@@ -192,6 +193,8 @@ const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& tabl
         columns[Lower(cursor->Value("column_name").value_or(""))] = column;
       }
       cursor->Close();
+    } else if (dialect_ == SqlDialect::Mysql) {
+      columns = MysqlColumnTypes(db_, table);
     }
   } catch (const DatabaseError&) {
     // Types unknown: values are matched as written.
@@ -214,14 +217,21 @@ std::string MatchConditions(const RowImage& row, ColumnTypes& types, ValueSql&& 
     ColumnType type;
     if (auto it = columnTypes.find(Lower(column)); it != columnTypes.end()) type = it->second;
     if (!conditions.empty()) conditions += " and ";
-    if (value.empty() && (dialect == SqlDialect::Oracle || (dialect == SqlDialect::Postgresql && !type.textual))) {
+    const bool typed = dialect == SqlDialect::Postgresql || dialect == SqlDialect::Mysql;
+    if (value.empty() && (dialect == SqlDialect::Oracle || (typed && !type.textual))) {
       conditions += column + " is null";
     } else if (dialect == SqlDialect::Oracle && type.scale >= 0 && IsPlainDecimal(value)) {
       // The column kept the number rounded to its scale; the written text
       // has more digits and, compared as it is, would match nothing.
       conditions += fmt::format("{} = round({}, {})", column, value, type.scale);
-    } else if (dialect == SqlDialect::Postgresql && !type.cast.empty()) {
+    } else if (typed && !type.cast.empty()) {
       conditions += fmt::format("{} = cast({} as {})", column, valueSql(value), type.cast);
+    } else if (dialect == SqlDialect::Mysql && type.textual) {
+      // MySQL's texts compare by their collation, as a rule without regard
+      // to case or trailing blanks; the bytes must match too (the first
+      // equality lets an index find the row).
+      const std::string text = valueSql(value);
+      conditions += fmt::format("{0} = {1} and {0} = binary {1}", column, text);
     } else {
       conditions += fmt::format("{} = {}", column, valueSql(value));
     }
@@ -253,6 +263,15 @@ std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& ro
     for (const RowImage* row : rows) {
       statements.push_back(fmt::format("delete from {0} where rowid = (select rowid from {0} where {1} and rownum = 1)",
                                        row->table, MatchConditions(*row, types)));
+    }
+    return statements;
+  }
+  if (dialect == SqlDialect::Mysql) {
+    // MySQL's rows have no address to select them by, and a table may not
+    // be read in the statement that deletes from it; each removal takes one
+    // of the rows still equal to its image.
+    for (const RowImage* row : rows) {
+      statements.push_back(fmt::format("delete from {} where {} limit 1", row->table, MatchConditions(*row, types)));
     }
     return statements;
   }
@@ -302,9 +321,13 @@ void EnsureIndex(ReportDatabase& db, std::string name, const std::string& table,
       const bool exists = !found->AtEnd();
       found->Close();
       if (exists) return;
+    } else if (dialect == SqlDialect::Mysql) {
+      // MySQL has no "if not exists" for an index (MariaDB has).
+      if (MysqlIndexExists(db, table, name)) return;
     }
+    const bool ifNotExists = !oracle && dialect != SqlDialect::Mysql;
     db.ExecuteStatement(
-        fmt::format("create index {}{} on {} ({})", oracle ? "" : "if not exists ", name, table, columns));
+        fmt::format("create index {}{} on {} ({})", ifNotExists ? "if not exists " : "", name, table, columns));
   } catch (const DatabaseError&) {
     // Made by another run meanwhile, or not allowed: rows are then found by a scan.
   }

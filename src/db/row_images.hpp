@@ -51,7 +51,7 @@ class VehicleDayRows {
 // value needs it.
 struct ColumnType {
   bool textual = true;  // character types: '' is kept as ''
-  std::string cast;     // PostgreSQL: the type a literal is cast to for an exact match, e.g. "numeric(10,2)"
+  std::string cast;     // PostgreSQL, MySQL: the type a literal is cast to for an exact match, e.g. "numeric(10,2)"
   int scale = -1;       // Oracle: the declared scale of a NUMBER(p,s), which rounds what it stores
 };
 
@@ -75,7 +75,7 @@ std::vector<int> EqualImagesBefore(const std::vector<const RowImage*>& rows);
 
 // Removes, for each image, one stored row equal to it value by value as the
 // database stored it (whichever of several equal rows; the others stay): one
-// statement per table (per row on Oracle).
+// statement per table (per row on Oracle and MySQL).
 std::vector<std::string> DeleteStatements(const std::vector<const RowImage*>& rows, ColumnTypes& types);
 
 // PostgreSQL (`types` of that dialect): the removal of one stored row equal

@@ -182,6 +182,13 @@ ReportRow WithEmptyTextAsNull(ReportRow row, ColumnTypes& types) {
 }
 
 void ExecuteRow(ReportDatabase& db, const ReportRow& row) {
+  if (db.GetBackend() == Backend::Odbc && db.Dialect() == SqlDialect::Mysql) {
+    // MariaDB's ODBC driver answers a bound row that the server refused as
+    // written; its statements of literals it answers truly.
+    db.ExecuteStatement(LiteralStatement(row));
+    return;
+  }
+  long long affected = -1;
   try {
     soci::statement statement(db.Native());
     // The bound values live until the statement has run.
@@ -207,8 +214,15 @@ void ExecuteRow(ReportDatabase& db, const ReportRow& row) {
     statement.prepare(BoundRowText(row, Placeholders::Named));
     statement.define_and_bind();
     statement.execute(true);
+    affected = statement.get_affected_rows();
   } catch (...) {
     RethrowAsDatabaseError();
+  }
+  // A driver that answers success for an insert it did not make would lose
+  // the row unseen.
+  if (row.action == RowAction::Insert && affected == 0) {
+    throw DatabaseError("the database answered the row as written but wrote none", std::nullopt,
+                        DatabaseErrorKind::RowRefused);
   }
 }
 

@@ -23,7 +23,9 @@
 
 #include "db/connect_string.hpp"
 #include "db/cursors.hpp"
+#include "db/dialect.hpp"
 #include "db/driver_error.hpp"
+#include "db/mysql/mysql_session.hpp"
 #include "db/statement_guard.hpp"
 
 namespace cuserver {
@@ -138,6 +140,7 @@ struct ReportDatabase::Impl {
 
   std::unique_ptr<soci::session> sql;
   Backend backend = Backend::Sqlite3;
+  SqlDialect dialect = SqlDialect::Sqlite;
   bool oracle = false;
   // A many-rows query found a column that binary values do not serve: the
   // session's next ones ask for text straight away.
@@ -156,6 +159,7 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
   impl_->guard.Unwatch();
   impl_->sql.reset();
   impl_->backend = settings.backend;
+  impl_->dialect = DialectOf(settings.backend);
   impl_->oracle = false;
   impl_->bulkAsText = false;
   impl_->equalTimesOrder.clear();
@@ -187,17 +191,27 @@ void ReportDatabase::OpenReportSession(const ConnectionSettings& settings) {
         throw;
       }
       break;
+    case Backend::Mysql:
+      SetUpMysqlSession(*sql, limit);
+      break;
     case Backend::Odbc: {
-      // SOCI sets no query timeout on ODBC statements; a PostgreSQL server
-      // behind the driver limits them itself, other servers don't.
-      const OdbcDbms dbms = OdbcDbmsOf(*sql);
-      impl_->oracle = dbms == OdbcDbms::Oracle;
-      if (dbms == OdbcDbms::Postgresql) {
+      // The dialect is the one the driver reports unless the settings name
+      // one; a DBMS of no known dialect is not guessed at.
+      const std::string dbms = OdbcDbmsName(*sql);
+      const std::optional<SqlDialect> dialect = settings.dialect ? settings.dialect : DialectOfDbmsName(dbms);
+      if (!dialect) throw SettingsError(UnknownDbmsMessage(dbms));
+      impl_->dialect = *dialect;
+      impl_->oracle = *dialect == SqlDialect::Oracle;
+      // SOCI sets no query timeout on ODBC statements; a PostgreSQL, MySQL
+      // or MariaDB server behind the driver limits them itself, others don't.
+      if (*dialect == SqlDialect::Postgresql) {
         try {
           *sql << StatementTimeoutStatement(limit);
         } catch (...) {
           RethrowAsDatabaseError("setting the statement timeout");
         }
+      } else if (*dialect == SqlDialect::Mysql) {
+        SetUpMysqlSession(*sql, limit);
       }
       break;
     }
@@ -228,6 +242,7 @@ bool ReportDatabase::Alive() {
         PgResult result = impl_->guard.Run([&] { return PgResult(PQexec(conn, "SELECT 1"), &PQclear); });
         return PQresultStatus(result.get()) == PGRES_TUPLES_OK;
       }
+      case Backend::Mysql:
       case Backend::Odbc: {
         int one = 0;
         *impl_->sql << (impl_->oracle ? "SELECT 1 FROM DUAL" : "SELECT 1"), soci::into(one);
@@ -241,6 +256,15 @@ bool ReportDatabase::Alive() {
 }
 
 Backend ReportDatabase::GetBackend() const { return impl_->backend; }
+
+SqlDialect ReportDatabase::Dialect() const { return impl_->dialect; }
+
+std::string UnknownDbmsMessage(std::string_view dbms) {
+  return fmt::format(
+      "the ODBC data source reaches the DBMS \"{}\", whose SQL this program does not know; if it speaks one it "
+      "knows, name it with the key Dialect of section General (oracle, postgresql, mysql or sqlite)",
+      dbms.empty() ? "(not named by the driver)" : std::string(dbms));
+}
 
 std::unique_ptr<Cursor> ReportDatabase::OpenQuery(const std::string& statement) {
   soci::session& sql = Native();

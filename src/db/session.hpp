@@ -18,15 +18,20 @@ namespace cuserver {
 
 class StatementGuard;
 
-enum class Backend { Sqlite3, Postgresql, Odbc };
+enum class Backend { Sqlite3, Postgresql, Odbc, Mysql };
+
+// The SQL a table definition is written in. Statements other than table
+// definitions are the same on every backend.
+enum class SqlDialect { Oracle, Sqlite, Postgresql, Mysql };
 
 // Connection settings of gpsserver.ini, section General.
 struct ConnectionSettings {
-  Backend backend = Backend::Sqlite3;  // key Backend: sqlite3 (default), postgresql, odbc
+  Backend backend = Backend::Sqlite3;  // key Backend: sqlite3 (default), postgresql, odbc, mysql
   std::string userId;                  // USERID
   std::string password;                // Password
   std::string dataSource;              // DataSource: SQLite file (relative to the start
-                                       // directory), libpq string or service, ODBC DSN
+                                       // directory), libpq string or service, ODBC DSN,
+                                       // MySQL "host=... port=... dbname=..."
   int reconnectSeconds = 600;          // ReconnectSeconds: how long a lost connection is
                                        // tried again before the work stops
   int statementTimeoutSeconds = 900;   // StatementTimeoutSeconds: the longest a statement may
@@ -38,6 +43,10 @@ struct ConnectionSettings {
   // SQLite only. Whether the session must be able to write: a file, or a
   // folder for its journal, that cannot be written is then refused.
   bool writesSqliteFile = true;
+  // Dialect: the SQL the database is written to in (oracle, postgresql,
+  // mysql, sqlite). Unset, an ODBC session takes it from the DBMS its
+  // driver reports; the other backends have their own and ignore the key.
+  std::optional<SqlDialect> dialect = std::nullopt;
 };
 
 // The settings for a command that makes the database: a missing SQLite file
@@ -90,9 +99,16 @@ class DatabaseError : public std::runtime_error {
 // refused values, 42P01 and 42S02 a missing table.
 DatabaseErrorKind KindOfSqlState(std::string_view sqlState);
 
+// The kind a MySQL or MariaDB error number stands for.
+DatabaseErrorKind KindOfMysqlError(unsigned code);
+
 // The text shown for a database error: the driver's own message; for an error
 // that carries only a numeric code, "IDispatch error #%d" or "Unknown error 0x%0lX".
 std::string DatabaseErrorText(const DatabaseError& error);
+
+// Why an ODBC data source of a DBMS without a known dialect is refused: the
+// DBMS as its driver named it and the key that names the dialect.
+std::string UnknownDbmsMessage(std::string_view dbms);
 
 // A forward-only cursor over the rows of one query.
 class Cursor {
@@ -168,14 +184,20 @@ class ReportDatabase {
   // written (when settings.writesSqliteFile), naming its absolute path. The session's
   // statements are limited to settings.statementTimeoutSeconds: PostgreSQL
   // by statement_timeout and, for a server that cannot answer at all, by
-  // closing the connection; SQLite waits that long for a locked file; ODBC
-  // statements only when the data source is a PostgreSQL server.
+  // closing the connection; MySQL and MariaDB by the server's statement
+  // and lock wait limits; SQLite waits that long for a locked file; ODBC
+  // statements only when the data source is a PostgreSQL, MySQL or MariaDB
+  // server. An ODBC data source whose DBMS has no known dialect, and no
+  // Dialect set, is refused with a SettingsError naming the DBMS.
   void OpenReportSession(const ConnectionSettings& settings);
   bool IsOpen() const;
   // Whether the session can still run a trivial statement (SQLite: whether it
   // is open). Never throws.
   bool Alive();
   Backend GetBackend() const;
+  // The dialect of the open session: the settings' Dialect, else the
+  // backend's own, else (ODBC) the one of the DBMS the driver reports.
+  SqlDialect Dialect() const;
 
   // Opens a query. Throws DatabaseError when it cannot be opened.
   std::unique_ptr<Cursor> OpenQuery(const std::string& statement);
@@ -190,7 +212,8 @@ class ReportDatabase {
   // What follows "order by time asc" in a query of `table` so that rows with
   // equal times come in the order the table stores them, the same in every
   // query: ", rowid" on SQLite, ", ctid" on PostgreSQL, nothing where the
-  // table has no such column (a view) or the backend none. Asked of the
+  // table has no such column (a view) or the backend none (MySQL: a table
+  // without a key is read in the order its rows were written). Asked of the
   // database once per session and table.
   const std::string& EqualTimesOrder(std::string_view table);
 

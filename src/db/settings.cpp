@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "db/dialect.hpp"
 #include "db/session.hpp"
 #include "reports/ini_file.hpp"
 
@@ -14,8 +15,16 @@ Backend ParseBackend(const std::string& name, const std::filesystem::path& file)
   if (folded.empty() || folded == "sqlite3") return Backend::Sqlite3;
   if (folded == "postgresql") return Backend::Postgresql;
   if (folded == "odbc") return Backend::Odbc;
+  if (folded == "mysql") return Backend::Mysql;
   throw SettingsError("settings file " + file.string() + ": key Backend of section General is \"" + name +
-                      "\"; use sqlite3, postgresql or odbc");
+                      "\"; use sqlite3, postgresql, mysql or odbc");
+}
+
+std::optional<SqlDialect> ParseDialect(const std::string& name, const std::filesystem::path& file) {
+  if (name.empty()) return std::nullopt;
+  if (auto dialect = ParseDialectName(name)) return dialect;
+  throw SettingsError("settings file " + file.string() + ": key Dialect of section General is \"" + name +
+                      "\"; use oracle, postgresql, mysql or sqlite");
 }
 
 // A whole number of seconds from 0 up; the default when the key is missing
@@ -49,6 +58,7 @@ ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserver
   settings.userId = ini->Value("General", "USERID");
   settings.password = ini->Value("General", "Password");
   settings.dataSource = ini->Value("General", "DataSource");
+  settings.dialect = ParseDialect(ini->Value("General", "Dialect"), gpsserverIni);
   settings.reconnectSeconds = ParseSeconds(*ini, "ReconnectSeconds", settings.reconnectSeconds, gpsserverIni);
   settings.statementTimeoutSeconds =
       ParseSeconds(*ini, "StatementTimeoutSeconds", settings.statementTimeoutSeconds, gpsserverIni);
@@ -68,7 +78,8 @@ ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserver
     require("Password", settings.password);
   }
   // PostgreSQL: an empty USERID or Password leaves them to libpq (the
-  // operating system user, ~/.pgpass, peer authentication).
+  // operating system user, ~/.pgpass, peer authentication); MySQL: to the
+  // client library's option files.
   return settings;
 }
 

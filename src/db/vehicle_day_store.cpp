@@ -10,6 +10,7 @@
 #include "db/cursors.hpp"
 #include "db/dialect.hpp"
 #include "db/driver_error.hpp"
+#include "db/mysql/mysql_session.hpp"
 #include "db/pg_batch.hpp"
 #include "db/row_statements.hpp"
 #include "db/transaction.hpp"
@@ -161,7 +162,8 @@ class SessionStore : public VehicleDayStore {
   explicit SessionStore(ReportDatabase& db)
       : db_(db),
         types_(db, DialectOf(db)),
-        joinable_(db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql) {}
+        joinable_(db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql),
+        mysql_(db.Dialect() == SqlDialect::Mysql) {}
 
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<ReportRow>& rows,
                                      const Closing& closing, const BlockOwner&) override {
@@ -191,6 +193,8 @@ class SessionStore : public VehicleDayStore {
         ExecuteRow(db_, rows[i]);
       } catch (const DatabaseError& error) {
         if (error.Kind() == DatabaseErrorKind::ConnectionLost) throw;
+        // MySQL takes the whole transaction back on a deadlock.
+        if (mysql_ && MysqlTransactionLost(db_, error)) throw;
         results[i] = {false, DatabaseErrorText(error)};
       }
     }
@@ -200,10 +204,10 @@ class SessionStore : public VehicleDayStore {
   }
 
  private:
-
   ReportDatabase& db_;
   ColumnTypes types_;
   bool joinable_;
+  bool mysql_;
 };
 
 }  // namespace

@@ -264,7 +264,8 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   // A server reads the next run while a worker computes; SQLite's reading is
   // this process's own work, which a worker does between its vehicles.
   const std::size_t runLength = VehicleRunLength(setup.runDatabase.GetBackend(), vehicles.size(), workers.size());
-  if (setup.runDatabase.GetBackend() == Backend::Postgresql && vehicles.size() > runLength &&
+  const Backend backend = setup.runDatabase.GetBackend();
+  if ((backend == Backend::Postgresql || backend == Backend::Mysql) && vehicles.size() > runLength &&
       !setup.shared.plainReads) {
     for (WorkerSlot& slot : workers) slot.reader = RunReader::Open(setup.connection);
   }

@@ -36,7 +36,7 @@ TEST(CreateTableStatement, SqliteKeepsDateColumns) {
 
 TEST(CreateTableStatement, NoOracleTypeIsLeftForTheOtherDatabases) {
   for (auto kind : kKinds) {
-    for (auto backend : {Backend::Sqlite3, Backend::Postgresql}) {
+    for (auto backend : {Backend::Sqlite3, Backend::Postgresql, Backend::Mysql}) {
       const auto text = CreateTableStatement(kind, "t", backend);
       EXPECT_EQ(text.find("VARCHAR2"), std::string::npos) << text;
       EXPECT_EQ(text.find("NUMBER"), std::string::npos) << text;
@@ -49,6 +49,27 @@ TEST(CreateTableStatement, NoOracleTypeIsLeftForTheOtherDatabases) {
 TEST(MapOracleDdl, TouchesTypesOnlyAsWholeWords) {
   EXPECT_EQ(MapOracleDdl("UPDATED varchar2( 7 BYTE ), NUMBERS number(3 , 1), DATES date", SqlDialect::Postgresql),
             "UPDATED VARCHAR(7), NUMBERS NUMERIC(3,1), DATES TIMESTAMP");
+}
+
+TEST(MapOracleDdl, MysqlGetsDecimalsDatetimesAndLongText) {
+  EXPECT_EQ(MapOracleDdl("A NUMBER(10,2), B number(11), C DATE, D VARCHAR2(20 byte), E CLOB", SqlDialect::Mysql),
+            "A DECIMAL(10,2), B DECIMAL(11), C DATETIME, D VARCHAR(20), E LONGTEXT");
+  EXPECT_EQ(MapOracleDdl("E CLOB", SqlDialect::Postgresql), "E TEXT");
+  EXPECT_EQ(MapOracleDdl("E CLOB", SqlDialect::Oracle), "E CLOB");
+}
+
+TEST(DialectOfDbmsName, OnlyTheKnownDbmsHaveADialect) {
+  EXPECT_EQ(DialectOfDbmsName("Oracle"), SqlDialect::Oracle);
+  EXPECT_EQ(DialectOfDbmsName("PostgreSQL"), SqlDialect::Postgresql);
+  EXPECT_EQ(DialectOfDbmsName("MySQL"), SqlDialect::Mysql);
+  EXPECT_EQ(DialectOfDbmsName("MariaDB"), SqlDialect::Mysql);
+  EXPECT_EQ(DialectOfDbmsName("SQLite"), SqlDialect::Sqlite);
+  EXPECT_EQ(DialectOfDbmsName("Microsoft SQL Server"), std::nullopt);
+  EXPECT_EQ(DialectOfDbmsName(""), std::nullopt);
+  EXPECT_EQ(UnknownDbmsMessage("Microsoft SQL Server"),
+            "the ODBC data source reaches the DBMS \"Microsoft SQL Server\", whose SQL this program does not know; "
+            "if it speaks one it knows, name it with the key Dialect of section General (oracle, postgresql, mysql "
+            "or sqlite)");
 }
 
 TEST(ProbeStatement, IsTheNameAndOneBlank) { EXPECT_EQ(ProbeStatement("SpeedAlarm201403"), "select * from SpeedAlarm201403 "); }

@@ -129,9 +129,13 @@ TEST_P(LoadersTest, DayKeyThatIsNotPlainIsRefused) {
 
 TEST_P(LoadersTest, DayTrackLongerThanTheOldBufferIsLoadedWhole) {
   CreateGpsDayTable(Db(), "20140319");
+  // MySQL's || is "or", and its / divides to a fraction.
+  const std::string time = Db().Dialect() == SqlDialect::Mysql
+                               ? "concat('2014-03-19 ', sec_to_time(x))"
+                               : "'2014-03-19 ' || (x / 36000) || (x / 3600 % 10) || ':' || (x / 600 % 6) || "
+                                 "(x / 60 % 10) || ':' || (x / 10 % 6) || (x % 10)";
   Exec("insert into GPSDATA20140319 with recursive k(x) as (select 0 union all select x + 1 from k where x < 86399) "
-       "select '1001', '2014-03-19 ' || (x / 36000) || (x / 3600 % 10) || ':' || "
-       "(x / 600 % 6) || (x / 60 % 10) || ':' || (x / 10 % 6) || (x % 10), 116, 39, 50, '0' from k");
+       "select '1001', " + time + ", 116, 39, 50, '0' from k");
   ASSERT_EQ(LoadDayTrack(Db(), "1001", "20140319", track_), 86400);
   EXPECT_EQ(track_[0].time, "2014-03-19 00:00:00");
   EXPECT_EQ(track_[86399].time, "2014-03-19 23:59:59");

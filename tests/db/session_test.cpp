@@ -112,10 +112,12 @@ TEST_P(SessionTest, ReopeningReplacesTheConnection) {
 }
 
 TEST_P(SessionTest, LongTextOfAColumnWithoutLengthIsReadWhole) {
-  Db().ExecuteStatement("CREATE TABLE longtext (v VARCHAR)");
+  // MySQL has no VARCHAR without a length; its TEXT is the same case.
+  Db().ExecuteStatement(Db().Dialect() == SqlDialect::Mysql ? "CREATE TABLE longtexts (v TEXT)"
+                                                            : "CREATE TABLE longtexts (v VARCHAR)");
   const std::string text(3000, 'x');
-  Db().ExecuteStatement("insert into longtext values ('" + text + "')");
-  EXPECT_EQ(QueryOne("select v from longtext", "v"), text);
+  Db().ExecuteStatement("insert into longtexts values ('" + text + "')");
+  EXPECT_EQ(QueryOne("select v from longtexts", "v"), text);
 }
 
 TEST_P(SessionTest, ManyRowsStreamInOrder) {
@@ -132,8 +134,13 @@ TEST_P(SessionTest, PasswordWithSeparatorsAndQuotesLogsIn) {
   if (GetBackend() == Backend::Sqlite3) GTEST_SKIP() << "SQLite has no login";
   const std::string role = "cuserver_pw_" + std::to_string(std::random_device{}() % 1000000000);
   const std::string password = "a;b}c'd\\e f=g";
-  Db().ExecuteStatement("DROP ROLE IF EXISTS " + role);
-  Db().ExecuteStatement("CREATE ROLE " + role + " LOGIN PASSWORD '" + SqlValue(password) + "'");
+  const bool mysql = Db().Dialect() == SqlDialect::Mysql;
+  const std::string user = mysql ? "'" + role + "'@'%'" : role;
+  Db().ExecuteStatement((mysql ? "DROP USER IF EXISTS " : "DROP ROLE IF EXISTS ") + user);
+  Db().ExecuteStatement(mysql ? "CREATE USER " + user + " IDENTIFIED BY '" + SqlValue(password) + "'"
+                              : "CREATE ROLE " + role + " LOGIN PASSWORD '" + SqlValue(password) + "'");
+  // Into the data source's own database, which MySQL's login opens.
+  if (mysql) Db().ExecuteStatement("GRANT SELECT ON *.* TO " + user);
   ConnectionSettings settings = Database().Settings();
   settings.userId = role;
   settings.password = password;
@@ -141,7 +148,24 @@ TEST_P(SessionTest, PasswordWithSeparatorsAndQuotesLogsIn) {
   EXPECT_NO_THROW(other.OpenReportSession(settings));
   settings.password = "wrong";
   EXPECT_THROW(other.OpenReportSession(settings), DatabaseError);
-  Db().ExecuteStatement("DROP ROLE " + role);
+  Db().ExecuteStatement((mysql ? "DROP USER " : "DROP ROLE ") + user);
+}
+
+// The DBMS behind an ODBC data source gives the dialect unless the settings
+// name one.
+TEST_P(SessionTest, DialectIsTheDatabasesUnlessTheSettingsNameOne) {
+  const std::map<std::string, SqlDialect> expected{{"sqlite3", SqlDialect::Sqlite},
+                                                   {"postgresql", SqlDialect::Postgresql},
+                                                   {"odbc", SqlDialect::Postgresql},
+                                                   {"mysql", SqlDialect::Mysql},
+                                                   {"odbc_mysql", SqlDialect::Mysql}};
+  EXPECT_EQ(Db().Dialect(), expected.at(GetParam()));
+  if (GetBackend() != Backend::Odbc) return;
+  ConnectionSettings settings = Database().Settings();
+  settings.dialect = SqlDialect::Sqlite;
+  ReportDatabase other;
+  other.OpenReportSession(settings);
+  EXPECT_EQ(other.Dialect(), SqlDialect::Sqlite);
 }
 
 CUSERVER_ON_EVERY_BACKEND(SessionTest);

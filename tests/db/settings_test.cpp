@@ -64,6 +64,23 @@ TEST_F(SettingsTest, ServerBackendNeedsEveryKey) {
   EXPECT_NE(MessageOf("[General]\nBackend=odbc\nUSERID=u\nPassword=\n").find("gpsserver.ini"), std::string::npos);
 }
 
+TEST_F(SettingsTest, MysqlTakesItsConnectionStringAndADialectIsNamedByKey) {
+  auto s = ReadConnectionSettings(
+      Write("[General]\nBackend=MySQL\nDataSource=host=127.0.0.1 port=3306 dbname=fleet\n"),
+      dir_.Path());
+  EXPECT_EQ(s.backend, Backend::Mysql);
+  EXPECT_EQ(s.dataSource, "host=127.0.0.1 port=3306 dbname=fleet");
+  EXPECT_EQ(s.userId, "");  // as for PostgreSQL: the client library's to find
+  EXPECT_EQ(MessageOf("[General]\nBackend=mysql\nDataSource=x\nDialect=MariaDB\n"),
+            "settings file " + (dir_.Path() / "gpsserver.ini").string() +
+                ": key Dialect of section General is \"MariaDB\"; use oracle, postgresql, mysql or sqlite");
+  s = ReadConnectionSettings(Write("[General]\nBackend=odbc\nUSERID=u\nPassword=p\nDataSource=d\nDialect=Oracle\n"),
+                             dir_.Path());
+  EXPECT_EQ(s.dialect, SqlDialect::Oracle);
+  s = ReadConnectionSettings(Write("[General]\nBackend=odbc\nUSERID=u\nPassword=p\nDataSource=d\n"), dir_.Path());
+  EXPECT_EQ(s.dialect, std::nullopt);
+}
+
 TEST_F(SettingsTest, SqliteNeedsItsFile) {
   EXPECT_NE(MessageOf("[General]\nUSERID=u\n").find("key DataSource"), std::string::npos);
 }
@@ -126,6 +143,13 @@ TEST_F(SettingsTest, PostgresqlConnectsWithoutCredentialsInTheSettings) {
       dir_.Path());
   ReportDatabase db;
   EXPECT_NO_THROW(db.OpenReportSession(settings));
+}
+
+TEST(ConnectString, MysqlGetsCredentialsAndUtf8mb4WhereItSetsNone) {
+  EXPECT_EQ(SociConnectString({Backend::Mysql, "gps", "a b'c", "host=h dbname=fleet"}),
+            "host=h dbname=fleet user='gps' password='a b\\'c' charset=utf8mb4");
+  EXPECT_EQ(SessionConnectString({Backend::Mysql, "gps", "", "host=h user=x charset=latin1"}),
+            "host=h user=x charset=latin1 connect_timeout=20 read_timeout=930");
 }
 
 TEST(ConnectString, OdbcBracesValuesWithSeparators) {

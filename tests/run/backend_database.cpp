@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <fstream>
 #include <random>
 
 #include "app/simulate/simulator.hpp"
@@ -19,6 +20,26 @@ std::string LibpqKeyword(const std::string& conninfo, const std::string& key) {
     }
   }
   return {};
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// The lines of a data source's section of an odbc.ini.
+std::vector<std::string> OdbcSection(const std::string& ini, const std::string& dataSource) {
+  std::ifstream in(ini);
+  std::vector<std::string> lines;
+  bool inside = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("[")) {
+      inside = line == "[" + dataSource + "]";
+      continue;
+    }
+    if (inside && !line.empty()) lines.push_back(line);
+  }
+  return lines;
 }
 
 std::string SchemaName() {
@@ -51,6 +72,42 @@ void SimulateTestFleet(BackendDatabase& database) {
 BackendDatabase::BackendDatabase(const std::string& backend) {
   if (backend == "sqlite3") {
     settings_.dataSource = (dir_.Path() / "fleet.db").string();
+  } else if (backend == "mysql" || backend == "odbc_mysql") {
+    const std::string connection = Env("CUSERVER_TEST_MYSQL");
+    if (connection.empty()) throw std::runtime_error("CUSERVER_TEST_MYSQL is not set");
+    adminSettings_.backend = Backend::Mysql;
+    adminSettings_.userId = LibpqKeyword(connection, "user");
+    adminSettings_.password = LibpqKeyword(connection, "password");
+    adminSettings_.dataSource = test::WithMysqlDatabase(connection, LibpqKeyword(connection, "dbname"), true);
+    schema_ = SchemaName();
+    ReportDatabase admin;
+    admin.OpenReportSession(adminSettings_);
+    admin.ExecuteStatement("CREATE DATABASE " + schema_);
+    settings_ = adminSettings_;
+    settings_.dataSource = test::WithMysqlDatabase(connection, schema_, true);
+    if (backend == "odbc_mysql") {
+      // A data source of the test's own database beside the shared one, in
+      // the private odbc.ini: runs that open their own sessions reach it.
+      const std::string shared = Env("CUSERVER_TEST_MYSQL_ODBC");
+      const std::string ini = Env("ODBCINI");
+      const std::vector<std::string> lines = OdbcSection(ini, shared);
+      if (shared.empty() || lines.empty()) {
+        throw std::runtime_error("no data source CUSERVER_TEST_MYSQL_ODBC in $ODBCINI");
+      }
+      // unixODBC takes names of up to 32 characters.
+      const std::string name = "cuserver_" + schema_.substr(schema_.rfind('_') + 1);
+      std::string section = "\n[" + name + "]\n";
+      for (const std::string& line : lines) {
+        const bool database = line.starts_with("Database") || line.starts_with("DATABASE");
+        section += (database ? "Database = " + schema_ : line) + "\n";
+      }
+      std::ofstream(ini, std::ios::app) << section << std::flush;
+      settings_ = ConnectionSettings{};
+      settings_.backend = Backend::Odbc;
+      settings_.dataSource = name;
+      settings_.userId = Env("CUSERVER_TEST_MYSQL_ODBC_USER");
+      settings_.password = Env("CUSERVER_TEST_MYSQL_ODBC_PASSWORD");
+    }
   } else {
     const char* conninfo = std::getenv("CUSERVER_TEST_PG");
     if (conninfo == nullptr || *conninfo == '\0') throw std::runtime_error("CUSERVER_TEST_PG is not set");
@@ -75,6 +132,10 @@ BackendDatabase::~BackendDatabase() {
   try {
     ReportDatabase admin;
     admin.OpenReportSession(adminSettings_);
+    if (adminSettings_.backend == Backend::Mysql) {
+      admin.ExecuteStatement("DROP DATABASE " + schema_);
+      return;
+    }
     admin.ExecuteStatement("SET client_min_messages TO warning");
     admin.ExecuteStatement("DROP SCHEMA " + schema_ + " CASCADE");
   } catch (...) {

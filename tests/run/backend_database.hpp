@@ -8,9 +8,12 @@
 
 namespace cuserver {
 
-// A database of one backend ("sqlite3" or "postgresql") with the tracking
-// service's tables, that a test has to itself: a SQLite file, or a schema of
-// its own on the server named by CUSERVER_TEST_PG. Settings() reaches the
+// A database of one backend ("sqlite3", "postgresql", "mysql" or
+// "odbc_mysql") with the tracking service's tables, that a test has to
+// itself: a SQLite file, a schema of its own on the server named by
+// CUSERVER_TEST_PG, or a database of its own on the one named by
+// CUSERVER_TEST_MYSQL (through ODBC: by a data source of its own, made after
+// CUSERVER_TEST_MYSQL_ODBC's in $ODBCINI). Settings() reaches the
 // same tables, so runs that open their own session see what the test wrote.
 class BackendDatabase {
  public:
@@ -40,7 +43,8 @@ class BackendDatabase {
   ReportDatabase db_;
 };
 
-// The backends to run on: "sqlite3", and "postgresql" when the environment offers it.
+// The backends to run on: "sqlite3", and "postgresql", "mysql" and
+// "odbc_mysql" when the environment offers them.
 std::vector<std::string> SqlBackends();
 
 // A simulated day (20140319) of 36 vehicles in the database and its map in

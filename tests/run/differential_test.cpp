@@ -76,7 +76,11 @@ class DifferentialTest : public ::testing::TestWithParam<std::string> {
                          "speed DOUBLE PRECISION, ALARMSTATE VARCHAR(40))");
     Execute(fmt::format("insert into {} select cast(SIMID as {}), replace(time, '2014-03-19', '2014-03-20'), "
                         "longitude, latitude, speed, ALARMSTATE from {} where SIMID not like '%''%'",
-                        next, sqlite ? "integer" : "bigint", day));
+                        next,
+                        sqlite                                            ? "integer"
+                        : database_.Db().Dialect() == SqlDialect::Mysql ? "signed"
+                                                                          : "bigint",
+                        day));
     if (sqlite) {
       int i = 0;
       for (const char* speed : {"'0.00'", "'00'", "'-0'", "'3.7040'", "'85'", "'abc'"}) {

@@ -181,7 +181,7 @@ TEST_P(ParallelRunTest, ReRunsReplaceTheirOwnRowsOnlyAndLeaveNoStaleRow) {
     }
   }
   EXPECT_EQ(Run(1).outcome, DayOutcome::Complete);
-  EXPECT_EQ(Run(3).outcome, DayOutcome::Complete);
+  EXPECT_EQ(Run(3).outcome, DayOutcome::Complete) << (diagnosticLines_.empty() ? "" : diagnosticLines_.front());
 
   // A vehicle's fixes change: half its day is gone, another vehicle has none left.
   database_.Execute("delete from GPSDATA20140319 where simid='13900000003' and time > '2014-03-19 12:00:00'");

@@ -43,6 +43,25 @@ std::string LibpqKeyword(const std::string& conninfo, const std::string& key) {
   return {};
 }
 
+}  // namespace
+
+std::string WithMysqlDatabase(const std::string& connection, const std::string& database, bool withoutUser) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < connection.size()) {
+    const std::size_t end = std::min(connection.find(' ', at), connection.size());
+    const std::string word = connection.substr(at, end - at);
+    const bool user = word.starts_with("user=") || word.starts_with("password=");
+    if (!word.empty() && !word.starts_with("dbname=") && !word.starts_with("db=") && !(withoutUser && user)) {
+      out += word + " ";
+    }
+    at = end + 1;
+  }
+  return out + "dbname=" + database;
+}
+
+namespace {
+
 ConnectionSettings ServerSettings(const std::string& backendName) {
   ConnectionSettings settings;
   if (backendName == "postgresql") {
@@ -57,6 +76,20 @@ ConnectionSettings ServerSettings(const std::string& backendName) {
     if (settings.dataSource.empty()) throw std::runtime_error("CUSERVER_TEST_ODBC is not set");
     settings.userId = Env("CUSERVER_TEST_ODBC_USER");
     settings.password = Env("CUSERVER_TEST_ODBC_PASSWORD");
+  } else if (backendName == "mysql") {
+    settings.backend = Backend::Mysql;
+    const std::string connection = Env("CUSERVER_TEST_MYSQL");
+    if (connection.empty()) throw std::runtime_error("CUSERVER_TEST_MYSQL is not set");
+    // The credentials as USERID and Password, so that a test can change them.
+    settings.userId = LibpqKeyword(connection, "user");
+    settings.password = LibpqKeyword(connection, "password");
+    settings.dataSource = WithMysqlDatabase(connection, LibpqKeyword(connection, "dbname"), true);
+  } else if (backendName == "odbc_mysql") {
+    settings.backend = Backend::Odbc;
+    settings.dataSource = Env("CUSERVER_TEST_MYSQL_ODBC");
+    if (settings.dataSource.empty()) throw std::runtime_error("CUSERVER_TEST_MYSQL_ODBC is not set");
+    settings.userId = Env("CUSERVER_TEST_MYSQL_ODBC_USER");
+    settings.password = Env("CUSERVER_TEST_MYSQL_ODBC_PASSWORD");
   } else {
     throw std::runtime_error("unknown test backend " + backendName);
   }
@@ -91,6 +124,8 @@ std::vector<std::string> AvailableBackends() {
   const bool required = Env("CUSERVER_REQUIRE_SERVERS") == "1";
   if (required || !Env("CUSERVER_TEST_PG").empty()) names.push_back("postgresql");
   if (required || !Env("CUSERVER_TEST_ODBC").empty()) names.push_back("odbc");
+  if (required || !Env("CUSERVER_TEST_MYSQL").empty()) names.push_back("mysql");
+  if (required || !Env("CUSERVER_TEST_MYSQL_ODBC").empty()) names.push_back("odbc_mysql");
   return names;
 }
 
@@ -102,7 +137,9 @@ IsolatedDatabase::IsolatedDatabase(const std::string& backendName) {
     schema_ = "cuserver_test_" + RandomSuffix();
     ReportDatabase admin;
     admin.OpenReportSession(settings_);
+    // MySQL's schema is a database: CREATE SCHEMA makes one.
     admin.ExecuteStatement("CREATE SCHEMA " + schema_);
+    if (settings_.backend == Backend::Mysql) settings_.dataSource = WithMysqlDatabase(settings_.dataSource, schema_, true);
   }
   Open(db_);
 }
@@ -113,6 +150,10 @@ IsolatedDatabase::~IsolatedDatabase() {
     // Reopening drops the test's connection and whatever locks it still holds.
     ReportDatabase& admin = db_;
     admin.OpenReportSession(settings_);
+    if (admin.Dialect() == SqlDialect::Mysql) {
+      admin.ExecuteStatement("DROP DATABASE " + schema_);
+      return;
+    }
     admin.ExecuteStatement("SET client_min_messages TO warning");
     admin.ExecuteStatement("DROP SCHEMA " + schema_ + " CASCADE");
   } catch (...) {
@@ -124,6 +165,12 @@ void IsolatedDatabase::Open(ReportDatabase& db) const {
   db.OpenReportSession(settings_);
   if (schema_.empty()) {
     db.ExecuteStatement(kNoSync);
+  } else if (db.Dialect() == SqlDialect::Mysql) {
+    // The native session names its database in the settings; through ODBC
+    // the data source names the shared one.
+    if (settings_.backend == Backend::Odbc) db.ExecuteStatement("USE " + schema_);
+    // Tests make rows by the thousand with recursive queries; MariaDB stops them at 1000.
+    db.ExecuteStatement("SET SESSION max_recursive_iterations = 1000000");
   } else {
     db.ExecuteStatement("SET search_path TO " + schema_);
   }

@@ -40,17 +40,25 @@ class SqliteTestDatabase {
 // The backends the environment offers to the tests: "sqlite3" always,
 // "postgresql" when CUSERVER_TEST_PG holds a libpq connection string, "odbc"
 // when CUSERVER_TEST_ODBC names an ODBC data source (with
-// CUSERVER_TEST_ODBC_USER and CUSERVER_TEST_ODBC_PASSWORD). With
+// CUSERVER_TEST_ODBC_USER and CUSERVER_TEST_ODBC_PASSWORD), "mysql" when
+// CUSERVER_TEST_MYSQL holds a MySQL connection string, "odbc_mysql" when
+// CUSERVER_TEST_MYSQL_ODBC names a MariaDB data source (with
+// CUSERVER_TEST_MYSQL_ODBC_USER and ..._PASSWORD). With
 // CUSERVER_REQUIRE_SERVERS=1 the server backends are listed even when their
 // variables are missing, so that their tests fail instead of being skipped.
 std::vector<std::string> AvailableBackends();
+
+// A MySQL connection string of the tests ("host=... port=... dbname=...",
+// no quoted blanks) naming another database, and no user or password when asked.
+std::string WithMysqlDatabase(const std::string& connection, const std::string& database, bool withoutUser = false);
 
 // Each row of a query as its columns' texts, each followed by '|' (NULL as
 // "NULL"), sorted: what two runs wrote compares as two such lists.
 std::vector<std::string> RowTexts(ReportDatabase& db, const std::string& query);
 
 // A database of one backend that a test has to itself: a SQLite file in a
-// temp folder, or a schema of its own on a server, dropped at the end.
+// temp folder, or a schema (MySQL: a database) of its own on a server,
+// dropped at the end.
 class IsolatedDatabase {
  public:
   // Throws std::runtime_error when the backend's variables are missing.
