@@ -209,27 +209,41 @@ std::optional<DayOutcome> ParseDayOutcome(std::string_view text) {
   return std::nullopt;
 }
 
-void Ledger::EnsureTables() {
-  const std::string longText = MapOracleDdl("CLOB", DialectOf(db_));
+std::vector<std::pair<std::string, std::string>> LedgerTableStatements(SqlDialect dialect) {
+  const std::string longText = MapOracleDdl("CLOB", dialect);
+  std::vector<std::pair<std::string, std::string>> statements;
   for (const LedgerTable& table : kLedgerTables) {
-    if (TableExists(db_, table.name)) continue;
     std::string columns(table.columns);
     if (auto at = columns.find("%t"); at != std::string::npos) columns.replace(at, 2, longText);
+    statements.emplace_back(table.name, fmt::format("CREATE TABLE {} ({})", table.name, columns));
+  }
+  for (const auto& [table, column, type] : kAddedColumns) {
+    statements.emplace_back(table, fmt::format("ALTER TABLE {} ADD {} {}", table, column, type));
+  }
+  return statements;
+}
+
+void Ledger::EnsureTables() {
+  const auto statements = LedgerTableStatements(DialectOf(db_));
+  for (std::size_t i = 0; i < kLedgerTables.size(); ++i) {
+    const LedgerTable& table = kLedgerTables[i];
+    if (TableExists(db_, table.name)) continue;
     try {
-      ExecuteDdl(db_, table.name, fmt::format("CREATE TABLE {} ({})", table.name, columns));
+      ExecuteDdl(db_, table.name, statements[i].second);
     } catch (const DatabaseError&) {
       // Another process may have made it meanwhile; only a table still missing is a failure.
       if (!TableExists(db_, table.name)) throw;
     }
   }
   // A ledger made by an earlier version gets the columns added since.
-  for (const auto& [table, column, type] : kAddedColumns) {
+  for (std::size_t i = 0; i < std::size(kAddedColumns); ++i) {
+    const auto& [table, column, type] = kAddedColumns[i];
     const std::string probe = fmt::format("select {} from {} where 1=0", column, table);
     try {
       db_.OpenQuery(probe)->Close();
     } catch (const DatabaseError&) {
       try {
-        db_.ExecuteStatement(fmt::format("ALTER TABLE {} ADD {} {}", table, column, type));
+        db_.ExecuteStatement(statements[kLedgerTables.size() + i].second);
       } catch (const DatabaseError&) {
         db_.OpenQuery(probe)->Close();  // added by another process
       }

@@ -119,6 +119,11 @@ struct RequestRecord {
   std::string detail;
 };
 
+// The statements that make the ledger's tables on a database of the dialect,
+// each with its table: the CREATE TABLE of each, then the ALTER TABLE that
+// adds a column added since to a ledger made before.
+std::vector<std::pair<std::string, std::string>> LedgerTableStatements(SqlDialect dialect);
+
 class Ledger {
  public:
   explicit Ledger(ReportDatabase& db) : db_(db) {}

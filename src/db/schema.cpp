@@ -62,6 +62,15 @@ void CreateTable(ReportDatabase& db, std::string_view name, std::string_view col
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> ServiceTableStatements(SqlDialect dialect) {
+  std::vector<std::pair<std::string, std::string>> statements;
+  for (const auto& table : kServiceTables) {
+    statements.emplace_back(table.name,
+                            "CREATE TABLE " + std::string(table.name) + " (" + Columns(table.columns, dialect) + ")");
+  }
+  return statements;
+}
+
 void InitDatabase(ReportDatabase& db) {
   const SqlDialect dialect = DialectOf(db);
   for (const auto& table : kServiceTables) CreateTable(db, table.name, table.columns, dialect);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -21,6 +22,11 @@
 #include "app/simulate/simulator.hpp"
 #include "backend_database.hpp"
 #include "db/dialect.hpp"
+#include "db/ledger.hpp"
+#include "db/report_tables.hpp"
+#include "db/row_images.hpp"
+#include "db/row_statements.hpp"
+#include "db/schema.hpp"
 #include "db/loaders.hpp"
 #include "map/map_services.hpp"
 #include "run/day_run.hpp"
@@ -202,6 +208,85 @@ TEST_P(DifferentialTest, EveryReadingGivesThePlainReadingsRows) {
       if (dump != reference) ADD_FAILURE() << day << ", " << reading.name << ": " << FirstDifference(dump, reference);
     }
   }
+}
+
+// Oracle's rules, broken by a statement only an Oracle server would refuse:
+// no literal over 4,000 bytes, no name over 30 characters, none of the words
+// Oracle lacks. Returns what a statement breaks, or "".
+std::string OracleRulesBroken(const std::string& statement) {
+  std::string broken;
+  std::string words;  // the statement outside its literals, upper case
+  for (std::size_t i = 0; i < statement.size(); ++i) {
+    if (statement[i] != '\'') {
+      words += static_cast<char>(std::toupper(static_cast<unsigned char>(statement[i])));
+      continue;
+    }
+    std::size_t end = i + 1;
+    while (end < statement.size() && !(statement[end] == '\'' && (end + 1 == statement.size() || statement[end + 1] != '\''))) {
+      end += statement[end] == '\'' ? 2 : 1;
+    }
+    if (end - i - 1 > 4000) broken += fmt::format("a literal of {} bytes; ", end - i - 1);
+    words += " '' ";
+    i = end;
+  }
+  std::string word;
+  for (const char c : words + " ") {
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+      word += c;
+      continue;
+    }
+    if (word.size() > 30) broken += "the name " + word + " is over 30 characters; ";
+    for (const char* missing : {"LIMIT", "OFFSET", "TEXT", "EXISTS"}) {
+      if (word == missing) broken += "Oracle has no " + word + "; ";
+    }
+    word.clear();
+  }
+  return broken;
+}
+
+// Every statement the Oracle path sends for this day, with its values bound:
+// the tables' definitions, the report rows, the ledger entries, the removals
+// of earlier rows and the probes.
+TEST_P(DifferentialTest, StatementsOfTheOraclePathKeepOraclesRules) {
+  if (GetParam() != "sqlite3") GTEST_SKIP() << "the statements are the same whatever database made the rows";
+  Run("20140319", {"fast"});
+  std::vector<std::string> statements;
+  for (const auto kind : {ReportTableKind::AlarmSMS, ReportTableKind::DownloadSMS, ReportTableKind::SpeedAlarm,
+                          ReportTableKind::VehicleDistance, ReportTableKind::ParkingLog}) {
+    statements.push_back(WithTableName(MapOracleDdl(OracleCreateTableTemplate(kind), SqlDialect::Oracle),
+                                       "VehicleDistance201403"));
+  }
+  for (const auto& [table, statement] : LedgerTableStatements(SqlDialect::Oracle)) statements.push_back(statement);
+  for (const auto& [table, statement] : ServiceTableStatements(SqlDialect::Oracle)) {
+    statements.push_back(statement);
+    statements.push_back(ProbeStatement(table));
+  }
+  ReportDatabase& db = database_.Db();
+  ColumnTypes types(db, SqlDialect::Oracle);
+  std::size_t longestEntry = 0;
+  for (const auto& [simId, entry] : Ledger(db).VehicleDayRows(kDayRunCommand, "20140319")) {
+    longestEntry = std::max(longestEntry, entry.size());
+    const VehicleDayRows rows = VehicleDayRows::Parse(entry);
+    std::vector<const RowImage*> images;
+    for (const RowImage& image : rows.Rows()) {
+      images.push_back(&image);
+      std::vector<std::string_view> columns(image.columns.begin(), image.columns.end());
+      std::vector<RowValue> values;
+      for (const std::string& value : image.values) values.push_back(RowValue::Text(value));
+      statements.push_back(
+          BoundRowText(ReportRow{RowAction::Insert, image.table, columns, {}, values, nullptr}, Placeholders::Named));
+      statements.push_back(ProbeStatement(image.table));
+    }
+    for (std::string& removal : DeleteStatements(images, types)) statements.push_back(std::move(removal));
+    for (const ReportRow& row : Ledger(db).ReplaceVehicleDayRows(kDayRunCommand, "20140319", simId,
+                                                                 static_cast<int>(rows.Rows().size()), entry, true)) {
+      statements.push_back(BoundRowText(row, Placeholders::Named));
+    }
+  }
+  EXPECT_GT(longestEntry, 4000u) << "no ledger entry is long enough to show that it is bound";
+  EXPECT_GT(statements.size(), 100u);
+  for (const std::string& statement : statements) EXPECT_EQ(OracleRulesBroken(statement), "") << statement;
+  EXPECT_NE(OracleRulesBroken("select * from t where a = '" + std::string(4001, 'x') + "' limit 1"), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DifferentialTest, ::testing::ValuesIn(SqlBackends()),
