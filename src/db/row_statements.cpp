@@ -181,6 +181,45 @@ ReportRow WithEmptyTextAsNull(ReportRow row, ColumnTypes& types) {
   return row;
 }
 
+namespace {
+
+// Runs the text with the values bound; returns the rows it affected.
+long long RunBound(ReportDatabase& db, const std::string& text, const std::vector<const RowValue*>& values) {
+  try {
+    soci::statement statement(db.Native());
+    // The bound values live until the statement has run.
+    std::deque<std::string> texts;
+    std::deque<long long> integers;
+    std::deque<soci::indicator> indicators;
+    for (const RowValue* value : values) {
+      switch (value->GetKind()) {
+        case RowValue::Kind::Integer:
+          integers.push_back(value->IntegerValue());
+          indicators.push_back(soci::i_ok);
+          statement.exchange(soci::use(integers.back(), indicators.back()));
+          break;
+        case RowValue::Kind::Text:
+        case RowValue::Kind::Null:
+          texts.push_back(value->Text());
+          indicators.push_back(value->IsNull() ? soci::i_null : soci::i_ok);
+          statement.exchange(soci::use(texts.back(), indicators.back()));
+          break;
+      }
+    }
+    statement.alloc();
+    statement.prepare(text);
+    statement.define_and_bind();
+    statement.execute(true);
+    return statement.get_affected_rows();
+  } catch (...) {
+    RethrowAsDatabaseError();
+  }
+}
+
+}  // namespace
+
+void ExecuteBound(ReportDatabase& db, const BoundStatement& statement) { RunBound(db, statement.text, statement.values); }
+
 void ExecuteRow(ReportDatabase& db, const ReportRow& row) {
   if (db.GetBackend() == Backend::Odbc && db.Dialect() == SqlDialect::Mysql) {
     // MariaDB's ODBC driver answers a bound row that the server refused as
@@ -188,36 +227,10 @@ void ExecuteRow(ReportDatabase& db, const ReportRow& row) {
     db.ExecuteStatement(LiteralStatement(row));
     return;
   }
-  long long affected = -1;
-  try {
-    soci::statement statement(db.Native());
-    // The bound values live until the statement has run.
-    std::deque<std::string> texts;
-    std::deque<long long> integers;
-    std::deque<soci::indicator> indicators;
-    for (const RowValue& value : row.values) {
-      switch (value.GetKind()) {
-        case RowValue::Kind::Integer:
-          integers.push_back(value.IntegerValue());
-          indicators.push_back(soci::i_ok);
-          statement.exchange(soci::use(integers.back(), indicators.back()));
-          break;
-        case RowValue::Kind::Text:
-        case RowValue::Kind::Null:
-          texts.push_back(value.Text());
-          indicators.push_back(value.IsNull() ? soci::i_null : soci::i_ok);
-          statement.exchange(soci::use(texts.back(), indicators.back()));
-          break;
-      }
-    }
-    statement.alloc();
-    statement.prepare(BoundRowText(row, Placeholders::Named));
-    statement.define_and_bind();
-    statement.execute(true);
-    affected = statement.get_affected_rows();
-  } catch (...) {
-    RethrowAsDatabaseError();
-  }
+  std::vector<const RowValue*> values;
+  values.reserve(row.values.size());
+  for (const RowValue& value : row.values) values.push_back(&value);
+  const long long affected = RunBound(db, BoundRowText(row, Placeholders::Named), values);
   // A driver that answers success for an insert it did not make would lose
   // the row unseen.
   if (row.action == RowAction::Insert && affected == 0) {

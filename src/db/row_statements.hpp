@@ -57,6 +57,10 @@ RowUpdate UpdateOf(const ReportRow& update);
 // time, Oracle, where these rows have always gone, stores it as NULL.
 ReportRow WithEmptyTextAsNull(ReportRow row, ColumnTypes& types);
 
+// Runs a statement with its values bound through the session. Throws
+// DatabaseError with the driver's reason.
+void ExecuteBound(ReportDatabase& db, const BoundStatement& statement);
+
 // Writes the row through the session with its values bound. Throws
 // DatabaseError with the driver's reason.
 void ExecuteRow(ReportDatabase& db, const ReportRow& row);

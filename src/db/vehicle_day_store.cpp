@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <soci/soci.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <utility>
@@ -188,15 +189,32 @@ class SessionStore : public VehicleDayStore {
     // The drivers take a refused statement back alone (Oracle always,
     // psqlODBC by its own savepoints, MySQL's InnoDB), so the transaction
     // goes on.
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      try {
-        ExecuteRow(db_, rows[i]);
-      } catch (const DatabaseError& error) {
-        if (error.Kind() == DatabaseErrorKind::ConnectionLost) throw;
-        // MySQL takes the whole transaction back on a deadlock.
-        if (mysql_ && MysqlTransactionLost(db_, error)) throw;
-        results[i] = {false, DatabaseErrorText(error)};
+    const auto lost = [this](const DatabaseError& error) {
+      // MySQL takes the whole transaction back on a deadlock.
+      return error.Kind() == DatabaseErrorKind::ConnectionLost || (mysql_ && MysqlTransactionLost(db_, error));
+    };
+    for (std::size_t run = 0; run < rows.size();) {
+      const std::size_t end = mysql_ ? RunEnd(rows, run) : run + 1;
+      if (end - run > 1) {
+        // MySQL: a table's rows in one insert, unless one of them is refused.
+        try {
+          WriteRun(std::vector<ReportRow>(rows.begin() + static_cast<std::ptrdiff_t>(run),
+                                          rows.begin() + static_cast<std::ptrdiff_t>(end)));
+          run = end;
+          continue;
+        } catch (const DatabaseError& error) {
+          if (lost(error)) throw;
+        }
       }
+      for (std::size_t i = run; i < end; ++i) {
+        try {
+          ExecuteRow(db_, rows[i]);
+        } catch (const DatabaseError& error) {
+          if (lost(error)) throw;
+          results[i] = {false, DatabaseErrorText(error)};
+        }
+      }
+      run = end;
     }
     for (const ReportRow& row : closing(results)) ExecuteRow(db_, row);
     transaction.Commit();
@@ -204,6 +222,28 @@ class SessionStore : public VehicleDayStore {
   }
 
  private:
+  // The end of the run of inserts into one table and columns that begins at `at`.
+  static std::size_t RunEnd(const std::vector<ReportRow>& rows, std::size_t at) {
+    std::size_t end = at + 1;
+    if (rows[at].action != RowAction::Insert) return end;
+    while (end < rows.size() && rows[end].action == RowAction::Insert && rows[end].table == rows[at].table &&
+           std::equal(rows[end].columns.begin(), rows[end].columns.end(), rows[at].columns.begin(),
+                      rows[at].columns.end())) {
+      ++end;
+    }
+    return end;
+  }
+
+  // Inserts a run of rows as one statement (MariaDB's ODBC driver gets its
+  // values as literals: it answers a refused bound row as written).
+  void WriteRun(const std::vector<ReportRow>& run) {
+    if (db_.GetBackend() == Backend::Odbc) {
+      for (const std::string& statement : MergedLiteralStatements(run)) db_.ExecuteStatement(statement);
+      return;
+    }
+    for (const BoundStatement& statement : MergedBoundStatements(run, Placeholders::Named)) ExecuteBound(db_, statement);
+  }
+
   ReportDatabase& db_;
   ColumnTypes types_;
   bool joinable_;
