@@ -23,7 +23,7 @@ namespace {
 
 class CountingSink : public RowSink {
  public:
-  bool Write(const ReportRow& row, std::string_view) override {
+  bool Write(ReportRow row, std::string_view) override {
     for (const RowValue& value : row.values) bytes += value.Text().size();
     ++rows;
     return true;

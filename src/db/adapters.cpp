@@ -4,7 +4,7 @@
 
 namespace cuserver {
 
-bool DbRowSink::Write(const ReportRow& row, std::string_view simId) {
+bool DbRowSink::Write(ReportRow row, std::string_view simId) {
   const std::string_view table = row.table;
   try {
     ExecuteRow(db_, row);

@@ -12,7 +12,7 @@ namespace cuserver {
 class DbRowSink : public RowSink {
  public:
   DbRowSink(ReportDatabase& db, Diagnostics& diagnostics) : db_(db), diagnostics_(diagnostics) {}
-  bool Write(const ReportRow& row, std::string_view simId) override;
+  bool Write(ReportRow row, std::string_view simId) override;
 
  private:
   ReportDatabase& db_;

@@ -1,5 +1,7 @@
 #include "reports/area_speeding.hpp"
 
+#include <utility>
+
 #include <algorithm>
 
 #include <fmt/format.h>
@@ -75,12 +77,12 @@ int WriteAreaSpeedingRow(const ReportContext& ctx, const std::string& simId, con
   if (!AcceptTableName(table, simId, begin, &ctx.diagnostics)) return -1;
   const std::string distance =
       fmt::format("{:.2f}", TrackDistance(ctx.fixes, ctx.geo, simId, begin, end) * 0.001);
-  const ReportRow row = ReportRow::Of(
+  ReportRow row = ReportRow::Of(
       report_rows::kAreaSpeeding, table,
       {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end), RowValue::Text(std::to_string(seconds)),
        RowValue::Text(fmt::format("{:.2f}", topSpeed)), RowValue::Text(areaName), RowValue::Text(distance),
        RowValue::Text(topLatitude), RowValue::Text(topLongitude)});
-  return ctx.rows.Write(row, simId) ? 0 : -1;
+  return ctx.rows.Write(std::move(row), simId) ? 0 : -1;
 }
 
 }  // namespace cuserver

@@ -1,5 +1,7 @@
 #include "reports/fatigue.hpp"
 
+#include <utility>
+
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
@@ -67,7 +69,7 @@ int WriteFatigueRow(RowSink& sink, const std::string& simId, const std::string& 
       ReportRow::Of(report_rows::kFatigue, FamilyTableName(ReportFamily::TiredDriver, begin),
                     {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end),
                      RowValue::Text(std::to_string(SecondsBetween(begin, end)))});
-  return sink.Write(row, simId) ? 0 : -1;
+  return sink.Write(std::move(row), simId) ? 0 : -1;
 }
 
 }  // namespace cuserver

@@ -1,5 +1,7 @@
 #include "reports/line_alarms.hpp"
 
+#include <utility>
+
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
@@ -24,17 +26,17 @@ int SecondsOfDay(std::string_view time) {
 
 int OpenLineAlarm(RowSink& sink, const std::string& simId, const std::string& beginTime, int code) {
   const std::string remark = fmt::format("{:03d}", code);
-  const ReportRow row = ReportRow::Of(report_rows::kLineAlarmOpen, std::string(kTable),
+  ReportRow row = ReportRow::Of(report_rows::kLineAlarmOpen, std::string(kTable),
                                       {RowValue::Text(simId), RowValue::Text(beginTime), RowValue::Text(remark)});
-  return sink.Write(row, simId) ? 0 : -1;
+  return sink.Write(std::move(row), simId) ? 0 : -1;
 }
 
 int CloseLineAlarm(RowSink& sink, const std::string& simId, const std::string& beginTime,
                    const std::string& endTime, int seconds) {
-  const ReportRow row = ReportRow::Of(
+  ReportRow row = ReportRow::Of(
       report_rows::kLineAlarmClose, std::string(kTable),
       {RowValue::Text(endTime), RowValue::Integer(seconds), RowValue::Text(simId), RowValue::Text(beginTime)});
-  return sink.Write(row, simId) ? 0 : -1;
+  return sink.Write(std::move(row), simId) ? 0 : -1;
 }
 
 LineAlarmScan ScanLineAlarms(const TrackBuffer& track, int n, GeoServices& geo, RowSink& rows) {

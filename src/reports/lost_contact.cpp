@@ -1,5 +1,7 @@
 #include "reports/lost_contact.hpp"
 
+#include <utility>
+
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
@@ -30,9 +32,9 @@ int ComputeLostContact(const ReportContext& ctx, int /*n*/) {
 
 int WriteLostContactRow(RowSink& sink, const std::string& simId, const std::string& begin,
                         const std::string& end) {
-  const ReportRow row = ReportRow::Of(report_rows::kLostContact, FamilyTableName(ReportFamily::ContactAlarm, begin),
+  ReportRow row = ReportRow::Of(report_rows::kLostContact, FamilyTableName(ReportFamily::ContactAlarm, begin),
                                       {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end)});
-  return sink.Write(row, simId) ? 0 : -1;
+  return sink.Write(std::move(row), simId) ? 0 : -1;
 }
 
 }  // namespace cuserver

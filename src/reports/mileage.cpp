@@ -1,5 +1,7 @@
 #include "reports/mileage.hpp"
 
+#include <utility>
+
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
@@ -64,10 +66,10 @@ int WriteMileageRow(RowSink& sink, const std::string& simId, const std::string& 
   const std::string distance = MileageDistanceText(distanceMetres);
   const std::string table = FamilyTableName(ReportFamily::VehicleDistance, begin);
   if (!AcceptTableName(table, simId, begin, diagnostics)) return -1;
-  const ReportRow row = ReportRow::Of(report_rows::kMileage, table,
+  ReportRow row = ReportRow::Of(report_rows::kMileage, table,
                                       {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end),
                                        RowValue::Text(distance)});
-  return sink.Write(row, simId) ? 0 : -1;
+  return sink.Write(std::move(row), simId) ? 0 : -1;
 }
 
 }  // namespace cuserver

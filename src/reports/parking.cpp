@@ -1,5 +1,7 @@
 #include "reports/parking.hpp"
 
+#include <utility>
+
 #include <algorithm>
 
 #include <fmt/format.h>
@@ -49,11 +51,11 @@ int WriteParkingRow(RowSink& sink, const std::string& simId, const std::string& 
                     const std::string& durationText, Diagnostics* diagnostics) {
   const std::string table = FamilyTableName(ReportFamily::ParkingLog, begin);
   if (!AcceptTableName(table, simId, begin, diagnostics)) return 0;
-  const ReportRow row = ReportRow::Of(report_rows::kParking, table,
+  ReportRow row = ReportRow::Of(report_rows::kParking, table,
                                       {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end),
                                        RowValue::Text(longitude), RowValue::Text(latitude),
                                        RowValue::Text(durationText)});
-  return sink.Write(row, simId) ? 1 : 0;
+  return sink.Write(std::move(row), simId) ? 1 : 0;
 }
 
 }  // namespace cuserver

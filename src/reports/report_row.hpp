@@ -78,7 +78,7 @@ class RowSink {
   // Writes one row. Returns false when the database refused it; the refusal
   // has then been recorded, naming the table, the SIMID and the driver's
   // reason. Never throws for a refused row.
-  virtual bool Write(const ReportRow& row, std::string_view simId) = 0;
+  virtual bool Write(ReportRow row, std::string_view simId) = 0;
 };
 
 }  // namespace cuserver

@@ -1,5 +1,7 @@
 #include "reports/road_speeding.hpp"
 
+#include <utility>
+
 #include <fmt/format.h>
 
 #include "reports/report_rows.hpp"
@@ -97,12 +99,12 @@ int WriteSpeedingRow(const ReportContext& ctx, const std::string& simId, const s
   if (!AcceptTableName(table, simId, begin, &ctx.diagnostics)) return 0;
   const std::string distance =
       fmt::format("{:.2f}", TrackDistance(ctx.fixes, ctx.geo, simId, begin, end) * 0.001);
-  const ReportRow row = ReportRow::Of(
+  ReportRow row = ReportRow::Of(
       report_rows::kRoadSpeeding, table,
       {RowValue::Text(simId), RowValue::Text(begin), RowValue::Text(end), RowValue::Text(std::to_string(seconds)),
        RowValue::Text(fmt::format("{:.2f}", maxSpeed)), RowValue::Text(remark), RowValue::Text(distance),
        RowValue::Text(longitude), RowValue::Text(latitude)});
-  ctx.rows.Write(row, simId);
+  ctx.rows.Write(std::move(row), simId);
   return 0;
 }
 

@@ -23,9 +23,9 @@ class RecordingSink : public RowSink {
  public:
   // Always true: the row is written, or its refusal recorded, when the
   // vehicle's rows are written.
-  bool Write(const ReportRow& row, std::string_view simId) override {
+  bool Write(ReportRow row, std::string_view simId) override {
     (void)simId;  // a vehicle's rows are written under its SIMID
-    rows_.push_back(row);
+    rows_.push_back(std::move(row));
     return true;
   }
   std::vector<ReportRow> Take() { return std::exchange(rows_, {}); }

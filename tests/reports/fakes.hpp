@@ -30,7 +30,7 @@ class RecordingSink : public RowSink {
  public:
   explicit RecordingSink(Diagnostics& diagnostics) : diagnostics_(diagnostics) {}
 
-  bool Write(const ReportRow& row, std::string_view simId) override {
+  bool Write(ReportRow row, std::string_view simId) override {
     const std::string statement = RowStatementText(row);
     const std::string_view table = row.table;
     if (refuse && refuse(statement)) {
