@@ -33,6 +33,17 @@ DatabaseErrorKind KindOfSqlState(std::string_view state) {
   return DatabaseErrorKind::Other;
 }
 
+DatabaseErrorKind KindOfSqliteError(int code, std::string_view message) {
+  switch (code & 0xff) {
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+    case SQLITE_RANGE: return DatabaseErrorKind::RowRefused;
+    default:
+      return message.starts_with("no such table") ? DatabaseErrorKind::MissingTable : DatabaseErrorKind::Other;
+  }
+}
+
 DatabaseErrorKind KindOfMysqlError(unsigned code) {
   switch (code) {
     case 1053:  // the server is shutting down
@@ -78,17 +89,7 @@ DriverCode DriverCodeOf(const soci::soci_error& error) {
   }
   if (const auto* lite = dynamic_cast<const soci::sqlite3_soci_error*>(&error)) {
     const int code = lite->result();
-    DatabaseErrorKind kind = DatabaseErrorKind::Other;
-    switch (code & 0xff) {
-      case SQLITE_CONSTRAINT:
-      case SQLITE_MISMATCH:
-      case SQLITE_TOOBIG:
-      case SQLITE_RANGE: kind = DatabaseErrorKind::RowRefused; break;
-      default:
-        if (error.get_error_message().find("no such table") != std::string::npos) {
-          kind = DatabaseErrorKind::MissingTable;
-        }
-    }
+    const DatabaseErrorKind kind = KindOfSqliteError(code, error.get_error_message());
     return {kind, std::to_string(code)};
   }
   switch (error.get_error_category()) {

@@ -14,6 +14,7 @@
 
 #include "db/dialect.hpp"
 #include "db/ledger.hpp"
+#include "db/value_text.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -79,14 +80,6 @@ std::string WhereOfDay(ReportDatabase& db, const KindTable& table, const ReportQ
   return where;
 }
 
-std::string FoldAscii(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
-
 std::optional<double> NumberOf(const std::string& text) {
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -98,10 +91,10 @@ using Rows = std::vector<std::vector<std::string>>;
 
 // Keeps the rows whose SIMID, licence plate or fleet holds the text.
 void KeepMatching(Rows& rows, const std::string& filter) {
-  const std::string wanted = FoldAscii(filter);
+  const std::string wanted = LowerAscii(filter);
   std::erase_if(rows, [&wanted](const std::vector<std::string>& row) {
     for (std::size_t i = 0; i < 3 && i < row.size(); ++i) {
-      if (FoldAscii(row[i]).find(wanted) != std::string::npos) return false;
+      if (LowerAscii(row[i]).find(wanted) != std::string::npos) return false;
     }
     return true;
   });

@@ -8,39 +8,24 @@
 #include <tuple>
 
 #include "db/mysql/mysql_session.hpp"
+#include "db/value_text.hpp"
 #include "reports/sql_text.hpp"
 #include "reports/text_number.hpp"
 
 namespace cuserver {
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 }  // namespace
 
 void VehicleDayRows::Apply(const RowUpdate& update) {
   const auto columnOf = [](const RowImage& row, const std::string& name) -> int {
     for (std::size_t i = 0; i < row.columns.size(); ++i) {
-      if (Lower(row.columns[i]) == Lower(name)) return static_cast<int>(i);
+      if (LowerAscii(row.columns[i]) == LowerAscii(name)) return static_cast<int>(i);
     }
     return -1;
   };
   for (RowImage& row : rows_) {
-    if (Lower(row.table) != Lower(update.table)) continue;
+    if (LowerAscii(row.table) != LowerAscii(update.table)) continue;
     bool selected = true;
     for (const auto& [column, value] : update.where) {
       const int i = columnOf(row, column);
@@ -146,7 +131,7 @@ VehicleDayRows VehicleDayRows::Parse(std::string_view text) {
 }
 
 const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& table) {
-  const std::string key = Lower(table);
+  const std::string key = LowerAscii(table);
   if (auto it = tables_.find(key); it != tables_.end()) return it->second;
   std::map<std::string, ColumnType>& columns = tables_[key];
   if (!IsPlainTableName(table)) return columns;
@@ -154,16 +139,16 @@ const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& tabl
     if (dialect_ == SqlDialect::Sqlite) {
       auto cursor = db_.OpenQuery(fmt::format("PRAGMA table_info({})", table));
       for (; !cursor->AtEnd(); cursor->Next()) {
-        const std::string type = Lower(cursor->Value("type").value_or(""));
+        const std::string type = LowerAscii(cursor->Value("type").value_or(""));
         const bool textual = type.find("char") != std::string::npos || type.find("text") != std::string::npos ||
                              type.find("clob") != std::string::npos;
-        columns[Lower(cursor->Value("name").value_or(""))] = ColumnType{textual, {}};
+        columns[LowerAscii(cursor->Value("name").value_or(""))] = ColumnType{textual, {}};
       }
       cursor->Close();
     } else if (dialect_ == SqlDialect::Oracle) {
       auto cursor = db_.OpenQuery(fmt::format(
           "select column_name, data_type, data_scale from user_tab_columns where table_name = '{}'",
-          Upper(table)));
+          UpperAscii(table)));
       for (; !cursor->AtEnd(); cursor->Next()) {
         const std::string type = cursor->Value("data_type").value_or("");
         ColumnType column;
@@ -171,7 +156,7 @@ const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& tabl
         if (type == "NUMBER") {
           if (const auto scale = cursor->Value("data_scale"); scale && IsNumberText(*scale)) column.scale = std::stoi(*scale);
         }
-        columns[Lower(cursor->Value("column_name").value_or(""))] = column;
+        columns[LowerAscii(cursor->Value("column_name").value_or(""))] = column;
       }
       cursor->Close();
     } else if (dialect_ == SqlDialect::Postgresql) {
@@ -190,7 +175,7 @@ const std::map<std::string, ColumnType>& ColumnTypes::Of(const std::string& tabl
         } else if (!column.textual) {
           column.cast = type;
         }
-        columns[Lower(cursor->Value("column_name").value_or(""))] = column;
+        columns[LowerAscii(cursor->Value("column_name").value_or(""))] = column;
       }
       cursor->Close();
     } else if (dialect_ == SqlDialect::Mysql) {
@@ -215,7 +200,7 @@ std::string MatchConditions(const RowImage& row, ColumnTypes& types, ValueSql&& 
     const std::string& column = row.columns[i];
     const std::string& value = row.values[i];
     ColumnType type;
-    if (auto it = columnTypes.find(Lower(column)); it != columnTypes.end()) type = it->second;
+    if (auto it = columnTypes.find(LowerAscii(column)); it != columnTypes.end()) type = it->second;
     if (!conditions.empty()) conditions += " and ";
     const bool typed = dialect == SqlDialect::Postgresql || dialect == SqlDialect::Mysql;
     if (value.empty() && (dialect == SqlDialect::Oracle || (typed && !type.textual))) {
@@ -337,12 +322,12 @@ void EnsureIndex(ReportDatabase& db, std::string name, const std::string& table,
 
 void EnsureVehicleIndex(ReportDatabase& db, const RowImage& row) {
   if (row.columns.size() < 2 || !IsPlainTableName(row.table)) return;
-  EnsureIndex(db, "cuserver_" + Lower(row.table), row.table, row.columns[0] + ", " + row.columns[1]);
+  EnsureIndex(db, "cuserver_" + LowerAscii(row.table), row.table, row.columns[0] + ", " + row.columns[1]);
 }
 
 void EnsureDayIndex(ReportDatabase& db, const std::string& table, const std::string& timeColumn) {
   if (!IsPlainTableName(table) || !IsPlainTableName(timeColumn)) return;
-  EnsureIndex(db, "cud_" + Lower(table), table, timeColumn);
+  EnsureIndex(db, "cud_" + LowerAscii(table), table, timeColumn);
 }
 
 }  // namespace cuserver

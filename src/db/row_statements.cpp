@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "db/driver_error.hpp"
+#include "db/value_text.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -171,11 +172,7 @@ ReportRow WithEmptyTextAsNull(ReportRow row, ColumnTypes& types) {
   const auto& columnTypes = types.Of(row.table);
   for (std::size_t i = 0; i < row.values.size() && i < row.columns.size(); ++i) {
     if (row.values[i].GetKind() != RowValue::Kind::Text || !row.values[i].Text().empty()) continue;
-    std::string column(row.columns[i]);
-    for (char& c : column) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    const auto it = columnTypes.find(column);
+    const auto it = columnTypes.find(LowerAscii(row.columns[i]));
     if (it != columnTypes.end() && !it->second.textual) row.values[i] = RowValue::Null();
   }
   return row;

@@ -99,6 +99,9 @@ class DatabaseError : public std::runtime_error {
 // refused values, 42P01 and 42S02 a missing table.
 DatabaseErrorKind KindOfSqlState(std::string_view sqlState);
 
+// The kind an SQLite result code stands for (its message tells a missing table).
+DatabaseErrorKind KindOfSqliteError(int code, std::string_view message);
+
 // The kind a MySQL or MariaDB error number stands for.
 DatabaseErrorKind KindOfMysqlError(unsigned code);
 

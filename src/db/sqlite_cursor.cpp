@@ -16,16 +16,7 @@ namespace cuserver {
 DatabaseError SqliteFailure(sqlite3* connection) {
   const int code = sqlite3_extended_errcode(connection);
   const std::string message = sqlite3_errmsg(connection);
-  DatabaseErrorKind kind = DatabaseErrorKind::Other;
-  switch (code & 0xff) {
-    case SQLITE_CONSTRAINT:
-    case SQLITE_MISMATCH:
-    case SQLITE_TOOBIG:
-    case SQLITE_RANGE: kind = DatabaseErrorKind::RowRefused; break;
-    default:
-      if (message.starts_with("no such table")) kind = DatabaseErrorKind::MissingTable;
-  }
-  return DatabaseError(message, std::nullopt, kind, std::to_string(code));
+  return DatabaseError(message, std::nullopt, KindOfSqliteError(code, message), std::to_string(code));
 }
 
 namespace {

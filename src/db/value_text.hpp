@@ -27,6 +27,10 @@ std::string TimeText(const std::tm& time);
 // A column of a fetched row as text, by the column's data type; nullopt for NULL.
 std::optional<std::string> RowValueText(const soci::row& row, std::size_t column);
 
+// The text with its ASCII letters in lower or upper case; other bytes as they are.
+std::string LowerAscii(std::string_view text);
+std::string UpperAscii(std::string_view text);
+
 // Column names compare without regard to ASCII case, as Oracle's unquoted names do.
 bool SameColumnName(std::string_view a, std::string_view b);
 

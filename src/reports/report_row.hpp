@@ -65,9 +65,9 @@ struct ReportRow {
   }
 };
 
-// The statement text of the row: its writer's template with the table and the
-// values put in (quotes doubled inside quoted values), or for a row without
-// one a plain insert, update or delete of literals.
+// The statement text of a writer's row: its template with the table and the
+// values put in (quotes doubled inside quoted values); empty for a row of no
+// writer.
 std::string RowStatementText(const ReportRow& row);
 
 // Where a report computation puts its rows.

@@ -91,85 +91,37 @@ const RowShape kLineAlarmClose{RowAction::Update,
 
 }  // namespace report_rows
 
-namespace {
-
-std::string ValueText(const RowValue& value) {
-  switch (value.GetKind()) {
-    case RowValue::Kind::Null: return "NULL";
-    case RowValue::Kind::Integer: return value.Text();
-    case RowValue::Kind::Text: break;
-  }
-  return SqlLiteral(value.Text());
-}
-
-std::string JoinedNames(std::span<const std::string_view> names, std::string_view separator) {
+std::string RowStatementText(const ReportRow& row) {
+  if (row.shape == nullptr) return {};
+  const std::string_view form = row.shape->statementTemplate;
   std::string text;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) text += separator;
-    text += names[i];
+  text.reserve(form.size() + 64);
+  std::size_t next = 0;
+  bool tableDone = !row.shape->namesTable;
+  for (std::size_t i = 0; i < form.size(); ++i) {
+    if (form[i] != '{' || i + 1 >= form.size() || form[i + 1] != '}') {
+      text += form[i];
+      continue;
+    }
+    ++i;
+    if (!tableDone) {
+      text += row.table;
+      tableDone = true;
+      continue;
+    }
+    if (next >= row.values.size()) continue;
+    const RowValue& value = row.values[next++];
+    // A quoted place takes the value's text; NULL stands bare, unquoted.
+    const bool quoted = i >= 2 && form[i - 2] == '\'';
+    if (value.IsNull() && quoted) {
+      text.pop_back();
+      text += "NULL";
+      if (i + 1 < form.size() && form[i + 1] == '\'') ++i;
+      continue;
+    }
+    text += quoted ? SqlValue(value.Text()) : value.Text();
   }
   return text;
-}
-
-}  // namespace
-
-std::string RowStatementText(const ReportRow& row) {
-  if (row.shape != nullptr) {
-    const std::string_view form = row.shape->statementTemplate;
-    std::string text;
-    text.reserve(form.size() + 64);
-    std::size_t next = 0;
-    bool tableDone = !row.shape->namesTable;
-    for (std::size_t i = 0; i < form.size(); ++i) {
-      if (form[i] == '{' && i + 1 < form.size() && form[i + 1] == '}') {
-        if (!tableDone) {
-          text += row.table;
-          tableDone = true;
-        } else if (next < row.values.size()) {
-          const RowValue& value = row.values[next++];
-          // A quoted place takes the value's text; NULL stands bare.
-          const bool quoted = i > 0 && form[i - 1] == '\'';
-          if (value.IsNull() && quoted) {
-            text.pop_back();
-            text += "NULL";
-            ++i;
-            if (i + 1 < form.size() && form[i + 1] == '\'') ++i;
-            continue;
-          }
-          text += quoted ? SqlValue(value.Text()) : value.Text();
-        }
-        ++i;
-        continue;
-      }
-      text += form[i];
-    }
-    return text;
-  }
-  std::string values;
-  for (std::size_t i = 0; i < row.values.size(); ++i) {
-    if (i > 0) values += ", ";
-    values += ValueText(row.values[i]);
-  }
-  std::string keys;
-  const std::size_t firstKey = row.action == RowAction::Update ? row.columns.size() : 0;
-  for (std::size_t i = 0; i < row.keyColumns.size() && firstKey + i < row.values.size(); ++i) {
-    keys += i == 0 ? " where " : " and ";
-    keys += std::string(row.keyColumns[i]) + " = " + ValueText(row.values[firstKey + i]);
-  }
-  switch (row.action) {
-    case RowAction::Insert:
-      return "insert into " + row.table + " (" + JoinedNames(row.columns, ", ") + ") values (" + values + ")";
-    case RowAction::Update: {
-      std::string set;
-      for (std::size_t i = 0; i < row.columns.size() && i < row.values.size(); ++i) {
-        if (i > 0) set += ", ";
-        set += std::string(row.columns[i]) + " = " + ValueText(row.values[i]);
-      }
-      return "update " + row.table + " set " + set + keys;
-    }
-    case RowAction::Delete: return "delete from " + row.table + keys;
-  }
-  return {};
 }
 
 }  // namespace cuserver

@@ -7,18 +7,11 @@
 #include <algorithm>
 
 #include "db/driver_error.hpp"
+#include "db/value_text.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -56,7 +49,7 @@ std::map<std::string, ColumnType> MysqlColumnTypes(ReportDatabase& db, const std
       "where table_schema = database() and table_name = {}",
       SqlLiteral(table)));
   for (; !cursor->AtEnd(); cursor->Next()) {
-    const std::string type = Lower(cursor->Value("data_type").value_or(""));
+    const std::string type = LowerAscii(cursor->Value("data_type").value_or(""));
     ColumnType column;
     column.textual = type.find("char") != std::string::npos || type.find("text") != std::string::npos;
     if (type == "decimal") {
@@ -65,7 +58,7 @@ std::map<std::string, ColumnType> MysqlColumnTypes(ReportDatabase& db, const std
     } else if (type == "datetime" || type == "date") {
       column.cast = type;
     }
-    columns[Lower(cursor->Value("column_name").value_or(""))] = column;
+    columns[LowerAscii(cursor->Value("column_name").value_or(""))] = column;
   }
   cursor->Close();
   return columns;
