@@ -15,6 +15,7 @@
 #include "db/dialect.hpp"
 #include "db/ledger.hpp"
 #include "db/value_text.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -33,17 +34,24 @@ struct KindTable {
   std::vector<std::string_view> columns;  // after SIMID; the time column among them
 };
 
+// A kind read from a report table family: its table, monthly or not, and
+// its time column as the catalogue of the report tables has them.
+KindTable OfFamily(ReportKind kind, std::string_view name, ReportFamily family, std::vector<std::string_view> columns) {
+  const ReportTableFamily& table = TableFamily(family);
+  return {kind, name, table.name, table.monthly, table.timeColumn, std::move(columns)};
+}
+
 const std::array<KindTable, 7>& KindTables() {
   static const std::array<KindTable, 7> tables{{
-      {ReportKind::Mileage, "mileage", "vehicledistance", true, "BEGINTIME", {"BEGINTIME", "ENDTIME", "DISTANCE"}},
-      {ReportKind::Speeding, "speeding", "speedalarm", true, "TIMELOG",
-       {"TIMELOG", "ENDTIME", "TOTTIME", "SPEED", "REMARK", "DISTANCE", "LONGITUDE", "LATITUDE"}},
-      {ReportKind::Parking, "parking", "parkinglog", true, "BEGINTIME",
-       {"BEGINTIME", "ENDTIME", "LONGITUDE", "LATITUDE", "STOPADD"}},
-      {ReportKind::Fatigue, "fatigue", "tireddriver", false, "BEGINTIME", {"BEGINTIME", "ENDTIME", "ADDTIME"}},
-      {ReportKind::LostContact, "lostcontact", "CONTACTALARM", false, "BEGINTIME", {"BEGINTIME", "ENDTIME"}},
-      {ReportKind::LineAlarms, "linealarms", "LINEALARMREPROT", false, "BEGINTIME",
-       {"BEGINTIME", "ENDTIME", "TOTTIME", "REMARK"}},
+      OfFamily(ReportKind::Mileage, "mileage", ReportFamily::VehicleDistance, {"BEGINTIME", "ENDTIME", "DISTANCE"}),
+      OfFamily(ReportKind::Speeding, "speeding", ReportFamily::SpeedAlarm,
+               {"TIMELOG", "ENDTIME", "TOTTIME", "SPEED", "REMARK", "DISTANCE", "LONGITUDE", "LATITUDE"}),
+      OfFamily(ReportKind::Parking, "parking", ReportFamily::ParkingLog,
+               {"BEGINTIME", "ENDTIME", "LONGITUDE", "LATITUDE", "STOPADD"}),
+      OfFamily(ReportKind::Fatigue, "fatigue", ReportFamily::TiredDriver, {"BEGINTIME", "ENDTIME", "ADDTIME"}),
+      OfFamily(ReportKind::LostContact, "lostcontact", ReportFamily::ContactAlarm, {"BEGINTIME", "ENDTIME"}),
+      OfFamily(ReportKind::LineAlarms, "linealarms", ReportFamily::LineAlarm,
+               {"BEGINTIME", "ENDTIME", "TOTTIME", "REMARK"}),
       {ReportKind::Quality, "quality", "cuserver_vehicle_days", false, "",
        {"fixes", "withoutPosition", "otherDay", "sameTime", "backwards", "jumps"}},
   }};

@@ -16,6 +16,8 @@
 #include "app/errors.hpp"
 #include "db/dialect.hpp"
 #include "db/loaders.hpp"
+#include "db/report_reader.hpp"
+#include "reports/report_tables.hpp"
 #include "reports/sql_text.hpp"
 #include "reports/time_arith.hpp"
 #include "reports/track.hpp"
@@ -73,16 +75,19 @@ std::string Text(const Cursor& row, std::string_view column) { return row.Value(
 
 // The rows of the vehicle in a report table whose begin time falls on the
 // day ("yyyy-mm-dd"), as events; a table that cannot be read adds a note.
-void ReadEvents(ReportDatabase& db, const std::string& table, std::string_view simId, std::string_view date,
+// The vehicle's events of the day in the family's table of the date's month.
+void ReadEvents(ReportDatabase& db, ReportFamily family, std::string_view simId, std::string_view date,
                 const std::function<Event(const Cursor&)>& event, std::vector<Event>& events,
                 std::vector<std::string>& notes) {
+  const std::string table = FamilyTableName(family, date);
   std::vector<Event> read;
   try {
     if (!TableExists(db, table)) {
-      notes.push_back(fmt::format("{}：没有这个表", table));
+      notes.push_back(fmt::format("{}：{}", table, kNoSuchTable));
       return;
     }
-    auto cursor = db.OpenQuery("select * from " + table + " where SIMID=" + SqlLiteral(simId));
+    auto cursor = db.OpenQuery(fmt::format("select * from {} where {}={}", table, TableFamily(family).simIdColumn,
+                                           SqlLiteral(simId)));
     for (; !cursor->AtEnd(); cursor->Next()) {
       Event found = event(*cursor);
       if (found.begin.starts_with(date)) read.push_back(std::move(found));
@@ -141,11 +146,10 @@ nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std:
                         {"last", track[static_cast<std::size_t>(fixes - 1)].time}}}});
 
   const std::string date = DayBeginTime(key).substr(0, 10);
-  const std::string month = MonthKeyOf(key);
   std::vector<Event> events;
   std::vector<std::string> notes;
-  ReadEvents(db, "speedalarm" + month, simId, date, [&track](const Cursor& row) -> Event {
-    const std::string begin = Text(row, "TIMELOG");
+  ReadEvents(db, ReportFamily::SpeedAlarm, simId, date, [&track](const Cursor& row) -> Event {
+    const std::string begin = Text(row, TableFamily(ReportFamily::SpeedAlarm).timeColumn);
     auto position = PositionAt(track, begin);
     if (!position) position = PositionOf(Text(row, "LONGITUDE"), Text(row, "LATITUDE"));
     return Event{begin, PointFeature(position, {{"event", "speeding"},
@@ -156,8 +160,8 @@ nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std:
                                                  {"remark", Text(row, "REMARK")},
                                                  {"distance", NumberOrNull(Text(row, "DISTANCE"))}})};
   }, events, notes);
-  ReadEvents(db, "parkinglog" + month, simId, date, [](const Cursor& row) -> Event {
-    const std::string begin = Text(row, "BEGINTIME");
+  ReadEvents(db, ReportFamily::ParkingLog, simId, date, [](const Cursor& row) -> Event {
+    const std::string begin = Text(row, TableFamily(ReportFamily::ParkingLog).timeColumn);
     const std::string end = Text(row, "ENDTIME");
     const auto position = PositionOf(Text(row, "LONGITUDE"), Text(row, "LATITUDE"));
     const auto span = ComputeCalendarSpan(begin, end);
@@ -175,8 +179,8 @@ nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std:
     const auto after = std::upper_bound(times.begin(), times.end(), begin);
     return positions[after == times.begin() ? 0 : static_cast<std::size_t>(after - times.begin() - 1)];
   };
-  ReadEvents(db, "CONTACTALARM", simId, date, [&lastHeard](const Cursor& row) -> Event {
-    const std::string begin = Text(row, "BEGINTIME");
+  ReadEvents(db, ReportFamily::ContactAlarm, simId, date, [&lastHeard](const Cursor& row) -> Event {
+    const std::string begin = Text(row, TableFamily(ReportFamily::ContactAlarm).timeColumn);
     const std::string end = Text(row, "ENDTIME");
     const auto span = ComputeCalendarSpan(begin, end);
     return Event{begin, PointFeature(lastHeard(begin), {{"event", "lost"},
