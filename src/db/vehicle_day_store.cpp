@@ -15,7 +15,6 @@
 #include "db/pg_batch.hpp"
 #include "db/row_statements.hpp"
 #include "db/transaction.hpp"
-#include "reports/sql_text.hpp"
 
 namespace cuserver {
 namespace {
