@@ -125,8 +125,14 @@ void SortRows(Rows& rows, std::size_t column, bool descending) {
   };
   std::vector<std::size_t> order(rows.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return descending ? less(b, a) : less(a, b); });
+  // Ties keep SIMID, then time, then the rest of the row in order: rows of
+  // one vehicle and time come from some databases (MySQL) in any order, and
+  // each page must cut the same order.
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    if (descending ? less(b, a) : less(a, b)) return true;
+    if (descending ? less(a, b) : less(b, a)) return false;
+    return rows[a] < rows[b];
+  });
   Rows sorted;
   sorted.reserve(rows.size());
   for (std::size_t i : order) sorted.push_back(std::move(rows[i]));
