@@ -1,10 +1,8 @@
 #include "db/dialect.hpp"
 
 #include <fmt/format.h>
-#include <soci/soci.h>
 
-
-#include "db/cursors.hpp"
+#include "db/backend_session.hpp"
 #include "db/driver_error.hpp"
 
 namespace cuserver {
@@ -164,19 +162,7 @@ void ExecuteDdl(ReportDatabase& db, std::string_view table, const std::string& s
 
 bool TableExists(ReportDatabase& db, std::string_view tableName) {
   try {
-    if (db.GetBackend() == Backend::Postgresql) {
-      // libpq would bring the whole table over to run the probe; preparing it
-      // is enough for the server to say whether the table exists.
-      soci::statement probe = (db.Native().prepare << ProbeStatement(tableName));
-      return true;
-    }
-    if (db.Dialect() == SqlDialect::Mysql) {
-      // MySQL's client takes a query's whole result before the first row.
-      db.OpenQuery(ProbeStatement(tableName) + "limit 0")->Close();
-      return true;
-    }
-    db.OpenQuery(ProbeStatement(tableName))->Close();
-    return true;
+    return db.Session().TableExists(ProbeStatement(tableName));
   } catch (const std::exception&) {
     return false;
   }

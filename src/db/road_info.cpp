@@ -4,8 +4,10 @@
 #include <soci/soci.h>
 #include <sqlite3.h>
 
-#include "db/cursors.hpp"
+#include "db/backend_session.hpp"
 #include "db/driver_error.hpp"
+#include "db/odbc/odbc.hpp"
+#include "db/sqlite/sqlite.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
@@ -65,7 +67,7 @@ int InsertRoadInfoRow(ReportDatabase& db, RoadInfoTable table, const RoadInfo& r
 // which would commit the later inserts without the earlier ones: there the
 // transaction's id is compared after each refusal.
 RoadInfoReplacement::RoadInfoReplacement(ReportDatabase& db)
-    : db_(db), savepoints_(db.GetBackend() == Backend::Postgresql) {
+    : db_(db), savepoints_(db.Session().RefusalEndsTransaction()) {
   try {
     transaction_ = std::make_unique<soci::transaction>(db.Native());
     if (db.GetBackend() == Backend::Odbc && OdbcDbmsOf(db.Native()) == OdbcDbms::Postgresql) {

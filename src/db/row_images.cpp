@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "db/mysql/mysql_session.hpp"
+#include "db/mysql/mysql.hpp"
 #include "db/value_text.hpp"
 #include "reports/sql_text.hpp"
 #include "reports/text_number.hpp"

@@ -5,6 +5,7 @@
 
 #include <deque>
 
+#include "db/backend_session.hpp"
 #include "db/driver_error.hpp"
 #include "db/value_text.hpp"
 #include "reports/sql_text.hpp"
@@ -218,9 +219,7 @@ long long RunBound(ReportDatabase& db, const std::string& text, const std::vecto
 void ExecuteBound(ReportDatabase& db, const BoundStatement& statement) { RunBound(db, statement.text, statement.values); }
 
 void ExecuteRow(ReportDatabase& db, const ReportRow& row) {
-  if (db.GetBackend() == Backend::Odbc && db.Dialect() == SqlDialect::Mysql) {
-    // MariaDB's ODBC driver answers a bound row that the server refused as
-    // written; its statements of literals it answers truly.
+  if (!db.Session().AnswersBoundRowsTruly()) {
     db.ExecuteStatement(LiteralStatement(row));
     return;
   }

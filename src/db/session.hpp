@@ -16,6 +16,7 @@ class session;
 
 namespace cuserver {
 
+class BackendSession;
 class StatementGuard;
 
 enum class Backend { Sqlite3, Postgresql, Odbc, Mysql };
@@ -220,6 +221,8 @@ class ReportDatabase {
   // database once per session and table.
   const std::string& EqualTimesOrder(std::string_view table);
 
+  // The backend's own session. Throws DatabaseError when none is open.
+  BackendSession& Session();
   soci::session& Native();
   // The watch that ends a statement on a PostgreSQL server that does not
   // answer; code that calls libpq itself runs its calls through it.

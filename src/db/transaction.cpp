@@ -1,43 +1,15 @@
 #include "db/transaction.hpp"
 
-#include <soci/soci.h>
-
-#include "db/driver_error.hpp"
+#include "db/backend_session.hpp"
 
 namespace cuserver {
-
-namespace {
-
-// ODBC drivers keep the transaction state themselves (autocommit); the
-// other sessions take the statements, which then run under the session's
-// statement watch.
-void Send(ReportDatabase& db, const char* statement) {
-  if (db.GetBackend() != Backend::Odbc) {
-    db.ExecuteStatement(statement);
-    return;
-  }
-  try {
-    soci::session& sql = db.Native();
-    if (statement[0] == 'B') {
-      sql.begin();
-    } else if (statement[0] == 'C') {
-      sql.commit();
-    } else {
-      sql.rollback();
-    }
-  } catch (...) {
-    RethrowAsDatabaseError();
-  }
-}
-
-}  // namespace
 
 Transaction::Transaction(ReportDatabase& db) : Transaction(db, true) {}
 
 Transaction::Transaction(ReportDatabase& db, bool begin) : db_(db) {
   if (!begin) return;
   try {
-    Send(db_, "BEGIN");
+    db_.Session().Begin();
   } catch (...) {
     open_ = false;
     throw;
@@ -47,14 +19,14 @@ Transaction::Transaction(ReportDatabase& db, bool begin) : db_(db) {
 Transaction::~Transaction() {
   if (!open_) return;
   try {
-    Send(db_, "ROLLBACK");
+    db_.Session().Rollback();
   } catch (...) {
     // Gone with the connection: the server took the transaction back itself.
   }
 }
 
 void Transaction::Commit() {
-  Send(db_, "COMMIT");
+  db_.Session().Commit();
   open_ = false;
 }
 

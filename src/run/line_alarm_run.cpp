@@ -12,7 +12,6 @@
 
 #include <unistd.h>
 
-#include "db/batched_writer.hpp"
 #include "db/dialect.hpp"
 #include "db/ledger.hpp"
 #include "db/loaders.hpp"
@@ -59,8 +58,8 @@ void EndLineAlarmDay(ReportDatabase& db, const LineAlarmRunSetup& setup, const D
 
 // A worker's session, the store its vehicle-days go through and its track buffers.
 struct AlarmWorker {
-  AlarmWorker(ReportDatabase& session, BatchedWriter* batch, const PreviousRows& previous)
-      : db(session), store(MakeStoreFor(session, batch)), writer(session, *store, previous) {}
+  AlarmWorker(ReportDatabase& session, RunStore& runStore, const PreviousRows& previous)
+      : db(session), store(runStore.StoreFor(session)), writer(session, *store, previous) {}
 
   ReportDatabase& db;
   std::unique_ptr<VehicleDayStore> store;
@@ -83,14 +82,14 @@ struct AlarmRunEnd {
 // what one worker would, up to a vehicle that ends it.
 struct AlarmScan {
   AlarmScan(const std::string& day, const LineAlarmRunSetup& runSetup, const std::vector<std::string>& vehicles,
-            VehicleQueueSetup queueSetup, BatchedWriter* writer)
-      : dayKey(day), setup(runSetup), simIds(vehicles), queue(std::move(queueSetup)), batch(writer) {}
+            VehicleQueueSetup queueSetup, RunStore& runStore)
+      : dayKey(day), setup(runSetup), simIds(vehicles), queue(std::move(queueSetup)), store(runStore) {}
 
   const std::string& dayKey;
   const LineAlarmRunSetup& setup;
   const std::vector<std::string>& simIds;
   VehicleQueue queue;
-  BatchedWriter* batch;
+  RunStore& store;
   std::mutex mutex;  // for totals and end
   LineAlarmRunCounts totals;
   std::optional<AlarmRunEnd> end;  // the earliest
@@ -204,7 +203,7 @@ void ScanRun(AlarmScan& run, AlarmWorker& worker, std::size_t first, std::size_t
       run.totals.fixes += vehicle.n;
     }
     run.queue.Finish(at, std::move(captions));
-    if (run.batch != nullptr) run.batch->CommitIfDue();
+    run.store.CommitIfDue();
   }
 }
 
@@ -260,23 +259,23 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
   }
   const ClaimHeartbeat heartbeat(setup.connection, claim, timing.heartbeatEvery);
 
-  // On SQLite each commit waits for the disk: vehicle-days go in transactions
-  // of many, through the run's session, whichever worker scanned them.
-  std::optional<BatchedWriter> batch;
-  if (db.GetBackend() == Backend::Sqlite3) batch.emplace(db, setup.diagnostics);
+  // The run's store says whether the vehicle-days go through the run's
+  // session, whichever worker scanned them (SQLite, where each commit waits
+  // for the disk), or through each worker's own.
+  const std::unique_ptr<RunStore> store = OpenRunStore(db, setup.diagnostics);
   std::vector<std::string> simIds;
   for (const std::size_t i : listings) simIds.push_back(vehicles[i].simId);
   const std::size_t wanted =
       std::min<std::size_t>(static_cast<std::size_t>(std::max(setup.jobs, 1)), std::max<std::size_t>(simIds.size(), 1));
-  const WorkerSessions sessions(db, setup.connection, wanted, batch.has_value(), setup.diagnostics);
+  const WorkerSessions sessions(db, setup.connection, wanted, store->WritesThroughRunSession(), setup.diagnostics);
   std::vector<std::unique_ptr<AlarmWorker>> workers;
   for (ReportDatabase* session : sessions.Sessions()) {
-    workers.push_back(std::make_unique<AlarmWorker>(*session, batch ? &*batch : nullptr, previous));
+    workers.push_back(std::make_unique<AlarmWorker>(*session, *store, previous));
   }
 
   VehicleQueueSetup queueSetup;
   queueSetup.vehicles = simIds.size();
-  queueSetup.runLength = VehicleRunLength(db.GetBackend(), simIds.size(), workers.size());
+  queueSetup.runLength = VehicleRunLength(store->LongestRun(), simIds.size(), workers.size());
   // Each vehicle shows its SIMID, then its SIMID with its fix count, in list order.
   queueSetup.tell = [&](std::size_t position, const std::vector<std::string>& captions) {
     try {
@@ -286,7 +285,7 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
       // Only the display suffers.
     }
   };
-  AlarmScan scan(dayKey, setup, simIds, std::move(queueSetup), batch ? &*batch : nullptr);
+  AlarmScan scan(dayKey, setup, simIds, std::move(queueSetup), *store);
   if (workers.size() == 1) {
     ScanVehicles(scan, *workers.front());
   } else {
@@ -294,7 +293,7 @@ LineAlarmRunCounts ComputeLineAlarms(const std::string& dayKey, const LineAlarmR
     for (auto& worker : workers) threads.emplace_back([&scan, w = worker.get()] { ScanVehicles(scan, *w); });
   }
   scan.queue.End();
-  if (batch) batch->Commit();
+  store->Commit();
   counts.scanned = scan.totals.scanned;
   counts.fixes = scan.totals.fixes;
   counts.opened = scan.totals.opened;

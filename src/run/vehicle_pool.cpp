@@ -12,7 +12,6 @@
 #include <optional>
 #include <thread>
 
-#include "db/batched_writer.hpp"
 #include "db/vehicle_day_store.hpp"
 #include "run/failure_text.hpp"
 #include "run/vehicle_queue.hpp"
@@ -245,28 +244,22 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   Diagnostics& diagnostics = setup.shared.diagnostics;
   const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(std::max(setup.jobs, 1)),
                                                    std::max<std::size_t>(vehicles.size(), 1));
-  // SQLite: every worker's rows go through the run's session in transactions
-  // of many vehicle-days; with several workers each reads through a session
-  // of its own. Elsewhere each worker writes its vehicle-days itself.
-  std::unique_ptr<BatchedWriter> writer;
-  if (setup.runDatabase.GetBackend() == Backend::Sqlite3) {
-    writer = std::make_unique<BatchedWriter>(setup.runDatabase, diagnostics);
-  }
-  const WorkerSessions sessions(setup.runDatabase, setup.connection, wanted, writer != nullptr, diagnostics);
+  // The run's store says how the workers write: through the run's session
+  // (each worker then reads through a session of its own) or each through
+  // its own; and whether a worker reads its next run ahead while it computes.
+  std::unique_ptr<RunStore> store = OpenRunStore(setup.runDatabase, diagnostics);
+  const WorkerSessions sessions(setup.runDatabase, setup.connection, wanted, store->WritesThroughRunSession(),
+                                diagnostics);
   std::vector<WorkerSlot> workers;
   for (ReportDatabase* db : sessions.Sessions()) {
     WorkerSlot& slot = workers.emplace_back();
     slot.db = db;
     slot.worker = std::make_unique<VehicleWorker>(*db);
-    slot.store = MakeStoreFor(*db, writer.get());
+    slot.store = store->StoreFor(*db);
     slot.writer = std::make_unique<VehicleDayWriter>(*db, *slot.store, setup.previous);
   }
-  // A server reads the next run while a worker computes; SQLite's reading is
-  // this process's own work, which a worker does between its vehicles.
-  const std::size_t runLength = VehicleRunLength(setup.runDatabase.GetBackend(), vehicles.size(), workers.size());
-  const Backend backend = setup.runDatabase.GetBackend();
-  if ((backend == Backend::Postgresql || backend == Backend::Mysql) && vehicles.size() > runLength &&
-      !setup.shared.plainReads) {
+  const std::size_t runLength = VehicleRunLength(store->LongestRun(), vehicles.size(), workers.size());
+  if (store->ReadsAhead() && vehicles.size() > runLength && !setup.shared.plainReads) {
     for (WorkerSlot& slot : workers) slot.reader = RunReader::Open(setup.connection);
   }
 
@@ -274,7 +267,7 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
   queueSetup.vehicles = vehicles.size();
   queueSetup.runLength = runLength;
   queueSetup.stop = setup.stop;
-  queueSetup.writer = writer.get();
+  queueSetup.store = store.get();
   queueSetup.started = [&](std::size_t position) {
     try {
       setup.caption.Progress(static_cast<int>(position), static_cast<int>(vehicles.size()));
@@ -284,7 +277,7 @@ VehiclePoolCounts WorkVehicles(const std::vector<PlannedVehicle>& vehicles, cons
       // Only the display suffers; the vehicle is worked on all the same.
     }
   };
-  // With a batched writer a vehicle's lines wait until its rows are
+  // With a store that commits later a vehicle's lines wait until its rows are
   // committed, so the log never tells of rows the database does not hold.
   queueSetup.tell = [&](std::size_t, const std::vector<std::string>& lines) {
     for (const std::string& line : lines) setup.shared.runLog.Append(line);

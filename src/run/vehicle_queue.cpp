@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "db/batched_writer.hpp"
+#include "db/vehicle_day_store.hpp"
 #include "db/loaders.hpp"
 #include "db/reconnect.hpp"
 #include "run/failure_text.hpp"
@@ -52,9 +52,9 @@ void VehicleQueue::Finish(std::size_t position, std::vector<std::string> lines) 
     std::lock_guard lock(mutex_);
     finished_[position] = Finished{++sequence_, std::move(lines)};
     finishedBefore = sequence_;
-    if (setup_.writer == nullptr) durable_ = sequence_;
+    if (!CommitsLater()) durable_ = sequence_;
   }
-  if (setup_.writer != nullptr && setup_.writer->CommitIfDue()) MarkDurable(finishedBefore);
+  if (CommitsLater() && setup_.store->CommitIfDue()) MarkDurable(finishedBefore);
   std::lock_guard lock(mutex_);
   TellDurableLines();
 }
@@ -70,7 +70,7 @@ void VehicleQueue::EndAt(std::size_t position, std::vector<std::string> lines) {
   if (position >= end_) return;
   end_ = position;
   finished_[position] = Finished{++sequence_, std::move(lines)};
-  if (setup_.writer == nullptr) durable_ = sequence_;
+  if (!CommitsLater()) durable_ = sequence_;
   told_.notify_all();
   TellDurableLines();
 }
@@ -95,7 +95,7 @@ bool VehicleQueue::Stopped() const {
 }
 
 void VehicleQueue::End() {
-  if (setup_.writer != nullptr) setup_.writer->Commit();
+  if (setup_.store != nullptr) setup_.store->Commit();
   std::lock_guard lock(mutex_);
   durable_ = sequence_;
   TellDurableLines();
@@ -110,6 +110,8 @@ void VehicleQueue::End() {
     ++logged_;
   }
 }
+
+bool VehicleQueue::CommitsLater() const { return setup_.store != nullptr && setup_.store->WritesThroughRunSession(); }
 
 void VehicleQueue::MarkDurable(std::uint64_t sequence) {
   std::lock_guard lock(mutex_);
@@ -146,8 +148,7 @@ WorkerSessions::WorkerSessions(ReportDatabase& runDatabase, const ConnectionSett
   if (sessions_.empty()) sessions_.push_back(&runDatabase);
 }
 
-std::size_t VehicleRunLength(Backend backend, std::size_t vehicles, std::size_t workers) {
-  const std::size_t longest = backend == Backend::Sqlite3 ? 16 : 8;
+std::size_t VehicleRunLength(std::size_t longest, std::size_t vehicles, std::size_t workers) {
   return std::clamp<std::size_t>(vehicles / (std::max<std::size_t>(workers, 1) * 4), 1, longest);
 }
 

@@ -17,7 +17,7 @@
 
 namespace cuserver {
 
-class BatchedWriter;
+class RunStore;
 class DayTrackBatch;
 
 // How a run's vehicles are dealt to its workers and told in list order.
@@ -25,8 +25,9 @@ struct VehicleQueueSetup {
   std::size_t vehicles = 0;
   std::size_t runLength = 1;                // consecutive vehicles a worker takes at once
   const std::atomic<bool>* stop = nullptr;  // true: start no further vehicle
-  // With a writer, a finished vehicle's lines wait until its rows are committed.
-  BatchedWriter* writer = nullptr;
+  // With a store that commits after its writes returned, a finished
+  // vehicle's lines wait until its rows are committed.
+  RunStore* store = nullptr;
   // Called in list order, each vehicle once every vehicle before it started.
   std::function<void(std::size_t position)> started;
   // Called in list order with the lines a finished vehicle left.
@@ -79,6 +80,7 @@ class VehicleQueue {
   };
 
   bool StopRaised();  // with mutex_ held
+  bool CommitsLater() const;
   void MarkDurable(std::uint64_t sequence);
   void TellDurableLines();  // with mutex_ held
 
@@ -98,8 +100,8 @@ class VehicleQueue {
 };
 
 // The sessions of a run's workers: the run's own for the first, unless the
-// run's session writes for all of them (SQLite's batched writer) and more
-// than one reads; the others open sessions of their own. A session the
+// run's session writes for all of them (RunStore::WritesThroughRunSession)
+// and more than one reads; the others open sessions of their own. A session the
 // database refuses is told on the diagnostics and the run goes on with the
 // workers it has, at least one.
 class WorkerSessions {
@@ -115,9 +117,8 @@ class WorkerSessions {
 
 // The length of the runs dealt to `workers` workers: short enough that the
 // workers share the day evenly and a run's tracks stay small, long enough
-// that a query reads many vehicles. A server's answer is held whole until
-// read: shorter runs keep it small.
-std::size_t VehicleRunLength(Backend backend, std::size_t vehicles, std::size_t workers);
+// that a query reads many vehicles, at most `longest` (RunStore::LongestRun).
+std::size_t VehicleRunLength(std::size_t longest, std::size_t vehicles, std::size_t workers);
 
 // Reads the day tracks of a run's vehicles with one query. When the query
 // fails the batch holds nothing, and each vehicle is then loaded by itself,

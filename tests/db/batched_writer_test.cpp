@@ -1,4 +1,4 @@
-#include "db/batched_writer.hpp"
+#include "db/sqlite/batched_writer.hpp"
 
 #include <gtest/gtest.h>
 

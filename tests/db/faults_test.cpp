@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "db/connect_string.hpp"
-#include "db/pg_batch.hpp"
+#include "db/postgresql/pg_batch.hpp"
 #include "db/reconnect.hpp"
 #include "db/session.hpp"
 #include "support/db_fixture.hpp"

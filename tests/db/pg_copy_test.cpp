@@ -1,4 +1,4 @@
-#include "db/pg_copy.hpp"
+#include "db/postgresql/pg_copy.hpp"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/cursors.hpp"
+#include "db/postgresql/postgresql.hpp"
 #include "support/db_fixture.hpp"
 
 namespace cuserver::test {

@@ -25,12 +25,12 @@ class VehicleDayStoreTest : public BackendTest {
     Db().ExecuteStatement("create table t (name VARCHAR(20), speed NUMERIC(10,2) check (speed < 100))");
     Db().ExecuteStatement("create table closing (written INTEGER)");
     Db().ExecuteStatement("insert into t (name, speed) values ('old', 1)");
-    if (GetBackend() == Backend::Sqlite3) writer_.emplace(Db(), diagnostics_);
-    store_ = MakeStoreFor(Db(), writer_ ? &*writer_ : nullptr);
+    run_ = OpenRunStore(Db(), diagnostics_);
+    store_ = run_->StoreFor(Db());
   }
 
   std::vector<std::string> Names() {
-    if (writer_) writer_->Commit();
+    run_->Commit();
     std::vector<std::string> names;
     auto cursor = Db().OpenQuery("select name from t order by name");
     for (; !cursor->AtEnd(); cursor->Next()) names.push_back(cursor->Value("name").value_or("NULL"));
@@ -51,7 +51,7 @@ class VehicleDayStoreTest : public BackendTest {
     return {ReportRow{RowAction::Insert, table, kColumns, {}, {RowValue::Integer(static_cast<long>(written))}, nullptr}};
   }
   Diagnostics diagnostics_{nullptr};
-  std::optional<BatchedWriter> writer_;
+  std::unique_ptr<RunStore> run_;
   std::unique_ptr<VehicleDayStore> store_;
 };
 

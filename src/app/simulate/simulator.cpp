@@ -10,7 +10,7 @@
 #include "app/simulate/ownership.hpp"
 #include "app/simulate/road_network.hpp"
 #include "app/simulate/vehicle_day.hpp"
-#include "db/pg_copy.hpp"
+#include "db/postgresql/pg_copy.hpp"
 #include "db/schema.hpp"
 #include "reports/sql_text.hpp"
 

@@ -1,4 +1,4 @@
-#include "db/mysql/mysql_session.hpp"
+#include "db/mysql/mysql.hpp"
 
 #include <fmt/format.h>
 #include <soci/mysql/soci-mysql.h>
@@ -6,14 +6,42 @@
 
 #include <algorithm>
 
+#include "db/backend_session.hpp"
 #include "db/driver_error.hpp"
+#include "db/vehicle_day_store.hpp"
 #include "db/value_text.hpp"
 #include "reports/sql_text.hpp"
 
 namespace cuserver {
+
+std::unique_ptr<RunStore> OpenMysqlRunStore(ReportDatabase& db);
+
 namespace {
 
+class MysqlSession : public BackendSession {
+ public:
+  using BackendSession::BackendSession;
+
+  SqlDialect Dialect() const override { return SqlDialect::Mysql; }
+  bool Alive() override {
+    try {
+      int one = 0;
+      Sql() << "SELECT 1", soci::into(one);
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+  std::unique_ptr<RunStore> OpenRunStore(ReportDatabase& db, Diagnostics&) override { return OpenMysqlRunStore(db); }
+};
+
 }  // namespace
+
+std::unique_ptr<BackendSession> OpenMysqlSession(const ConnectionSettings& settings) {
+  auto session = std::make_unique<MysqlSession>(OpenSociSession(settings));
+  SetUpMysqlSession(session->Sql(), settings.statementTimeoutSeconds);
+  return session;
+}
 
 void SetUpMysqlSession(soci::session& sql, int seconds) {
   seconds = std::max(seconds, 0);

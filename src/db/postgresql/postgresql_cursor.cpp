@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "db/cursors.hpp"
+#include "db/postgresql/postgresql.hpp"
 #include "db/placed_cursor.hpp"
 #include "db/value_text.hpp"
 

@@ -1,5 +1,5 @@
 // Kept apart: SOCI's PostgreSQL header brings libpq into every includer.
-#include "db/pg_copy.hpp"
+#include "db/postgresql/pg_copy.hpp"
 
 #include <libpq-fe.h>
 #include <soci/postgresql/soci-postgresql.h>

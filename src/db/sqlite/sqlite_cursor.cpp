@@ -6,7 +6,7 @@
 #include <iterator>
 #include <vector>
 
-#include "db/cursors.hpp"
+#include "db/sqlite/sqlite.hpp"
 #include "db/driver_error.hpp"
 #include "db/placed_cursor.hpp"
 #include "db/value_text.hpp"

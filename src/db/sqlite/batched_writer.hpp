@@ -10,24 +10,13 @@
 
 #include "db/row_images.hpp"
 #include "db/session.hpp"
+#include "db/vehicle_day_store.hpp"
 #include "reports/diagnostics.hpp"
 #include "reports/ports.hpp"
 
 struct sqlite3_stmt;
 
 namespace cuserver {
-
-// How one row statement went.
-struct StatementResult {
-  bool written = true;
-  std::string reason;  // the driver's reason when refused
-};
-
-// Whose a block's rows are: the vehicle, named by a refusal however late it
-// comes (a commit the database refuses).
-struct BlockOwner {
-  std::string simId;
-};
 
 // One session that takes the row statements of every worker of a run and
 // groups them into transactions. On SQLite every commit waits for the file to

@@ -1,9 +1,9 @@
-#include "db/batched_writer.hpp"
+#include "db/sqlite/batched_writer.hpp"
 
 #include <fmt/format.h>
 #include <sqlite3.h>
 
-#include "db/cursors.hpp"
+#include "db/sqlite/sqlite.hpp"
 #include "db/driver_error.hpp"
 #include "db/row_statements.hpp"
 #include "db/transaction.hpp"

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/session.hpp"
+
+namespace soci {
+class session;
+}
+
+namespace cuserver {
+
+// A query on libpq's simple protocol: one round trip, where SOCI's prepared
+// statements take three (prepare, execute, deallocate). The result is held
+// whole, as SOCI's PostgreSQL backend holds it. Null when a column has a type
+// it does not read (the caller then goes through SOCI). Throws DatabaseError
+// with the server's reason.
+std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::string& statement);
+
+// The same query with the values in binary, for reading many rows: no number
+// is printed by the server and parsed back. Null when a column has a type
+// whose binary value this does not read as its text reads (the caller then
+// asks for text). Throws DatabaseError with the server's reason.
+std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const std::string& statement);
+
+// The statement that limits a PostgreSQL session's statements to `seconds`
+// (0: no limit), natively or through ODBC.
+std::string PostgresStatementTimeout(int seconds);
+
+}  // namespace cuserver

@@ -1,0 +1,125 @@
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <soci/soci.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "db/backend_session.hpp"
+#include "db/sqlite/sqlite.hpp"
+#include "db/vehicle_day_store.hpp"
+
+namespace cuserver {
+
+std::unique_ptr<RunStore> OpenSqliteRunStore(ReportDatabase& db, Diagnostics& diagnostics);
+
+namespace {
+
+// Called by SQLite while another connection holds the lock it needs; `limit`
+// carries the milliseconds to wait in all. SQLite's own handler sleeps 1, 2,
+// 5 ... up to 100 ms between tries, made for other processes. Within a run,
+// workers meet each other's commits, which last tens of milliseconds, and a
+// worker could wake as many again after the commit had ended, its core idle
+// meanwhile. Tries here come after 0.1 ms, doubling up to one every 2 ms.
+int WaitForSqliteLock(void* limit, int tries) {
+  constexpr std::int64_t kFirstMicros = 100, kMostMicros = 2000, kDoublings = 5;
+  const std::int64_t limitMicros = std::int64_t{static_cast<int>(reinterpret_cast<std::intptr_t>(limit))} * 1000;
+  const std::int64_t n = tries;
+  const std::int64_t waited = n <= kDoublings ? kFirstMicros * ((std::int64_t{1} << n) - 1)
+                                              : kFirstMicros * ((std::int64_t{1} << kDoublings) - 1) +
+                                                    (n - kDoublings) * kMostMicros;
+  std::int64_t next = n < kDoublings ? kFirstMicros << n : kMostMicros;
+  next = std::min(next, limitMicros - waited);
+  if (next <= 0) return 0;
+  std::this_thread::sleep_for(std::chrono::microseconds(next));
+  return 1;
+}
+
+void LimitSqliteWaits(::sqlite3* connection, int seconds) {
+  // 0 is no limit: a locked file is waited for as long as it takes.
+  const int limit =
+      seconds == 0 ? INT_MAX : static_cast<int>(std::clamp<std::int64_t>(std::int64_t{seconds} * 1000, 0, INT_MAX));
+  sqlite3_busy_handler(connection, WaitForSqliteLock, reinterpret_cast<void*>(std::intptr_t{limit}));
+}
+
+// Refuses a missing file before SQLite would make it an empty database.
+void RequireSqliteFile(const std::string& dataSource) {
+  std::error_code ec;
+  std::filesystem::path file = std::filesystem::absolute(dataSource, ec);
+  if (ec) file = dataSource;
+  file = file.lexically_normal();
+  const auto status = std::filesystem::status(file, ec);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    throw DatabaseError(fmt::format("SQLite database file {} does not exist", file.string()));
+  }
+  if (ec) throw DatabaseError(fmt::format("SQLite database file {} cannot be reached: {}", file.string(), ec.message()));
+}
+
+// SQLite opens a file that the process may not write read-only, and writes
+// its journal into the file's folder. Both are asked of the kernel rather than
+// read from permission bits, so that they hold for root too: a read-only
+// mount or an immutable file stops root, permission bits do not.
+void RequireWritableSqlite(::sqlite3* handle) {
+  const char* name = sqlite3_db_filename(handle, "main");
+  const std::filesystem::path file = name != nullptr ? name : "";
+  if (sqlite3_db_readonly(handle, "main") == 1) {
+    throw DatabaseError(fmt::format("SQLite database file {} cannot be written", file.string()));
+  }
+  if (file.empty()) return;  // a database in memory
+  const std::filesystem::path folder = file.parent_path();
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    const std::error_code error(errno, std::generic_category());
+    throw DatabaseError(fmt::format("the folder {} of SQLite database file {} cannot be written ({}); SQLite keeps "
+                                    "its journal there",
+                                    folder.string(), file.string(), error.message()));
+  }
+}
+
+class SqliteSession : public BackendSession {
+ public:
+  explicit SqliteSession(std::unique_ptr<soci::session> sql)
+      : BackendSession(std::move(sql)), connection_(SqliteConnection(Sql())) {}
+
+  ::sqlite3* Connection() const { return connection_; }
+
+  SqlDialect Dialect() const override { return SqlDialect::Sqlite; }
+  bool Alive() override { return true; }
+  std::unique_ptr<Cursor> OpenQuery(const std::string& statement) override {
+    return OpenSqliteCursor(connection_, statement);
+  }
+  void Execute(const std::string& statement) override { OpenSqliteCursor(connection_, statement)->Close(); }
+  const char* StoredOrderColumn() const override { return "rowid"; }
+  std::unique_ptr<RunStore> OpenRunStore(ReportDatabase& db, Diagnostics& diagnostics) override {
+    return OpenSqliteRunStore(db, diagnostics);
+  }
+
+ private:
+  ::sqlite3* connection_;
+};
+
+}  // namespace
+
+void UseSqliteWithoutConnectionLocks() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MULTITHREAD); });
+}
+
+std::unique_ptr<BackendSession> OpenSqliteSession(const ConnectionSettings& settings) {
+  if (!settings.createSqliteFile) RequireSqliteFile(settings.dataSource);
+  UseSqliteWithoutConnectionLocks();
+  auto session = std::make_unique<SqliteSession>(OpenSociSession(settings));
+  LimitSqliteWaits(session->Connection(), settings.statementTimeoutSeconds);
+  if (settings.writesSqliteFile) RequireWritableSqlite(session->Connection());
+  return session;
+}
+
+}  // namespace cuserver
