@@ -34,24 +34,21 @@ struct KindTable {
   std::vector<std::string_view> columns;  // after SIMID; the time column among them
 };
 
-// A kind read from a report table family: its table, monthly or not, and
-// its time column as the catalogue of the report tables has them.
-KindTable OfFamily(ReportKind kind, std::string_view name, ReportFamily family, std::vector<std::string_view> columns) {
+// A kind read from a report table family: its table, monthly or not, its
+// time column and its columns as the catalogue of the report tables has them.
+KindTable OfFamily(ReportKind kind, std::string_view name, ReportFamily family) {
   const ReportTableFamily& table = TableFamily(family);
-  return {kind, name, table.name, table.monthly, table.timeColumn, std::move(columns)};
+  return {kind, name, table.name, table.monthly, table.timeColumn, {table.columns.begin(), table.columns.end()}};
 }
 
 const std::array<KindTable, 7>& KindTables() {
   static const std::array<KindTable, 7> tables{{
-      OfFamily(ReportKind::Mileage, "mileage", ReportFamily::VehicleDistance, {"BEGINTIME", "ENDTIME", "DISTANCE"}),
-      OfFamily(ReportKind::Speeding, "speeding", ReportFamily::SpeedAlarm,
-               {"TIMELOG", "ENDTIME", "TOTTIME", "SPEED", "REMARK", "DISTANCE", "LONGITUDE", "LATITUDE"}),
-      OfFamily(ReportKind::Parking, "parking", ReportFamily::ParkingLog,
-               {"BEGINTIME", "ENDTIME", "LONGITUDE", "LATITUDE", "STOPADD"}),
-      OfFamily(ReportKind::Fatigue, "fatigue", ReportFamily::TiredDriver, {"BEGINTIME", "ENDTIME", "ADDTIME"}),
-      OfFamily(ReportKind::LostContact, "lostcontact", ReportFamily::ContactAlarm, {"BEGINTIME", "ENDTIME"}),
-      OfFamily(ReportKind::LineAlarms, "linealarms", ReportFamily::LineAlarm,
-               {"BEGINTIME", "ENDTIME", "TOTTIME", "REMARK"}),
+      OfFamily(ReportKind::Mileage, "mileage", ReportFamily::VehicleDistance),
+      OfFamily(ReportKind::Speeding, "speeding", ReportFamily::SpeedAlarm),
+      OfFamily(ReportKind::Parking, "parking", ReportFamily::ParkingLog),
+      OfFamily(ReportKind::Fatigue, "fatigue", ReportFamily::TiredDriver),
+      OfFamily(ReportKind::LostContact, "lostcontact", ReportFamily::ContactAlarm),
+      OfFamily(ReportKind::LineAlarms, "linealarms", ReportFamily::LineAlarm),
       {ReportKind::Quality, "quality", "cuserver_vehicle_days", false, "",
        {"fixes", "withoutPosition", "otherDay", "sameTime", "backwards", "jumps"}},
   }};

@@ -1,5 +1,6 @@
 #include "reports/report_tables.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "reports/report_rows.hpp"
@@ -9,13 +10,36 @@ namespace cuserver {
 
 namespace {
 
+// The columns each report shows after SIMID.
+constexpr std::string_view kMileageReport[] = {"BEGINTIME", "ENDTIME", "DISTANCE"};
+constexpr std::string_view kSpeedingReport[] = {"TIMELOG", "ENDTIME",  "TOTTIME",   "SPEED",
+                                                "REMARK",  "DISTANCE", "LONGITUDE", "LATITUDE"};
+constexpr std::string_view kParkingReport[] = {"BEGINTIME", "ENDTIME", "LONGITUDE", "LATITUDE", "STOPADD"};
+constexpr std::string_view kFatigueReport[] = {"BEGINTIME", "ENDTIME", "ADDTIME"};
+constexpr std::string_view kLostContactReport[] = {"BEGINTIME", "ENDTIME"};
+constexpr std::string_view kLineAlarmReport[] = {"BEGINTIME", "ENDTIME", "TOTTIME", "REMARK"};
+
 constexpr std::array kFamilies{
-    ReportTableFamily{ReportFamily::VehicleDistance, "vehicledistance", true, "BEGINTIME", "SIMID"},
-    ReportTableFamily{ReportFamily::SpeedAlarm, "speedalarm", true, "TIMELOG", "SIMID"},
-    ReportTableFamily{ReportFamily::ParkingLog, "parkinglog", true, "BEGINTIME", "SIMID"},
-    ReportTableFamily{ReportFamily::TiredDriver, "tireddriver", false, "BEGINTIME", "SIMID"},
-    ReportTableFamily{ReportFamily::ContactAlarm, "CONTACTALARM", false, "BEGINTIME", "SIMID"},
-    ReportTableFamily{ReportFamily::LineAlarm, "LINEALARMREPROT", false, "BEGINTIME", "SIMID"},
+    ReportTableFamily{ReportFamily::VehicleDistance, "vehicledistance", true, "BEGINTIME", "SIMID", kMileageReport},
+    ReportTableFamily{ReportFamily::SpeedAlarm, "speedalarm", true, "TIMELOG", "SIMID", kSpeedingReport},
+    ReportTableFamily{ReportFamily::ParkingLog, "parkinglog", true, "BEGINTIME", "SIMID", kParkingReport},
+    ReportTableFamily{ReportFamily::TiredDriver, "tireddriver", false, "BEGINTIME", "SIMID", kFatigueReport},
+    ReportTableFamily{ReportFamily::ContactAlarm, "CONTACTALARM", false, "BEGINTIME", "SIMID", kLostContactReport},
+    ReportTableFamily{ReportFamily::LineAlarm, "LINEALARMREPROT", false, "BEGINTIME", "SIMID", kLineAlarmReport},
+};
+
+// As the monthly tables have always been made on Oracle; "%s" is the name.
+constexpr MonthlyReportTable kMonthlyTables[] = {
+    {ReportTableKind::SpeedAlarm, "SpeedAlarm",
+     "CREATE TABLE %s  (\t\t\t\t\tSIMID                NUMBER(15) NOT NULL   ,\t\t\t\t\tSPEED              VARCHAR2(20 byte),\t\t\t\t\tTIMELOG\t\t\tVARCHAR2(20 byte), \t\t\t\tENDTIME           \tVARCHAR2(20 byte),\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tBOOL  VARCHAR2(10 byte), \t\t\t\tDISTANCE VARCHAR2(10 byte), \t\t\t\tLONGITUDE            VARCHAR2(20 byte),\t\t\t\t\tLATITUDE            VARCHAR2(20 byte),\t\t\t\t\tSPEEDADD            VARCHAR2(30 ),\t\t\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)"},
+    {ReportTableKind::DownloadSMS, "DownloadSMS",
+     "CREATE TABLE %s  (\t\t\t\t\tSIMID               VARCHAR2(15 byte),\t\t\t\t\tTIME                  VARCHAR2(20 byte), \t\t\t\t\tSMS             VARCHAR2(200 byte),\t\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)"},
+    {ReportTableKind::VehicleDistance, "VehicleDistance",
+     "CREATE TABLE %s  (\t\t\t\t\tSIMID                VARCHAR2(15 byte) NOT NULL, \t\t\t\t\tBEGINTIME              VARCHAR2(20 byte),\t\t\t\tENDTIME             VARCHAR2(20 byte), \t\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tDISTANCE             NUMBER(10,2),\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)"},
+    {ReportTableKind::ParkingLog, "ParkingLog",
+     "CREATE TABLE %s  (\t\t\t\t\tSIMID                NUMBER(11) NOT NULL   ,\t\t\t\t\tBEGINTIME                 DATE,\t\t\t\t\tENDTIME              DATE,\t\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tLONGITUDE             NUMBER(11,8),\t\t\t\t\tLATITUDE              NUMBER(10, 8),\t\t\t\t\tSTOPADD            VARCHAR2(100 ),\t\t\t\t\t\t\tCURRENTPOI           VARCHAR2(100 ),\t\t\t\t\t\t\tREMARK               VARCHAR2(5)\t\t\t\t\t)"},
+    {ReportTableKind::AlarmSMS, "AlarmSMS",
+     "CREATE TABLE %s  (\t\t\t\t\tSIMID               VARCHAR2(15 byte),\t\t\t\t\tTIME                  VARCHAR2(20 byte), \t\t\t\t\tSMS             VARCHAR2(200 byte),\t\t\t\t\t\tLONGITUDE    VARCHAR2(20 byte), \t\t\t\tLATITUDE   VARCHAR2(20 byte), \t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)"},
 };
 
 constexpr std::string_view kMileageColumns[] = {"SIMID", "BEGINTIME", "ENDTIME", "DISTANCE"};
@@ -46,19 +70,23 @@ std::string FamilyTableName(ReportFamily family, std::string_view time) {
   return entry.monthly ? MonthlyTableName(entry.name, time) : std::string(entry.name);
 }
 
+std::span<const MonthlyReportTable> MonthlyTables() { return kMonthlyTables; }
+
+std::optional<ReportTableKind> MonthlyTableKind(std::string_view table) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (const MonthlyReportTable& entry : kMonthlyTables) {
+    if (table.size() >= entry.prefix.size() &&
+        std::equal(entry.prefix.begin(), entry.prefix.end(), table.begin(),
+                   [&lower](char a, char b) { return lower(a) == lower(b); })) {
+      return entry.kind;
+    }
+  }
+  return std::nullopt;
+}
+
 std::string_view OracleCreateTableTemplate(ReportTableKind kind) {
-  // As the monthly tables have always been made on Oracle; "%s" is the name.
-  switch (kind) {
-    case ReportTableKind::AlarmSMS:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID               VARCHAR2(15 byte),\t\t\t\t\tTIME                  VARCHAR2(20 byte), \t\t\t\t\tSMS             VARCHAR2(200 byte),\t\t\t\t\t\tLONGITUDE    VARCHAR2(20 byte), \t\t\t\tLATITUDE   VARCHAR2(20 byte), \t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
-    case ReportTableKind::DownloadSMS:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID               VARCHAR2(15 byte),\t\t\t\t\tTIME                  VARCHAR2(20 byte), \t\t\t\t\tSMS             VARCHAR2(200 byte),\t\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
-    case ReportTableKind::SpeedAlarm:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID                NUMBER(15) NOT NULL   ,\t\t\t\t\tSPEED              VARCHAR2(20 byte),\t\t\t\t\tTIMELOG\t\t\tVARCHAR2(20 byte), \t\t\t\tENDTIME           \tVARCHAR2(20 byte),\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tBOOL  VARCHAR2(10 byte), \t\t\t\tDISTANCE VARCHAR2(10 byte), \t\t\t\tLONGITUDE            VARCHAR2(20 byte),\t\t\t\t\tLATITUDE            VARCHAR2(20 byte),\t\t\t\t\tSPEEDADD            VARCHAR2(30 ),\t\t\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
-    case ReportTableKind::VehicleDistance:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID                VARCHAR2(15 byte) NOT NULL, \t\t\t\t\tBEGINTIME              VARCHAR2(20 byte),\t\t\t\tENDTIME             VARCHAR2(20 byte), \t\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tDISTANCE             NUMBER(10,2),\t\t\t\t\tREMARK               VARCHAR2(20)\t\t\t\t\t)";
-    case ReportTableKind::ParkingLog:
-      return "CREATE TABLE %s  (\t\t\t\t\tSIMID                NUMBER(11) NOT NULL   ,\t\t\t\t\tBEGINTIME                 DATE,\t\t\t\t\tENDTIME              DATE,\t\t\t\t\t\t\tTOTTIME            NUMBER(10),\t\t\t\t\tLONGITUDE             NUMBER(11,8),\t\t\t\t\tLATITUDE              NUMBER(10, 8),\t\t\t\t\tSTOPADD            VARCHAR2(100 ),\t\t\t\t\t\t\tCURRENTPOI           VARCHAR2(100 ),\t\t\t\t\t\t\tREMARK               VARCHAR2(5)\t\t\t\t\t)";
+  for (const MonthlyReportTable& entry : kMonthlyTables) {
+    if (entry.kind == kind) return entry.oracleCreateTable;
   }
   return {};
 }

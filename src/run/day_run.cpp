@@ -66,20 +66,18 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   ReportDatabase db;
   OpenRunSession(db, setup.connection, setup.caption);
 
-  std::string monthKey = MonthKeyOf(dayKey);
-  EnsureReportTable(db, ReportTableKind::SpeedAlarm, fmt::format("speedalarm{}", monthKey));
-  EnsureReportTable(db, ReportTableKind::VehicleDistance, fmt::format("vehicledistance{}", monthKey));
-  EnsureReportTable(db, ReportTableKind::ParkingLog, fmt::format("parkinglog{}", monthKey));
+  const std::string monthKey = MonthKeyOf(dayKey);
   // A re-run finds a vehicle's earlier rows through these, and a reader a
   // day's rows; made while the tables are young, a month's re-runs never
-  // wait for them.
-  for (const auto& [table, beginColumn] :
-       {std::pair{fmt::format("speedalarm{}", monthKey), "TIMELOG"},
-        std::pair{fmt::format("vehicledistance{}", monthKey), "BEGINTIME"},
-        std::pair{fmt::format("parkinglog{}", monthKey), "BEGINTIME"}, std::pair{std::string("tireddriver"), "begintime"},
-        std::pair{std::string("CONTACTALARM"), "BEGINTIME"}}) {
-    EnsureVehicleIndex(db, RowImage{table, {"SIMID", beginColumn}, {}});
-    EnsureDayIndex(db, table, beginColumn);
+  // wait for them. The line alarm run indexes its own table.
+  for (const ReportTableFamily& family : TableFamilies()) {
+    if (family.family == ReportFamily::LineAlarm) continue;
+    const std::string table = std::string(family.name) + (family.monthly ? monthKey : "");
+    const auto kind = MonthlyTableKind(table);
+    if (family.monthly && kind) EnsureReportTable(db, *kind, table);
+    const std::string timeColumn(family.timeColumn);
+    EnsureVehicleIndex(db, RowImage{table, {std::string(family.simIdColumn), timeColumn}, {}});
+    EnsureDayIndex(db, table, timeColumn);
   }
 
   const int refusedBefore = setup.diagnostics.RefusedRows();

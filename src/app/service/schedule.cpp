@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "reports/ini_file.hpp"
+#include "reports/report_tables.hpp"
 #include "run/day_key.hpp"
 
 namespace cuserver {
@@ -47,8 +48,8 @@ std::vector<std::string> EveningTables(const std::chrono::year_month_day& day) {
   const int year = static_cast<int>(day.year());
   const unsigned month = static_cast<unsigned>(day.month());
   std::vector<std::string> tables;
-  for (const char* family : {"SpeedAlarm", "DownloadSMS", "VehicleDistance", "ParkingLog", "AlarmSMS"}) {
-    tables.push_back(fmt::format("{}{:04}{:02}", family, year, month));
+  for (const MonthlyReportTable& table : MonthlyTables()) {
+    tables.push_back(fmt::format("{}{:04}{:02}", table.prefix, year, month));
   }
   return tables;
 }

@@ -32,9 +32,9 @@ class DailySchedule {
   std::string pendingDay_;
 };
 
-// The five monthly tables the 23 o'clock ticks make sure of, in their order:
-// SpeedAlarm, DownloadSMS, VehicleDistance, ParkingLog, AlarmSMS, each with
-// the year and month (yyyymm) appended.
+// The monthly tables the 23 o'clock ticks make sure of, in the catalogue's
+// order (SpeedAlarm, DownloadSMS, VehicleDistance, ParkingLog, AlarmSMS), each
+// with the year and month (yyyymm) appended.
 std::vector<std::string> EveningTables(const std::chrono::year_month_day& day);
 
 // [Service] CatchUpDays and RetryLimit of gpsserver.ini.

@@ -20,7 +20,6 @@
 #include "app/version.hpp"
 #include "db/loaders.hpp"
 #include "db/report_tables.hpp"
-#include "map/windows_path.hpp"
 #include "reports/diagnostics.hpp"
 #include "reports/settings.hpp"
 #include "run/day_key.hpp"
@@ -35,15 +34,9 @@ constexpr std::string_view kScheduledLabel = "定时计算 ";
 constexpr int kLastRuns = 20;
 constexpr std::string_view kCancelledDetail = "开始前已取消";
 
+// A name of no monthly table is made as a ParkingLog, as it always was.
 ReportTableKind KindOf(const std::string& table) {
-  auto starts = [&table](std::string_view family) {
-    return table.size() >= family.size() && FoldCase(table.substr(0, family.size())) == FoldCase(family);
-  };
-  if (starts("AlarmSMS")) return ReportTableKind::AlarmSMS;
-  if (starts("DownloadSMS")) return ReportTableKind::DownloadSMS;
-  if (starts("SpeedAlarm")) return ReportTableKind::SpeedAlarm;
-  if (starts("VehicleDistance")) return ReportTableKind::VehicleDistance;
-  return ReportTableKind::ParkingLog;
+  return MonthlyTableKind(table).value_or(ReportTableKind::ParkingLog);
 }
 
 std::string JobLabel(std::string_view command, const nlohmann::json& arguments) {
@@ -295,7 +288,7 @@ void Service::Tick() {
     actions = schedule_.Tick(clock_.Now());
   }
   if (!actions.tables.empty()) {
-    const std::string month = actions.tables.front().substr(std::string_view("SpeedAlarm").size());
+    const std::string month = actions.tables.front().substr(MonthlyTables().front().prefix.size());
     queue_.AddUnlessWaiting("建立本月报表 " + month,
                             [this, tables = actions.tables] { return EnsureTables(tables); });
   }
