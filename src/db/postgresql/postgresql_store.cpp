@@ -15,18 +15,6 @@ namespace {
 
 PipelinedStatement Plain(std::string text) { return PipelinedStatement{std::move(text), {}, {}}; }
 
-// The rows as statements with their values for parameters.
-void AppendRows(std::vector<PipelinedStatement>& statements, const std::vector<ReportRow>& rows) {
-  for (BoundStatement& bound : MergedBoundStatements(rows, Placeholders::Numbered)) {
-    PipelinedStatement statement{std::move(bound.text), {}, {}};
-    statement.parameters.reserve(bound.values.size());
-    for (const RowValue* value : bound.values) {
-      statement.parameters.push_back(value->IsNull() ? std::nullopt : std::optional<std::string>(value->Text()));
-    }
-    statements.push_back(std::move(statement));
-  }
-}
-
 class PostgresStore : public VehicleDayStore {
  public:
   explicit PostgresStore(ReportDatabase& db) : db_(db), types_(db, SqlDialect::Postgresql) {}
@@ -51,9 +39,9 @@ class PostgresStore : public VehicleDayStore {
     try {
       std::vector<PipelinedStatement> statements{Plain("BEGIN")};
       PreparedRemovals(earlier, statements);
-      AppendRows(statements, rows);
+      AppendRows(rows, statements);
       const std::vector<ReportRow> closingRows = closing(results);
-      AppendRows(statements, closingRows);
+      AppendRows(closingRows, statements);
       statements.push_back(Plain("COMMIT"));
       Transaction transaction = Transaction::Begun(db_);
       PostgresPipeline(db_, statements);
@@ -74,7 +62,7 @@ class PostgresStore : public VehicleDayStore {
       PostgresPipeline(db_, removals);
       for (std::size_t i = 0; i < rows.size(); ++i) {
         std::vector<PipelinedStatement> row{Plain("SAVEPOINT vehicle_row")};
-        AppendRows(row, {rows[i]});
+        AppendRows({rows[i]}, row, false);
         row.push_back(Plain("RELEASE vehicle_row"));
         try {
           PostgresPipeline(db_, row);
@@ -84,7 +72,7 @@ class PostgresStore : public VehicleDayStore {
         }
       }
       std::vector<PipelinedStatement> end;
-      AppendRows(end, closing(results));
+      AppendRows(closing(results), end, false);
       end.push_back(Plain("COMMIT"));
       PostgresPipeline(db_, end);
       transaction.Committed();
@@ -97,30 +85,53 @@ class PostgresStore : public VehicleDayStore {
   // match, which the server plans once per session instead of a statement
   // with a sub-select per row planned for every vehicle.
   void PreparedRemovals(const std::vector<const RowImage*>& earlier, std::vector<PipelinedStatement>& statements) {
+    for (const RowImage* row : earlier) {
+      PreparedRemoval removal = PostgresRemoval(*row, types_);
+      PipelinedStatement execute{{}, PreparedName(removal.statement, true), {}};
+      if (execute.prepared.empty()) execute.text = std::move(removal.statement);
+      execute.parameters.assign(removal.values.begin(), removal.values.end());
+      statements.push_back(std::move(execute));
+    }
+  }
+
+  // The rows as inserts of a table's rows each, with their values for
+  // parameters. An insert of a table and number of rows met before runs as
+  // the statement prepared for it: the server parses and plans it once per
+  // session, not once per vehicle.
+  // Inside a transaction nothing new is prepared (mayPrepare false): a
+  // statement the server refuses to prepare would end the transaction.
+  void AppendRows(const std::vector<ReportRow>& rows, std::vector<PipelinedStatement>& statements,
+                  bool mayPrepare = true) {
+    for (BoundStatement& bound : MergedBoundStatements(rows, Placeholders::Numbered)) {
+      PipelinedStatement statement{{}, {}, {}};
+      statement.prepared = PreparedName(bound.text, mayPrepare);
+      if (statement.prepared.empty()) statement.text = std::move(bound.text);
+      statement.parameters.reserve(bound.values.size());
+      for (const RowValue* value : bound.values) {
+        statement.parameters.push_back(value->IsNull() ? std::nullopt : std::optional<std::string>(value->Text()));
+      }
+      statements.push_back(std::move(statement));
+    }
+  }
+
+  // The name the statement is prepared under on the session's connection,
+  // preparing it when new and allowed; empty for a statement to run
+  // unprepared (also once so many are prepared).
+  std::string PreparedName(const std::string& statement, bool mayPrepare) {
+    constexpr std::size_t kMostPrepared = 1000;
     const auto connection = PostgresConnectionOf(db_);
     if (connection != connection_) {
       prepared_.clear();
       connection_ = connection;
     }
-    for (const RowImage* row : earlier) {
-      PreparedRemoval removal = PostgresRemoval(*row, types_);
-      auto [it, added] = prepared_.emplace(removal.statement, "");
-      if (added) {
-        // Named apart from every other store's: a session outlives a store.
-        static std::atomic<unsigned long> named{0};
-        const std::string name = fmt::format("cuserver_removal_{}", ++named);
-        try {
-          PostgresPrepare(db_, name, removal.statement);
-        } catch (...) {
-          prepared_.erase(it);
-          throw;
-        }
-        it->second = name;
-      }
-      PipelinedStatement execute{{}, it->second, {}};
-      execute.parameters.assign(removal.values.begin(), removal.values.end());
-      statements.push_back(std::move(execute));
-    }
+    if (const auto known = prepared_.find(statement); known != prepared_.end()) return known->second;
+    if (!mayPrepare || prepared_.size() >= kMostPrepared) return {};
+    // Named apart from every other store's: a session outlives a store.
+    static std::atomic<unsigned long> named{0};
+    std::string name = fmt::format("cuserver_row_{}", ++named);
+    PostgresPrepare(db_, name, statement);
+    prepared_.emplace(statement, name);
+    return name;
   }
 
   ReportDatabase& db_;
