@@ -9,6 +9,8 @@ namespace cuserver {
 void OpenRunSession(ReportDatabase& db, const ConnectionSettings& settings, Caption& caption) {
   try {
     db.OpenReportSession(settings);
+  } catch (const SettingsError&) {
+    throw;  // the settings, not the database: trying again changes nothing
   } catch (const DatabaseError& error) {
     throw ConnectionRefusedError(
         fmt::format("{}: {}", kConnectionRefusedMessage, DatabaseErrorText(error)));

@@ -21,6 +21,8 @@ void AnswerFailure(HttpResponse& response) {
     AnswerJson(response, 400, {{"error", error.what()}});
   } catch (const ConnectionRefusedError& error) {
     AnswerJson(response, 503, {{"error", error.what()}});
+  } catch (const SettingsError& error) {
+    AnswerJson(response, 503, {{"error", error.what()}});
   } catch (const DatabaseError& error) {
     AnswerJson(response, 503, {{"error", "读取数据库失败：" + DatabaseErrorText(error)}});
   }

@@ -177,6 +177,11 @@ JobResult Service::StartUpDatabase() {
       const std::string detail = fmt::format("{} (attempt {} of {})", error.what(), attempt, options_.connectAttempts);
       log_.Error(detail);
       if (options_.databaseAttempt) options_.databaseAttempt(false, detail);
+    } catch (const SettingsError& error) {
+      // An ODBC source of a DBMS whose SQL is unknown: no attempt would do.
+      log_.Error(error.what());
+      if (options_.databaseAttempt) options_.databaseAttempt(false, error.what());
+      return {JobOutcome::CouldNotRun, error.what()};
     }
     if (!Pause(options_.connectPause)) return {JobOutcome::CouldNotRun, "the service is stopping"};
   }
@@ -206,7 +211,7 @@ JobResult Service::EnsureTables(const std::vector<std::string>& tables) {
   ReportDatabase db;
   try {
     OpenRunSession(db, connection_, caption_);
-  } catch (const ConnectionRefusedError& error) {
+  } catch (const std::exception& error) {  // refused, or settings it cannot serve
     log_.Error(error.what());
     return {JobOutcome::CouldNotRun, error.what()};
   }
