@@ -15,6 +15,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 #include <thread>
 
@@ -116,6 +117,7 @@ class CommitCuttingProxy {
     Frames fromServer(false);
     bool armed = false;
     bool tiredInBatch = false;
+    std::map<std::string, std::string> prepared;  // statement name -> its text
     char buffer[65536];
     while (!stop_) {
       pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
@@ -135,13 +137,20 @@ class CommitCuttingProxy {
         std::string raw;
         while (open && frames.Next(type, body, raw)) {
           if (side == 0) {
-            std::string query = body;
+            // A vehicle-day goes as one pipeline of statements up to a
+            // Sync: each runs a text of its own (an unnamed Parse) or a
+            // statement prepared before (a Bind naming it). The cut one
+            // writes a fatigue row.
+            const std::string first(body.c_str());
+            const std::string second(body.c_str() + std::min(body.size(), first.size() + 1));
+            std::string query;
+            if (type == 'P' && first.empty()) query = second;
+            if (type == 'P' && !first.empty()) prepared[first] = second;
+            if (type == 'B' && prepared.contains(second)) query = prepared[second];
             std::transform(query.begin(), query.end(), query.begin(), [](unsigned char c) { return std::tolower(c); });
-            // A vehicle-day goes as one pipeline of statements (Parse
-            // messages) up to a Sync: the cut one writes a fatigue row.
             if (type == 'S') tiredInBatch = false;
-            if (type == 'P' && query.find("insert into tireddriver") != std::string::npos) tiredInBatch = true;
-            if (type == 'P' && tiredInBatch && query.find("insert into cuserver_vehicle_days") != std::string::npos &&
+            if (query.find("insert into tireddriver") != std::string::npos) tiredInBatch = true;
+            if (tiredInBatch && query.find("insert into cuserver_vehicle_days") != std::string::npos &&
                 ++vehicleDays_ == cutAt_) {
               armed = true;
             }
