@@ -57,8 +57,6 @@ class DaysCommand : public Command {
   bool JsonOutput() const override { return json_; }
   void AddToSummary(nlohmann::json& summary) const override;
 
-  const DayRange& Range() const { return range_; }
-
  private:
   Today today_;
   std::string from_;

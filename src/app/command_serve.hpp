@@ -21,9 +21,6 @@ class ServeCommand : public Command {
   void Setup() override;
   void Run(CommandEnvironment& env) override;
 
-  const std::string& Host() const { return host_; }
-  int Port() const { return port_; }
-
  private:
   std::string listen_ = "127.0.0.1:8064";
   std::string host_;

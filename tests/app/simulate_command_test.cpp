@@ -13,7 +13,7 @@
 #include "db/schema.hpp"
 #include "db/session.hpp"
 #include "run_binary.hpp"
-#include "temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 namespace cuserver {
 namespace {

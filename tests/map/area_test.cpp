@@ -16,7 +16,7 @@ class AreaTest : public ::testing::Test {
     return map->AreaNameAt(TestMap::kCentre.latitude + north, TestMap::kCentre.longitude + east);
   }
 
-  MapTempDir dir;
+  TempDir dir;
   std::unique_ptr<MapServices> map = CreateMapServices(30);
 };
 
@@ -52,7 +52,7 @@ TEST_F(AreaTest, InsideAnAreaWithAnEmptyNameGivesOutside) {
 }
 
 TEST(AreaLayerMissing, EveryPositionIsOutside) {
-  MapTempDir dir;
+  TempDir dir;
   TestMap::WriteHighways(dir.Path() / "HIGHWAY.TAB");
   WriteGeoset(dir.Path() / "roads.gst", "roads", {"HIGHWAY.TAB"});
   auto map = CreateMapServices(30);
@@ -62,7 +62,7 @@ TEST(AreaLayerMissing, EveryPositionIsOutside) {
 }
 
 TEST(AreaTable, AreasInATabTableAreFoundLikeInAMifTable) {
-  MapTempDir dir;
+  TempDir dir;
   TestMap::WriteAreas(dir.Path() / "USERSPEED.TAB");
   WriteGeoset(dir.Path() / "areas.gst", "areas", {"USERSPEED.TAB"});
   auto map = CreateMapServices(30);

@@ -69,7 +69,7 @@ TEST(GeosetText, FaultsNameTheGeosetAndLine) {
 }
 
 TEST(WindowsPaths, FindFilesWithBackslashesAndOtherCase) {
-  MapTempDir dir;
+  TempDir dir;
   WriteFile(dir.Path() / "Maps" / "HIGHWAY.TAB", "x");
   EXPECT_EQ(FindLikeWindows(dir.Path(), "maps\\highway.tab"), dir.Path() / "Maps" / "HIGHWAY.TAB");
   EXPECT_EQ(FindLikeWindows(dir.Path(), "MAPS/Highway.Tab"), dir.Path() / "Maps" / "HIGHWAY.TAB");
@@ -80,7 +80,7 @@ TEST(WindowsPaths, FindFilesWithBackslashesAndOtherCase) {
 }
 
 TEST(WindowsPaths, PreferAnExactMatch) {
-  MapTempDir dir;
+  TempDir dir;
   WriteFile(dir.Path() / "A.tab", "x");
   WriteFile(dir.Path() / "a.tab", "x");
   EXPECT_EQ(FindLikeWindows(dir.Path(), "a.tab"), dir.Path() / "a.tab");
@@ -88,7 +88,7 @@ TEST(WindowsPaths, PreferAnExactMatch) {
 }
 
 TEST(LoadGeoset, TablesInOtherFoldersAndCaseAreLoadedAndNamedByFile) {
-  MapTempDir dir;
+  TempDir dir;
   const auto maps = dir.Path() / "highway";
   std::filesystem::create_directories(maps / "Layers");
   TestMap::WriteHighways(maps / "Layers" / "HIGHWAY.TAB");
@@ -102,7 +102,7 @@ TEST(LoadGeoset, TablesInOtherFoldersAndCaseAreLoadedAndNamedByFile) {
 }
 
 TEST(LoadGeoset, MissingGeosetNamesTheFile) {
-  MapTempDir dir;
+  TempDir dir;
   auto map = CreateMapServices(30);
   const auto missing = dir.Path() / "HighWay" / "HIGHWAY.gst";
   EXPECT_EQ(MessageOf([&] { map->LoadGeoset(missing); }),
@@ -110,7 +110,7 @@ TEST(LoadGeoset, MissingGeosetNamesTheFile) {
 }
 
 TEST(LoadGeoset, MissingTableNamesTheTableAndTheGeoset) {
-  MapTempDir dir;
+  TempDir dir;
   TestMap::WriteHighways(dir.Path() / "HIGHWAY.TAB");
   WriteGeoset(dir.Path() / "map.gst", "map", {"HIGHWAY.TAB", "userspeed.tab"});
   auto map = CreateMapServices(30);
@@ -120,7 +120,7 @@ TEST(LoadGeoset, MissingTableNamesTheTableAndTheGeoset) {
 }
 
 TEST(LoadGeoset, BrokenTableNamesTheFileAndGdalsReason) {
-  MapTempDir dir;
+  TempDir dir;
   TestMap::WriteHighways(dir.Path() / "HIGHWAY.TAB");
   WriteFile(dir.Path() / "userspeed.TAB", "!table\r\n!version 300\r\nDefinition Table\r\n  Fields 1\r\n");
   WriteGeoset(dir.Path() / "map.gst", "map", {"HIGHWAY.TAB", "userspeed.TAB"});
@@ -132,7 +132,7 @@ TEST(LoadGeoset, BrokenTableNamesTheFileAndGdalsReason) {
 }
 
 TEST(LoadGeoset, TableWithoutItsDataFileNamesTheMissingFile) {
-  MapTempDir dir;
+  TempDir dir;
   TestMap::WriteHighways(dir.Path() / "HIGHWAY.TAB");
   std::filesystem::remove(dir.Path() / "HIGHWAY.DAT");
   WriteGeoset(dir.Path() / "map.gst", "map", {"HIGHWAY.TAB"});
@@ -143,7 +143,7 @@ TEST(LoadGeoset, TableWithoutItsDataFileNamesTheMissingFile) {
 }
 
 TEST(LoadGeoset, TableCutShortIsAFailure) {
-  MapTempDir dir;
+  TempDir dir;
   TestMap::WriteHighways(dir.Path() / "HIGHWAY.TAB");
   std::filesystem::resize_file(dir.Path() / "HIGHWAY.MAP", 600);
   WriteGeoset(dir.Path() / "map.gst", "map", {"HIGHWAY.TAB"});
@@ -153,7 +153,7 @@ TEST(LoadGeoset, TableCutShortIsAFailure) {
 }
 
 TEST(LoadGeoset, AFailedLoadKeepsTheLayersLoadedBefore) {
-  MapTempDir dir;
+  TempDir dir;
   const auto good = TestMap::Write(dir.Path());
   WriteFile(dir.Path() / "bad.gst", "not a geoset");
   auto map = CreateMapServices(30);
@@ -164,7 +164,7 @@ TEST(LoadGeoset, AFailedLoadKeepsTheLayersLoadedBefore) {
 
 // A zeroed .ID entry: that row has no object in the .MAP.
 TEST(LoadGeoset, FeaturesWithoutGeometryAreCountedAndNamedAndTheRestAnswer) {
-  MapTempDir dir;
+  TempDir dir;
   const auto geoset = TestMap::Write(dir.Path());
   const auto id = geoset.parent_path() / "HIGHWAY.ID";
   std::fstream(id, std::ios::binary | std::ios::in | std::ios::out).seekp(4).write("\0\0\0\0", 4);

@@ -18,7 +18,7 @@ class HighwayTest : public ::testing::Test {
   int OnHighway(LonLat p) { return map->IsOnHighway(p.latitude, p.longitude); }
   std::vector<std::string> Names(LonLat p) { return map->FeatureNamesAt("HIGHWAY", p.longitude, p.latitude); }
 
-  MapTempDir dir;
+  TempDir dir;
   std::unique_ptr<MapServices> map = CreateMapServices(30);
   const LonLat centre = TestMap::kCentre;
   const LonLat onFirst = Moved(TestMap::kCentre, 90, 500);  // on 广昆高速 only
@@ -91,7 +91,7 @@ TEST_F(HighwayTest, AskingFromSeveralThreadsAtOnceGivesTheSameAnswers) {
 TEST(HighwayTolerance, IsMeasuredOnTheGroundNotInDegrees) {
   // At 60 degrees north a degree of longitude is half as long as at the
   // equator, so 25 m east of a north-south road is twice as many degrees.
-  MapTempDir dir;
+  TempDir dir;
   const LonLat north{25.0, 60.0};
   MapTable highways;
   highways.fields = {"名称"};
@@ -109,7 +109,7 @@ TEST(HighwayTolerance, IsMeasuredOnTheGroundNotInDegrees) {
 }
 
 TEST(HighwayTolerance, FollowsTheSetting) {
-  MapTempDir dir;
+  TempDir dir;
   const auto geoset = TestMap::Write(dir.Path());
   const LonLat beside = Moved(Moved(TestMap::kCentre, 90, 500), 0, 50);
   auto strict = CreateMapServices(10);
@@ -121,7 +121,7 @@ TEST(HighwayTolerance, FollowsTheSetting) {
 }
 
 TEST(HighwayLayerMissing, EveryPositionIsOffTheHighwayWithoutFailure) {
-  MapTempDir dir;
+  TempDir dir;
   TestMap::WriteAreas(dir.Path() / "userspeed.MIF");
   WriteGeoset(dir.Path() / "areas.gst", "areas", {"userspeed.MIF"});
   auto map = CreateMapServices(30);

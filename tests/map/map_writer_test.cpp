@@ -33,7 +33,7 @@ MapTable RoadsWithOneOfEachShape() {
 }
 
 TEST(MapWriter, TabTableIsStoredInCodePage936AsMapInfoStoresIt) {
-  MapTempDir dir;
+  TempDir dir;
   WriteMapTable(dir.Path() / "ROADS.TAB", RoadsWithOneOfEachShape());
   for (const char* companion : {"ROADS.DAT", "ROADS.MAP", "ROADS.ID"}) {
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / companion)) << companion;
@@ -48,7 +48,7 @@ TEST(MapWriter, TabTableIsStoredInCodePage936AsMapInfoStoresIt) {
 }
 
 TEST(MapWriter, TablesReadBackWithTheirNamesValuesAndShapes) {
-  MapTempDir dir;
+  TempDir dir;
   for (const char* file : {"roads.tab", "roads.mif"}) {
     WriteMapTable(dir.Path() / file, RoadsWithOneOfEachShape());
     const auto read = ReadMapTable(dir.Path() / file, TableRead::AllFieldsAndShapes);
@@ -66,7 +66,7 @@ TEST(MapWriter, TablesReadBackWithTheirNamesValuesAndShapes) {
 }
 
 TEST(MapWriter, MifKeepsCoordinatesExactly) {
-  MapTempDir dir;
+  TempDir dir;
   WriteMapTable(dir.Path() / "roads.mif", RoadsWithOneOfEachShape());
   const auto read = ReadMapTable(dir.Path() / "roads.mif", TableRead::KeyAndShapes);
   EXPECT_EQ(read.shapes[0].lines[0][1].longitude, 103.4);
@@ -76,7 +76,7 @@ TEST(MapWriter, MifKeepsCoordinatesExactly) {
 }
 
 TEST(MapWriter, RefusesWhatTheTableCannotHold) {
-  MapTempDir dir;
+  TempDir dir;
   MapTable table = RoadsWithOneOfEachShape();
   table.fields[0] = "非常长的字段名称";  // 16 bytes in code page 936
   EXPECT_THROW(WriteMapTable(dir.Path() / "a.tab", table), MapError);
@@ -90,7 +90,7 @@ TEST(MapWriter, RefusesWhatTheTableCannotHold) {
 }
 
 TEST(MapWriter, GeosetIsCodePage936WithCrlfLines) {
-  MapTempDir dir;
+  TempDir dir;
   WriteGeoset(dir.Path() / "HIGHWAY.gst", "高速公路", {"HIGHWAY.TAB", "areas\\userspeed.TAB"});
   const std::string text = Bytes(dir.Path() / "HIGHWAY.gst");
   EXPECT_EQ(text.substr(0, 23), "!GEOSET\r\n!VERSION 450\r\n");

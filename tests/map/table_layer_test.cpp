@@ -22,7 +22,7 @@ std::vector<RoadRecord> Roads() {
 }
 
 TEST(OpenTableLayer, GivesTheRoadTablesFieldsByNameForEachFeatureFromOne) {
-  MapTempDir dir;
+  TempDir dir;
   WriteMapTable(dir.Path() / "wxxlxl.tab", RoadTable(Roads()));
   auto map = CreateMapServices(30);
   auto table = map->OpenTableLayer(dir.Path() / "wxxlxl.tab", "wxxlxl");
@@ -40,7 +40,7 @@ TEST(OpenTableLayer, GivesTheRoadTablesFieldsByNameForEachFeatureFromOne) {
 }
 
 TEST(OpenTableLayer, UnknownFieldOrFeatureIsAFailure) {
-  MapTempDir dir;
+  TempDir dir;
   WriteMapTable(dir.Path() / "wxxlxl.tab", RoadTable(Roads()));
   auto map = CreateMapServices(30);
   auto table = map->OpenTableLayer(dir.Path() / "wxxlxl.tab", "wxxlxl");
@@ -50,7 +50,7 @@ TEST(OpenTableLayer, UnknownFieldOrFeatureIsAFailure) {
 }
 
 TEST(OpenTableLayer, FileIsFoundAsWindowsWouldAndTheLayerAnswersByName) {
-  MapTempDir dir;
+  TempDir dir;
   std::filesystem::create_directories(dir.Path() / "highway");
   WriteMapTable(dir.Path() / "highway" / "WXXLXL.TAB", RoadTable(Roads()));
   auto map = CreateMapServices(30);
@@ -61,14 +61,14 @@ TEST(OpenTableLayer, FileIsFoundAsWindowsWouldAndTheLayerAnswersByName) {
 }
 
 TEST(OpenTableLayer, EmptyTableHasNoFeatures) {
-  MapTempDir dir;
+  TempDir dir;
   WriteMapTable(dir.Path() / "wxxlxl.mif", RoadTable({}));
   auto map = CreateMapServices(30);
   EXPECT_EQ(map->OpenTableLayer(dir.Path() / "wxxlxl.mif", "wxxlxl")->FeatureCount(), 0);
 }
 
 TEST(OpenTableLayer, MissingTableNamesTheFile) {
-  MapTempDir dir;
+  TempDir dir;
   auto map = CreateMapServices(30);
   try {
     map->OpenTableLayer(dir.Path() / "wxxlxl.tab", "wxxlxl");
@@ -81,7 +81,7 @@ TEST(OpenTableLayer, MissingTableNamesTheFile) {
 // A table that declares no charset still holds code page 936 texts in this
 // service's files.
 TEST(TableTexts, NeutralCharsetTableWithCodePage936TextsIsDecoded) {
-  MapTempDir dir;
+  TempDir dir;
   const std::string mif = "Version 300\r\nCharset \"Neutral\"\r\nDelimiter \",\"\r\n"
                           "CoordSys Earth Projection 1, 104\r\nColumns 1\r\n  " + *Utf8ToCp936("名称") +
                           " Char(20)\r\nData\r\n\r\nPoint 103.35 23.378\r\n";
@@ -93,7 +93,7 @@ TEST(TableTexts, NeutralCharsetTableWithCodePage936TextsIsDecoded) {
 }
 
 TEST(TableFormats, OtherVectorFormatsServeAsLayers) {
-  MapTempDir dir;
+  TempDir dir;
   std::ofstream(dir.Path() / "HIGHWAY.geojson") << R"({"type":"FeatureCollection","features":[
     {"type":"Feature","properties":{"名称":"昆石高速"},
      "geometry":{"type":"LineString","coordinates":[[103.3,23.378],[103.4,23.378]]}}]})";
@@ -105,7 +105,7 @@ TEST(TableFormats, OtherVectorFormatsServeAsLayers) {
 }
 
 TEST(TableFormats, ProjectedTableIsTurnedIntoLongitudeAndLatitude) {
-  MapTempDir dir;
+  TempDir dir;
   GDALAllRegister();
   OGRSpatialReference utm48;
   utm48.importFromEPSG(32648);

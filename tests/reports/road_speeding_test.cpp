@@ -5,6 +5,7 @@
 
 #include "fakes.hpp"
 #include "reports/road_speeding.hpp"
+#include "support/temp_dir.hpp"
 
 namespace cuserver {
 namespace {
@@ -21,14 +22,10 @@ const std::string kHighway = "40.0";  // latitude of a highway
 class RoadSpeeding : public ::testing::Test {
  protected:
   RoadSpeeding() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("cuserver-road-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::create_directories(dir_);
-    bench.settingsFile = dir_ / "report.ini";
+    bench.settingsFile = dir_.Path() / "report.ini";
     Settings("");
     bench.geo.onHighway = [](double latitude, double) { return latitude >= 40.0 ? 1 : 0; };
   }
-  ~RoadSpeeding() override { std::filesystem::remove_all(dir_); }
 
   void Settings(const std::string& extra) {
     std::ofstream(bench.settingsFile, std::ios::binary)
@@ -50,7 +47,7 @@ class RoadSpeeding : public ::testing::Test {
   ReportBench bench;
 
  private:
-  std::filesystem::path dir_;
+  TempDir dir_;
 };
 
 TEST_F(RoadSpeeding, ThirtySecondsIsTooShort) {

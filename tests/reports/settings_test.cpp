@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "reports/settings.hpp"
+#include "support/temp_dir.hpp"
 
 namespace cuserver {
 namespace {
@@ -16,14 +17,7 @@ constexpr const char* kSpeedMessage = "你输入的速度阀值不正确，正�
 
 class Settings : public ::testing::Test {
  protected:
-  Settings() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("cuserver-settings-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-    file_ = dir_ / "report.ini";
-  }
-  ~Settings() override { std::filesystem::remove_all(dir_); }
+  Settings() : file_(dir_.Path() / "report.ini") {}
 
   void Write(const std::string& general) {
     std::ofstream(file_, std::ios::binary) << "[General]\r\n" << general;
@@ -47,7 +41,7 @@ class Settings : public ::testing::Test {
   SpeedLimitTable limits;
 
  private:
-  std::filesystem::path dir_;
+  TempDir dir_;
   std::filesystem::path file_;
 };
 

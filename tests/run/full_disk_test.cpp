@@ -10,7 +10,7 @@
 #include "backend_database.hpp"
 #include "map/map_services.hpp"
 #include "run/day_run.hpp"
-#include "temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 namespace cuserver {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 namespace cuserver {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "db/session.hpp"
-#include "temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 namespace cuserver {
 

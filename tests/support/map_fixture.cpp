@@ -10,17 +10,6 @@
 
 namespace cuserver {
 
-MapTempDir::MapTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "cuserver-map-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-MapTempDir::~MapTempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 LonLat Moved(LonLat from, double azimuth, double metres) {
   LonLat to;
   GeographicLib::Geodesic::WGS84().Direct(from.latitude, from.longitude, azimuth, metres, to.latitude,

@@ -7,22 +7,9 @@
 #include <string>
 
 #include "map/lon_lat.hpp"
+#include "support/temp_dir.hpp"
 
 namespace cuserver {
-
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
-class MapTempDir {
- public:
-  MapTempDir();
-  ~MapTempDir();
-  MapTempDir(const MapTempDir&) = delete;
-  MapTempDir& operator=(const MapTempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // The position reached from `from` after `metres` on the WGS84 ellipsoid in
 // the direction `azimuth` (degrees clockwise from north), by GeographicLib.

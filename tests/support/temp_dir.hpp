@@ -13,7 +13,7 @@ namespace cuserver {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cuserver-run-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "cuserver-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
