@@ -7,56 +7,33 @@
 #include "app/json_arguments.hpp"
 
 namespace cuserver {
-namespace {
 
-void AddPosition(CLI::App& command, std::string& lat, std::string& lon) {
-  command.add_option("LAT", lat, "Latitude in decimal degrees")->type_name("DEGREES")->required();
-  command.add_option("LON", lon, "Longitude in decimal degrees")->type_name("DEGREES")->required();
+void MapQueryCommand::AddArguments(CLI::App& command) {
+  command.add_option("LAT", latText_, "Latitude in decimal degrees")->type_name("DEGREES")->required();
+  command.add_option("LON", lonText_, "Longitude in decimal degrees")->type_name("DEGREES")->required();
 }
 
-void PositionFromJson(const nlohmann::json& arguments, std::string& lat, std::string& lon) {
-  lat.clear();
-  lon.clear();
-  JsonText(arguments, "lat", lat);
-  JsonText(arguments, "lon", lon);
+void MapQueryCommand::FromJson(const nlohmann::json& arguments) {
+  latText_.clear();
+  lonText_.clear();
+  JsonText(arguments, "lat", latText_);
+  JsonText(arguments, "lon", lonText_);
 }
 
-}  // namespace
-
-void HighwayTestCommand::AddArguments(CLI::App& command) {
-  AddPosition(command, latText_, lonText_);
-}
-
-void HighwayTestCommand::FromJson(const nlohmann::json& arguments) {
-  PositionFromJson(arguments, latText_, lonText_);
-}
-
-void HighwayTestCommand::Setup() {
+void MapQueryCommand::Setup() {
   if (latText_.empty() || lonText_.empty()) throw ArgumentError("give LAT and LON");
   latitude_ = ParseDegrees(latText_, "LAT", 90);
   longitude_ = ParseDegrees(lonText_, "LON", 180);
 }
 
-void HighwayTestCommand::Run(CommandEnvironment& env) {
-  env.Out() << env.Map().IsOnHighway(latitude_, longitude_) << '\n';
+void MapQueryCommand::Run(CommandEnvironment& env) { env.Out() << Answer(env, latitude_, longitude_) << '\n'; }
+
+std::string HighwayTestCommand::Answer(CommandEnvironment& env, double latitude, double longitude) const {
+  return std::to_string(env.Map().IsOnHighway(latitude, longitude));
 }
 
-void AreaNameCommand::AddArguments(CLI::App& command) {
-  AddPosition(command, latText_, lonText_);
-}
-
-void AreaNameCommand::FromJson(const nlohmann::json& arguments) {
-  PositionFromJson(arguments, latText_, lonText_);
-}
-
-void AreaNameCommand::Setup() {
-  if (latText_.empty() || lonText_.empty()) throw ArgumentError("give LAT and LON");
-  latitude_ = ParseDegrees(latText_, "LAT", 90);
-  longitude_ = ParseDegrees(lonText_, "LON", 180);
-}
-
-void AreaNameCommand::Run(CommandEnvironment& env) {
-  env.Out() << env.Map().AreaNameAt(latitude_, longitude_) << '\n';
+std::string AreaNameCommand::Answer(CommandEnvironment& env, double latitude, double longitude) const {
+  return env.Map().AreaNameAt(latitude, longitude);
 }
 
 }  // namespace cuserver
