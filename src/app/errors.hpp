@@ -18,4 +18,17 @@ class CannotRunError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What was asked for does not exist (HTTP 404).
+class NotFoundError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The work cannot be accepted now, the database being out of reach (HTTP
+// 503); asking again later may succeed.
+class UnavailableError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 }  // namespace cuserver

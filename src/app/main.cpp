@@ -16,6 +16,7 @@
 #include "app/console.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
+#include "app/failure.hpp"
 #include "app/run_summary.hpp"
 #include "app/service/instance_lock.hpp"
 #include "app/version.hpp"
@@ -43,22 +44,9 @@ Ending Run(Command& command, CommandEnvironment& env) {
       beside.emplace(InstanceLock::ForCommand(env.StartDirectory(), command.Name()));
     }
     RunCommand(command, env);
-  } catch (const ArgumentError& error) {
-    return {2, error.what()};
-  } catch (const CannotRunError& error) {
-    return {3, error.what()};
-  } catch (const ConnectionRefusedError& error) {
-    return {3, error.what()};
-  } catch (const SettingsError& error) {
-    return {3, error.what()};
-  } catch (const MapError& error) {
-    return {3, error.what()};
-  } catch (const DayClaimedError& error) {
-    return {3, error.what()};
-  } catch (const DatabaseError& error) {
-    return {1, DatabaseErrorText(error)};
-  } catch (const std::exception& error) {
-    return {1, error.what()};
+  } catch (...) {
+    const Failure failure = FailureOf(std::current_exception());
+    return {failure.ExitStatus(), failure.CommandMessage()};
   }
   return {};
 }

@@ -2,9 +2,7 @@
 
 #include <exception>
 
-#include "app/errors.hpp"
-#include "db/session.hpp"
-#include "run/run_session.hpp"
+#include "app/failure.hpp"
 
 namespace cuserver {
 
@@ -15,17 +13,8 @@ void AnswerJson(HttpResponse& response, int status, const nlohmann::json& body) 
 }
 
 void AnswerFailure(HttpResponse& response) {
-  try {
-    throw;
-  } catch (const ArgumentError& error) {
-    AnswerJson(response, 400, {{"error", error.what()}});
-  } catch (const ConnectionRefusedError& error) {
-    AnswerJson(response, 503, {{"error", error.what()}});
-  } catch (const SettingsError& error) {
-    AnswerJson(response, 503, {{"error", error.what()}});
-  } catch (const DatabaseError& error) {
-    AnswerJson(response, 503, {{"error", "读取数据库失败：" + DatabaseErrorText(error)}});
-  }
+  const Failure failure = FailureOf(std::current_exception());
+  AnswerJson(response, failure.HttpStatus(), {{"error", failure.HttpMessage()}});
 }
 
 }  // namespace cuserver

@@ -10,8 +10,8 @@ namespace cuserver {
 void AnswerJson(HttpResponse& response, int status, const nlohmann::json& body);
 
 // Called from a catch block: answers the exception being handled as
-// {"error": ...}: 400 for refused arguments, 503 when the database cannot be
-// reached or read. Any other exception is thrown on.
+// {"error": ...} with the status FailureOf gives it (400 refused, 404 not
+// found, 503 when the database cannot be reached or read, 500 otherwise).
 void AnswerFailure(HttpResponse& response);
 
 }  // namespace cuserver

@@ -1,59 +1,24 @@
 #include "app/service/control_server.hpp"
 
-#include <algorithm>
-#include <array>
-
 #include <fmt/format.h>
 
-#include <nlohmann/json.hpp>
-
-#include "app/command_days.hpp"
 #include "app/errors.hpp"
 #include "app/service/api_answer.hpp"
-#include "app/report_route.hpp"
-#include "app/service/control_page.hpp"
-#include "app/service/ledger_metrics.hpp"
-#include "app/service/metrics.hpp"
-#include "app/service/queue_track_routes.hpp"
+#include "app/service/routes.hpp"
 #include "app/service/service.hpp"
-#include "run/run_session.hpp"
 
 namespace cuserver {
 namespace {
 
-constexpr std::array<std::string_view, 4> kCommands = {"run-day", "run-days", "import-roads", "line-alarms"};
-constexpr std::array<std::string_view, 8> kReadRoutes = {"/",         "/index.html", "/api/status", "/api/layers",
-                                                         "/api/days", "/metrics",    "/api/track",  kSummaryPath};
-constexpr std::string_view kQueuePrefix = "/api/queue/";
-
-// The command a path asks for, empty when it names none.
-std::string_view CommandOf(std::string_view path) {
-  if (!path.starts_with("/api/")) return {};
-  const std::string_view name = path.substr(5);
-  for (std::string_view command : kCommands) {
-    if (name == command) return command;
-  }
-  return {};
-}
-
-bool IsReadRoute(std::string_view path) {
-  return std::find(kReadRoutes.begin(), kReadRoutes.end(), path) != kReadRoutes.end();
-}
-
-// The routes that may wait for the database (or copy the whole geoset) run on
-// handler threads of their own, so that the page and its status never wait
-// behind them.
+// Each request runs on the lane its route asks for; a path of no route is
+// answered at once.
 HandlerLane LaneOf(const HttpRequest& request) {
-  const bool slow = request.path == "/metrics" || request.path == "/api/days" || request.path == "/api/layers" ||
-                    request.path == "/api/track" || request.path == kSummaryPath ||
-                    request.path.starts_with(kQueuePrefix) ||
-                    (request.method == "POST" && !CommandOf(request.path).empty());
-  return slow || IsReportPath(request.path) ? HandlerLane::Slow : HandlerLane::Quick;
+  const Route* route = FindRoute(request.path);
+  return route != nullptr ? route->lane : HandlerLane::Quick;
 }
 
-
-void NotAllowed(HttpResponse& response, const char* allow) {
-  response.SetHeader("Allow", allow);
+void NotAllowed(HttpResponse& response, std::string_view allow) {
+  response.SetHeader("Allow", std::string(allow));
   AnswerJson(response, 405, {{"error", fmt::format("此路径只接受 {} 请求", allow)}});
 }
 
@@ -62,30 +27,6 @@ bool SameText(std::string_view a, std::string_view b) {
   unsigned char difference = 0;
   for (size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
   return difference == 0;
-}
-
-
-// The scrape's figures: the day ledger's, read on a session of its own (left
-// out when the database cannot be read), and this process's run counts.
-std::string MetricsText(Service& service) {
-  ServiceMetrics metrics;
-  metrics.runs = service.Runs();
-  for (JobOutcome outcome : {JobOutcome::Succeeded, JobOutcome::Failed, JobOutcome::CouldNotRun}) {
-    metrics.runs.byOutcome.try_emplace(OutcomeText(outcome), 0);
-  }
-  try {
-    ReportDatabase db;
-    SilentCaption caption;
-    OpenRunSession(db, service.Connection(), caption);
-    ReadLedgerMetrics(db, service.CatchUpRules(), service.Now(), metrics);
-  } catch (const std::exception& error) {
-    // cuserver_ledger_up 0 tells the scrape; the reason goes to the service log only.
-    service.Log().Debug(std::string("metrics without the day ledger: ") + error.what());
-    RunStats runs = std::move(metrics.runs);
-    metrics = ServiceMetrics{};
-    metrics.runs = std::move(runs);
-  }
-  return ExpositionText(ServiceMetricFamilies(metrics));
 }
 
 }  // namespace
@@ -127,7 +68,9 @@ bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response)
     return false;
   }
   if (!options_.token.empty()) {
-    if (!request.path.starts_with("/api/") && request.path != "/metrics") return true;
+    const Route* route = FindRoute(request.path);
+    const bool needsToken = route != nullptr ? route->needsToken : request.path.starts_with("/api/");
+    if (!needsToken) return true;
     if (SameText(request.Header("Authorization"), "Bearer " + options_.token)) return true;
     response.SetHeader("WWW-Authenticate", "Bearer");
     AnswerJson(response, 401, {{"error", "此请求需要服务的令牌"}});
@@ -143,76 +86,13 @@ bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response)
 void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
   try {
     if (!Admitted(request, response)) return;
-    const std::string& path = request.path;
-    if (path.starts_with(kQueuePrefix)) {
-      if (request.method != "DELETE") return NotAllowed(response, "DELETE");
-      return CancelQueuedRun(service_, std::string_view(path).substr(kQueuePrefix.size()), response);
-    }
-    const std::string_view command = CommandOf(path);
-    if (!command.empty()) {
-      if (request.method == "POST") return Submit(command, request, response);
-      return NotAllowed(response, "POST");
-    }
-    if (IsReportPath(path)) {
-      if (request.method != "GET" && request.method != "HEAD") return NotAllowed(response, "GET");
-      return AnswerReports(service_.Connection(), request, response);
-    }
-    if (!IsReadRoute(path)) {
-      AnswerJson(response, 404, {{"error", "没有这个页面"}});
-      return;
-    }
-    if (request.method != "GET" && request.method != "HEAD") return NotAllowed(response, "GET");
-    if (path == "/" || path == "/index.html") {
-      response.SetContent(std::string(kControlPage), "text/html; charset=utf-8");
-    } else if (path == "/api/status") {
-      response.SetHeader("Cache-Control", "no-store");
-      AnswerJson(response, 200, service_.Status());
-    } else if (path == "/api/layers") {
-      response.SetContent(service_.LayersGeoJson(), "application/geo+json");
-    } else if (path == "/api/days") {
-      Days(request, response);
-    } else if (path == "/api/track") {
-      AnswerDayTrack(service_, request, response);
-    } else if (path == kSummaryPath) {
-      AnswerSummary(service_.Connection(), request, response);
-    } else {
-      response.SetContent(MetricsText(service_), std::string(kMetricsContentType));
-    }
-  } catch (const std::exception& error) {
-    response = HttpResponse{};
-    AnswerJson(response, 500, {{"error", fmt::format("服务内部错误：{}", error.what())}});
-  }
-}
-
-void ControlServer::Days(const HttpRequest& request, HttpResponse& response) {
-  response.SetHeader("Cache-Control", "no-store");
-  try {
-    const DayRange range = ResolveDayRange(request.Param("from"), request.Param("to"), service_.Now().day);
-    AnswerJson(response, 200,
-           DayStatusesJson(ReadDayStatuses(service_.Connection(), range, service_.CatchUpRules().retryLimit)));
+    const Route* route = FindRoute(request.path);
+    if (route == nullptr) return AnswerJson(response, 404, {{"error", "没有这个页面"}});
+    if (!route->Accepts(request.method)) return NotAllowed(response, route->method);
+    route->answer(service_, request, response);
   } catch (...) {
+    response = HttpResponse{};
     AnswerFailure(response);
-  }
-}
-
-void ControlServer::Submit(std::string_view command, const HttpRequest& request, HttpResponse& response) {
-  if (!request.Header("Content-Type").starts_with("application/json")) {
-    AnswerJson(response, 415, {{"error", "请以 JSON 正文发送参数（Content-Type: application/json）"}});
-    return;
-  }
-  nlohmann::json arguments = nlohmann::json::parse(request.body, nullptr, false);
-  if (request.body.find_first_not_of(" \t\r\n") == std::string::npos) arguments = nullptr;
-  if (arguments.is_discarded()) {
-    AnswerJson(response, 400, {{"error", "请求正文不是 JSON"}});
-    return;
-  }
-  try {
-    const long long id = service_.Submit(command, arguments);
-    AnswerJson(response, 202, {{"id", id}});
-  } catch (const ArgumentError& error) {
-    AnswerJson(response, 400, {{"error", error.what()}});
-  } catch (const ServiceUnavailableError& error) {
-    AnswerJson(response, 503, {{"error", error.what()}});
   }
 }
 

@@ -32,24 +32,11 @@ struct ControlServerOptions {
   HttpServerLimits limits;
 };
 
-// The control page and its JSON API, served from threads of its own so that
-// it answers while a run is in progress, and while clients are slow or many:
-// the routes that may wait for the database run apart from the others.
-//   GET  /                 the page
-//   GET  /api/status       caption, queue, last runs, messages, run log tail
-//   GET  /api/layers       the geoset's layers as GeoJSON
-//   GET  /api/days         ?from=&to= (DayKeys): the day ledger's states, as `days --json` lists them
-//   GET  /metrics          Prometheus text exposition
-//   GET  /api/reports      ?day=&kind=[&vehicle=][&offset=&limit=]: a day's rows of one report;
-//                          /api/reports.csv and /api/reports.xlsx the same as files
-//   GET  /api/track        ?day=&vehicle=: a vehicle's day as GeoJSON, with its speeding and stops
-//   DELETE /api/queue/ID   cancels a run still waiting
-//   POST /api/run-day      {"day"}
-//   POST /api/run-days     {"from","to"}
-//   POST /api/import-roads {}
-//   POST /api/line-alarms  {"days":[...]}
-// A POST needs a JSON body (415 otherwise); another method on a route is
-// answered 405; a refused command 400 with the operator's message.
+// The control page and its JSON API (the routes are declared in routes.cpp),
+// served from threads of its own so that it answers while a run is in
+// progress, and while clients are slow or many: the routes that may wait for
+// the database run apart from the others. Another method on a route is
+// answered 405, a path of no route 404.
 class ControlServer {
  public:
   ControlServer(Service& service, ControlServerOptions options);
@@ -70,8 +57,6 @@ class ControlServer {
   // The checks every request passes before its route: another site's page,
   // the token, the Host header. False when the response is the refusal.
   bool Admitted(const HttpRequest& request, HttpResponse& response) const;
-  void Submit(std::string_view command, const HttpRequest& request, HttpResponse& response);
-  void Days(const HttpRequest& request, HttpResponse& response);
   // A line in the service log at most once a minute, counting the
   // connections refused in between.
   void Refused(const std::string& address);

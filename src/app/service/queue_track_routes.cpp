@@ -35,8 +35,8 @@ void CancelQueuedRun(Service& service, std::string_view id, HttpResponse& respon
         break;
     }
     AnswerJson(response, 404, {{"error", fmt::format("队列中没有等待的计算 {}", id)}});
-  } catch (const ServiceUnavailableError& error) {
-    AnswerJson(response, 503, {{"error", error.what()}});
+  } catch (...) {
+    AnswerFailure(response);
   }
 }
 
@@ -47,8 +47,6 @@ void AnswerDayTrack(Service& service, const HttpRequest& request, HttpResponse& 
     response.SetContent(service.TrackGeoJson(request.Param("day"), request.Param("vehicle"))
                             .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
                         "application/geo+json");
-  } catch (const TrackNotFoundError& error) {
-    AnswerJson(response, 404, {{"error", error.what()}});
   } catch (...) {
     AnswerFailure(response);
   }

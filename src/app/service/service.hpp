@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/errors.hpp"
 #include "app/service/clock.hpp"
 #include "app/service/metrics.hpp"
 #include "app/service/run_queue.hpp"
@@ -46,9 +47,9 @@ struct ServiceOptions {
 
 // A run asked for could not be recorded in the report database, so it was
 // not accepted (HTTP 503 on the control page).
-class ServiceUnavailableError : public std::runtime_error {
+class ServiceUnavailableError : public UnavailableError {
  public:
-  using std::runtime_error::runtime_error;
+  using UnavailableError::UnavailableError;
 };
 
 // The unattended service: loads the map once, connects to the database with
@@ -180,5 +181,8 @@ class Service {
 inline constexpr std::string_view kAboutText = "CUServer 3.0 版 —— GPS 车辆监控报表计算服务";
 // The caption before the first change.
 inline constexpr std::string_view kInitialCaption = "CUServer";
+// What the label of a run the catch-up queued starts with; an operator's runs
+// have other labels.
+inline constexpr std::string_view kScheduledLabel = "定时计算 ";
 
 }  // namespace cuserver

@@ -5,15 +5,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/errors.hpp"
 #include "db/session.hpp"
 
 namespace cuserver {
 
 // The day has nothing to show of the vehicle: no GPS table of that day, or
 // no fix of the vehicle in it (HTTP 404).
-class TrackNotFoundError : public std::runtime_error {
+class TrackNotFoundError : public NotFoundError {
  public:
-  using std::runtime_error::runtime_error;
+  using NotFoundError::NotFoundError;
 };
 
 // One vehicle's day as a GeoJSON FeatureCollection. The first feature is the

@@ -1,4 +1,4 @@
-#include "app/report_route.hpp"
+#include "app/service/report_routes.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -72,12 +72,6 @@ ReportQuery QueryOf(const HttpRequest& request, bool file) {
 }
 
 }  // namespace
-
-bool IsReportPath(std::string_view path) {
-  if (!path.starts_with(kJsonPath)) return false;
-  const std::string_view rest = path.substr(kJsonPath.size());
-  return rest.empty() || rest == ".csv" || rest == ".xlsx";
-}
 
 void AnswerReports(const ConnectionSettings& connection, const HttpRequest& request, HttpResponse& response) {
   response.SetHeader("Cache-Control", "no-store");
