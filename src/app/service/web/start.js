@@ -1,0 +1,9 @@
+"use strict";
+// The first reads once every script has run, and how often they repeat.
+
+refresh();
+loadMap();
+loadCalendar();
+setInterval(refresh, 1000);
+setInterval(refreshDays, 30000);
+setInterval(loadCalendar, 60000);
