@@ -4,14 +4,13 @@
 #include <fmt/format.h>
 
 #include "app/console.hpp"
+#include "app/day_run_resources.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
 #include "run/day_key.hpp"
 #include "run/day_run.hpp"
-#include "run/run_log.hpp"
 #include "run/run_session.hpp"
-#include "run/speed_limits.hpp"
 
 namespace cuserver {
 
@@ -38,23 +37,9 @@ void RunDayCommand::Setup() {
 }
 
 void RunDayCommand::Run(CommandEnvironment& env) {
-  ConnectionSettings connection = env.Connection();
-  RunLog runLog(env.StartDirectory(), ReadRunLogEncoding(env.Settings()));
-  SpeedLimitTable ownLimits;
-  const SpeedLimitTable* limits = env.LoadedSpeedLimits();
-  bool limitsLoaded = true;
-  if (limits == nullptr) {
-    SilentCaption startCaption;  // the run's own connection shows the caption
-    std::optional<SpeedLimitTable> loaded = LoadSpeedLimitsOnce(connection, startCaption, env.GetDiagnostics());
-    limitsLoaded = loaded.has_value();
-    if (loaded) ownLimits = std::move(*loaded);
-    limits = &ownLimits;
-  }
-  DayRunSetup setup{connection,       env.Map(),         *limits,
-                    env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
-                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag(), !limitsLoaded};
+  const DayRunResources resources(env, scale_);
   ran_.clear();
-  const DayRunCounts counts = DayRun(day_, setup);
+  const DayRunCounts counts = DayRun(day_, resources.Setup());
   ran_.push_back({day_, counts, {}});
   // The database stayed away: the day is incomplete and waits for its retry.
   if (counts.lost > 0) throw CannotRunError(fmt::format("day {}: {}", day_, counts.detail));
@@ -65,9 +50,7 @@ void RunDayCommand::Run(CommandEnvironment& env) {
 }
 
 void RunDayCommand::AddToSummary(nlohmann::json& summary) const {
-  summary["days"] = nlohmann::json::array();
-  for (const DaySummary& day : ran_) summary["days"].push_back(DaySummaryJson(day));
-  summary["rowsWritten"] = RowsWrittenJson(ran_);
+  AddDaysToSummary(summary, ran_);
 }
 
 }  // namespace cuserver

@@ -4,14 +4,13 @@
 #include <fmt/format.h>
 
 #include "app/console.hpp"
+#include "app/day_run_resources.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
 #include "run/day_key.hpp"
 #include "run/day_run.hpp"
-#include "run/run_log.hpp"
 #include "run/run_session.hpp"
-#include "run/speed_limits.hpp"
 
 namespace cuserver {
 
@@ -58,22 +57,9 @@ void RunDaysCommand::Setup() {
 }
 
 void RunDaysCommand::Run(CommandEnvironment& env) {
-  ConnectionSettings connection = env.Connection();
-  RunLog runLog(env.StartDirectory(), ReadRunLogEncoding(env.Settings()));
-  SpeedLimitTable ownLimits;
-  const SpeedLimitTable* limits = env.LoadedSpeedLimits();
-  bool limitsLoaded = true;
-  if (limits == nullptr) {
-    SilentCaption startCaption;
-    std::optional<SpeedLimitTable> loaded = LoadSpeedLimitsOnce(connection, startCaption, env.GetDiagnostics());
-    limitsLoaded = loaded.has_value();
-    if (loaded) ownLimits = std::move(*loaded);
-    limits = &ownLimits;
-  }
+  const DayRunResources resources(env, scale_);
+  const DayRunSetup& setup = resources.Setup();
   ran_.clear();
-  DayRunSetup setup{connection,       env.Map(),         *limits,
-                    env.StartDirectory() / "report.ini", runLog, env.GetCaption(),
-                    env.GetDiagnostics(), scale_.Jobs(), scale_.Shard(), env.StopFlag(), !limitsLoaded};
   Caption& caption = env.GetCaption();
   struct RangeEnd {
     Caption& caption;
@@ -101,9 +87,7 @@ void RunDaysCommand::Run(CommandEnvironment& env) {
 }
 
 void RunDaysCommand::AddToSummary(nlohmann::json& summary) const {
-  summary["days"] = nlohmann::json::array();
-  for (const DaySummary& day : ran_) summary["days"].push_back(DaySummaryJson(day));
-  summary["rowsWritten"] = RowsWrittenJson(ran_);
+  AddDaysToSummary(summary, ran_);
 }
 
 }  // namespace cuserver

@@ -59,6 +59,12 @@ nlohmann::json RowsWrittenJson(const std::vector<DaySummary>& days) {
   return total;
 }
 
+void AddDaysToSummary(nlohmann::json& summary, const std::vector<DaySummary>& days) {
+  summary["days"] = nlohmann::json::array();
+  for (const DaySummary& day : days) summary["days"].push_back(DaySummaryJson(day));
+  summary["rowsWritten"] = RowsWrittenJson(days);
+}
+
 nlohmann::json LineAlarmDayJson(const std::string& day, const LineAlarmRunCounts& counts) {
   return {{"day", day},
           {"vehicles", counts.vehicles},

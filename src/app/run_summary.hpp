@@ -36,6 +36,10 @@ nlohmann::json TrackQualityJson(const TrackQuality& quality);
 // The rows written per table over the days.
 nlohmann::json RowsWrittenJson(const std::vector<DaySummary>& days);
 
+// A day run command's own counts: "days", each day's counts in order, and
+// "rowsWritten" over them.
+void AddDaysToSummary(nlohmann::json& summary, const std::vector<DaySummary>& days);
+
 // The one object --json prints: the command's own counts, and what the
 // diagnostics told, the duration in seconds, the exit status and the error
 // that ended the command (null when none).

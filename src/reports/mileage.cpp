@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "reports/moving_fix.hpp"
 #include "reports/report_rows.hpp"
 #include "reports/report_tables.hpp"
 #include "reports/text_number.hpp"
@@ -12,11 +13,6 @@ namespace cuserver {
 
 namespace {
 constexpr int kFewMovingFixes = 10;
-
-bool IsMoving(const TrackPoint& fix) {
-  const double speed = fix.Speed();
-  return speed != 0.0 && speed != 3.704;
-}
 }  // namespace
 
 int ComputeMileage(const ReportContext& ctx, int n) {
@@ -33,7 +29,7 @@ int ComputeMileage(const ReportContext& ctx, int n) {
   double metres = 0.0;
   for (std::size_t i = 0; i < end; ++i) {
     const TrackPoint& fix = track[i];
-    if (!IsMoving(fix)) continue;
+    if (!IsMovingSpeed(fix.Speed())) continue;
     if (moving == 0) first = i;
     if (fix.HasUsablePosition()) {
       if (placed != nullptr) {

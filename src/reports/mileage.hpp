@@ -9,7 +9,7 @@
 namespace cuserver {
 
 // Writes the vehicle's one mileage row of the day: the distance between
-// consecutive moving fixes (speed neither 0 nor 3.704 km/h) of the loaded
+// consecutive moving fixes (IsMovingSpeed: speed neither 0 nor 3.704 km/h) of the loaded
 // track. With more than ten moving fixes the row runs from the first to the
 // last moving fix; with ten or fewer its times come from the unfiltered track,
 // slot 0 to slot m-1 (slot 0 when m <= 1). Writes nothing for an empty track.

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "reports/moving_fix.hpp"
 #include "reports/report_rows.hpp"
 #include "reports/sql_text.hpp"
 #include "reports/text_number.hpp"
@@ -48,9 +49,8 @@ std::string TrackDistanceQuery(const std::string& simId, const std::string& begi
                                         TextPiece(begin, 8, 2));
   if (!IsPlainTableName(table)) return {};
   return fmt::format(
-      "select * from {} where SIMID='{}' and time>'{}' and time<'{}' and (Speed<>0) and "
-      "(Speed<>3.704) order by time asc",
-      table, SqlValue(simId), SqlValue(begin), SqlValue(end));
+      "select * from {} where SIMID='{}' and time>'{}' and time<'{}' and {} order by time asc", table,
+      SqlValue(simId), SqlValue(begin), SqlValue(end), MovingSpeedCondition());
 }
 
 double TrackDistance(FixReader& fixes, GeoServices& geo, const std::string& simId,

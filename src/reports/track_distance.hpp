@@ -8,7 +8,7 @@ namespace cuserver {
 
 // The distance in metres a vehicle drove between two track times, read back
 // from the GPS day tables: the sum of the distances between consecutive
-// moving fixes (speed neither 0 nor 3.704) stamped strictly after begin and
+// moving fixes (IsMovingSpeed: speed neither 0 nor 3.704) stamped strictly after begin and
 // strictly before end, from one usable position (IsUsablePosition) to the
 // next. An interval crossing a date is measured on the day of
 // begin up to 23:59:59 and on the day of end from 00:00:00; days in between are

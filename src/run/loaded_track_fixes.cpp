@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "reports/moving_fix.hpp"
 
 namespace cuserver {
 namespace {
@@ -56,8 +57,7 @@ bool LoadedTrackFixes::ForEachKnownFix(const std::string& simId, const std::stri
   for (; i < static_cast<std::size_t>(track_.Count()); ++i) {
     const TrackPoint& fix = track_[i];
     if (!(fix.time < end)) break;
-    const double speed = fix.Speed();
-    if (speed == 0.0 || speed == 3.704 || !fix.HasUsablePosition()) continue;
+    if (!IsMovingSpeed(fix.Speed()) || !fix.HasUsablePosition()) continue;
     onPosition(fix.Longitude(), fix.Latitude());
   }
   return true;

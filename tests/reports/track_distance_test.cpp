@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes.hpp"
+#include "reports/moving_fix.hpp"
 #include "reports/track_distance.hpp"
 
 namespace cuserver {
@@ -15,6 +16,10 @@ std::string Query(const std::string& table, const std::string& simId, const std:
   return "select * from " + table + " where SIMID='" + simId + "' and time>'" + after + "' and time<'" + before +
          "' and (Speed<>0) and (Speed<>3.704) order by time asc";
 }
+
+// The moving rule's condition is built from its speeds; the text the
+// databases are sent stays as it always was.
+TEST(MovingFix, ConditionKeepsItsText) { EXPECT_EQ(MovingSpeedCondition(), "(Speed<>0) and (Speed<>3.704)"); }
 
 class TrackDistanceTest : public ::testing::Test {
  protected:
