@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "db/reconnect.hpp"
 #include "db/session.hpp"
 #include "support/db_fixture.hpp"
+#include "support/instant_wait_clock.hpp"
 #include "support/pg_server.hpp"
 
 namespace cuserver::test {
@@ -100,30 +102,78 @@ TEST(Reopening, PausesDoubleFromOneSecondUpToAMinute) {
   for (const auto& [attempt, seconds] : pauses) EXPECT_EQ(ReopenPause(attempt).count(), seconds) << attempt;
 }
 
-TEST(Reopening, GivesUpWhenTheTimeIsUsedOrWhenStopped) {
-  ConnectionSettings settings{Backend::Postgresql, "u", "p", "host=127.0.0.1 port=1 dbname=none connect_timeout=2"};
-  settings.reconnectSeconds = 2;
+// A SQLite file that is not there (yet): each opening fails at once.
+ConnectionSettings MissingSqliteFile(const TempDir& dir) {
+  ConnectionSettings settings{Backend::Sqlite3, "", "", (dir.Path() / "later.db").string()};
+  settings.createSqliteFile = false;
+  return settings;
+}
+
+TEST(Reopening, TriesAgainAfterEachPauseUntilTheReconnectSecondsAreUsed) {
+  struct Case {
+    int reconnectSeconds;
+    std::vector<int> attemptsAt;  // seconds since the first; the last pause is cut short to end at the limit
+  };
+  for (const Case& c : {Case{0, {0}}, Case{2, {0, 1, 2}}, Case{200, {0, 1, 3, 7, 15, 31, 63, 123, 183, 200}}}) {
+    SCOPED_TRACE(c.reconnectSeconds);
+    TempDir dir;
+    ConnectionSettings settings = MissingSqliteFile(dir);
+    settings.reconnectSeconds = c.reconnectSeconds;
+    ReportDatabase db;
+    InstantWaitClock clock;
+    std::vector<std::string> told;
+    EXPECT_FALSE(ReopenWithPauses(
+        db, settings, nullptr, [&](const std::string& line) { told.push_back(line); }, clock));
+    EXPECT_FALSE(db.IsOpen());
+    EXPECT_EQ(clock.Elapsed(), std::chrono::seconds(c.reconnectSeconds));
+    ASSERT_EQ(told.size(), c.attemptsAt.size());
+    for (size_t i = 0; i < told.size(); ++i) {
+      EXPECT_EQ(told[i].rfind("opening the database again: attempt " + std::to_string(i + 1) + " failed after " +
+                                  std::to_string(c.attemptsAt[i]) + " s: SQLite database file ",
+                              0),
+                0u)
+          << told[i];
+    }
+  }
+}
+
+TEST(Reopening, OpensAtTheFirstAttemptAfterTheDatabaseIsBack) {
+  TempDir dir;
+  const ConnectionSettings settings = MissingSqliteFile(dir);
+  InstantWaitClock clock;
+  clock.afterWait = [&](WaitClock::Duration elapsed) {
+    if (elapsed >= 5s && !std::filesystem::exists(settings.dataSource)) {
+      ReportDatabase().OpenReportSession(AllowingNewSqliteFile(settings));
+    }
+  };
   ReportDatabase db;
   std::vector<std::string> told;
-  auto start = Clock::now();
-  EXPECT_FALSE(ReopenWithPauses(db, settings, nullptr, [&](const std::string& line) { told.push_back(line); }));
-  EXPECT_GE(SecondsSince(start), 1.9);
-  EXPECT_LT(SecondsSince(start), 4.0);
-  ASSERT_GE(told.size(), 2u);  // at 0 s, 1 s and, cut short, 2 s
-  EXPECT_NE(told[0].find("attempt 1 failed after 0 s: "), std::string::npos) << told[0];
-  EXPECT_NE(told[1].find("attempt 2 failed after 1 s: "), std::string::npos) << told[1];
+  EXPECT_TRUE(ReopenWithPauses(
+      db, settings, nullptr, [&](const std::string& line) { told.push_back(line); }, clock));
+  EXPECT_TRUE(db.IsOpen());
+  EXPECT_EQ(told.size(), 3u) << "attempts at 0, 1 and 3 s failed, the one at 7 s opened";
+  EXPECT_EQ(clock.Elapsed(), 7s);
+}
 
-  settings.reconnectSeconds = 600;
+TEST(Reopening, StopIsSeenWithinTwoHundredMillisecondsOfAPause) {
+  TempDir dir;
+  ConnectionSettings settings = MissingSqliteFile(dir);
   std::atomic<bool> stop{false};
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(500ms);
-    stop = true;
-  });
-  start = Clock::now();
-  EXPECT_FALSE(ReopenWithPauses(db, settings, &stop, nullptr));
-  stopper.join();
-  EXPECT_LT(SecondsSince(start), 1.0);
+  InstantWaitClock clock;
+  clock.afterWait = [&](WaitClock::Duration elapsed) {
+    if (elapsed >= 500ms) stop = true;
+  };
+  ReportDatabase db;
+  int told = 0;
+  EXPECT_FALSE(ReopenWithPauses(
+      db, settings, &stop, [&](const std::string&) { ++told; }, clock));
+  EXPECT_EQ(told, 1) << "no attempt after the stop";
+  EXPECT_EQ(clock.Elapsed(), 600ms);
   EXPECT_FALSE(db.IsOpen());
+
+  EXPECT_FALSE(ReopenWithPauses(
+      db, settings, &stop, [&](const std::string&) { ++told; }, clock));
+  EXPECT_EQ(told, 1) << "stopped before the first attempt";
 }
 
 // --- SQLite: a locked file is waited for --------------------------------------
@@ -259,17 +309,19 @@ TEST(ServerRestart, ReopeningWaitsForTheServerToComeBack) {
   PgServerRunningAtTheEnd running;
   ASSERT_EQ(StopPgServer(), 0);
   EXPECT_FALSE(db.Alive());
-  std::thread starter([] {
-    std::this_thread::sleep_for(3s);
-    StartPgServer();
-  });
+  // Back after 2 s of pauses, before the attempt at 3 s.
+  InstantWaitClock clock;
+  clock.afterWait = [&](WaitClock::Duration elapsed) {
+    if (elapsed >= 2s && PgCtl("status") != 0) StartPgServer();
+  };
   std::vector<std::string> told;
-  const bool reopened = ReopenWithPauses(db, settings, nullptr, [&](const std::string& line) { told.push_back(line); });
-  starter.join();
+  const bool reopened = ReopenWithPauses(
+      db, settings, nullptr, [&](const std::string& line) { told.push_back(line); }, clock);
   EXPECT_TRUE(reopened);
   EXPECT_TRUE(db.Alive());
-  ASSERT_FALSE(told.empty());
-  EXPECT_NE(told[0].find("attempt 1 failed"), std::string::npos) << told[0];
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_NE(told[0].find("attempt 1 failed after 0 s"), std::string::npos) << told[0];
+  EXPECT_NE(told[1].find("attempt 2 failed after 1 s"), std::string::npos) << told[1];
   EXPECT_EQ(QueryOne(db, "select 7 as n", "n"), "7");
 }
 
