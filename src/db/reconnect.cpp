@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <thread>
 
 namespace cuserver {
 namespace {
@@ -23,9 +22,8 @@ std::chrono::seconds ReopenPause(int attempt) {
 }
 
 bool ReopenWithPauses(ReportDatabase& db, const ConnectionSettings& settings, const std::atomic<bool>* stop,
-                      const std::function<void(const std::string&)>& tell) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
+                      const std::function<void(const std::string&)>& tell, WaitClock& clock) {
+  const auto start = clock.Now();
   const auto end = start + std::chrono::seconds(std::max(settings.reconnectSeconds, 0));
   for (int attempt = 1;; ++attempt) {
     if (Stopped(stop)) return false;
@@ -40,7 +38,7 @@ bool ReopenWithPauses(ReportDatabase& db, const ConnectionSettings& settings, co
     } catch (...) {
       reason = "unknown failure";
     }
-    const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start);
+    const auto waited = std::chrono::duration_cast<std::chrono::seconds>(clock.Now() - start);
     try {
       if (tell) {
         tell(fmt::format("opening the database again: attempt {} failed after {} s: {}", attempt, waited.count(),
@@ -49,11 +47,11 @@ bool ReopenWithPauses(ReportDatabase& db, const ConnectionSettings& settings, co
     } catch (...) {
       // Telling is not worth giving up the reopening for.
     }
-    if (Clock::now() >= end) return false;
-    const auto pauseEnd = std::min(Clock::now() + ReopenPause(attempt), end);
-    while (Clock::now() < pauseEnd) {
+    if (clock.Now() >= end) return false;
+    const auto pauseEnd = std::min(clock.Now() + ReopenPause(attempt), end);
+    while (clock.Now() < pauseEnd) {
       if (Stopped(stop)) return false;
-      std::this_thread::sleep_for(std::min<Clock::duration>(kLookAtStopEvery, pauseEnd - Clock::now()));
+      clock.SleepFor(std::min<WaitClock::Duration>(kLookAtStopEvery, pauseEnd - clock.Now()));
     }
   }
 }

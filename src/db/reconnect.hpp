@@ -6,6 +6,7 @@
 #include <string>
 
 #include "db/session.hpp"
+#include "db/wait_clock.hpp"
 
 namespace cuserver {
 
@@ -19,8 +20,9 @@ std::chrono::seconds ReopenPause(int attempt);
 // attempt). Each failed attempt is told in one line: its number, the seconds
 // since the first attempt, the driver's reason. True once the session is
 // open; false when the time is used up or *stop (may be null) became true,
-// which is looked at every 200 ms while pausing. Never throws.
+// which is looked at every 200 ms while pausing. Times and pauses are the
+// clock's. Never throws.
 bool ReopenWithPauses(ReportDatabase& db, const ConnectionSettings& settings, const std::atomic<bool>* stop,
-                      const std::function<void(const std::string&)>& tell);
+                      const std::function<void(const std::string&)>& tell, WaitClock& clock = SystemWaitClock());
 
 }  // namespace cuserver

@@ -18,6 +18,7 @@ namespace cuserver {
 
 class BackendSession;
 class StatementGuard;
+class WaitClock;
 
 enum class Backend { Sqlite3, Postgresql, Odbc, Mysql };
 
@@ -44,6 +45,9 @@ struct ConnectionSettings {
   // SQLite only. Whether the session must be able to write: a file, or a
   // folder for its journal, that cannot be written is then refused.
   bool writesSqliteFile = true;
+  // SQLite only. The clock a session waits on for another connection's
+  // lock; null is the machine's. Tests set their own.
+  WaitClock* sqliteWaitClock = nullptr;
   // Dialect: the SQL the database is written to in (oracle, postgresql,
   // mysql, sqlite). Unset, an ODBC session takes it from the DBMS its
   // driver reports; the other backends have their own and ignore the key.

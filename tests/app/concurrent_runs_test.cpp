@@ -10,12 +10,12 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "app/service/instance_lock.hpp"
 #include "db/ledger.hpp"
 #include "run_binary.hpp"
 #include "start_directory.hpp"
+#include "support/wait_until.hpp"
 
 namespace cuserver {
 namespace {
@@ -45,12 +45,10 @@ TEST_F(ConcurrentRuns, SecondRunDayInOneStartDirectoryExitsThreeNamingTheFirst) 
     execl(CUSERVER_BINARY, CUSERVER_BINARY, "run-day", kDay.c_str(), static_cast<char*>(nullptr));
     _exit(98);
   }
-  // Held still once it has taken the lock, so that the second surely meets it.
-  bool holding = false;
-  for (int i = 0; i < 400 && !holding; ++i) {
-    holding = ReadLockOwner(start_.Path()).pid == std::to_string(first);
-    if (!holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  // Held still once it has taken the lock, so that the second surely meets
+  // it; looked for often, for the run is short.
+  const bool holding = test::WaitUntil([&] { return ReadLockOwner(start_.Path()).pid == std::to_string(first); },
+                                       std::chrono::seconds(30), std::chrono::milliseconds(1));
   kill(first, SIGSTOP);
   ASSERT_TRUE(holding) << "the first run-day did not take the lock";
 

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stop_token>
 #include <thread>
 
 #include "server_fleet_day.hpp"
@@ -14,15 +16,22 @@
 namespace cuserver {
 namespace {
 
-using namespace std::chrono_literals;
-
 // The map, which at its n-th question crashes the database server.
 class CrashingGeo : public GeoServices {
  public:
   CrashingGeo(GeoServices& map, int crashAt) : map_(map), crashAt_(crashAt) {}
   int IsOnHighway(double latitude, double longitude) override {
-    if (++questions_ == crashAt_) crashed_ = test::StopPgServer() == 0;
+    if (++questions_ == crashAt_) {
+      crashed_ = test::StopPgServer() == 0;
+      std::lock_guard lock(mutex_);
+      crashChanged_.notify_all();
+    }
     return map_.IsOnHighway(latitude, longitude);
+  }
+  // Waits until the server has been crashed; false when `stop` was asked first.
+  bool WaitForCrash(std::stop_token stop) {
+    std::unique_lock lock(mutex_);
+    return crashChanged_.wait(lock, stop, [this] { return crashed_.load(); });
   }
   std::string AreaNameAt(double latitude, double longitude) override { return map_.AreaNameAt(latitude, longitude); }
   double DistanceMetres(double a, double b, double c, double d) override { return map_.DistanceMetres(a, b, c, d); }
@@ -33,6 +42,8 @@ class CrashingGeo : public GeoServices {
   int crashAt_;
   std::atomic<int> questions_{0};
   std::atomic<bool> crashed_{false};
+  std::mutex mutex_;
+  std::condition_variable_any crashChanged_;
 };
 
 class ServerCrash : public test::ServerFleetDay {
@@ -78,12 +89,10 @@ class ServerCrash : public test::ServerFleetDay {
 TEST_F(ServerCrash, RunThatOutlivesTheCrashWritesExactlyTheRowsOfOneCleanRun) {
   Run(*map_, 0);  // a first computation, which the crashed re-run replaces
   CrashingGeo geo(*map_, 2000);
+  // Started again as soon as it has crashed: the run's session is cut all
+  // the same and has to be opened again.
   std::jthread restarter([&geo](std::stop_token stop) {
-    while (!geo.Crashed() && !stop.stop_requested()) std::this_thread::sleep_for(50ms);
-    if (geo.Crashed()) {
-      std::this_thread::sleep_for(3s);
-      test::StartPgServer();
-    }
+    if (geo.WaitForCrash(stop)) test::StartPgServer();
   });
   const DayRunCounts counts = Run(geo, 120);
   restarter.request_stop();

@@ -1,6 +1,7 @@
 // The control server under slow and many clients, over real sockets from
 // several loopback addresses: a flood of connections that trickle their
 // headers in, beside ordinary load, must not keep the status from answering.
+// How fast it answers meanwhile is a figure for bench/, not asserted here.
 
 #include <gtest/gtest.h>
 
@@ -14,19 +15,19 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "service_fixture.hpp"
+#include "support/wait_until.hpp"
 
 namespace cuserver {
 namespace {
 
 using namespace std::chrono_literals;
-using SteadyClock = std::chrono::steady_clock;
+using test::WaitUntil;
 
 // A TCP connection to 127.0.0.1:port from a given loopback address.
 class RawClient {
@@ -56,8 +57,8 @@ class RawClient {
     return !connected_ || n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
   }
   // Sends a whole request and reads the answer to its end; its status code,
-  // 0 when none came within the limit.
-  int Exchange(std::string_view request, std::chrono::milliseconds limit) {
+  // 0 when none came within the limit (which only bounds a hang).
+  int Exchange(std::string_view request, std::chrono::milliseconds limit = 30s) {
     if (!Send(request)) return 0;
     timeval wait{static_cast<time_t>(limit.count() / 1000), static_cast<suseconds_t>(limit.count() % 1000 * 1000)};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
@@ -92,7 +93,7 @@ struct ServerFixture : ServiceFixture {
   int port = 0;
 };
 
-TEST(ControlServerLoad, StatusAnswersWithinASecondBesideTwoHundredSlowClientsAndLoad) {
+TEST(ControlServerLoad, StatusIsAnsweredBesideTwoHundredSlowClientsAndLoad) {
   ControlServerOptions options{"0.0.0.0", 0, "s3cret"};
   ServerFixture page(options);
   const HttpServerLimits limits = options.limits;
@@ -110,13 +111,20 @@ TEST(ControlServerLoad, StatusAnswersWithinASecondBesideTwoHundredSlowClientsAnd
       std::this_thread::sleep_for(100ms);
     }
   });
-  std::this_thread::sleep_for(500ms);
+  // The connections beyond the limit of one address are closed at once and
+  // the refusals logged.
   int held = 0;
-  for (auto& client : slow) held += client->ClosedByServer() ? 0 : 1;
-  const auto messages = page.log.Recent();
-  EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const ServiceMessage& message) {
-    return message.level == "warning" && message.text.find("refused") != std::string::npos;
-  })) << "the refusals are in the service log";
+  bool logged = false;
+  WaitUntil([&] {
+    held = 0;
+    for (auto& client : slow) held += client->ClosedByServer() ? 0 : 1;
+    const auto messages = page.log.Recent();
+    logged = std::any_of(messages.begin(), messages.end(), [](const ServiceMessage& message) {
+      return message.level == "warning" && message.text.find("refused") != std::string::npos;
+    });
+    return held <= limits.connectionsPerAddress && logged;
+  });
+  EXPECT_TRUE(logged) << "the refusals are in the service log";
 
   // 2000 ordinary requests over 20 clients, each from an address of its own.
   struct Ask {
@@ -141,57 +149,45 @@ TEST(ControlServerLoad, StatusAnswersWithinASecondBesideTwoHundredSlowClientsAnd
       const std::string from = "127.0.1." + std::to_string(c + 1);
       for (int i = 0; i < kPerClient; ++i) {
         const Ask& ask = asks[static_cast<size_t>(c + i) % asks.size()];
-        const int status = RawClient(from, page.port).Exchange(ask.request, 10s);
+        const int status = RawClient(from, page.port).Exchange(ask.request);
         (status == ask.status ? answered : wrong)++;
       }
     });
   }
 
-  // The status from 127.0.0.1 every 100 ms while the load lasts.
+  // The status from 127.0.0.1, one request after another, while the load lasts.
   std::atomic<bool> clientsDone{false};
   std::thread joiner([&] {
     for (auto& client : clients) client.join();
     clientsDone = true;
   });
-  const auto began = SteadyClock::now();
-  double worstSeconds = 0;
   int probes = 0;
-  int late = 0;
+  int failed = 0;
   const std::string status = Request("GET", "/api/status", "s3cret");
   while (!clientsDone || probes < 10) {
-    const auto sent = SteadyClock::now();
-    const int code = RawClient("127.0.0.1", page.port).Exchange(status, 5s);
-    const double seconds = std::chrono::duration<double>(SteadyClock::now() - sent).count();
-    worstSeconds = std::max(worstSeconds, seconds);
     ++probes;
-    if (code != 200 || seconds > 1.0) ++late;
-    std::this_thread::sleep_until(sent + 100ms);
+    if (RawClient("127.0.0.1", page.port).Exchange(status) != 200) ++failed;
   }
-  const double loadSeconds = std::chrono::duration<double>(SteadyClock::now() - began).count();
   joiner.join();
   loadDone = true;
   trickle.join();
 
   const HttpServerCounts counts = page.server->ConnectionCounts();
-  std::cout << "requests answered " << answered << " of " << kClients * kPerClient << " in " << loadSeconds
-            << " s; status probes " << probes << ", worst " << worstSeconds * 1000 << " ms; slow connections held "
-            << held << ", refused " << kSlow - held << "; server: accepted " << counts.accepted << ", refused "
-            << counts.refused << ", timed out " << counts.timedOut << "\n";
-  RecordProperty("worstStatusMs", std::to_string(static_cast<int>(worstSeconds * 1000)));
   EXPECT_EQ(answered, kClients * kPerClient);
   EXPECT_EQ(wrong, 0);
-  EXPECT_EQ(late, 0) << "of " << probes << " status probes, worst " << worstSeconds << " s";
+  EXPECT_EQ(failed, 0) << "of " << probes << " status probes";
   EXPECT_LE(held, limits.connectionsPerAddress) << "connections from one address are bounded";
   EXPECT_GE(counts.refused, kSlow - limits.connectionsPerAddress);
 }
 
-// A total deadline, not one per read: a byte every 100 ms keeps a per-read
-// timeout waiting forever.
+// A total deadline, not one per read: a byte every 20 ms keeps a per-read
+// timeout waiting forever, and the requests trickled here would take 20 s
+// and more to send; each is cut at the deadline before its end.
 TEST(ControlServerLoad, AClientSlowerThanTheRequestDeadlineIsCutAtIt) {
   ControlServerOptions options{"127.0.0.1", 0, ""};
-  options.limits.requestDeadline = 1s;
+  options.limits.requestDeadline = 300ms;
   ServerFixture page(options);
-  const std::string body = R"({"day":"20140319"})" + std::string(40, ' ');
+  const std::string body = R"({"day":"20140319"})" + std::string(1000, ' ');
   const std::string post = Request("POST", "/api/run-day", "", body);
   struct Case {
     const char* name;
@@ -199,21 +195,19 @@ TEST(ControlServerLoad, AClientSlowerThanTheRequestDeadlineIsCutAtIt) {
     std::string trickled;
   };
   for (const Case& c : std::vector<Case>{
-           {"headers", "", "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: " + std::string(100, 'x')},
+           {"headers", "", "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: " + std::string(1000, 'x')},
            {"body", post.substr(0, post.size() - body.size()), body}}) {
     RawClient client("127.0.0.1", page.port);
     ASSERT_TRUE(c.sentAtOnce.empty() || client.Send(c.sentAtOnce)) << c.name;
-    const auto began = SteadyClock::now();
-    for (size_t i = 0; i < c.trickled.size() && !client.ClosedByServer(); ++i) {
-      client.Send(c.trickled.substr(i, 1));
-      std::this_thread::sleep_for(100ms);
+    size_t sent = 0;
+    for (; sent < c.trickled.size() && !client.ClosedByServer(); ++sent) {
+      client.Send(c.trickled.substr(sent, 1));
+      std::this_thread::sleep_for(20ms);
     }
-    const double seconds = std::chrono::duration<double>(SteadyClock::now() - began).count();
     EXPECT_TRUE(client.ClosedByServer()) << c.name;
-    EXPECT_GE(seconds, 0.9) << c.name;
-    EXPECT_LE(seconds, 2.0) << c.name;
+    EXPECT_LT(sent, c.trickled.size()) << c.name << ": closed only once the client had sent everything";
   }
-  EXPECT_EQ(RawClient("127.0.0.1", page.port).Exchange(Request("GET", "/api/status", ""), 5s), 200)
+  EXPECT_EQ(RawClient("127.0.0.1", page.port).Exchange(Request("GET", "/api/status", "")), 200)
       << "a request sent in time is still answered";
   EXPECT_EQ(page.server->ConnectionCounts().timedOut, 2);
 }

@@ -4,14 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "app/errors.hpp"
 #include "app/service/instance_lock.hpp"
 #include "start_directory.hpp"
+#include "support/wait_until.hpp"
 
 namespace cuserver {
 namespace {
@@ -93,10 +92,10 @@ TEST(ServeProgram, SecondServeAndOneShotRunDayExitAtOnceWithStatusThree) {
     _exit(98);
   }
   LockOwner owner;
-  for (int i = 0; i < 200 && owner.pageUrl.empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  test::WaitUntil([&] {
     owner = ReadLockOwner(start.Path());
-  }
+    return !owner.pageUrl.empty();
+  });
   ASSERT_FALSE(owner.pageUrl.empty()) << "the service did not start";
   EXPECT_EQ(owner.pid, std::to_string(service));
 

@@ -14,11 +14,11 @@
 #include <mutex>
 #include <string_view>
 #include <system_error>
-#include <thread>
 
 #include "db/backend_session.hpp"
 #include "db/sqlite/sqlite.hpp"
 #include "db/vehicle_day_store.hpp"
+#include "db/wait_clock.hpp"
 
 namespace cuserver {
 
@@ -26,31 +26,41 @@ std::unique_ptr<RunStore> OpenSqliteRunStore(ReportDatabase& db, Diagnostics& di
 
 namespace {
 
-// Called by SQLite while another connection holds the lock it needs; `limit`
-// carries the milliseconds to wait in all. SQLite's own handler sleeps 1, 2,
-// 5 ... up to 100 ms between tries, made for other processes. Within a run,
+// How long a connection waits for another connection's lock, and on which
+// clock. It outlives the connection: SqliteSession holds it as its first base.
+struct SqliteLockWait {
+  std::int64_t limitMicros = 0;
+  WaitClock* clock = nullptr;
+};
+
+// Called by SQLite while another connection holds the lock it needs; `wait`
+// is the connection's SqliteLockWait. SQLite's own handler sleeps 1, 2, 5 ...
+// up to 100 ms between tries, made for other processes. Within a run,
 // workers meet each other's commits, which last tens of milliseconds, and a
 // worker could wake as many again after the commit had ended, its core idle
-// meanwhile. Tries here come after 0.1 ms, doubling up to one every 2 ms.
-int WaitForSqliteLock(void* limit, int tries) {
+// meanwhile. Tries here come after 0.1 ms, doubling up to one every 2 ms; the
+// time waited is reckoned from the tries, so a try costs one sleep and no
+// clock reading.
+int WaitForSqliteLock(void* wait, int tries) {
+  const SqliteLockWait& lockWait = *static_cast<const SqliteLockWait*>(wait);
   constexpr std::int64_t kFirstMicros = 100, kMostMicros = 2000, kDoublings = 5;
-  const std::int64_t limitMicros = std::int64_t{static_cast<int>(reinterpret_cast<std::intptr_t>(limit))} * 1000;
   const std::int64_t n = tries;
   const std::int64_t waited = n <= kDoublings ? kFirstMicros * ((std::int64_t{1} << n) - 1)
                                               : kFirstMicros * ((std::int64_t{1} << kDoublings) - 1) +
                                                     (n - kDoublings) * kMostMicros;
   std::int64_t next = n < kDoublings ? kFirstMicros << n : kMostMicros;
-  next = std::min(next, limitMicros - waited);
+  next = std::min(next, lockWait.limitMicros - waited);
   if (next <= 0) return 0;
-  std::this_thread::sleep_for(std::chrono::microseconds(next));
+  lockWait.clock->SleepFor(std::chrono::microseconds(next));
   return 1;
 }
 
-void LimitSqliteWaits(::sqlite3* connection, int seconds) {
-  // 0 is no limit: a locked file is waited for as long as it takes.
-  const int limit =
-      seconds == 0 ? INT_MAX : static_cast<int>(std::clamp<std::int64_t>(std::int64_t{seconds} * 1000, 0, INT_MAX));
-  sqlite3_busy_handler(connection, WaitForSqliteLock, reinterpret_cast<void*>(std::intptr_t{limit}));
+// `seconds` 0 is no limit: a locked file is waited for as long as it takes.
+SqliteLockWait SqliteLockWaitOf(const ConnectionSettings& settings) {
+  const int seconds = settings.statementTimeoutSeconds;
+  const std::int64_t limitMillis =
+      seconds == 0 ? INT_MAX : std::clamp<std::int64_t>(std::int64_t{seconds} * 1000, 0, INT_MAX);
+  return {limitMillis * 1000, settings.sqliteWaitClock != nullptr ? settings.sqliteWaitClock : &SystemWaitClock()};
 }
 
 // Refuses a missing file before SQLite would make it an empty database.
@@ -86,10 +96,18 @@ void RequireWritableSqlite(::sqlite3* handle) {
   }
 }
 
-class SqliteSession : public BackendSession {
+// Holds the lock wait before the session's connection is opened and until
+// after it is closed.
+struct SqliteLockWaitHolder {
+  SqliteLockWait lockWait;
+};
+
+class SqliteSession : private SqliteLockWaitHolder, public BackendSession {
  public:
-  explicit SqliteSession(std::unique_ptr<soci::session> sql)
-      : BackendSession(std::move(sql)), connection_(SqliteConnection(Sql())) {}
+  SqliteSession(SqliteLockWait wait, std::unique_ptr<soci::session> sql)
+      : SqliteLockWaitHolder{wait}, BackendSession(std::move(sql)), connection_(SqliteConnection(Sql())) {
+    sqlite3_busy_handler(connection_, WaitForSqliteLock, &lockWait);
+  }
 
   ::sqlite3* Connection() const { return connection_; }
 
@@ -118,8 +136,7 @@ void UseSqliteWithoutConnectionLocks() {
 std::unique_ptr<BackendSession> OpenSqliteSession(const ConnectionSettings& settings) {
   if (!settings.createSqliteFile) RequireSqliteFile(settings.dataSource);
   UseSqliteWithoutConnectionLocks();
-  auto session = std::make_unique<SqliteSession>(OpenSociSession(settings));
-  LimitSqliteWaits(session->Connection(), settings.statementTimeoutSeconds);
+  auto session = std::make_unique<SqliteSession>(SqliteLockWaitOf(settings), OpenSociSession(settings));
   if (settings.writesSqliteFile) RequireWritableSqlite(session->Connection());
   // The tests' databases are thrown away: CUSERVER_SQLITE_SYNCHRONOUS=OFF
   // spares them a wait for the disk at every commit. Any other value, or
