@@ -94,7 +94,7 @@ JobResult Service::StartUpDatabase() {
       if (options_.databaseAttempt) options_.databaseAttempt(false, error.what());
       return {JobOutcome::CouldNotRun, error.what()};
     }
-    if (!Pause(options_.connectPause)) return {JobOutcome::CouldNotRun, "the service is stopping"};
+    if (!connected && !Pause(options_.connectPause)) return {JobOutcome::CouldNotRun, "the service is stopping"};
   }
   if (!connected) {
     log_.Error(std::string(kNoDatabaseMessage));
