@@ -17,7 +17,7 @@ namespace {
 constexpr int kMaxCharWidth = 254;
 constexpr size_t kDatNameBytes = 10;  // a dBase field name, before its NUL
 
-[[noreturn]] void Fail(const std::filesystem::path& path, const std::string& reason) {
+[[noreturn]] void FailWriting(const std::filesystem::path& path, const std::string& reason) {
   throw MapError(fmt::format("cannot write map file {}: {}", path.string(), reason));
 }
 
@@ -32,34 +32,34 @@ std::string Lower(std::string text) {
 std::string Stored(const std::filesystem::path& path, const MapTable& table, const std::string& text) {
   if (!table.chinese) {
     if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-      Fail(path, fmt::format("text '{}' is not ASCII in a table of charset Neutral", text));
+      FailWriting(path, fmt::format("text '{}' is not ASCII in a table of charset Neutral", text));
     }
     return text;
   }
   auto stored = Utf8ToCp936(text);
-  if (!stored) Fail(path, fmt::format("text '{}' has no form in code page 936", text));
+  if (!stored) FailWriting(path, fmt::format("text '{}' has no form in code page 936", text));
   return *stored;
 }
 
 void CheckTable(const std::filesystem::path& path, const MapTable& table) {
-  if (table.fields.empty()) Fail(path, "a table needs at least one field");
+  if (table.fields.empty()) FailWriting(path, "a table needs at least one field");
   for (const auto& field : table.fields) {
     const std::string name = Stored(path, table, field);
     if (name.empty() || name.size() > kDatNameBytes ||
         name.find_first_of(" \t\r\n\",") != std::string::npos) {
-      Fail(path, fmt::format("field name '{}' must be 1 to {} bytes without blanks, quotes or commas",
+      FailWriting(path, fmt::format("field name '{}' must be 1 to {} bytes without blanks, quotes or commas",
                              field, kDatNameBytes));
     }
   }
   for (const auto& feature : table.features) {
     if (feature.values.size() != table.fields.size()) {
-      Fail(path, "every feature needs one value per field");
+      FailWriting(path, "every feature needs one value per field");
     }
     for (const auto& value : feature.values) {
-      if (value.find_first_of("\r\n") != std::string::npos) Fail(path, "a value holds a line break");
+      if (value.find_first_of("\r\n") != std::string::npos) FailWriting(path, "a value holds a line break");
     }
     const size_t least = feature.shape == MapShape::Point ? 1 : feature.shape == MapShape::Line ? 2 : 3;
-    if (feature.positions.size() < least) Fail(path, "a feature has too few positions for its shape");
+    if (feature.positions.size() < least) FailWriting(path, "a feature has too few positions for its shape");
   }
 }
 
@@ -68,7 +68,7 @@ int CharWidth(const std::filesystem::path& path, const MapTable& table, size_t f
   for (const auto& feature : table.features) {
     width = std::max(width, Stored(path, table, feature.values[field]).size());
   }
-  if (width > kMaxCharWidth) Fail(path, "a value is longer than 254 bytes");
+  if (width > kMaxCharWidth) FailWriting(path, "a value is longer than 254 bytes");
   return static_cast<int>(width);
 }
 
@@ -83,12 +83,12 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
-  if (!out) Fail(path, std::strerror(errno));
+  if (!out) FailWriting(path, std::strerror(errno));
 }
 
 std::string ReadText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(path, std::strerror(errno));
+  if (!in) FailWriting(path, std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
@@ -133,7 +133,7 @@ void PatchFieldNames(const std::filesystem::path& path, const MapTable& table) {
   for (size_t i = 0; i < table.fields.size(); ++i) {
     const std::string from = "    " + Placeholder(i) + " ";
     const size_t at = tab.find(from);
-    if (at == std::string::npos) Fail(path, "GDAL wrote an unexpected field definition");
+    if (at == std::string::npos) FailWriting(path, "GDAL wrote an unexpected field definition");
     tab.replace(at, from.size(), "    " + Stored(path, table, table.fields[i]) + " ");
   }
   WriteText(path, tab);
@@ -186,7 +186,7 @@ void WriteTab(const std::filesystem::path& wanted, const MapTable& table) {
   const char* datasetOptions[] = {"FORMAT=TAB", nullptr};
   GdalDatasetPtr dataset(driver->Create(path.string().c_str(), 0, 0, 0, GDT_Unknown,
                                         const_cast<char**>(datasetOptions)));
-  if (!dataset) Fail(path, GdalReason());
+  if (!dataset) FailWriting(path, GdalReason());
 
   OGRSpatialReference wgs84;
   wgs84.SetWellKnownGeogCS("WGS84");
@@ -195,11 +195,11 @@ void WriteTab(const std::filesystem::path& wanted, const MapTable& table) {
   const char* layerOptions[] = {encoding, "BOUNDS=-180,-90,180,90", nullptr};
   OGRLayer* layer = dataset->CreateLayer(path.stem().string().c_str(), &wgs84, wkbUnknown,
                                          const_cast<char**>(layerOptions));
-  if (!layer) Fail(path, GdalReason());
+  if (!layer) FailWriting(path, GdalReason());
   for (size_t i = 0; i < table.fields.size(); ++i) {
     OGRFieldDefn field(Placeholder(i).c_str(), OFTString);
     field.SetWidth(CharWidth(path, table, i));
-    if (layer->CreateField(&field) != OGRERR_NONE) Fail(path, GdalReason());
+    if (layer->CreateField(&field) != OGRERR_NONE) FailWriting(path, GdalReason());
   }
   for (const auto& feature : table.features) {
     OGRFeature row(layer->GetLayerDefn());
@@ -207,10 +207,10 @@ void WriteTab(const std::filesystem::path& wanted, const MapTable& table) {
       row.SetField(static_cast<int>(i), feature.values[i].c_str());
     }
     row.SetGeometryDirectly(NewGeometry(feature));
-    if (layer->CreateFeature(&row) != OGRERR_NONE) Fail(path, GdalReason());
+    if (layer->CreateFeature(&row) != OGRERR_NONE) FailWriting(path, GdalReason());
   }
   dataset.reset();
-  if (CPLGetLastErrorType() >= CE_Failure) Fail(path, GdalReason());
+  if (CPLGetLastErrorType() >= CE_Failure) FailWriting(path, GdalReason());
   PatchFieldNames(path, table);
   SetExtensionCase(path, wanted);
 }
@@ -274,7 +274,7 @@ void WriteMapTable(const std::filesystem::path& path, const MapTable& table) {
   } else if (extension == ".mif") {
     WriteMif(path, table);
   } else {
-    Fail(path, "the extension must be .tab or .mif");
+    FailWriting(path, "the extension must be .tab or .mif");
   }
 }
 
@@ -282,7 +282,7 @@ void WriteGeoset(const std::filesystem::path& path, const std::string& name,
                  const std::vector<std::string>& tableFiles) {
   const auto stored = [&](const std::string& text) {
     auto out = Utf8ToCp936(text);
-    if (!out) Fail(path, fmt::format("text '{}' has no form in code page 936", text));
+    if (!out) FailWriting(path, fmt::format("text '{}' has no form in code page 936", text));
     return *out;
   };
   std::string text = "!GEOSET\r\n!VERSION 450\r\n\r\nbegin_metadata\r\n";
