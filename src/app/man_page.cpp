@@ -1,5 +1,7 @@
 #include "app/man_page.hpp"
 
+#include <cctype>
+
 #include <fmt/format.h>
 
 #include <iostream>
@@ -70,9 +72,22 @@ std::string OptionHeading(const CLI::Option* option) {
   return heading;
 }
 
+// The help may name what this machine has ("the number of cores, here 8");
+// the manual is made on the build machine and read on others, so it leaves
+// that out.
+std::string WithoutThisMachine(std::string text) {
+  constexpr std::string_view kHere = ", here ";
+  for (std::size_t at = text.find(kHere); at != std::string::npos; at = text.find(kHere, at + 1)) {
+    std::size_t end = at + kHere.size();
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+    if (end > at + kHere.size()) text.erase(at, end - at);
+  }
+  return text;
+}
+
 void WriteOptions(std::ostream& out, const std::vector<const CLI::Option*>& options) {
   for (const CLI::Option* option : options) {
-    out << ".TP\n" << OptionHeading(option) << '\n' << Roff(option->get_description());
+    out << ".TP\n" << OptionHeading(option) << '\n' << Roff(WithoutThisMachine(option->get_description()));
     if (!option->get_default_str().empty()) out << " (default: " << Roff(option->get_default_str()) << ')';
     out << '\n';
   }

@@ -66,6 +66,21 @@ TEST(ServiceStartUp, GeosetThatCannotBeLoadedNamesTheFile) {
   }
 }
 
+// A missing SQLite file is no passing fault: `serve` ends at once (status 3)
+// naming it, rather than retrying for minutes while it shows 正在运行.
+TEST(ServiceStartUp, MissingSqliteFileStopsTheStartNamingIt) {
+  ServiceFixture fixture;
+  fixture.start.WriteSettings("[General]\nDataSource=missing.db\n");
+  try {
+    fixture.Started();
+    FAIL() << "started without its database";
+  } catch (const SettingsError& error) {
+    EXPECT_NE(std::string(error.what()).find((fixture.start.Path() / "missing.db").string()), std::string::npos)
+        << error.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(fixture.start.Path() / "missing.db"));
+}
+
 TEST(ServiceRuns, OperatorDayRunsInTurnAndEndsWithTheEndCaption) {
   ServiceFixture fixture;
   fixture.start.AddVehicle("13900000001");

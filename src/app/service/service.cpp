@@ -36,6 +36,18 @@ std::string FailuresText(const Diagnostics& diagnostics) {
   return text;
 }
 
+// A SQLite file that is not there does not come by waiting: the service
+// stops at once and names it, rather than trying to connect for minutes.
+void RequireDatabaseFile(const ConnectionSettings& connection) {
+  if (connection.backend != Backend::Sqlite3 || connection.createSqliteFile) return;
+  std::error_code ec;
+  if (std::filesystem::status(connection.dataSource, ec).type() != std::filesystem::file_type::not_found) return;
+  throw SettingsError(fmt::format(
+      "SQLite database file {} does not exist: make it with `cuserver init-db` in the start directory, or name "
+      "another in DataSource",
+      connection.dataSource));
+}
+
 }  // namespace
 
 Service::Service(ServiceOptions options, ServiceLog& log)
@@ -53,6 +65,7 @@ void Service::Start() {
         fmt::format("settings file {} is missing or cannot be read", options_.configFile.string()));
   }
   connection_ = ReadConnectionSettings(options_.configFile, options_.startDirectory);
+  RequireDatabaseFile(connection_);
   runLogEncoding_ = ReadRunLogEncoding(*settings);
   catchUp_ = ReadCatchUpSettings(*settings);
 
