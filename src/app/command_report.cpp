@@ -1,10 +1,14 @@
 #include "app/command_report.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <fstream>
+#include <iostream>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <nlohmann/json.hpp>
 
 #include "app/environment.hpp"
@@ -25,6 +29,15 @@ void OpenReadingSession(ReportDatabase& db, const ConnectionSettings& connection
   OpenRunSession(db, readOnly, caption);
 }
 
+// What a sheet's title says the rows were chosen by.
+std::string ChosenBy(const ReportQuery& query) {
+  std::vector<std::string> parts;
+  if (!query.simId.empty()) parts.push_back(fmt::format("车辆 {}", query.simId));
+  if (!query.filter.empty()) parts.push_back(fmt::format("筛选“{}”", query.filter));
+  if (query.flaggedOnly && query.kind == ReportKind::Quality) parts.emplace_back("只列数据有问题的车辆");
+  return fmt::format("{}", fmt::join(parts, "，"));
+}
+
 }  // namespace
 
 ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::year_month_day day) {
@@ -39,7 +52,7 @@ std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection,
   OpenReadingSession(db, connection);
   std::vector<ReportSheet> sheets;
   for (const ReportQuery& query : queries) {
-    sheets.push_back({DayKeyText(query.day), query.kind, ReadReportRows(db, query)});
+    sheets.push_back({DayKeyText(query.day), query.kind, ReadReportRows(db, query), ChosenBy(query)});
   }
   return sheets;
 }
@@ -113,6 +126,9 @@ void ReportCommand::Setup() {
 }
 
 void ReportCommand::Run(CommandEnvironment& env) {
+  if (format_ == "xlsx" && output_.empty() && &env.Out() == &std::cout && ::isatty(STDOUT_FILENO) == 1) {
+    throw ArgumentError("an XLSX workbook is not for the terminal: give --output FILE (or redirect the output)");
+  }
   std::vector<ReportQuery> queries;
   for (ReportKind kind : kinds_) {
     ReportQuery query;
@@ -129,9 +145,9 @@ void ReportCommand::Run(CommandEnvironment& env) {
 
   std::string text;
   if (format_ == "csv") {
-    text = ReportCsv(sheets.front().page);
+    text = ReportCsv(sheets.front());
   } else if (format_ == "xlsx") {
-    text = ReportXlsx(sheets);
+    text = ReportXlsx(sheets, std::chrono::system_clock::now());
   } else if (format_ == "json") {
     nlohmann::json json = nlohmann::json::array();
     for (const ReportSheet& sheet : sheets) json.push_back(ReportJson(sheet));

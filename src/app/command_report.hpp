@@ -22,7 +22,7 @@ ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::
 // report DAYKEY [--kind KIND] [--vehicle SIMID] [--filter TEXT] [--sort COLUMN
 // [--descending]] [--flagged] [--format table|csv|json|xlsx] [--output FILE]: the rows a day run wrote for a day, read back with each
 // vehicle's licence plate and fleet. Reads only; runs beside a service and
-// beside a day run.
+// beside a day run. A workbook without --output to a terminal is refused.
 class ReportCommand : public Command {
  public:
   std::string Name() const override { return "report"; }

@@ -1,16 +1,9 @@
 #include "app/report_files.hpp"
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
+#include <algorithm>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
-#include <xlsxwriter.h>
 
 namespace cuserver {
 namespace {
@@ -36,9 +29,9 @@ void AppendCsvLine(std::string& out, const std::vector<std::string>& values) {
   out += "\r\n";
 }
 
-// Terminal columns a text takes: East Asian wide characters (the plates'
-// and fleets' Chinese) take two.
-std::size_t ShownLength(const std::string& text) {
+}  // namespace
+
+std::size_t ShownLength(std::string_view text) {
   std::size_t columns = 0;
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
@@ -55,35 +48,16 @@ std::size_t ShownLength(const std::string& text) {
   return columns;
 }
 
-// A file name of its own in the temporary folder, removed when it goes.
-class TemporaryFile {
- public:
-  TemporaryFile() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cuserver-report-XXXXXX").string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw std::runtime_error("cannot make a temporary file for the workbook");
-    ::close(fd);
-    path_ = pattern;
-  }
-  ~TemporaryFile() { std::remove(path_.c_str()); }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-}  // namespace
-
 std::string ReportFileStem(const ReportSheet& sheet) {
   return fmt::format("{}-{}", ReportKindName(sheet.kind), sheet.day);
 }
 
-std::string ReportCsv(const ReportPage& page) {
+std::string ReportCsv(const ReportSheet& sheet) {
   std::string out = "\xEF\xBB\xBF";
-  AppendCsvLine(out, page.columns);
-  for (const auto& row : page.rows) AppendCsvLine(out, row);
+  std::vector<std::string> captions;
+  for (const ReportColumnLook& look : ReportColumnLooks(sheet.kind)) captions.emplace_back(look.caption);
+  AppendCsvLine(out, captions);
+  for (const auto& row : sheet.page.rows) AppendCsvLine(out, row);
   return out;
 }
 
@@ -120,35 +94,6 @@ std::string ReportTable(const ReportSheet& sheet) {
   out += line(page.columns);
   for (const auto& row : page.rows) out += line(row);
   return out;
-}
-
-std::string ReportXlsx(const std::vector<ReportSheet>& sheets) {
-  TemporaryFile file;
-  lxw_workbook* workbook = workbook_new(file.Path().c_str());
-  if (workbook == nullptr) throw std::runtime_error("libxlsxwriter cannot make a workbook");
-  lxw_format* bold = workbook_add_format(workbook);
-  format_set_bold(bold);
-  for (const ReportSheet& sheet : sheets) {
-    lxw_worksheet* worksheet = workbook_add_worksheet(workbook, ReportFileStem(sheet).c_str());
-    const auto& columns = sheet.page.columns;
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      worksheet_write_string(worksheet, 0, static_cast<lxw_col_t>(c), columns[c].c_str(), bold);
-    }
-    for (std::size_t r = 0; r < sheet.page.rows.size(); ++r) {
-      const auto& row = sheet.page.rows[r];
-      for (std::size_t c = 0; c < row.size(); ++c) {
-        if (row[c].empty()) continue;
-        worksheet_write_string(worksheet, static_cast<lxw_row_t>(r + 1), static_cast<lxw_col_t>(c), row[c].c_str(),
-                               nullptr);
-      }
-    }
-  }
-  const lxw_error error = workbook_close(workbook);
-  if (error != LXW_NO_ERROR) throw std::runtime_error(fmt::format("cannot write the workbook: {}", lxw_strerror(error)));
-  std::ifstream in(file.Path(), std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 }  // namespace cuserver

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,7 @@ struct ReportSheet {
   std::string day;   // yyyymmdd
   ReportKind kind = ReportKind::Mileage;
   ReportPage page;
+  std::string chosenBy;  // the vehicle, filter or flag the rows were chosen by, as a title tells it; empty: all
 };
 
 // "<kind>-<day>", the name of a sheet and, with its extension, of a file.
@@ -22,7 +25,8 @@ std::string ReportFileStem(const ReportSheet& sheet);
 
 // UTF-8 with a byte order mark (so that spreadsheets read it as UTF-8), CRLF
 // line ends, a field quoted when it holds a comma, quote, CR or LF (RFC 4180).
-std::string ReportCsv(const ReportPage& page);
+// The header holds the control page's captions; the values are as stored.
+std::string ReportCsv(const ReportSheet& sheet);
 
 // {"day","kind","total","columns","rows"}
 nlohmann::json ReportJson(const ReportSheet& sheet);
@@ -30,8 +34,15 @@ nlohmann::json ReportJson(const ReportSheet& sheet);
 // Columns padded to their widest value, one header line.
 std::string ReportTable(const ReportSheet& sheet);
 
-// An XLSX workbook, one sheet per report with one header row. Throws
-// std::runtime_error when libxlsxwriter cannot make it.
-std::string ReportXlsx(const std::vector<ReportSheet>& sheets);
+// An XLSX workbook, one sheet per report under the tab's name: a title row
+// (report, day, what the rows were chosen by, when made), a frozen header row
+// of captions with an autofilter, then the rows. Numbers, times, durations
+// and coordinates are written as such; a value that does not read as one
+// stays text. Throws std::runtime_error when libxlsxwriter cannot make it.
+std::string ReportXlsx(const std::vector<ReportSheet>& sheets, std::chrono::system_clock::time_point made);
+
+// Terminal columns a text takes: East Asian wide characters (the plates'
+// and fleets' Chinese) take two.
+std::size_t ShownLength(std::string_view text);
 
 }  // namespace cuserver

@@ -15,6 +15,7 @@
 #include "db/dialect.hpp"
 #include "db/ledger.hpp"
 #include "db/value_text.hpp"
+#include "reports/report_captions.hpp"
 #include "reports/report_tables.hpp"
 #include "reports/sql_text.hpp"
 
@@ -32,13 +33,15 @@ struct KindTable {
   bool monthly;
   std::string_view timeColumn;
   std::vector<std::string_view> columns;  // after SIMID; the time column among them
+  std::optional<ReportFamily> family;       // nullopt: the quality counts
 };
 
 // A kind read from a report table family: its table, monthly or not, its
 // time column and its columns as the catalogue of the report tables has them.
 KindTable OfFamily(ReportKind kind, std::string_view name, ReportFamily family) {
   const ReportTableFamily& table = TableFamily(family);
-  return {kind, name, table.name, table.monthly, table.timeColumn, {table.columns.begin(), table.columns.end()}};
+  return {kind, name, table.name, table.monthly, table.timeColumn,
+          {table.columns.begin(), table.columns.end()}, family};
 }
 
 const std::array<KindTable, 7>& KindTables() {
@@ -50,7 +53,8 @@ const std::array<KindTable, 7>& KindTables() {
       OfFamily(ReportKind::LostContact, "lostcontact", ReportFamily::ContactAlarm),
       OfFamily(ReportKind::LineAlarms, "linealarms", ReportFamily::LineAlarm),
       {ReportKind::Quality, "quality", "cuserver_vehicle_days", false, "",
-       {"fixes", "withoutPosition", "otherDay", "sameTime", "backwards", "jumps"}},
+       {"fixes", "withoutPosition", "otherDay", "sameTime", "backwards", "jumps"},
+       std::nullopt},
   }};
   return tables;
 }
@@ -216,6 +220,17 @@ std::vector<std::string> ReportColumns(ReportKind kind) {
   if (kind != ReportKind::Quality) columns.insert(columns.end(), {"LICENSEPLATE", "MOTORCADENAME"});
   for (std::string_view column : TableOf(kind).columns) columns.emplace_back(column);
   return columns;
+}
+
+std::vector<ReportColumnLook> ReportColumnLooks(ReportKind kind) {
+  std::vector<ReportColumnLook> looks;
+  for (const std::string& column : ReportColumns(kind)) looks.push_back(ColumnLook(column, TableOf(kind).family));
+  return looks;
+}
+
+std::string_view ReportKindTitle(ReportKind kind) {
+  const std::optional<ReportFamily> family = TableOf(kind).family;
+  return family ? FamilyTitle(*family) : kQualityTitle;
 }
 
 const std::vector<ReportKind>& AllReportKinds() {

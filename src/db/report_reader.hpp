@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db/session.hpp"
+#include "reports/report_captions.hpp"
 
 namespace cuserver {
 
@@ -43,6 +44,11 @@ struct ReportQuery {
 // LICENSEPLATE, MOTORCADENAME, then the table's own; for quality SIMID, fixes,
 // withoutPosition, otherDay, sameTime, backwards, jumps.
 std::vector<std::string> ReportColumns(ReportKind kind);
+
+// How the files an operator takes away show those columns, in the same order.
+std::vector<ReportColumnLook> ReportColumnLooks(ReportKind kind);
+// The kind's name as the control page's tab shows it (里程, 超速, ...).
+std::string_view ReportKindTitle(ReportKind kind);
 
 // One page of a day's report rows: values as stored (NULL as empty text),
 // with the vehicle's licence plate and fleet from the catalogue (empty for a

@@ -42,7 +42,7 @@ TEST(ReportRoutes, AnswerAPageOfTheDaysRowsAndTheCsvFile) {
   ASSERT_TRUE(csv);
   EXPECT_EQ(csv->status, 200);
   EXPECT_EQ(csv->get_header_value("Content-Disposition"), "attachment; filename=\"fatigue-20140319.csv\"");
-  EXPECT_TRUE(csv->body.starts_with("\xEF\xBB\xBFSIMID,"));
+  EXPECT_TRUE(csv->body.starts_with("\xEF\xBB\xBFSIM卡号,车牌,车队,开始时间,结束时间,连续驾驶（秒）\r\n"));
 
   auto sorted = client.Get("/api/reports?day=20140319&kind=fatigue&filter=g123&sort=BEGINTIME&order=desc&limit=1");
   ASSERT_TRUE(sorted);
@@ -95,7 +95,7 @@ TEST(ReportRoutes, QualityAnswersTheLedgersVehicleDays) {
   auto flagged = client.Get("/api/reports.csv?day=20140319&kind=quality&flagged=1&filter=g123");
   ASSERT_TRUE(flagged);
   EXPECT_EQ(flagged->get_header_value("Content-Disposition"), "attachment; filename=\"quality-20140319.csv\"");
-  EXPECT_EQ(flagged->body, "\xEF\xBB\xBFSIMID,fixes,withoutPosition,otherDay,sameTime,backwards,jumps\r\n"
+  EXPECT_EQ(flagged->body, "\xEF\xBB\xBFSIM卡号,定位点,无位置,非当日,同一时刻,时间倒退,跳点\r\n"
                            "13900000001,12,2,1,0,3,1\r\n");
   auto summary = client.Get("/api/summary?day=20140319");
   ASSERT_TRUE(summary);

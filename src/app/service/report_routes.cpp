@@ -83,7 +83,7 @@ void AnswerReports(const ConnectionSettings& connection, const HttpRequest& requ
     const bool csv = extension == ".csv";
     response.SetHeader("Content-Disposition",
                        fmt::format("attachment; filename=\"{}{}\"", ReportFileStem(sheet), extension));
-    response.SetContent(csv ? ReportCsv(sheet.page) : ReportXlsx({sheet}),
+    response.SetContent(csv ? ReportCsv(sheet) : ReportXlsx({sheet}, std::chrono::system_clock::now()),
                         csv ? "text/csv; charset=utf-8"
                             : "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
   } catch (...) {

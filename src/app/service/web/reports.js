@@ -6,6 +6,7 @@ const kinds = [
   ["mileage", "里程"], ["speeding", "超速"], ["parking", "停车"],
   ["fatigue", "疲劳驾驶"], ["lostcontact", "失去联系"], ["linealarms", "路段报警"], ["quality", "数据质量"],
 ];
+// The same captions as src/reports/report_captions.cpp, which heads the CSV and XLSX files: change both together.
 const columnNames = {
   SIMID: "SIM卡号", LICENSEPLATE: "车牌", MOTORCADENAME: "车队", BEGINTIME: "开始时间", TIMELOG: "开始时间",
   ENDTIME: "结束时间", DISTANCE: "里程（公里）", TOTTIME: "时长（秒）", SPEED: "最高速度（公里/时）",
