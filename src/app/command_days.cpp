@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/day_arguments.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
@@ -42,21 +43,19 @@ nlohmann::json ShardJson(const DayRecord& row) {
 }  // namespace
 
 DayRange ResolveDayRange(std::string_view from, std::string_view to, year_month_day today) {
-  const year_month_day yesterday{sys_days{today} - days{1}};
   year_month_day first;
-  year_month_day last;
-  const bool fromOk = from.empty() || ParseDayKey(from, first);
-  const bool toOk = to.empty() || ParseDayKey(to, last);
-  if (fromOk && toOk) {
-    if (from.empty() && to.empty()) last = yesterday;
-    if (from.empty()) first = year_month_day{sys_days{last} - days{kDefaultListedDays - 1}};
-    if (to.empty()) last = year_month_day{sys_days{first} + days{kDefaultListedDays - 1}};
-    const auto span = (sys_days{last} - sys_days{first}).count();
-    if (span >= 0 && span < kMaxListedDays) return {DayKeyText(first), DayKeyText(last)};
+  year_month_day last{sys_days{today} - days{1}};
+  if (!from.empty()) first = ReadableDay(from);
+  if (!to.empty()) last = ReadableDay(to);
+  if (from.empty()) first = year_month_day{sys_days{last} - days{kDefaultListedDays - 1}};
+  if (to.empty() && !from.empty()) last = year_month_day{sys_days{first} + days{kDefaultListedDays - 1}};
+  RequireDayOrder(first, last);
+  const auto count = (sys_days{last} - sys_days{first}).count() + 1;
+  if (count > kMaxListedDays) {
+    throw ArgumentError(fmt::format("一次最多列出 {} 天，{} 到 {} 是 {} 天", kMaxListedDays, ShownDayText(first),
+                                    ShownDayText(last), count));
   }
-  throw ArgumentError(fmt::format(
-      "日期应为 yyyymmdd 格式的真实日期，起始日不晚于结束日，最多 {} 天（from“{}”，to“{}”）", kMaxListedDays, from,
-      to));
+  return {DayKeyText(first), DayKeyText(last)};
 }
 
 std::vector<DayStatus> ReadDayStatuses(const ConnectionSettings& connection, const DayRange& range, int retryLimit) {
@@ -89,8 +88,8 @@ nlohmann::json DayStatusesJson(const std::vector<DayStatus>& statuses) {
 DaysCommand::DaysCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void DaysCommand::AddArguments(CLI::App& command) {
-  command.add_option("--from", from_, "The first day as yyyymmdd (default: 6 days before --to)")->type_name("DAYKEY");
-  command.add_option("--to", to_, "The last day as yyyymmdd (default: yesterday, or 6 days after --from)")
+  command.add_option("--from", from_, "The first day as yyyy-mm-dd or yyyymmdd (default: 6 days before --to)")->type_name("DAYKEY");
+  command.add_option("--to", to_, "The last day as yyyy-mm-dd or yyyymmdd (default: yesterday, or 6 days after --from)")
       ->type_name("DAYKEY");
   command.add_flag("--json", json_, "One JSON object (the days under \"days\") instead of the table");
 }

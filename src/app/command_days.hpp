@@ -25,8 +25,8 @@ struct DayRange {
   std::string from;
   std::string to;
 };
-// Throws ArgumentError unless both ends are real calendar dates, from not
-// after to, at most kMaxListedDays days.
+// Throws ArgumentError unless both ends are real calendar dates (yyyy-mm-dd or
+// yyyymmdd), from not after to, at most kMaxListedDays days.
 DayRange ResolveDayRange(std::string_view from, std::string_view to, std::chrono::year_month_day today);
 
 // The day-run states of the range, read on a session of their own (throws

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/console.hpp"
+#include "app/day_arguments.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
@@ -17,8 +18,8 @@ namespace cuserver {
 LineAlarmsCommand::LineAlarmsCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void LineAlarmsCommand::AddArguments(CLI::App& command) {
-  command.add_option("DAYKEY", days_, "The days as yyyymmdd, each from 20080101 to today")
-      ->type_name("yyyymmdd")
+  command.add_option("DAYKEY", days_, "The days as yyyy-mm-dd or yyyymmdd, each from 2008-01-01 to today")
+      ->type_name("yyyy-mm-dd")
       ->required();
   scale_.AddTo(command);
   command.add_flag("--json", json_, "Print one JSON object with each day's counts instead of the text");
@@ -44,11 +45,9 @@ void LineAlarmsCommand::FromJson(const nlohmann::json& arguments) {
 }
 
 void LineAlarmsCommand::Setup() {
-  if (days_.empty()) throw ArgumentError("请至少给出一天（yyyymmdd）");
+  if (days_.empty()) throw ArgumentError(fmt::format("请至少给出一天（{}）", kDayFormats));
   const auto today = today_();
-  for (const std::string& day : days_) {
-    if (!IsRunnableDayKey(day, today)) throw ArgumentError(fmt::format("{}({})", kDayOutOfRangeMessage, day));
-  }
+  for (std::string& day : days_) day = DayKeyText(RunnableDay(day, today));
   scale_.Setup();
 }
 

@@ -11,6 +11,7 @@
 #include <fmt/ranges.h>
 #include <nlohmann/json.hpp>
 
+#include "app/day_arguments.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
@@ -58,7 +59,7 @@ std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection,
 }
 
 void ReportCommand::AddArguments(CLI::App& command) {
-  command.add_option("DAYKEY", dayKey_, "The day as yyyymmdd")->type_name("yyyymmdd")->required();
+  command.add_option("DAYKEY", dayKey_, "The day as yyyy-mm-dd or yyyymmdd")->type_name("yyyy-mm-dd")->required();
   command.add_option("--kind", kind_,
                      "mileage, speeding, parking, fatigue, lostcontact, linealarms or quality (default: every kind)")
       ->type_name("KIND");
@@ -103,7 +104,7 @@ void ReportCommand::FromJson(const nlohmann::json& arguments) {
 }
 
 void ReportCommand::Setup() {
-  if (!ParseDayKey(dayKey_, day_)) throw ArgumentError(fmt::format("the day is a real date yyyymmdd, not \"{}\"", dayKey_));
+  day_ = ReadableDay(dayKey_);
   kinds_.clear();
   if (kind_.empty()) {
     kinds_ = AllReportKinds();

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "app/console.hpp"
+#include "app/day_arguments.hpp"
 #include "app/day_run_resources.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
@@ -17,8 +18,8 @@ namespace cuserver {
 RunDayCommand::RunDayCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void RunDayCommand::AddArguments(CLI::App& command) {
-  command.add_option("DAYKEY", day_, "The day as yyyymmdd, from 20080101 to today")
-      ->type_name("yyyymmdd")
+  command.add_option("DAYKEY", day_, "The day as yyyy-mm-dd or yyyymmdd, from 2008-01-01 to today")
+      ->type_name("yyyy-mm-dd")
       ->required();
   scale_.AddTo(command);
   command.add_flag("--json", json_, "Print one JSON object with the run's counts instead of the text");
@@ -32,7 +33,7 @@ void RunDayCommand::FromJson(const nlohmann::json& arguments) {
 }
 
 void RunDayCommand::Setup() {
-  if (!IsRunnableDayKey(day_, today_())) throw ArgumentError(std::string(kDayOutOfRangeMessage));
+  day_ = DayKeyText(RunnableDay(day_, today_()));
   scale_.Setup();
 }
 

@@ -12,15 +12,15 @@
 namespace cuserver {
 
 // run-day DAYKEY: the day run for one day, as the operator's one-day button
-// started it. A day is accepted when it is an eight-digit real calendar date
-// from 20080101 to today.
+// started it. A day is accepted when it is a real calendar date, yyyy-mm-dd
+// or yyyymmdd, from 2008-01-01 to today; the run works on its DayKey.
 class RunDayCommand : public Command {
  public:
   using Today = std::function<std::chrono::year_month_day()>;
   explicit RunDayCommand(Today today = {});
 
   std::string Name() const override { return "run-day"; }
-  std::string Synopsis() const override { return "Compute every report of one day (DAYKEY: yyyymmdd)"; }
+  std::string Synopsis() const override { return "Compute every report of one day (DAYKEY: yyyy-mm-dd or yyyymmdd)"; }
   void AddArguments(CLI::App& command) override;
   // {"day": "20140319", "jobs": 2, "shard": "1/2"}; jobs and shard may be left out
   void FromJson(const nlohmann::json& arguments) override;

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "app/console.hpp"
+#include "app/day_arguments.hpp"
 #include "app/day_run_resources.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
@@ -25,11 +26,11 @@ std::vector<std::string> DayKeysBetween(std::chrono::year_month_day from, std::c
 RunDaysCommand::RunDaysCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void RunDaysCommand::AddArguments(CLI::App& command) {
-  command.add_option("FROM", from_, "The first day as yyyymmdd, from 20080101 to today")
-      ->type_name("yyyymmdd")
+  command.add_option("FROM", from_, "The first day as yyyy-mm-dd or yyyymmdd, from 2008-01-01 to today")
+      ->type_name("yyyy-mm-dd")
       ->required();
-  command.add_option("TO", to_, "The last day as yyyymmdd, not before FROM and not after today")
-      ->type_name("yyyymmdd")
+  command.add_option("TO", to_, "The last day as yyyy-mm-dd or yyyymmdd, not before FROM and not after today")
+      ->type_name("yyyy-mm-dd")
       ->required();
   scale_.AddTo(command);
   command.add_flag("--json", json_, "Print one JSON object with each day's counts instead of the text");
@@ -46,12 +47,9 @@ void RunDaysCommand::FromJson(const nlohmann::json& arguments) {
 
 void RunDaysCommand::Setup() {
   const auto today = today_();
-  std::chrono::year_month_day from;
-  std::chrono::year_month_day to;
-  if (!IsRunnableDayKey(from_, today) || !IsRunnableDayKey(to_, today) || !ParseDayKey(from_, from) ||
-      !ParseDayKey(to_, to) || to < from) {
-    throw ArgumentError(std::string(kDayOutOfRangeMessage));
-  }
+  const std::chrono::year_month_day from = RunnableDay(from_, today);
+  const std::chrono::year_month_day to = RunnableDay(to_, today);
+  RequireDayOrder(from, to);
   days_ = DayKeysBetween(from, to);
   scale_.Setup();
 }

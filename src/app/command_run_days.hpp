@@ -16,9 +16,9 @@ namespace cuserver {
 std::vector<std::string> DayKeysBetween(std::chrono::year_month_day from, std::chrono::year_month_day to);
 
 // run-days FROM TO: the day run for each day of a range, in order, as the
-// operator's several-days button started them. Both ends must be eight-digit
-// real calendar dates from 20080101 to today, FROM not after TO; anything
-// else is refused with "日期超出指定范围！". A day whose run cannot connect
+// operator's several-days button started them. Both ends must be real calendar
+// dates (yyyy-mm-dd or yyyymmdd) from 2008-01-01 to today, FROM not after TO;
+// anything else is refused with "日期超出指定范围！" and what was wrong. A day whose run cannot connect
 // is recorded as a failure and the next day runs.
 class RunDaysCommand : public Command {
  public:
@@ -26,7 +26,7 @@ class RunDaysCommand : public Command {
   explicit RunDaysCommand(Today today = {});
 
   std::string Name() const override { return "run-days"; }
-  std::string Synopsis() const override { return "Compute every report of each day from FROM to TO (yyyymmdd)"; }
+  std::string Synopsis() const override { return "Compute every report of each day from FROM to TO (yyyy-mm-dd or yyyymmdd)"; }
   void AddArguments(CLI::App& command) override;
   // {"from": "20140301", "to": "20140305", "jobs": 2, "shard": "1/2"}; jobs and shard may be left out
   void FromJson(const nlohmann::json& arguments) override;

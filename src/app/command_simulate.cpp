@@ -7,23 +7,17 @@
 #include <chrono>
 #include <string_view>
 
+#include "app/day_arguments.hpp"
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
 #include "app/simulate/ownership.hpp"
 #include "reports/text_number.hpp"
+#include "run/day_key.hpp"
 #include "run/run_session.hpp"
 
 namespace cuserver {
 namespace {
-
-bool IsCalendarDayKey(const std::string& day) {
-  if (day.size() != 8 || day.find_first_not_of("0123456789") != std::string::npos) return false;
-  const std::chrono::year_month_day ymd{std::chrono::year{std::stoi(day.substr(0, 4))},
-                                        std::chrono::month{static_cast<unsigned>(std::stoi(day.substr(4, 2)))},
-                                        std::chrono::day{static_cast<unsigned>(std::stoi(day.substr(6, 2)))}};
-  return ymd.ok();
-}
 
 int JsonInt(const nlohmann::json& arguments, const std::string& key, int fallback) {
   std::string text;
@@ -85,7 +79,7 @@ void SimulateCommand::AddArguments(CLI::App& command) {
   command.add_option("--interval", options_.intervalSeconds, "Seconds between two fixes of a vehicle")
       ->type_name("SECONDS")
       ->capture_default_str();
-  command.add_option("--day", options_.dayKey, "The day as yyyymmdd")->type_name("DAYKEY")->required();
+  command.add_option("--day", options_.dayKey, "The day as yyyy-mm-dd or yyyymmdd")->type_name("DAYKEY")->required();
   command.add_option("--seed", seedText_, "Seed: the same seed gives the same data")
       ->type_name("N")
       ->capture_default_str();
@@ -123,7 +117,7 @@ void SimulateCommand::FromJson(const nlohmann::json& arguments) {
 }
 
 void SimulateCommand::Setup() {
-  if (!IsCalendarDayKey(options_.dayKey)) throw ArgumentError("--day must be a calendar day as yyyymmdd");
+  options_.dayKey = DayKeyText(ReadableDay(options_.dayKey));
   if (options_.vehicles < 1 || options_.vehicles > 1000000) throw ArgumentError("--vehicles must be 1 to 1000000");
   if (options_.intervalSeconds < 1 || options_.intervalSeconds > 3600) {
     throw ArgumentError("--interval must be 1 to 3600 seconds");

@@ -113,6 +113,8 @@ std::string ManPage(const CLI::App& app) {
       << "GPS day tables of a vehicle tracking database, by command or unattended as a service with a control page.\n"
       << "It works in its start directory (the current directory): report.ini, the run log and the map folder\n"
       << "HighWay/ are found there.\n"
+      << ".PP\nA day (\\fIDAYKEY\\fR, \\fIFROM\\fR, \\fITO\\fR) is written yyyy-mm-dd or yyyymmdd, as 2014-03-19 or\n"
+      << "20140319; days to compute run from 2008-01-01 to today.\n"
       << ".SH OPTIONS\n";
   WriteOptions(out, NamedOptions(app, true));
   out << ".SH COMMANDS\n";

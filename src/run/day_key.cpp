@@ -26,9 +26,13 @@ std::string DayBeginTime(std::string_view dayKey) { return DayTime(dayKey, "00:0
 std::string DayEndTime(std::string_view dayKey) { return DayTime(dayKey, "23:59:59"); }
 
 bool ParseDayKey(std::string_view text, std::chrono::year_month_day& day) {
-  if (text.size() != 8) return false;
+  const bool dashed = text.size() == 10;
+  if (!dashed && text.size() != 8) return false;
+  if (dashed && (text[4] != '-' || text[7] != '-')) return false;
   int value = 0;
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (dashed && (i == 4 || i == 7)) continue;
+    const char c = text[i];
     if (c < '0' || c > '9') return false;
     value = value * 10 + (c - '0');
   }
@@ -49,6 +53,16 @@ bool IsRunnableDayKey(std::string_view text, std::chrono::year_month_day today) 
 std::string DayKeyText(std::chrono::year_month_day day) {
   return fmt::format("{:04}{:02}{:02}", static_cast<int>(day.year()),
                      static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
+}
+
+std::string ShownDayText(std::chrono::year_month_day day) {
+  return fmt::format("{:04}-{:02}-{:02}", static_cast<int>(day.year()), static_cast<unsigned>(day.month()),
+                     static_cast<unsigned>(day.day()));
+}
+
+std::string DayOutOfRangeText(std::string_view given, std::chrono::year_month_day today) {
+  return fmt::format("{}({})：日期应写作 {}，从 {} 到 {}", kDayOutOfRangeMessage, given.empty() ? "空" : given,
+                     kDayFormats, ShownDayText(kFirstRunnableDay), ShownDayText(today));
 }
 
 std::chrono::year_month_day LocalToday() {

@@ -41,17 +41,25 @@ TEST(RunDayArguments, DayFromJsonAsTextOrNumber) {
   EXPECT_NO_THROW(command.Setup());
   command.FromJson(nlohmann::json{{"day", 20140320}});
   EXPECT_EQ(command.Day(), "20140320");
+  // As operators write days; the run and what it stores keep the DayKey.
+  command.FromJson(nlohmann::json{{"day", "2014-03-21"}});
+  EXPECT_NO_THROW(command.Setup());
+  EXPECT_EQ(command.Day(), "20140321");
 }
 
 TEST(RunDayArguments, RefusedDayGetsTheOperatorMessage) {
   RunDayCommand command(FixedToday());
-  for (const char* day : {"20261208", "20071231", "20140230", "2014031", "", "2014-03-19"}) {
+  for (const char* day : {"20261208", "20071231", "20140230", "2014031", "", "2014-3-19", "2014/03/19"}) {
     command.FromJson(nlohmann::json{{"day", day}});
-    EXPECT_EQ(ArgumentMessage(command), kDayOutOfRangeMessage) << day;
+    EXPECT_TRUE(ArgumentMessage(command).starts_with(kDayOutOfRangeMessage)) << day;
   }
   command.FromJson(nlohmann::json::object());
-  EXPECT_EQ(ArgumentMessage(command), kDayOutOfRangeMessage);
+  EXPECT_EQ(ArgumentMessage(command), "日期超出指定范围！(空)：日期应写作 yyyy-mm-dd 或 yyyymmdd，从 2008-01-01 到 2026-12-07");
+  command.FromJson(nlohmann::json{{"day", "2026-12-08"}});
+  EXPECT_EQ(ArgumentMessage(command),
+            "日期超出指定范围！(2026-12-08)：日期应写作 yyyy-mm-dd 或 yyyymmdd，从 2008-01-01 到 2026-12-07");
 }
+
 
 TEST(RunDayArguments, WrongJsonIsAnArgumentError) {
   RunDayCommand command(FixedToday());

@@ -74,7 +74,7 @@ TEST_F(EndToEnd, StartDirectoryThatNoLongerExistsIsStatusThreeWithTheMessage) {
 
 TEST_F(EndToEnd, SkippedVehicleCompletesWithStatusOneAndASummary) {
   start_.AddVehicle("13900000001");  // no day table for that day
-  Outcome run = Cuserver("run-day " + kDay);
+  Outcome run = Cuserver("run-day 2014-03-19");  // as operators write days; the run keeps the DayKey
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("vehicle skipped: SIMID 13900000001"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("1 vehicles skipped"), std::string::npos) << run.err;
@@ -82,10 +82,12 @@ TEST_F(EndToEnd, SkippedVehicleCompletesWithStatusOneAndASummary) {
 }
 
 TEST_F(EndToEnd, RefusedDayIsStatusTwoWithTheOperatorMessageAndTouchesNothing) {
-  for (const char* day : {"20140230", "20071231", "2014031", "99991231"}) {
+  for (const char* day : {"20140230", "20071231", "2014031", "99991231", "2014-3-19", "2014/03/19"}) {
     Outcome run = Cuserver(std::string("run-day ") + day);
     EXPECT_EQ(run.status, 2) << day;
-    EXPECT_EQ(run.err, "日期超出指定范围！\n") << day;
+    EXPECT_TRUE(run.err.starts_with(std::string("日期超出指定范围！(") + day +
+                                    ")：日期应写作 yyyy-mm-dd 或 yyyymmdd，从 2008-01-01 到 "))
+        << run.err;
     EXPECT_EQ(run.out, "") << day;
   }
   EXPECT_FALSE(start_.TableExists("speedalarm201402"));

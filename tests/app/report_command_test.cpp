@@ -37,9 +37,10 @@ TEST_F(ReportCommandTest, CsvHasTheByteOrderMarkAndQuotesCommasAndQuotes) {
             "13900000001,\"云A,\"\"1\"\"\",开远车队,2014-03-19 10:00:00,2014-03-19 12:00:00\r\n"
             "13900000002,,,2014-03-19 11:00:00,2014-03-19 13:00:00\r\n");
 
-  const Outcome json = RunCuserver(start_.Path(), "report 20140319 --kind lostcontact --vehicle 13900000002 --format json");
+  const Outcome json = RunCuserver(start_.Path(), "report 2014-03-19 --kind lostcontact --vehicle 13900000002 --format json");
   ASSERT_EQ(json.status, 0) << json.err;
   const auto parsed = nlohmann::json::parse(json.out);
+  EXPECT_EQ(parsed["day"], "20140319");
   EXPECT_EQ(parsed["total"], 1);
   EXPECT_EQ(parsed["rows"][0][3], "2014-03-19 11:00:00");
   EXPECT_EQ(parsed["tableMissing"], false);
@@ -145,6 +146,8 @@ TEST_F(ReportCommandTest, QualityRowsAreTheDayRunsCountsPerVehicle) {
 }
 
 TEST_F(ReportCommandTest, RefusesABadDayKindOrFormatWithStatus2) {
+  EXPECT_EQ(RunCuserver(start_.Path(), "report 2014-02-30").err,
+            "日期应为 yyyy-mm-dd 或 yyyymmdd 格式的真实日期，而不是“2014-02-30”\n");
   for (const char* bad : {"report 20140230", "report 2014031", "report 20140319 --kind mileages",
                           "report 20140319 --format csv", "report 20140319 --kind parking --format pdf",
                           "report 20140319 --kind quality --sort BEGINTIME"}) {

@@ -51,7 +51,7 @@ test("the page loads with its fields, its caption and the map", async () => {
 
   await assert.doesNotReject(page.locator("#day").waitFor());
   assert.equal(await page.locator("#day").getAttribute("type"), "text");
-  assert.match(await page.locator("body").innerText(), /格式是：20071122/);
+  assert.match(await page.locator("body").innerText(), /格式是：2014-03-19 或 20140319/);
   assert.ok(await page.getByRole("button", { name: "计算连续几天" }).isVisible());
   assert.ok(await page.getByRole("button", { name: "添加道路信息" }).isVisible());
   await page.waitForFunction(() => document.querySelector("#about").textContent.includes("3.0"));
@@ -65,14 +65,15 @@ test("the page loads with its fields, its caption and the map", async () => {
 });
 
 test("a refused day shows the operator's message", async () => {
-  await page.locator("#day").fill("20200230");
+  await page.locator("#day").fill("2020-02-30");
   await page.getByRole("button", { name: "计算一天", exact: true }).click();
-  await page.waitForFunction(() => document.querySelector("#answer").textContent.includes("日期超出指定范围！"));
+  await page.waitForFunction(() => document.querySelector("#answer").textContent.includes("日期超出指定范围！(2020-02-30)"));
+  assert.match(await page.locator("#answer").innerText(), /yyyy-mm-dd 或 yyyymmdd，从 2008-01-01 到 \d{4}-\d{2}-\d{2}/);
 });
 
 test("a day typed and run through the page ends with the end caption", async () => {
   const endCaption = `${day}数据分析完毕，请查验！`;
-  await page.locator("#day").fill(day);
+  await page.locator("#day").fill(`${day.slice(0, 4)}-${day.slice(4, 6)}-${day.slice(6)}`);  // as operators write it
   const started = Date.now();
   await page.getByRole("button", { name: "计算一天", exact: true }).click();
   await page.waitForFunction(() => document.querySelector("#answer").textContent.includes("已加入队列"));

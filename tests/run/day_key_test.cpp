@@ -63,6 +63,35 @@ TEST_F(RunnableDay, OnlyEightDigits) {
   EXPECT_FALSE(IsRunnableDayKey("２００８０１０１", today_));
 }
 
+// How operators write days: yyyymmdd or yyyy-mm-dd, nothing looser.
+TEST(ParseDayKey, BothWrittenFormsOfARealDate) {
+  const struct {
+    const char* text;
+    const char* dayKey;  // empty: refused
+  } cases[] = {
+      {"20140319", "20140319"},   {"2014-03-19", "20140319"}, {"2008-02-29", "20080229"},
+      {"2026-12-31", "20261231"}, {"2026-02-30", ""},         {"2009-02-29", ""},
+      {"2026-13-01", ""},         {"2026-00-10", ""},         {"2026-01-00", ""},
+      {"2026-1-5", ""},           {"2026-01-5", ""},          {"26-01-05", ""},
+      {"2026/01/05", ""},         {"2026.01.05", ""},         {"2026-0105", ""},
+      {"202601-05", ""},          {"2026--0105", ""},         {"2026-01-05 ", ""},
+      {" 2026-01-05", ""},        {"2026-01-0a", ""},         {"", ""},
+      {"2026-01-05T00", ""},      {"2026－01－05", ""},
+  };
+  for (const auto& c : cases) {
+    year_month_day parsed;
+    const bool read = ParseDayKey(c.text, parsed);
+    EXPECT_EQ(read ? DayKeyText(parsed) : "", c.dayKey) << '"' << c.text << '"';
+  }
+}
+
+TEST_F(RunnableDay, RefusalNamesWhatWasGivenTheFormatsAndTheRange) {
+  EXPECT_TRUE(IsRunnableDayKey("2026-12-07", today_));
+  EXPECT_FALSE(IsRunnableDayKey("2007-12-31", today_));
+  EXPECT_EQ(DayOutOfRangeText("2026-12-08", today_),
+            "日期超出指定范围！(2026-12-08)：日期应写作 yyyy-mm-dd 或 yyyymmdd，从 2008-01-01 到 2026-12-07");
+}
+
 TEST(DayKeyText, EightDigitsOfADate) {
   EXPECT_EQ(DayKeyText(year_month_day{year{2014}, month{3}, day{9}}), "20140309");
   year_month_day parsed;

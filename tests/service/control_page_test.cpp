@@ -38,8 +38,8 @@ TEST(ControlPage, ServesThePageWithTheWindowsFieldsAndButtons) {
   ASSERT_TRUE(result);
   EXPECT_EQ(result->status, 200);
   EXPECT_EQ(result->get_header_value("Content-Type"), "text/html; charset=utf-8");
-  for (const char* text : {"id=\"day\"", "格式是：20071122", "计算一天", "id=\"from\"", "id=\"to\"", "计算连续几天",
-                           "添加道路信息", "<svg id=\"map\""}) {
+  for (const char* text : {"id=\"day\"", "格式是：2014-03-19 或 20140319", "计算一天", "id=\"from\"", "id=\"to\"",
+                           "计算连续几天", "添加道路信息", "<svg id=\"map\""}) {
     EXPECT_NE(result->body.find(text), std::string::npos) << text;
   }
   auto status = page.Client().Get("/api/status");
@@ -91,7 +91,7 @@ TEST(ControlPage, ADayRunThroughTheApiEndsWithTheEndCaption) {
   PageFixture page;
   page.start.AddVehicle("13900000001");
   page.start.AddDrive("20140319", "13900000001", 30, 60);
-  auto accepted = page.PostJson("/api/run-day", R"({"day":"20140319"})");
+  auto accepted = page.PostJson("/api/run-day", R"({"day":"2014-03-19"})");  // as operators write days
   ASSERT_TRUE(accepted);
   EXPECT_EQ(accepted->status, 202);
   page.service->Queue().WaitIdle();
@@ -111,8 +111,13 @@ TEST(ControlPage, RefusedCommandsAnswer400WithTheOperatorMessage) {
     auto result = page.PostJson(path, body);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, 400) << path << body;
-    EXPECT_EQ(Body(result)["error"], kDayOutOfRangeMessage) << path << body;
+    EXPECT_TRUE(Body(result)["error"].get<std::string>().starts_with(kDayOutOfRangeMessage)) << path << body;
   }
+  // What was refused and why, so the operator can write it anew.
+  EXPECT_TRUE(Body(page.PostJson("/api/run-day", R"({"day":"2020-02-30"})"))["error"].get<std::string>().starts_with(
+      "日期超出指定范围！(2020-02-30)：日期应写作 yyyy-mm-dd 或 yyyymmdd，从 2008-01-01 到 "));
+  EXPECT_EQ(Body(page.PostJson("/api/run-days", R"({"from":"2009-01-02","to":"20081230"})"))["error"],
+            "日期超出指定范围！起始日 2009-01-02 晚于结束日 2008-12-30");
   // The operator reads every refusal in Chinese.
   auto notJson = page.PostJson("/api/run-day", "day=20140319");
   EXPECT_EQ(notJson->status, 400);

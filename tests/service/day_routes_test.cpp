@@ -130,7 +130,11 @@ TEST(DayRoutes, DaysAnswerTheLedgerStatesBehindTheToken) {
   EXPECT_EQ(page.Client().Get("/metrics", token)->status, 200);
   EXPECT_EQ(page.Client().Get("/api/days?from=20140230", token)->status, 400);
 
-  auto days = page.Client().Get("/api/days?from=20140318&to=20140320", token);
+  auto backwards = page.Client().Get("/api/days?from=2014-03-20&to=2014-03-18", token);
+  EXPECT_EQ(backwards->status, 400);
+  EXPECT_NE(backwards->body.find("起始日 2014-03-20 晚于结束日 2014-03-18"), std::string::npos) << backwards->body;
+
+  auto days = page.Client().Get("/api/days?from=2014-03-18&to=20140320", token);
   ASSERT_TRUE(days);
   ASSERT_EQ(days->status, 200) << days->body;
   const nlohmann::json states = nlohmann::json::parse(days->body);

@@ -49,12 +49,13 @@ TEST(ReportRoutes, AnswerAPageOfTheDaysRowsAndTheCsvFile) {
   ASSERT_EQ(sorted->status, 200) << sorted->body;
   EXPECT_EQ(nlohmann::json::parse(sorted->body)["rows"][0][3], "2014-03-19 11:00:00");
 
-  auto summary = client.Get("/api/summary?day=20140319");
+  auto summary = client.Get("/api/summary?day=2014-03-19");
   ASSERT_TRUE(summary);
   ASSERT_EQ(summary->status, 200) << summary->body;
   EXPECT_EQ(nlohmann::json::parse(summary->body)["kinds"]["fatigue"], 2);
+  EXPECT_EQ(nlohmann::json::parse(summary->body)["day"], "20140319");
 
-  for (const char* bad : {"/api/reports?day=20140319&kind=tired", "/api/reports.xlsx?day=2014-03-19&kind=fatigue",
+  for (const char* bad : {"/api/reports?day=20140319&kind=tired", "/api/reports.xlsx?day=2014-3-19&kind=fatigue",
                           "/api/reports?day=20140319&kind=fatigue&limit=-1",
                           "/api/reports?day=20140319&kind=fatigue&sort=SPEED",
                           "/api/reports.csv?day=20140319&kind=fatigue&sort=ENDTIME&order=up", "/api/summary?day=2014"}) {

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/command_report.hpp"
+#include "app/day_arguments.hpp"
 #include "app/errors.hpp"
 #include "app/service/api_answer.hpp"
 #include "run/day_key.hpp"
@@ -31,10 +32,7 @@ std::optional<std::size_t> Count(const HttpRequest& request, const std::string& 
 }
 
 std::chrono::year_month_day DayOf(const HttpRequest& request) {
-  std::chrono::year_month_day day;
-  const std::string text = request.Param("day");
-  if (!ParseDayKey(text, day)) throw ArgumentError(fmt::format("日期应为 yyyymmdd 格式的真实日期，而不是“{}”", text));
-  return day;
+  return ReadableDay(request.Param("day"));
 }
 
 ReportQuery QueryOf(const HttpRequest& request, bool file) {

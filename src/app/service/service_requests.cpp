@@ -17,10 +17,13 @@ constexpr int kLastRuns = 20;
 constexpr std::string_view kCancelledDetail = "开始前已取消";
 
 std::string JobLabel(std::string_view command, const nlohmann::json& arguments) {
+  // Days as DayKeys, however the operator wrote them.
   auto text = [&arguments](const char* key) {
     if (!arguments.is_object() || !arguments.contains(key)) return std::string();
     const auto& value = arguments[key];
-    return value.is_string() ? value.get<std::string>() : value.dump();
+    std::string given = value.is_string() ? value.get<std::string>() : value.dump();
+    std::chrono::year_month_day day;
+    return ParseDayKey(given, day) ? DayKeyText(day) : given;
   };
   if (command == "run-day") return "计算一天 " + text("day");
   if (command == "run-days") return fmt::format("计算连续几天 {} 到 {}", text("from"), text("to"));
@@ -36,9 +39,9 @@ std::string ArgumentText(const nlohmann::json& arguments, const char* key) {
 
 // The days a run-day or run-days request computes.
 std::vector<std::string> DaysOf(std::string_view command, const nlohmann::json& arguments) {
-  if (command == "run-day") return {ArgumentText(arguments, "day")};
   std::chrono::year_month_day from;
   std::chrono::year_month_day to;
+  if (command == "run-day" && ParseDayKey(ArgumentText(arguments, "day"), from)) return {DayKeyText(from)};
   if (command == "run-days" && ParseDayKey(ArgumentText(arguments, "from"), from) &&
       ParseDayKey(ArgumentText(arguments, "to"), to)) {
     return DayKeysBetween(from, to);

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/day_arguments.hpp"
 #include "app/errors.hpp"
 #include "db/dialect.hpp"
 #include "db/loaders.hpp"
@@ -103,12 +104,8 @@ void ReadEvents(ReportDatabase& db, ReportFamily family, std::string_view simId,
 }  // namespace
 
 nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std::string_view simId) {
-  std::chrono::year_month_day day;
-  if (!ParseDayKey(dayKey, day)) {
-    throw ArgumentError(fmt::format("日期应为 yyyymmdd 格式的真实日期，而不是“{}”", dayKey));
-  }
+  const std::string key = DayKeyText(ReadableDay(dayKey));
   if (simId.empty()) throw ArgumentError("请指定车辆：vehicle=SIMID");
-  const std::string key(dayKey);
   const std::string gpsTable = "GPSDATA" + key;
   if (!TableExists(db, gpsTable)) {
     throw TrackNotFoundError(fmt::format("没有 GPS 表 {}：跟踪服务没有存储 {} 这一天的定位数据", gpsTable, key));

@@ -38,7 +38,7 @@ class TrackNotFoundError : public NotFoundError {
 // A row without a usable position has a null geometry. A report table that
 // cannot be read leaves its events out and is named, with
 // the reason, in the collection's "notes" (an array of texts).
-// Throws ArgumentError for a day that is not a real date yyyymmdd or an empty
+// Throws ArgumentError for a day that is not a real date (yyyy-mm-dd or yyyymmdd) or an empty
 // SIMID, TrackNotFoundError, and DatabaseError when the track cannot be read.
 nlohmann::json DayTrackGeoJson(ReportDatabase& db, std::string_view dayKey, std::string_view simId);
 

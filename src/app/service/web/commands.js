@@ -16,12 +16,14 @@ async function submit(path, body) {
 }
 
 // An empty day field proposes yesterday: shown as the placeholder, sent when the field is left empty.
-$("day").placeholder = yesterdayKey();
-$("day").title = "空着时计算昨天 " + yesterdayKey();
+// The day is sent as typed (yyyy-mm-dd or yyyymmdd); the service's answer says what it refused.
+$("day").placeholder = shownDay(yesterdayKey());
+$("day").title = "空着时计算昨天 " + shownDay(yesterdayKey());
 $("run-day").onclick = () => {
   if ($("day").value.trim() === "") $("day").value = $("day").placeholder;
   const day = $("day").value.trim();
-  if (/^\d{8}$/.test(day)) showMonth(day);
+  const key = day.replace(/^(\d{4})-(\d{2})-(\d{2})$/, "$1$2$3");
+  if (/^\d{8}$/.test(key)) showMonth(key);
   submit("/api/run-day", { day });
 };
 $("run-days").onclick = () => submit("/api/run-days", { from: $("from").value.trim(), to: $("to").value.trim() });
