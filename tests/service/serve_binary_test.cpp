@@ -237,7 +237,9 @@ TEST(ServeBinary, TellsTheServiceManagerWhenReadyAliveAndStopping) {
     EXPECT_TRUE(manager.ReceiveUntil("STOPPING=1", 30s)) << manager.All();
   }
 
-  std::filesystem::rename(start.Path() / "fleet.db", start.Path() / "fleet.db.away");
+  // A server that refuses (a missing SQLite file ends the start at once instead).
+  start.WriteSettings(
+      "[General]\nBackend=postgresql\nDataSource=host=127.0.0.1 port=1 connect_timeout=1\nUSERID=u\nPassword=p\n");
   NotifySocket refused(start.Path() / "notify2");
   ServeProcess serve(start.Path(), "NOTIFY_SOCKET='" + refused.Path() + "'");
   ASSERT_TRUE(refused.ReceiveUntil("EXTEND_TIMEOUT_USEC=", 60s)) << refused.All() << ServeLog(start);
