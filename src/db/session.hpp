@@ -79,6 +79,9 @@ enum class DatabaseErrorKind {
   ConnectionLost,  // the session is gone: open it again, the work may be repeated
   RowRefused,      // the statement's values broke a rule of the table: the others go on
   MissingTable,    // the statement names a table that does not exist
+  // The server took the whole transaction back (a deadlock, a lock wait that
+  // timed out); the session lives and the work may be repeated.
+  TransactionLost,
   Other,
 };
 

@@ -25,6 +25,21 @@ class SessionStore : public VehicleDayStore {
 
   std::vector<StatementResult> Write(const std::vector<const RowImage*>& earlier, const std::vector<ReportRow>& rows,
                                      const Closing& closing, const BlockOwner&) override {
+    try {
+      return WriteOnce(earlier, rows, closing);
+    } catch (const DatabaseError& error) {
+      // Told apart, so that the vehicle-day is written again rather than given up.
+      if (error.Kind() == DatabaseErrorKind::ConnectionLost || !ways_.transactionLost ||
+          !ways_.transactionLost(db_, error)) {
+        throw;
+      }
+      throw DatabaseError(error.what(), error.Code(), DatabaseErrorKind::TransactionLost, error.NativeCode());
+    }
+  }
+
+ private:
+  std::vector<StatementResult> WriteOnce(const std::vector<const RowImage*>& earlier,
+                                         const std::vector<ReportRow>& rows, const Closing& closing) {
     const std::vector<std::string> removals = DeleteStatements(earlier, types_);
     std::vector<StatementResult> results(rows.size());
     if (ways_.joinsStatements && !rows.empty()) {

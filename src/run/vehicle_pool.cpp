@@ -126,8 +126,15 @@ struct Attempt {
   Diagnostics diagnostics{[this](const std::string& line) { lines.push_back(line); }};
   VehicleOutcome outcome = VehicleOutcome::Skipped;
   std::string failure;  // why the vehicle was not computed
+  // The server took the vehicle-day's transaction back (two workers'
+  // deadlock): nothing of it was written, and it may be tried again.
+  bool takenBack = false;
   VehicleDayWritten written;
 };
+
+// How often a vehicle-day the server took back is tried again before the
+// vehicle is given up.
+constexpr int kTakenBackTries = 3;
 
 std::unique_ptr<Attempt> TryVehicle(const VehiclePoolSetup& setup, WorkerSlot& slot, const std::string& simId) {
   auto made = std::make_unique<Attempt>();
@@ -138,6 +145,10 @@ std::unique_ptr<Attempt> TryVehicle(const VehiclePoolSetup& setup, WorkerSlot& s
       attempt.written =
           slot.writer->Write(simId, slot.worker->Rows().Take(), attempt.diagnostics, &slot.worker->Quality());
     }
+  } catch (const DatabaseError& error) {
+    attempt.outcome = VehicleOutcome::Skipped;
+    attempt.failure = "rows not written: " + FailureText(std::current_exception());
+    attempt.takenBack = error.Kind() == DatabaseErrorKind::TransactionLost;
   } catch (...) {
     attempt.outcome = VehicleOutcome::Skipped;
     attempt.failure = "rows not written: " + FailureText(std::current_exception());
@@ -198,6 +209,10 @@ void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setu
     const std::size_t* position = &at;
     const std::string& simId = vehicles[*position].simId;
     std::unique_ptr<Attempt> attempt = TryVehicle(setup, slot, simId);
+    for (int again = 0; attempt->outcome == VehicleOutcome::Skipped && attempt->takenBack && again < kTakenBackTries;
+         ++again) {
+      attempt = TryVehicleAgain(setup, slot, simId);
+    }
     bool lost = false;
     // A session that no longer answers is reopened and the vehicle computed again.
     while (attempt->outcome == VehicleOutcome::Skipped &&

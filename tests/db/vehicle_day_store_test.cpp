@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "backends.hpp"
+#include "db/transaction.hpp"
 
 namespace cuserver::test {
 namespace {
@@ -85,6 +86,27 @@ TEST_P(VehicleDayStoreTest, FailedClosingTakesTheWholeVehicleDayBack) {
                              [](const std::vector<StatementResult>&) { return Closing(1, "no_such_table"); }),
                DatabaseError);
   EXPECT_EQ(Names(), (std::vector<std::string>{"old"}));
+}
+
+// MariaDB gives up a lock wait (as it does a deadlock between two workers)
+// by taking the transaction back: the store tells it apart, so that the
+// vehicle-day is written again rather than given up, and writes nothing.
+TEST_P(VehicleDayStoreTest, LockWaitGivenUpIsToldApartAsATransactionTakenBack) {
+  // Natively only: a second session through ODBC reaches the data source's database, not this test's own.
+  if (GetBackend() != Backend::Mysql) GTEST_SKIP() << "MariaDB's lock waits, natively";
+  ReportDatabase other;
+  other.OpenReportSession(Database().Settings());
+  Transaction holding(other);
+  other.ExecuteStatement("delete from t where name = 'old'");
+  Db().ExecuteStatement("set session innodb_lock_wait_timeout = 1");
+  try {
+    store_->Write({&old_}, {Row("a", "1")}, [](const std::vector<StatementResult>&) { return Closing(1); });
+    FAIL() << "the row locked by the other session was removed";
+  } catch (const DatabaseError& error) {
+    EXPECT_EQ(error.Kind(), DatabaseErrorKind::TransactionLost) << error.what();
+  }
+  holding.Commit();
+  EXPECT_EQ(CountRows("closing"), 0);
 }
 
 // The common case, sent in one go where the driver allows: a ';' or a quote
