@@ -15,6 +15,7 @@
 #include "map/map_services.hpp"
 #include "network.hpp"
 #include "postgis_peer.hpp"
+#include "support/temp_dir.hpp"
 
 namespace cuserver::bench {
 namespace {
@@ -23,23 +24,6 @@ constexpr double kTolerance = 30;
 constexpr int kSegments = 20000;
 constexpr int kAreas = 50;
 constexpr int kQueries = 4096;
-
-class Folder {
- public:
-  Folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cuserver-bench-map-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~Folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 struct Loaded {
   BenchMap map;
@@ -50,7 +34,7 @@ struct Loaded {
 // service loads its geoset.
 const Loaded& MapOf(int segments) {
   static std::map<int, Loaded> maps;
-  static Folder folder;
+  static TempDir folder;
   auto found = maps.find(segments);
   if (found != maps.end()) return found->second;
   Loaded loaded{MakeBenchMap(segments, kAreas, kQueries), CreateMapServices(kTolerance)};
@@ -166,7 +150,7 @@ BENCHMARK(BM_PostgisAreaNameAt)->UseRealTime();
 
 void BM_LoadGeoset(benchmark::State& state) {
   MapOf(kSegments);
-  Folder folder;
+  TempDir folder;
   const auto geoset = WriteBenchMap(MapOf(kSegments).map, folder.Path());
   for (auto _ : state) {
     auto services = CreateMapServices(kTolerance);
