@@ -15,6 +15,7 @@
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
+#include "app/service/schedule.hpp"
 #include "run/caption.hpp"
 #include "run/day_key.hpp"
 #include "run/run_session.hpp"
@@ -22,13 +23,6 @@
 namespace cuserver {
 
 namespace {
-
-void OpenReadingSession(ReportDatabase& db, const ConnectionSettings& connection) {
-  SilentCaption caption;
-  ConnectionSettings readOnly = connection;
-  readOnly.writesSqliteFile = false;
-  OpenRunSession(db, readOnly, caption);
-}
 
 // What a sheet's title says the rows were chosen by.
 std::string ChosenBy(const ReportQuery& query) {
@@ -40,6 +34,48 @@ std::string ChosenBy(const ReportQuery& query) {
 }
 
 }  // namespace
+
+void OpenReadingSession(ReportDatabase& db, const ConnectionSettings& connection) {
+  SilentCaption caption;
+  ConnectionSettings readOnly = connection;
+  readOnly.writesSqliteFile = false;
+  OpenRunSession(db, readOnly, caption);
+}
+
+void RequireReportFormat(const std::string& format) {
+  if (format != "table" && format != "csv" && format != "json" && format != "xlsx") {
+    throw ArgumentError(fmt::format("the format is table, csv, json or xlsx, not \"{}\"", format));
+  }
+}
+
+void RefuseWorkbookOnTerminal(CommandEnvironment& env, const std::string& format, const std::string& output) {
+  if (format == "xlsx" && output.empty() && &env.Out() == &std::cout && ::isatty(STDOUT_FILENO) == 1) {
+    throw ArgumentError("an XLSX workbook is not for the terminal: give --output FILE (or redirect the output)");
+  }
+}
+
+std::string ReportText(const std::string& format, const std::vector<ReportSheet>& sheets) {
+  if (format == "csv") return ReportCsv(sheets.front());
+  if (format == "xlsx") return ReportXlsx(sheets, std::chrono::system_clock::now());
+  std::string text;
+  for (const ReportSheet& sheet : sheets) {
+    if (!text.empty()) text += '\n';
+    text += ReportTable(sheet);
+  }
+  return text;
+}
+
+void WriteReportOutput(CommandEnvironment& env, const std::string& output, const std::string& text) {
+  if (output.empty()) {
+    env.Out() << text;
+    return;
+  }
+  const std::filesystem::path path = env.StartDirectory() / output;
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << text;
+  file.close();
+  if (!file) throw CannotRunError(fmt::format("cannot write {}", path.string()));
+}
 
 ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::year_month_day day) {
   ReportDatabase db;
@@ -53,13 +89,17 @@ std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection,
   OpenReadingSession(db, connection);
   std::vector<ReportSheet> sheets;
   for (const ReportQuery& query : queries) {
-    sheets.push_back({DayKeyText(query.day), query.kind, ReadReportRows(db, query), ChosenBy(query)});
+    sheets.push_back({DayKeyText(query.day), query.to ? DayKeyText(*query.to) : std::string(), query.kind,
+                      ReadReportRows(db, query), ChosenBy(query)});
   }
   return sheets;
 }
 
 void ReportCommand::AddArguments(CLI::App& command) {
-  command.add_option("DAYKEY", dayKey_, "The day as yyyy-mm-dd or yyyymmdd")->type_name("yyyy-mm-dd")->required();
+  command.add_option("DAYKEY", dayKey_, "The day as yyyy-mm-dd or yyyymmdd (or give --from and --to)")
+      ->type_name("yyyy-mm-dd");
+  command.add_option("--from", from_, "The first day of a period")->type_name("yyyy-mm-dd");
+  command.add_option("--to", to_, "The last day of a period")->type_name("yyyy-mm-dd");
   command.add_option("--kind", kind_,
                      "mileage, speeding, parking, fatigue, lostcontact, linealarms or quality (default: every kind)")
       ->type_name("KIND");
@@ -78,6 +118,8 @@ void ReportCommand::AddArguments(CLI::App& command) {
 void ReportCommand::FromJson(const nlohmann::json& arguments) {
   RequireJsonObject(arguments);
   dayKey_.clear();
+  from_.clear();
+  to_.clear();
   kind_.clear();
   vehicle_.clear();
   format_ = "table";
@@ -87,6 +129,8 @@ void ReportCommand::FromJson(const nlohmann::json& arguments) {
   descending_ = false;
   flagged_ = false;
   JsonText(arguments, "day", dayKey_);
+  JsonText(arguments, "from", from_);
+  JsonText(arguments, "to", to_);
   JsonText(arguments, "filter", filter_);
   JsonText(arguments, "sort", sort_);
   if (arguments.contains("descending")) {
@@ -104,19 +148,16 @@ void ReportCommand::FromJson(const nlohmann::json& arguments) {
 }
 
 void ReportCommand::Setup() {
-  day_ = ReadableDay(dayKey_);
+  period_ = ReadReportPeriod(dayKey_, from_, to_);
   kinds_.clear();
   if (kind_.empty()) {
     kinds_ = AllReportKinds();
   } else if (auto kind = ParseReportKind(kind_)) {
     kinds_.push_back(*kind);
   } else {
-    throw ArgumentError(fmt::format(
-        "the kind is one of mileage, speeding, parking, fatigue, lostcontact, linealarms, quality, not \"{}\"", kind_));
+    throw ArgumentError(fmt::format("{}，而不是“{}”", kReportKindChoice, kind_));
   }
-  if (format_ != "table" && format_ != "csv" && format_ != "json" && format_ != "xlsx") {
-    throw ArgumentError(fmt::format("the format is table, csv, json or xlsx, not \"{}\"", format_));
-  }
+  RequireReportFormat(format_);
   if (format_ == "csv" && kind_.empty()) throw ArgumentError("a CSV file holds one kind: give --kind");
   for (ReportKind kind : kinds_) {
     const std::vector<std::string> columns = ReportColumns(kind);
@@ -127,13 +168,12 @@ void ReportCommand::Setup() {
 }
 
 void ReportCommand::Run(CommandEnvironment& env) {
-  if (format_ == "xlsx" && output_.empty() && &env.Out() == &std::cout && ::isatty(STDOUT_FILENO) == 1) {
-    throw ArgumentError("an XLSX workbook is not for the terminal: give --output FILE (or redirect the output)");
-  }
+  RefuseWorkbookOnTerminal(env, format_, output_);
   std::vector<ReportQuery> queries;
   for (ReportKind kind : kinds_) {
     ReportQuery query;
-    query.day = day_;
+    query.day = period_.from;
+    if (!period_.IsDay()) query.to = period_.to;
     query.kind = kind;
     query.simId = vehicle_;
     query.filter = filter_;
@@ -142,34 +182,24 @@ void ReportCommand::Run(CommandEnvironment& env) {
     query.flaggedOnly = flagged_;
     queries.push_back(std::move(query));
   }
+  const PeriodState state = ReadPeriodState(env.Connection(), period_, ReadCatchUpSettings(env.Settings()).retryLimit);
   const std::vector<ReportSheet> sheets = ReadReportSheets(env.Connection(), queries);
 
   std::string text;
-  if (format_ == "csv") {
-    text = ReportCsv(sheets.front());
-  } else if (format_ == "xlsx") {
-    text = ReportXlsx(sheets, std::chrono::system_clock::now());
-  } else if (format_ == "json") {
+  if (format_ == "json") {
     nlohmann::json json = nlohmann::json::array();
-    for (const ReportSheet& sheet : sheets) json.push_back(ReportJson(sheet));
+    for (const ReportSheet& sheet : sheets) {
+      json.push_back(ReportJson(sheet));
+      AddPeriodState(json.back(), state);
+    }
     if (!kind_.empty()) json = json.front();
     text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
   } else {
-    for (const ReportSheet& sheet : sheets) {
-      if (!text.empty()) text += '\n';
-      text += ReportTable(sheet);
-    }
+    text = ReportText(format_, sheets);
   }
-
-  if (output_.empty()) {
-    env.Out() << text;
-    return;
-  }
-  const std::filesystem::path path = env.StartDirectory() / output_;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << text;
-  file.close();
-  if (!file) throw CannotRunError(fmt::format("cannot write {}", path.string()));
+  const std::string notice = IncompleteDaysNotice(state);
+  if (!notice.empty()) env.GetDiagnostics().Info(notice.substr(0, notice.size() - 1));
+  WriteReportOutput(env, output_, text);
 }
 
 }  // namespace cuserver

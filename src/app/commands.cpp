@@ -6,6 +6,7 @@
 #include "app/command_line_alarms.hpp"
 #include "app/command_map_queries.hpp"
 #include "app/command_report.hpp"
+#include "app/command_summary.hpp"
 #include "app/command_run_day.hpp"
 #include "app/command_run_days.hpp"
 #include "app/command_serve.hpp"
@@ -20,6 +21,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
   commands.push_back(std::make_unique<ServeCommand>());
   commands.push_back(std::make_unique<DaysCommand>());
   commands.push_back(std::make_unique<ReportCommand>());
+  commands.push_back(std::make_unique<SummaryCommand>());
   commands.push_back(std::make_unique<LineAlarmsCommand>());
   commands.push_back(std::make_unique<ImportRoadsCommand>());
   commands.push_back(std::make_unique<InitDbCommand>());

@@ -48,27 +48,41 @@ std::size_t ShownLength(std::string_view text) {
   return columns;
 }
 
+namespace {
+
+std::string PeriodText(const ReportSheet& sheet) {
+  return sheet.to.empty() ? sheet.day : sheet.day + "-" + sheet.to;
+}
+
+}  // namespace
+
 std::string ReportFileStem(const ReportSheet& sheet) {
+  if (!sheet.to.empty()) return fmt::format("{}-{}-{}", ReportKindName(sheet.kind), sheet.day, sheet.to);
   return fmt::format("{}-{}", ReportKindName(sheet.kind), sheet.day);
 }
 
 std::string ReportCsv(const ReportSheet& sheet) {
   std::string out = "\xEF\xBB\xBF";
   std::vector<std::string> captions;
-  for (const ReportColumnLook& look : ReportColumnLooks(sheet.kind)) captions.emplace_back(look.caption);
+  for (const ReportColumnLook& look : ReportColumnLooks(sheet.kind, sheet.page.columns)) captions.emplace_back(look.caption);
   AppendCsvLine(out, captions);
   for (const auto& row : sheet.page.rows) AppendCsvLine(out, row);
   return out;
 }
 
 nlohmann::json ReportJson(const ReportSheet& sheet) {
-  return {{"day", sheet.day},
-          {"kind", ReportKindName(sheet.kind)},
-          {"table", sheet.page.table},
-          {"total", sheet.page.total},
-          {"tableMissing", sheet.page.tableMissing},
-          {"columns", sheet.page.columns},
-          {"rows", sheet.page.rows}};
+  nlohmann::json json{{"day", sheet.day},
+                      {"kind", ReportKindName(sheet.kind)},
+                      {"table", sheet.page.table},
+                      {"total", sheet.page.total},
+                      {"tableMissing", sheet.page.tableMissing},
+                      {"columns", sheet.page.columns},
+                      {"rows", sheet.page.rows}};
+  if (!sheet.to.empty()) {
+    json["from"] = sheet.day;
+    json["to"] = sheet.to;
+  }
+  return json;
 }
 
 std::string ReportTable(const ReportSheet& sheet) {
@@ -88,9 +102,10 @@ std::string ReportTable(const ReportSheet& sheet) {
     return out + '\n';
   };
   if (page.tableMissing) {
-    return fmt::format("{} {} ({}): {}\n", ReportKindName(sheet.kind), sheet.day, page.table, kNoSuchTable);
+    return fmt::format("{} {} ({}): {}\n", ReportKindName(sheet.kind), PeriodText(sheet), page.table, kNoSuchTable);
   }
-  std::string out = fmt::format("{} {} ({}): {} rows\n", ReportKindName(sheet.kind), sheet.day, page.table, page.total);
+  std::string out = fmt::format("{} {}{}: {} rows\n", ReportKindName(sheet.kind), PeriodText(sheet),
+                                page.table.empty() ? "" : " (" + page.table + ")", page.total);
   out += line(page.columns);
   for (const auto& row : page.rows) out += line(row);
   return out;

@@ -12,15 +12,17 @@
 
 namespace cuserver {
 
-// One kind's rows of one day, as a file or a sheet shows them.
+// One kind's rows of one day or period (or a period's summary), as a file or
+// a sheet shows them.
 struct ReportSheet {
-  std::string day;   // yyyymmdd
+  std::string day;   // yyyymmdd: the day, or the period's first
+  std::string to;    // yyyymmdd: the period's last day; empty for a day
   ReportKind kind = ReportKind::Mileage;
   ReportPage page;
   std::string chosenBy;  // the vehicle, filter or flag the rows were chosen by, as a title tells it; empty: all
 };
 
-// "<kind>-<day>", the name of a sheet and, with its extension, of a file.
+// "<kind>-<day>" or "<kind>-<from>-<to>", the name of a file without its extension.
 std::string ReportFileStem(const ReportSheet& sheet);
 
 // UTF-8 with a byte order mark (so that spreadsheets read it as UTF-8), CRLF
@@ -28,7 +30,7 @@ std::string ReportFileStem(const ReportSheet& sheet);
 // The header holds the control page's captions; the values are as stored.
 std::string ReportCsv(const ReportSheet& sheet);
 
-// {"day","kind","total","columns","rows"}
+// {"day","kind","total","columns","rows"}, and "from","to" for a period
 nlohmann::json ReportJson(const ReportSheet& sheet);
 
 // Columns padded to their widest value, one header line.

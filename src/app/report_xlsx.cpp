@@ -85,9 +85,9 @@ struct SheetColumn {
   std::size_t width = 0;
 };
 
-std::vector<SheetColumn> SheetColumns(ReportKind kind) {
+std::vector<SheetColumn> SheetColumns(const ReportSheet& sheet) {
   std::vector<SheetColumn> columns;
-  const std::vector<ReportColumnLook> looks = ReportColumnLooks(kind);
+  const std::vector<ReportColumnLook> looks = ReportColumnLooks(sheet.kind, sheet.page.columns);
   for (std::size_t i = 0; i < looks.size(); ++i) {
     columns.push_back({i, looks[i], false, ShownLength(looks[i].caption)});
     if (looks[i].value == ColumnValue::Seconds) columns.push_back({i, looks[i], true, ShownLength(looks[i].hoursCaption)});
@@ -162,11 +162,14 @@ std::string LocalTimeText(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-// "超速 2014-03-19  筛选“云A”  生成于 2026-01-05 08:30:00"
+std::string ShownDay(const std::string& day) {
+  return day.size() == 8 ? fmt::format("{}-{}-{}", day.substr(0, 4), day.substr(4, 2), day.substr(6)) : day;
+}
+
+// "超速 2014-03-19  筛选“云A”  生成于 2026-01-05 08:30:00"; a period "2014-03-01 至 2014-03-31"
 std::string TitleOf(const ReportSheet& sheet, const std::string& made) {
   const std::string day =
-      sheet.day.size() == 8 ? fmt::format("{}-{}-{}", sheet.day.substr(0, 4), sheet.day.substr(4, 2), sheet.day.substr(6))
-                            : sheet.day;
+      sheet.to.empty() ? ShownDay(sheet.day) : fmt::format("{} 至 {}", ShownDay(sheet.day), ShownDay(sheet.to));
   return fmt::format("{} {}{}  生成于 {}", ReportKindTitle(sheet.kind), day,
                      sheet.chosenBy.empty() ? "" : "  " + sheet.chosenBy, made);
 }
@@ -176,7 +179,7 @@ void WriteSheet(lxw_workbook* workbook, const ReportSheet& sheet, const std::str
   lxw_worksheet* worksheet = workbook_add_worksheet(workbook, name.c_str());
   if (worksheet == nullptr) throw std::runtime_error(fmt::format("libxlsxwriter refuses the sheet name {}", name));
   worksheet_write_string(worksheet, kTitleRow, 0, TitleOf(sheet, made).c_str(), formats.title);
-  std::vector<SheetColumn> columns = SheetColumns(sheet.kind);
+  std::vector<SheetColumn> columns = SheetColumns(sheet);
   for (std::size_t c = 0; c < columns.size(); ++c) {
     const std::string_view caption = columns[c].hours ? columns[c].look.hoursCaption : columns[c].look.caption;
     worksheet_write_string(worksheet, kHeaderRow, static_cast<lxw_col_t>(c), std::string(caption).c_str(),

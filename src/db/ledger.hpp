@@ -187,6 +187,13 @@ class Ledger {
   // its vehicle-days recorded it (entries written before it was counted are
   // left out).
   std::vector<std::pair<std::string, TrackQuality>> DayQuality(std::string_view day);
+  struct VehicleDayQuality {
+    std::string simId;
+    std::string day;  // DayKey
+    TrackQuality quality;
+  };
+  // The same of the days from..to (DayKeys, both included), by day and SIMID.
+  std::vector<VehicleDayQuality> PeriodQuality(std::string_view from, std::string_view to);
   // Those counts summed over the day's vehicles, read by the (command, day)
   // key; nullopt when no vehicle-day of it counted its track.
   std::optional<TrackQuality> DayQualityTotal(std::string_view day);

@@ -76,10 +76,16 @@ std::vector<ReportRow> Ledger::ReplaceVehicleDayRows(std::string_view command, s
 
 std::vector<std::pair<std::string, TrackQuality>> Ledger::DayQuality(std::string_view day) {
   std::vector<std::pair<std::string, TrackQuality>> vehicles;
+  for (VehicleDayQuality& entry : PeriodQuality(day, day)) vehicles.emplace_back(std::move(entry.simId), entry.quality);
+  return vehicles;
+}
+
+std::vector<Ledger::VehicleDayQuality> Ledger::PeriodQuality(std::string_view from, std::string_view to) {
+  std::vector<VehicleDayQuality> vehicles;
   auto cursor = db_.OpenQuery(fmt::format(
-      "select simid, fixes, without_position, other_day, same_time, backwards, jumps from cuserver_vehicle_days "
-      "where command={} and day={} and fixes is not null order by simid",
-      SqlLiteral(kDayRunCommand), SqlLiteral(day)));
+      "select simid, day, fixes, without_position, other_day, same_time, backwards, jumps from cuserver_vehicle_days "
+      "where command={} and day>={} and day<={} and fixes is not null order by day, simid",
+      SqlLiteral(kDayRunCommand), SqlLiteral(from), SqlLiteral(to)));
   for (; !cursor->AtEnd(); cursor->Next()) {
     TrackQuality quality;
     quality.fixes = IntOf(cursor->Value("fixes"));
@@ -88,7 +94,7 @@ std::vector<std::pair<std::string, TrackQuality>> Ledger::DayQuality(std::string
     quality.sameTime = IntOf(cursor->Value("same_time"));
     quality.backwards = IntOf(cursor->Value("backwards"));
     quality.jumps = IntOf(cursor->Value("jumps"));
-    vehicles.emplace_back(TextOf(cursor->Value("simid")), quality);
+    vehicles.push_back({TextOf(cursor->Value("simid")), TextOf(cursor->Value("day")), quality});
   }
   cursor->Close();
   return vehicles;

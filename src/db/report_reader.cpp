@@ -14,6 +14,7 @@
 
 #include "db/dialect.hpp"
 #include "db/ledger.hpp"
+#include "db/report_sql.hpp"
 #include "db/value_text.hpp"
 #include "reports/report_captions.hpp"
 #include "reports/report_tables.hpp"
@@ -66,29 +67,6 @@ const KindTable& TableOf(ReportKind kind) {
   return KindTables().front();
 }
 
-std::string DateText(year_month_day day) {
-  return fmt::format("{:04}-{:02}-{:02} 00:00:00", static_cast<int>(day.year()), static_cast<unsigned>(day.month()),
-                     static_cast<unsigned>(day.day()));
-}
-
-// A report's SIMID is a number column in some tables and text in others, the
-// catalogue's always text: compared as text, the same on every backend.
-// MySQL casts to CHAR only (MariaDB takes VARCHAR too); elsewhere CHAR pads.
-std::string SimIdText(ReportDatabase& db, std::string_view alias = "t") {
-  return fmt::format("CAST({}.SIMID AS {}(20))", alias, db.Dialect() == SqlDialect::Mysql ? "CHAR" : "VARCHAR");
-}
-
-// The day as a range of the time column: text "yyyy-mm-dd hh:mi:ss" compares
-// in time order, PostgreSQL takes the literals as timestamps, and Oracle as
-// dates under the session's NLS_DATE_FORMAT.
-std::string WhereOfDay(ReportDatabase& db, const KindTable& table, const ReportQuery& query) {
-  const year_month_day next{sys_days{query.day} + days{1}};
-  std::string where = fmt::format(" where t.{0} >= {1} and t.{0} < {2}", table.timeColumn,
-                                  SqlLiteral(DateText(query.day)), SqlLiteral(DateText(next)));
-  if (!query.simId.empty()) where += fmt::format(" and {} = {}", SimIdText(db), SqlLiteral(query.simId));
-  return where;
-}
-
 std::optional<double> NumberOf(const std::string& text) {
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -97,17 +75,6 @@ std::optional<double> NumberOf(const std::string& text) {
 }
 
 using Rows = std::vector<std::vector<std::string>>;
-
-// Keeps the rows whose SIMID, licence plate or fleet holds the text.
-void KeepMatching(Rows& rows, const std::string& filter) {
-  const std::string wanted = LowerAscii(filter);
-  std::erase_if(rows, [&wanted](const std::vector<std::string>& row) {
-    for (std::size_t i = 0; i < 3 && i < row.size(); ++i) {
-      if (LowerAscii(row[i]).find(wanted) != std::string::npos) return false;
-    }
-    return true;
-  });
-}
 
 // A stable sort on one column: rows equal in it stay in SIMID and time order,
 // whichever the direction. Empty values come first going up.
@@ -148,7 +115,12 @@ std::string DayKeyOf(year_month_day day) {
 // Rows of a page from the day's rows as [SIMID, plate, fleet, ...]: the
 // filter and the sort column as for the report tables.
 void FilterSortAndPage(Rows& rows, const ReportQuery& query, std::optional<std::size_t> sortIndex, ReportPage& page) {
-  if (!query.filter.empty()) KeepMatching(rows, query.filter);
+  const RowFilter filter(query.filter);
+  if (!filter.Empty()) {
+    std::erase_if(rows, [&filter](const std::vector<std::string>& row) {
+      return !filter.Matches({row.at(0), row.size() > 1 ? row[1] : "", row.size() > 2 ? row[2] : ""});
+    });
+  }
   if (sortIndex) SortRows(rows, *sortIndex, query.descending);
   page.total = rows.size();
   const std::size_t from = std::min(query.offset, rows.size());
@@ -162,34 +134,32 @@ std::vector<std::pair<std::string, TrackQuality>> DayQualityOf(ReportDatabase& d
   return Ledger(db).DayQuality(DayKeyOf(day));
 }
 
-// The catalogue's plate and fleet by SIMID (its first listing of each).
-std::map<std::string, std::pair<std::string, std::string>> CatalogueNames(ReportDatabase& db) {
-  std::map<std::string, std::pair<std::string, std::string>> names;
-  if (!TableExists(db, "vehicleinfo")) return names;
-  const bool fleets = TableExists(db, "motorcade");
-  auto cursor = db.OpenQuery(fmt::format("select {} as s, v.licenseplate as p, ", SimIdText(db, "v")) +
-                             (fleets ? "m.motorcadename as f from vehicleinfo v left join motorcade m on "
-                                       "m.motorcadeid = v.motorcadeid"
-                                     : "'' as f from vehicleinfo v"));
-  std::string simId, plate, fleet;
-  for (; !cursor->AtEnd(); cursor->Next()) {
-    cursor->ValueInto("s", simId);
-    cursor->ValueInto("p", plate);
-    cursor->ValueInto("f", fleet);
-    names.try_emplace(simId, plate, fleet);
+// Each vehicle's counts over the days, summed, by SIMID.
+std::vector<std::pair<std::string, TrackQuality>> QualityOf(ReportDatabase& db, year_month_day from,
+                                                            year_month_day to) {
+  if (sys_days{from} == sys_days{to}) return DayQualityOf(db, from);
+  if (!TableExists(db, "cuserver_vehicle_days")) return {};
+  std::map<std::string, TrackQuality> sums;
+  for (const auto& entry : Ledger(db).PeriodQuality(DayKeyOf(from), DayKeyOf(to))) {
+    TrackQuality& sum = sums[entry.simId];
+    sum.fixes += entry.quality.fixes;
+    sum.withoutPosition += entry.quality.withoutPosition;
+    sum.otherDay += entry.quality.otherDay;
+    sum.sameTime += entry.quality.sameTime;
+    sum.backwards += entry.quality.backwards;
+    sum.jumps += entry.quality.jumps;
   }
-  cursor->Close();
-  return names;
+  return {sums.begin(), sums.end()};
 }
+
+year_month_day LastDay(const ReportQuery& query) { return query.to.value_or(query.day); }
 
 // The day run's track quality of the day, one row per vehicle-day counted.
 // Read whole: a day holds one entry per vehicle.
 ReportPage ReadQualityRows(ReportDatabase& db, const ReportQuery& query, std::optional<std::size_t> sortIndex,
                            ReportPage page) {
-  const auto vehicles = DayQualityOf(db, query.day);
-  const auto names = query.filter.empty() || vehicles.empty()
-                         ? std::map<std::string, std::pair<std::string, std::string>>{}
-                         : CatalogueNames(db);
+  const auto vehicles = QualityOf(db, query.day, LastDay(query));
+  const auto names = query.filter.empty() || vehicles.empty() ? CatalogueNames{} : ReadCatalogueNames(db);
   Rows rows;
   for (const auto& [simId, quality] : vehicles) {
     if (!query.simId.empty() && simId != query.simId) continue;
@@ -222,13 +192,16 @@ std::vector<std::string> ReportColumns(ReportKind kind) {
   return columns;
 }
 
-std::vector<ReportColumnLook> ReportColumnLooks(ReportKind kind) {
+std::vector<ReportColumnLook> ReportColumnLooks(ReportKind kind, const std::vector<std::string>& columns) {
+  const std::optional<ReportFamily> family =
+      kind == ReportKind::Summary ? std::nullopt : TableOf(kind).family;
   std::vector<ReportColumnLook> looks;
-  for (const std::string& column : ReportColumns(kind)) looks.push_back(ColumnLook(column, TableOf(kind).family));
+  for (const std::string& column : columns) looks.push_back(ColumnLook(column, family));
   return looks;
 }
 
 std::string_view ReportKindTitle(ReportKind kind) {
+  if (kind == ReportKind::Summary) return kSummaryTitle;
   const std::optional<ReportFamily> family = TableOf(kind).family;
   return family ? FamilyTitle(*family) : kQualityTitle;
 }
@@ -240,7 +213,9 @@ const std::vector<ReportKind>& AllReportKinds() {
   return kinds;
 }
 
-std::string_view ReportKindName(ReportKind kind) { return TableOf(kind).name; }
+std::string_view ReportKindName(ReportKind kind) {
+  return kind == ReportKind::Summary ? "summary" : TableOf(kind).name;
+}
 
 std::optional<ReportKind> ParseReportKind(std::string_view name) {
   for (const KindTable& table : KindTables()) {
@@ -257,6 +232,7 @@ std::string ReportTableName(ReportKind kind, year_month_day day) {
 }
 
 ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
+  if (query.kind == ReportKind::Summary) throw std::invalid_argument("a summary is read by ReadPeriodSummary");
   const KindTable& table = TableOf(query.kind);
   ReportPage page;
   page.table = ReportTableName(query.kind, query.day);
@@ -268,19 +244,31 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
     sortIndex = static_cast<std::size_t>(found - page.columns.begin());
   }
   if (query.kind == ReportKind::Quality) return ReadQualityRows(db, query, sortIndex, std::move(page));
-  if (!IsPlainTableName(page.table) || !TableExists(db, page.table)) {
+
+  // The tables of the day or the period that exist: a month without one has no rows.
+  std::vector<std::string> tables;
+  for (year_month_day month : table.monthly ? MonthsOf(query.day, LastDay(query)) : std::vector{query.day}) {
+    std::string name = ReportTableName(query.kind, month);
+    if (IsPlainTableName(name) && TableExists(db, name)) tables.push_back(std::move(name));
+  }
+  if (tables.empty()) {
     page.tableMissing = true;
     return page;
   }
+  page.table = tables.size() == 1 ? tables.front() : fmt::format("{}…{}", tables.front(), tables.back());
 
-  const std::string where = WhereOfDay(db, table, query);
-  // Filtered or sorted, the day's rows are all read and ordered here: a
-  // day's rows are few, and every backend then filters and sorts alike.
+  const std::string where = WhereOfDays(db, table.timeColumn, query.day, LastDay(query), query.simId);
+  // Filtered or sorted, the rows are all read and ordered here: a day's rows
+  // are few, and every backend then filters and sorts alike.
   const bool whole = !query.filter.empty() || sortIndex;
+  std::vector<std::size_t> counts(tables.size(), SIZE_MAX);
   if (!whole) {
-    auto count = db.OpenQuery(fmt::format("select count(*) as n from {} t{}", page.table, where));
-    if (!count->AtEnd()) page.total = std::stoul(count->Value("n").value_or("0"));
-    count->Close();
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+      auto count = db.OpenQuery(fmt::format("select count(*) as n from {} t{}", tables[i], where));
+      counts[i] = count->AtEnd() ? 0 : std::stoul(count->Value("n").value_or("0"));
+      count->Close();
+      page.total += counts[i];
+    }
     if (query.limit && *query.limit == 0) return page;
   }
 
@@ -290,22 +278,29 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     select += fmt::format(", t.{} as c{}", table.columns[i], i + 3);
   }
-  const std::string statement = fmt::format(
-      "{} from {} t left join vehicleinfo v on v.simid = {} left join motorcade m on m.motorcadeid = v.motorcadeid"
-      "{} order by {}, t.{}",
-      select, page.table, simIdText, where, simIdText, table.timeColumn);
-  // Paged here rather than in SQL: Oracle before 12c has no OFFSET, and a
-  // day's rows are few.
-  auto cursor = db.OpenQuery(statement);
   std::vector<std::string> aliases;
   for (std::size_t i = 0; i < page.columns.size(); ++i) aliases.push_back(fmt::format("c{}", i));
-  const std::size_t skip = whole ? 0 : query.offset;
+  // Paged here rather than in SQL: Oracle before 12c has no OFFSET, and a
+  // day's rows are few. A period's months come in turn, each in SIMID and
+  // time order.
+  std::size_t skip = whole ? 0 : query.offset;
   const std::size_t limit = whole || !query.limit ? SIZE_MAX : *query.limit;
-  for (std::size_t skipped = 0; !cursor->AtEnd() && skipped < skip; ++skipped) cursor->Next();
-  for (; !cursor->AtEnd() && page.rows.size() < limit; cursor->Next()) {
-    std::vector<std::string> row(aliases.size());
-    for (std::size_t i = 0; i < aliases.size(); ++i) cursor->ValueInto(aliases[i], row[i]);
-    page.rows.push_back(std::move(row));
+  for (std::size_t i = 0; i < tables.size() && page.rows.size() < limit; ++i) {
+    if (skip >= counts[i] && counts[i] != SIZE_MAX) {
+      skip -= counts[i];
+      continue;
+    }
+    auto cursor = db.OpenQuery(fmt::format(
+        "{} from {} t left join vehicleinfo v on v.simid = {} left join motorcade m on m.motorcadeid = v.motorcadeid"
+        "{} order by {}, t.{}",
+        select, tables[i], simIdText, where, simIdText, table.timeColumn));
+    for (; !cursor->AtEnd() && skip > 0; --skip) cursor->Next();
+    for (; !cursor->AtEnd() && page.rows.size() < limit; cursor->Next()) {
+      std::vector<std::string> row(aliases.size());
+      for (std::size_t c = 0; c < aliases.size(); ++c) cursor->ValueInto(aliases[c], row[c]);
+      page.rows.push_back(std::move(row));
+    }
+    cursor->Close();
   }
   if (!whole) return page;
 
@@ -327,10 +322,8 @@ ReportSummary ReadReportSummary(ReportDatabase& db, year_month_day day) {
     const std::string name = ReportTableName(kind, day);
     std::size_t rows = 0;
     if (IsPlainTableName(name) && TableExists(db, name)) {
-      ReportQuery query;
-      query.day = day;
-      auto count =
-          db.OpenQuery(fmt::format("select count(*) as n from {} t{}", name, WhereOfDay(db, table, query)));
+      auto count = db.OpenQuery(
+          fmt::format("select count(*) as n from {} t{}", name, WhereOfDays(db, table.timeColumn, day, day, {})));
       if (!count->AtEnd()) rows = std::stoul(count->Value("n").value_or("0"));
     }
     summary.rows.emplace_back(kind, rows);
@@ -340,11 +333,9 @@ ReportSummary ReadReportSummary(ReportDatabase& db, year_month_day day) {
   // 00:01:00 to 23:59:59, and no other vehicle does.
   const std::string mileage = ReportTableName(ReportKind::Mileage, day);
   if (!IsPlainTableName(mileage) || !TableExists(db, mileage)) return summary;
-  ReportQuery query;
-  query.day = day;
-  const std::string date = DateText(day).substr(0, 10);
+  const std::string date = DayStartText(day).substr(0, 10);
   auto cursor = db.OpenQuery(fmt::format("select {} as simid, t.BEGINTIME as b, t.ENDTIME as e, t.DISTANCE as d from {} t{}",
-                                         SimIdText(db), mileage, WhereOfDay(db, TableOf(ReportKind::Mileage), query)));
+                                         SimIdText(db), mileage, WhereOfDays(db, "BEGINTIME", day, day, {})));
   std::set<std::string> vehicles;
   MileageCursorColumns row;
   for (; !cursor->AtEnd(); cursor->Next()) {

@@ -30,6 +30,17 @@ constexpr NamedLook kLooks[] = {
     {"sameTime", {"同一时刻", ColumnValue::Number, {}}},
     {"backwards", {"时间倒退", ColumnValue::Number, {}}},
     {"jumps", {"跳点", ColumnValue::Number, {}}},
+    // A period's summary, as the page's 汇总 tab (web/summary.js) heads it.
+    {"day", {"日期", ColumnValue::Text, {}}},
+    {"vehicles", {"车辆", ColumnValue::Number, {}}},
+    {"days", {"天数", ColumnValue::Number, {}}},
+    {"kilometres", {"里程（公里）", ColumnValue::Number, {}}},
+    {"speeding", {"超速（次）", ColumnValue::Number, {}}},
+    {"speedingSeconds", {"超速时长（秒）", ColumnValue::Seconds, "超速时长（时:分）"}},
+    {"parking", {"停车（次）", ColumnValue::Number, {}}},
+    {"parkingSeconds", {"停车时长（秒）", ColumnValue::Seconds, "停车时长（时:分）"}},
+    {"fatigue", {"疲劳驾驶（次）", ColumnValue::Number, {}}},
+    {"lostContact", {"失去联系（次）", ColumnValue::Number, {}}},
 };
 
 }  // namespace

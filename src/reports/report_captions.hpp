@@ -30,10 +30,13 @@ struct ReportColumnLook {
 std::string_view FamilyTitle(ReportFamily family);
 // The tab's name of the track quality a day run counts.
 inline constexpr std::string_view kQualityTitle = "数据质量";
+// The tab's name of a period's summary.
+inline constexpr std::string_view kSummaryTitle = "汇总";
 
 // A column as the report reader names it (SIMID, LICENSEPLATE, MOTORCADENAME,
 // a table's own column, a quality count); family is the table it comes from,
-// nullopt for the quality counts. An unknown column is text under its name.
+// nullopt for the quality counts and a summary's figures (db/period_summary).
+// An unknown column is text under its name.
 ReportColumnLook ColumnLook(std::string_view column, std::optional<ReportFamily> family);
 
 }  // namespace cuserver

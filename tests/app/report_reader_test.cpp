@@ -7,9 +7,16 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <map>
+#include <set>
 
 #include "backend_database.hpp"
+#include "db/dialect.hpp"
+#include "db/ledger.hpp"
+#include "db/period_summary.hpp"
 #include "db/report_reader.hpp"
+#include "db/report_sql.hpp"
+#include "reports/time_arith.hpp"
 #include "map/map_services.hpp"
 #include "run/caption.hpp"
 #include "run/day_run.hpp"
@@ -192,6 +199,122 @@ TEST_P(ReportReaderTest, SummarisesTheDayAsItsTablesHoldIt) {
   EXPECT_GT(summary.kilometres, 0);
   const year_month_day noTables{year{2014}, April, day{2}};
   EXPECT_EQ(ReadReportSummary(database_.Db(), noTables).vehicles, 0u);
+}
+
+// The same day's rows again on the month's last day and on the next month's
+// first, in tables of that month: a period crossing months.
+void CopyDayRows(BackendDatabase& database, const std::string& backend, int days, const std::string& to) {
+  struct Copied {
+    std::string family;
+    bool monthly;
+    std::vector<std::string> times;
+  };
+  const std::vector<Copied> tables = {{"vehicledistance", true, {"BEGINTIME", "ENDTIME"}},
+                                      {"speedalarm", true, {"TIMELOG", "ENDTIME"}},
+                                      {"parkinglog", true, {"BEGINTIME", "ENDTIME"}},
+                                      {"tireddriver", false, {"begintime", "ENDTIME"}},
+                                      {"CONTACTALARM", false, {"BEGINTIME", "ENDTIME"}}};
+  for (const Copied& table : tables) {
+    const std::string from = table.monthly ? table.family + "201403" : table.family;
+    const std::string into = table.monthly ? table.family + to.substr(0, 4) + to.substr(5, 2) : table.family;
+    database.Execute(fmt::format("create table copied as select * from {} t where {} = '2014-03-19'", from,
+                                 DayOfTimeSql(database.Db(), "t." + table.times[0])));
+    for (const std::string& column : table.times) {
+      const bool timestamp = backend == "postgresql" && table.family == "parkinglog";
+      database.Execute(fmt::format("update copied set {0} = {1}", column,
+                                   timestamp ? fmt::format("{} + interval '{} day'", column, days)
+                                             : fmt::format("replace({}, '2014-03-19', '{}')", column, to)));
+    }
+    if (into != from && !TableExists(database.Db(), into)) {
+      database.Execute(fmt::format("create table {} as select * from copied where 1 = 0", into));
+    }
+    database.Execute(fmt::format("insert into {} select * from copied", into));
+    database.Execute("drop table copied");
+  }
+}
+
+long long SecondsOfTime(const std::string& text) { return ParseTrackTime(text).value_or(0); }
+
+// The summary's sums, read by SQL per vehicle and day, are those of the rows
+// themselves over a period crossing a month; per day and per fleet add up to
+// the same; a period's rows page across the months' tables.
+TEST_P(ReportReaderTest, APeriodsSummaryIsTheSumOfItsRows) {
+  CopyDayRows(database_, GetParam(), 12, "2014-03-31");
+  CopyDayRows(database_, GetParam(), 13, "2014-04-01");
+  const year_month_day to{year{2014}, April, day{1}};
+  auto rowsOf = [&](ReportKind kind) {
+    ReportQuery query{kDay, kind, "", 0, std::nullopt, "", "", false};
+    query.to = to;
+    return ReadReportRows(database_.Db(), query);
+  };
+
+  std::map<std::string, SummaryFigures> expected;
+  std::set<std::pair<std::string, std::string>> daysWithFixes;
+  for (const auto& row : rowsOf(ReportKind::Mileage).rows) {
+    expected[row[0]].kilometres += std::stod(row[5]);
+    if (!row[3].ends_with("00:01:00") || !row[4].ends_with("23:59:59")) daysWithFixes.emplace(row[0], row[3].substr(0, 10));
+  }
+  for (const auto& [simId, date] : daysWithFixes) expected[simId].days += 1;
+  for (const auto& row : rowsOf(ReportKind::Speeding).rows) {
+    expected[row[0]].speeding += 1;
+    expected[row[0]].speedingSeconds += std::stoll(row[5]);
+  }
+  for (const auto& row : rowsOf(ReportKind::Parking).rows) {
+    expected[row[0]].parking += 1;
+    expected[row[0]].parkingSeconds += SecondsOfTime(row[4].substr(0, 19)) - SecondsOfTime(row[3].substr(0, 19));
+  }
+  for (const auto& row : rowsOf(ReportKind::Fatigue).rows) expected[row[0]].fatigue += 1;
+  for (const auto& row : rowsOf(ReportKind::LostContact).rows) expected[row[0]].lostContact += 1;
+  ASSERT_GT(daysWithFixes.size(), 3u);
+
+  SummaryQuery query{kDay, to, SummaryPer::Vehicle, "", ""};
+  const PeriodSummary perVehicle = ReadPeriodSummary(database_.Db(), query);
+  ASSERT_EQ(perVehicle.rows.size(), expected.size());
+  for (const SummaryRow& row : perVehicle.rows) {
+    SCOPED_TRACE(row.simId);
+    const SummaryFigures& want = expected.at(row.simId);
+    EXPECT_NEAR(row.figures.kilometres, want.kilometres, 1e-6);
+    EXPECT_EQ(row.figures.days, want.days);
+    EXPECT_EQ(row.figures.speeding, want.speeding);
+    EXPECT_EQ(row.figures.speedingSeconds, want.speedingSeconds);
+    EXPECT_EQ(row.figures.parking, want.parking);
+    EXPECT_EQ(row.figures.parkingSeconds, want.parkingSeconds);
+    EXPECT_EQ(row.figures.fatigue, want.fatigue);
+    EXPECT_EQ(row.figures.lostContact, want.lostContact);
+  }
+  EXPECT_EQ(perVehicle.totals.quality.fixes, Ledger(database_.Db()).DayQualityTotal("20140319")->fixes);
+
+  for (SummaryPer per : {SummaryPer::Day, SummaryPer::Fleet}) {
+    query.per = per;
+    const PeriodSummary summary = ReadPeriodSummary(database_.Db(), query);
+    SummaryFigures sum;
+    for (const SummaryRow& row : summary.rows) sum.Add(row.figures);
+    EXPECT_EQ(sum.speedingSeconds, perVehicle.totals.speedingSeconds) << SummaryPerName(per);
+    EXPECT_EQ(sum.days, perVehicle.totals.days) << SummaryPerName(per);
+    EXPECT_NEAR(sum.kilometres, perVehicle.totals.kilometres, 1e-6) << SummaryPerName(per);
+    if (per == SummaryPer::Day) {
+      EXPECT_EQ(summary.rows.size(), 14u) << "every day of the period, rows or not";
+    }
+  }
+
+  // Two vehicles named apart by a Chinese comma.
+  query.per = SummaryPer::Vehicle;
+  query.filter = perVehicle.rows[0].simId + "，" + perVehicle.rows[1].simId;
+  EXPECT_EQ(ReadPeriodSummary(database_.Db(), query).rows.size(), 2u);
+
+  // A page that starts in March's table and ends in April's.
+  const ReportPage all = rowsOf(ReportKind::Speeding);
+  ReportQuery page{kDay, ReportKind::Speeding, "", 0, 5, "", "", false};
+  page.to = to;
+  ASSERT_GT(all.rows.size(), 10u);
+  std::size_t march = 0;
+  for (const auto& row : all.rows) march += row[3].starts_with("2014-03") ? 1 : 0;
+  page.offset = march - 2;
+  const ReportPage slice = ReadReportRows(database_.Db(), page);
+  EXPECT_EQ(slice.total, all.total);
+  ASSERT_EQ(slice.rows.size(), 5u);
+  EXPECT_TRUE(std::equal(slice.rows.begin(), slice.rows.end(), all.rows.begin() + static_cast<std::ptrdiff_t>(march - 2)));
+  EXPECT_TRUE(slice.rows[1][3].starts_with("2014-03") && slice.rows[2][3].starts_with("2014-04"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ReportReaderTest, ::testing::ValuesIn(SqlBackends()),

@@ -54,11 +54,34 @@ TEST(ReportRoutes, AnswerAPageOfTheDaysRowsAndTheCsvFile) {
   ASSERT_EQ(summary->status, 200) << summary->body;
   EXPECT_EQ(nlohmann::json::parse(summary->body)["kinds"]["fatigue"], 2);
   EXPECT_EQ(nlohmann::json::parse(summary->body)["day"], "20140319");
+  EXPECT_EQ(nlohmann::json::parse(summary->body)["dayState"], "no GPS table");
+
+  // Over a period: per vehicle, per day with every day listed, and the workbook.
+  auto period = client.Get("/api/summary?from=2014-03-19&to=20140320&filter=x%20g123");
+  ASSERT_TRUE(period);
+  ASSERT_EQ(period->status, 200) << period->body;
+  const auto periodJson = nlohmann::json::parse(period->body);
+  EXPECT_EQ(periodJson["rows"][0]["licensePlate"], "云G12345");
+  EXPECT_EQ(periodJson["rows"][0]["fatigue"], 3);
+  EXPECT_EQ(periodJson["totals"]["fatigue"], 3);
+  EXPECT_EQ(periodJson["dayStates"].size(), 2u);
+  auto perDay = client.Get("/api/summary?from=20140319&to=20140321&per=day&sort=fatigue&order=desc");
+  ASSERT_TRUE(perDay);
+  const auto days = nlohmann::json::parse(perDay->body)["rows"];
+  ASSERT_EQ(days.size(), 3u);
+  EXPECT_EQ(days[0]["day"], "20140319");
+  EXPECT_EQ(days[0]["fatigue"], 2);
+  auto workbook = client.Get("/api/summary.xlsx?from=20140319&to=20140320&per=fleet");
+  ASSERT_TRUE(workbook);
+  EXPECT_EQ(workbook->status, 200);
+  EXPECT_EQ(workbook->get_header_value("Content-Disposition"),
+            "attachment; filename=\"summary-20140319-20140320.xlsx\"");
 
   for (const char* bad : {"/api/reports?day=20140319&kind=tired", "/api/reports.xlsx?day=2014-3-19&kind=fatigue",
                           "/api/reports?day=20140319&kind=fatigue&limit=-1",
                           "/api/reports?day=20140319&kind=fatigue&sort=SPEED",
-                          "/api/reports.csv?day=20140319&kind=fatigue&sort=ENDTIME&order=up", "/api/summary?day=2014"}) {
+                          "/api/reports.csv?day=20140319&kind=fatigue&sort=ENDTIME&order=up", "/api/summary?day=2014",
+                          "/api/summary?from=20140319&to=20140320&per=car"}) {
     auto refused = client.Get(bad);
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 400) << bad;

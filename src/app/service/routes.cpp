@@ -67,11 +67,11 @@ void AnswerMetrics(Service& service, const HttpRequest&, HttpResponse& response)
 }
 
 void AnswerReportRows(Service& service, const HttpRequest& request, HttpResponse& response) {
-  AnswerReports(service.Connection(), request, response);
+  AnswerReports(service.Connection(), service.CatchUpRules().retryLimit, request, response);
 }
 
 void AnswerDaySummary(Service& service, const HttpRequest& request, HttpResponse& response) {
-  AnswerSummary(service.Connection(), request, response);
+  AnswerSummary(service.Connection(), service.CatchUpRules().retryLimit, request, response);
 }
 
 void AnswerTrack(Service& service, const HttpRequest& request, HttpResponse& response) {
@@ -120,12 +120,15 @@ constexpr std::array kRoutes = {
     Route{"GET", "/api/days", Slow, true, AnswerDays},
     // Prometheus text exposition
     Route{"GET", "/metrics", Slow, true, AnswerMetrics},
-    // ?day=&kind=[&vehicle=][&offset=&limit=]: a day's rows of one report, or the same as files
+    // ?day= (or ?from=&to=) &kind=[&vehicle=][&offset=&limit=]: a day's (period's) rows of one report, or files
     Route{"GET", "/api/reports", Slow, true, AnswerReportRows},
     Route{"GET", "/api/reports.csv", Slow, true, AnswerReportRows},
     Route{"GET", "/api/reports.xlsx", Slow, true, AnswerReportRows},
-    // ?day=: a day's count of rows of each report, vehicles and kilometres
+    // ?day=: a day's count of rows of each report, vehicles and kilometres;
+    // ?from=&to=[&per=]: a period's figures per vehicle, day or fleet, or the same as files
     Route{"GET", "/api/summary", Slow, true, AnswerDaySummary},
+    Route{"GET", "/api/summary.csv", Slow, true, AnswerDaySummary},
+    Route{"GET", "/api/summary.xlsx", Slow, true, AnswerDaySummary},
     // ?day=&vehicle=: a vehicle's day as GeoJSON, with its speeding and stops
     Route{"GET", "/api/track", Slow, true, AnswerTrack},
     // /api/queue/ID cancels a run still waiting

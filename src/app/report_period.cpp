@@ -1,0 +1,66 @@
+#include "app/report_period.hpp"
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "app/command_days.hpp"
+#include "app/day_arguments.hpp"
+#include "app/errors.hpp"
+#include "run/day_key.hpp"
+
+namespace cuserver {
+
+ReportPeriod ReadReportPeriod(std::string_view day, std::string_view from, std::string_view to) {
+  if (from.empty() && to.empty()) {
+    if (day.empty()) throw ArgumentError("请给出日期（day），或起止日期（from 和 to）");
+    const auto only = ReadableDay(day);
+    return {only, only};
+  }
+  if (!day.empty()) throw ArgumentError("日期（day）与起止日期（from、to）只能给出一种");
+  if (from.empty() || to.empty()) throw ArgumentError("时段要给出起止两天：from 和 to");
+  const auto last = ReadableDay(to);
+  const DayRange range = ResolveDayRange(from, to, last);
+  return {ReadableDay(range.from), last};
+}
+
+bool PeriodState::Complete() const { return dayState == DayStateText(DayState::Complete); }
+
+PeriodState ReadPeriodState(const ConnectionSettings& connection, const ReportPeriod& period, int retryLimit) {
+  PeriodState state;
+  state.days = ReadDayStatuses(connection, {DayKeyText(period.from), DayKeyText(period.to)}, retryLimit);
+  state.dayState = DayStateText(DayState::Complete);
+  for (const DayStatus& day : state.days) {
+    if (day.state != DayState::Complete) {
+      state.dayState = DayStateText(day.state);
+      break;
+    }
+  }
+  return state;
+}
+
+void AddPeriodState(nlohmann::json& answer, const PeriodState& state) {
+  answer["dayState"] = state.dayState;
+  nlohmann::json days = nlohmann::json::array();
+  for (const DayStatus& day : state.days) days.push_back({{"day", day.day}, {"state", DayStateText(day.state)}});
+  answer["dayStates"] = std::move(days);
+}
+
+std::string IncompleteDaysNotice(const PeriodState& state) {
+  std::string notice;
+  for (const DayStatus& day : state.days) {
+    if (day.state == DayState::Complete) continue;
+    if (day.state == DayState::NoGpsTable) {
+      notice += fmt::format("{} {}: the tracking service stored no fixes of the day\n", day.day,
+                            DayStateText(day.state));
+      continue;
+    }
+    const std::string_view why = day.state == DayState::NotComputed ? "its rows are not written yet"
+                                 : day.state == DayState::Running   ? "it is being computed"
+                                                                    : "its rows may be missing";
+    notice += fmt::format("{} {}: {} (cuserver run-day {} computes it)\n", day.day, DayStateText(day.state), why,
+                          day.day);
+  }
+  return notice;
+}
+
+}  // namespace cuserver
