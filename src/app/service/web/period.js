@@ -51,6 +51,7 @@ function showWhen() {
 function showPeriod(from, to) {
   when.from = from;
   when.to = to;
+  periodStates = [];
   selectedDay = oneDay() ? from : null;
   if (selectedDay) $("day").value = selectedDay;
   showWhen();
@@ -163,6 +164,7 @@ function computeButton(day) {
 }
 
 function showDayNotice() {
+  showTabCounts();
   const notice = $("day-notice");
   notice.replaceChildren();
   notice.hidden = periodStates.length === 0;
