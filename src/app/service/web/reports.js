@@ -54,6 +54,7 @@ const dayMissing = () => oneDay() && periodStates.length > 0 &&
   ["not computed", "no GPS table", "failed", "waiting for an operator"].includes(periodStates[0].state);
 
 function showTabCounts() {
+  $("summary").hidden = dayMissing();
   for (const tab of $("tabs").children) {
     const name = kinds.find((k) => k[0] === tab.dataset.kind)[1];
     const n = kindCounts[tab.dataset.kind];
