@@ -45,7 +45,7 @@ test("the page loads with its fields, its caption and the map", async () => {
   const started = Date.now();
   await page.goto(url, { waitUntil: "load" });
   const loadedMs = Date.now() - started;
-  await page.locator("#layers path").first().waitFor({ state: "attached", timeout: 30000 });
+  await page.locator("#map .leaflet-overlay-pane path").first().waitFor({ state: "attached", timeout: 30000 });
   const mapMs = Date.now() - started;
   console.log(JSON.stringify({ measure: "page load", loadMs: loadedMs, withMapMs: mapMs }));
 
@@ -57,11 +57,12 @@ test("the page loads with its fields, its caption and the map", async () => {
   await page.waitForFunction(() => document.querySelector("#about").textContent.includes("3.0"));
   assert.equal(await page.title(), await page.locator("#caption").innerText());
 
-  const before = await page.locator("#map").getAttribute("viewBox");
-  await page.getByRole("button", { name: "+" }).click();
-  assert.notEqual(await page.locator("#map").getAttribute("viewBox"), before, "zooming changes the view");
+  const zoom = () => page.evaluate(() => map.getZoom());
+  const before = await zoom();
+  await page.getByRole("button", { name: "放大" }).click();
+  await page.waitForFunction((before) => map.getZoom() > before, before);
   await page.getByRole("button", { name: "全图" }).click();
-  assert.equal(await page.locator("#map").getAttribute("viewBox"), before);
+  await page.waitForFunction((before) => map.getZoom() === before, before);
 });
 
 test("a refused day shows the operator's message", async () => {
@@ -113,6 +114,7 @@ const kinds = ["mileage", "speeding", "parking", "fatigue", "lostcontact", "line
 const shot = (name) => page.screenshot({ path: path.join(screenshots, name + ".png"), fullPage: true });
 
 test("a computed day picked in the calendar shows every report tab with its rows", async () => {
+  await page.getByRole("button", { name: "日历 ▾" }).click();
   await page.locator("#cal-month").fill(`${day.slice(0, 4)}-${day.slice(4, 6)}`);
   const dayButton = page.locator(`#calendar button[data-day="${day}"]`);
   await page.waitForFunction((d) => document.querySelector(`#calendar button[data-day="${d}"]`)?.dataset.state === "complete", day);
@@ -193,17 +195,20 @@ test("a vehicle filtered and chosen draws its track with its speeding episodes a
   }, simId);
   assert.equal(await page.locator("#report tbody tr").count(), episodes);
 
-  const before = await page.locator("#map").getAttribute("viewBox");
+  const plate = await page.locator("#report tbody tr").first().locator("td").nth(1).innerText();
   await page.locator("#report tbody tr").first().click();
-  await page.locator("#track path.track").waitFor({ state: "attached" });
+  await page.locator("#map path.track").waitFor({ state: "attached" });
   assert.match(await page.locator("#track-info").innerText(), new RegExp(simId));
-  assert.equal(await page.locator("#track .mark.speeding").count(), episodes, "speeding marks = rows");
-  assert.equal(await page.locator("#track .mark.stop").count(), stops, "stop marks = parking rows");
-  assert.notEqual(await page.locator("#map").getAttribute("viewBox"), before, "the row's place is zoomed to");
+  assert.equal(await page.locator("#map path.mark.speeding").count(), episodes, "speeding marks = rows");
+  assert.equal(await page.locator("#map path.mark.stop").count(), stops, "stop marks = parking rows");
+  assert.equal(await page.locator("#map .leaflet-tooltip.plate").innerText(), plate, "the vehicle under its plate");
+  // The whole day is in view, the row's place marked on it.
+  assert.ok(await page.evaluate(() => map.getBounds().contains(track.bounds)), "the day's track is in view");
+  await page.locator("#map path.focus").waitFor({ state: "attached" });
 
   await page.locator("#map").hover();
-  assert.match(await page.locator("#cursor-pos").innerText(), /经度 \d+\.\d+\s+纬度 \d+\.\d+/);
-  assert.match(await page.locator("#scale").innerText(), /\d+ (米|公里)/);
+  assert.match(await page.locator("#cursor-pos").innerText(), /经度 \d+\.\d{6}\s+纬度 \d+\.\d{6}/);
+  assert.match(await page.locator("#map .leaflet-control-scale").innerText(), /\d+ (米|公里)/);
   await shot("vehicle-track");
 });
 
@@ -245,6 +250,103 @@ test("the filtered table downloads as CSV and XLSX and reads back", async () => 
     rmSync(folder, { recursive: true, force: true });
   }
   await page.locator("#filter").fill("");
+});
+
+// A workbook's first sheet as JSON: its rows as values, and the type of each cell of the first data row.
+function readWorkbook(file) {
+  return JSON.parse(execFileSync("/usr/bin/python3", ["-c", [
+    "import json, sys, openpyxl",
+    "sheet = openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets[0]",
+    "rows = [list(r) for r in sheet.iter_rows(values_only=True)]",
+    "print(json.dumps({'rows': rows, 'types': [[type(c).__name__ for c in r] for r in rows]}, default=str))",
+  ].join("\n"), file]).toString());
+}
+
+const shownKey = (key) => `${key.slice(0, 4)}-${key.slice(4, 6)}-${key.slice(6)}`;
+
+test("a period's summary adds up the stored rows and exports as numbers under the page's headers", async () => {
+  await page.getByRole("button", { name: "自定义" }).click();
+  await page.locator("#period-from").fill("2014-03-17");
+  await page.locator("#period-to").fill("2014-03-23");
+  await page.locator("#period-to").press("Enter");
+  await page.waitForFunction(() => document.querySelector("#report-day").textContent === "2014-03-17 至 2014-03-23（7 天）" &&
+    document.querySelector('#tabs [data-kind="summary"]').getAttribute("aria-selected") === "true" &&
+    document.querySelector('#report th[data-column="kilometres"]') && document.querySelectorAll("#report tbody tr").length > 0);
+  // The week's other days have no reports: the notice names them.
+  await page.locator("#day-notice").getByText("2014-03-20 未计算").waitFor();
+
+  // Each vehicle's kilometres and speeding count against the day's stored rows.
+  const mileage = await apiJson(`/api/reports?day=${day}&kind=mileage&limit=1000`);
+  const speeding = await apiJson(`/api/reports?day=${day}&kind=speeding&limit=10000`);
+  const km = {}, episodes = {};
+  const distance = mileage.columns.indexOf("DISTANCE");
+  for (const r of mileage.rows) km[r[0]] = (km[r[0]] || 0) + Number(r[distance]);
+  for (const r of speeding.rows) episodes[r[0]] = (episodes[r[0]] || 0) + 1;
+  const headers = await page.locator("#report thead th").allInnerTexts();
+  const at = (caption) => headers.indexOf(caption);
+  const rows = await page.locator("#report tbody tr").evaluateAll((trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent)));
+  assert.equal(rows.length, Object.keys(km).length, "a row per vehicle with mileage");
+  for (const row of rows) {
+    assert.equal(row[at("里程（公里）")], (km[row[0]] || 0).toFixed(2), `${row[0]}: kilometres`);
+    assert.equal(Number(row[at("超速（次）")]), episodes[row[0]] || 0, `${row[0]}: speeding episodes`);
+    assert.match(row[at("超速时长（时:分）")], /^\d+:\d{2}$/);
+  }
+  assert.equal(await page.locator("#report th", { hasText: "里程（公里）" }).evaluate((th) => getComputedStyle(th).textAlign), "right");
+  await page.setViewportSize({ width: 1920, height: 1080 });
+  await page.screenshot({ path: path.join(screenshots, "period-1920x1080.png") });
+
+  const folder = mkdtempSync(path.join(tmpdir(), "cuserver-downloads-"));
+  try {
+    const [download] = await Promise.all([page.waitForEvent("download"), page.locator("#export-xlsx").click()]);
+    const file = path.join(folder, download.suggestedFilename());
+    await download.saveAs(file);
+    const book = readWorkbook(file);
+    const head = book.rows.findIndex((r) => r[0] === headers[0]);
+    assert.ok(head >= 0, "a header row as on the page");
+    assert.deepEqual(book.rows[head].filter((c) => c !== null), headers.map((h) => h.replace(/ [▲▼]$/, "")));
+    const data = book.rows.slice(head + 1).filter((r) => r[0] !== null && r[0] !== "合计");
+    assert.equal(data.length, rows.length);
+    const types = book.types[head + 1];
+    assert.ok(["float", "int"].includes(types[at("里程（公里）")]), "kilometres are a number");
+    assert.ok(["int", "float"].includes(types[at("超速（次）")]), "counts are numbers");
+  } finally {
+    rmSync(folder, { recursive: true, force: true });
+  }
+
+  // A vehicle's row opens its days in the period.
+  await page.locator("#report tbody tr").first().click();
+  await page.getByRole("button", { name: "返回汇总" }).waitFor();
+  await page.waitForFunction((day) => [...document.querySelectorAll("#report tbody tr")].some((tr) => tr.cells[0].textContent === day),
+    shownKey(day));
+});
+
+test("a day typed as yyyy-mm-dd and never computed says so, and is computed from its notice", async () => {
+  const other = process.env.CUSERVER_OTHER_DAY || "20140320";
+  await page.getByRole("button", { name: "一天", exact: true }).click();
+  await page.locator("#report-date").fill(shownKey(other));
+  await page.locator("#report-date").press("Enter");
+  const notice = page.locator("#day-notice");
+  await notice.getByText(`${shownKey(other)} 未计算`).waitFor();
+  assert.match(await notice.innerText(), /服务第一次启动以前的日子/);
+  assert.equal(await page.locator('#tabs [data-kind="mileage"]').innerText(), "里程", "no count of a day without reports");
+
+  // At 1366x768 the day, the tabs, the table and the map are on the first screen.
+  await page.setViewportSize({ width: 1366, height: 768 });
+  await page.evaluate(() => window.scrollTo(0, 0));
+  for (const id of ["#when", "#tabs", "#report-wrap", "#map"]) {
+    const box = await page.locator(id).boundingBox();
+    assert.ok(box.y >= 0 && box.y + Math.min(box.height, 120) <= 768, `${id} is on the first screen`);
+  }
+  assert.ok((await page.locator("#map").boundingBox()).y + (await page.locator("#map").boundingBox()).height <= 768);
+  await page.screenshot({ path: path.join(screenshots, "not-computed-1366x768.png") });
+
+  await notice.getByRole("button", { name: "计算这一天" }).click();
+  await page.waitForFunction(() => document.querySelector("#answer").textContent.includes("已加入队列"));
+  await page.locator("#runs tr").filter({ hasText: `计算一天 ${other}` }).first().waitFor({ timeout: runTimeoutMs });
+  await notice.waitFor({ state: "hidden" });
+  await page.waitForFunction(() => /^里程（[1-9]\d*）$/.test(document.querySelector('#tabs [data-kind="mileage"]').textContent));
+  await page.screenshot({ path: path.join(screenshots, "computed-1366x768.png") });
+  await page.setViewportSize({ width: 1280, height: 900 });
 });
 
 test("a waiting run is cancelled from the queue, and the road import asks first", async () => {

@@ -1,6 +1,6 @@
 "use strict";
 // The calendar: three months of days coloured by their ledger state; a click
-// on a day selects it for the reports.
+// on a day shows its reports, the shown day or period is outlined.
 
 // The day ledger's states, as /api/days names them (status.js shows them too), and their legend.
 const dayStates = {
@@ -79,17 +79,17 @@ async function loadCalendar() {
         button.disabled = true;
       } else {
         const state = record ? (dayStates[record.state] || [])[2] : null;
-        button.className = "state-" + (state || "no-gps") + (key === selectedDay ? " selected" : "");
+        button.className = "state-" + (state || "no-gps");
         if (record) button.dataset.state = record.state;
         button.title = dayTooltip(key, record);
-        button.onclick = () => selectDay(key);
+        button.onclick = () => { showDay(key); foldCalendar(true); };
       }
       grid.appendChild(button);
     }
     box.appendChild(grid);
     calendar.appendChild(box);
   }
-  if (selectedDay) showDayDetail();
+  markCalendar();
 }
 
 function showDayDetail() {
@@ -107,14 +107,9 @@ $("cal-month").onchange = () => {
   if (y && m) { calendarMonth = new Date(y, m - 1, 1); loadCalendar(); }
 };
 
-function selectDay(key) {
-  selectedDay = key;
-  $("day").value = key;
-  for (const b of document.querySelectorAll("#calendar button.selected")) b.classList.remove("selected");
-  const button = document.querySelector('#calendar button[data-day="' + key + '"]');
-  if (button) button.classList.add("selected");
+function markCalendar() {
+  for (const b of document.querySelectorAll("#calendar button[data-day]")) {
+    b.classList.toggle("selected", when.from !== null && b.dataset.day >= when.from && b.dataset.day <= when.to);
+  }
   showDayDetail();
-  report.offset = 0;
-  clearTrack();
-  loadReports(true);
 }

@@ -4,6 +4,7 @@
 refresh();
 loadMap();
 loadCalendar();
+showDay(yesterdayKey());
 setInterval(refresh, 1000);
 setInterval(refreshDays, 30000);
 setInterval(loadCalendar, 60000);

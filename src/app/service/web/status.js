@@ -105,7 +105,7 @@ function render(s) {
     shownLastRun = lastRun;
     refreshDays();
     loadCalendar();
-    if (selectedDay) loadReports(true);
+    if (when.from) loadReports(true);
   }
 
   const messages = $("messages");
