@@ -6,8 +6,10 @@
 // Reading back on the month fleet (2000 vehicles, a month of report rows; see
 // month_fleet.hpp): a page of 500 report rows from the middle of the day
 // (aim: under 300 ms), with and without a filter and a sort; a vehicle's day
-// track (under 200 ms); the XLSX of the day's speeding rows (under 2 s); and
-// the status while that fleet's day is computed. On SQLite, and on
+// track (under 200 ms); the XLSX of the day's speeding rows (under 2 s); the
+// month's summary per vehicle (under 1 s) and its XLSX (under 3 s), a
+// vehicle's rows of the month (under 300 ms); and the status while that
+// fleet's day is computed. On SQLite, and on
 // PostgreSQL too when CUSERVER_TEST_PG is set. Their CPU column is this whole
 // process's CPU time (the control server's threads included, the PostgreSQL
 // server's not): on a busy machine it shows the work where the wall time
@@ -210,6 +212,20 @@ void BM_SpeedingXlsx(benchmark::State& state, const std::string& backend) {
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 
+// One answer over the month (a period's summary, its workbook, a vehicle's
+// rows of the month), asked again each time.
+void BM_MonthRead(benchmark::State& state, const std::string& backend, const std::string& path) {
+  httplib::Client client("127.0.0.1", MonthService(backend).port);
+  client.set_keep_alive(true);
+  client.set_read_timeout(std::chrono::seconds{60});
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    auto answer = Get(client, path, state);
+    if (answer) bytes = answer->body.size();
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+
 // The page's poll while the month fleet's day is computed (one run; its
 // rows replace the day's own).
 void BM_StatusDuringMonthFleetRun(benchmark::State& state, const std::string& backend) {
@@ -254,6 +270,21 @@ void RegisterMonthFleet(const std::string& backend) {
       ->Unit(benchmark::kMillisecond)
       ->MeasureProcessCPUTime()
       ->UseRealTime();
+  const std::string month = "from=20140301&to=20140330";
+  const std::string vehicle = sim::SimulatedSimId(bench::kMonthFleetVehicles / 2);
+  const std::vector<std::pair<std::string, std::string>> reads = {
+      {"summary_per_vehicle", "/api/summary?" + month + "&per=vehicle&limit=" + std::to_string(bench::kMonthFleetVehicles)},
+      {"summary_per_fleet", "/api/summary?" + month + "&per=fleet"},
+      {"summary_xlsx", "/api/summary.xlsx?" + month},
+      {"vehicle_speeding_rows", "/api/reports?" + month + "&kind=speeding&vehicle=" + vehicle},
+      {"vehicle_parking_rows", "/api/reports?" + month + "&kind=parking&vehicle=" + vehicle},
+  };
+  for (const auto& [name, path] : reads) {
+    benchmark::RegisterBenchmark(("BM_MonthRead/" + backend + "/" + name).c_str(), BM_MonthRead, backend, path)
+        ->Unit(benchmark::kMillisecond)
+        ->MeasureProcessCPUTime()
+        ->UseRealTime();
+  }
   benchmark::RegisterBenchmark(("BM_StatusDuringMonthFleetRun/" + backend).c_str(), BM_StatusDuringMonthFleetRun,
                                backend)
       ->Unit(benchmark::kMicrosecond)
