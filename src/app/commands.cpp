@@ -1,6 +1,7 @@
 #include "app/commands.hpp"
 
 #include "app/command_days.hpp"
+#include "app/command_deliver.hpp"
 #include "app/command_import_roads.hpp"
 #include "app/command_init_db.hpp"
 #include "app/command_line_alarms.hpp"
@@ -22,6 +23,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
   commands.push_back(std::make_unique<DaysCommand>());
   commands.push_back(std::make_unique<ReportCommand>());
   commands.push_back(std::make_unique<SummaryCommand>());
+  commands.push_back(std::make_unique<DeliverCommand>());
   commands.push_back(std::make_unique<LineAlarmsCommand>());
   commands.push_back(std::make_unique<ImportRoadsCommand>());
   commands.push_back(std::make_unique<InitDbCommand>());

@@ -31,4 +31,12 @@ class UnavailableError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The mail server did not take a message (refused, unreachable, login or
+// recipient rejected); the message names the server. Exit status 1: the
+// files were made, the send failed.
+class SendError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 }  // namespace cuserver

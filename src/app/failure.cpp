@@ -33,6 +33,8 @@ KindAnswers AnswersOf(FailureKind kind) {
       return {3, true, "无法计算：", 503, ""};
     case FailureKind::Database:
       return {1, false, "数据库出错：", 503, "读取数据库失败："};
+    case FailureKind::Sending:
+      return {1, false, "发送失败：", 502, "发送邮件失败："};
     case FailureKind::Internal:
       break;
   }
@@ -66,6 +68,8 @@ Failure FailureOf(const std::exception_ptr& error) {
     return {FailureKind::CannotRun, e.what()};
   } catch (const DayClaimedError& e) {
     return {FailureKind::CannotRun, e.what()};
+  } catch (const SendError& e) {
+    return {FailureKind::Sending, e.what()};
   } catch (const DatabaseError& e) {
     return {FailureKind::Database, DatabaseErrorText(e)};
   } catch (const std::exception& e) {

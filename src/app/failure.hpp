@@ -12,6 +12,7 @@ enum class FailureKind {
   Unreachable,  // the database cannot be reached, or cannot record the request
   CannotRun,    // settings, the map, or a day another run holds
   Database,     // the database failed a statement
+  Sending,      // the mail server did not take a message
   Internal,     // anything else
 };
 

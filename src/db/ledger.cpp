@@ -19,7 +19,7 @@ struct LedgerTable {
   std::string_view columns;  // "%t" is each database's type for long text (Oracle's CLOB as mapped)
 };
 
-constexpr std::array<LedgerTable, 4> kLedgerTables{{
+constexpr std::array<LedgerTable, 5> kLedgerTables{{
     {"cuserver_days",
      "command VARCHAR(20) NOT NULL, day VARCHAR(8) NOT NULL, shard VARCHAR(20) NOT NULL, attempts INTEGER, "
      "host VARCHAR(100), pid INTEGER, started VARCHAR(19), ended VARCHAR(19), outcome VARCHAR(20), "
@@ -33,6 +33,9 @@ constexpr std::array<LedgerTable, 4> kLedgerTables{{
      "id INTEGER NOT NULL PRIMARY KEY, command VARCHAR(20), arguments VARCHAR(1000), label VARCHAR(200), "
      "requested VARCHAR(19), started VARCHAR(19), ended VARCHAR(19), outcome VARCHAR(20), detail VARCHAR(1000)"},
     {"cuserver_service", "name VARCHAR(40) NOT NULL PRIMARY KEY, value VARCHAR(200)"},
+    {"cuserver_deliveries",
+     "period VARCHAR(8) NOT NULL PRIMARY KEY, attempts INTEGER, last_attempt VARCHAR(19), outcome VARCHAR(20), "
+     "detail VARCHAR(1000)"},
 }};
 
 struct AddedColumn {

@@ -24,6 +24,7 @@ namespace cuserver {
 //   cuserver_vehicle_days  per command, day and vehicle: the rows this system wrote
 //   cuserver_requests      the runs asked for (page, API, schedule), in order
 //   cuserver_service       facts of the service, such as the day it first started
+//   cuserver_deliveries    per day or month: the reports sent by e-mail, its last attempt
 // All times are local time texts "yyyy-mm-dd hh:mm:ss".
 
 inline constexpr std::string_view kDayRunCommand = "run-day";
@@ -119,6 +120,19 @@ struct RequestRecord {
   std::string detail;
 };
 
+// The outcomes of a delivery's attempt.
+inline constexpr std::string_view kDeliverySent = "sent";
+inline constexpr std::string_view kDeliveryFailed = "failed";
+
+// The reports of a day or month sent by e-mail: how its last attempt ended.
+struct DeliveryRecord {
+  std::string period;  // DayKey yyyymmdd, or yyyymm for a month
+  int attempts = 0;
+  std::string lastAttempt;  // local time text
+  std::string outcome;      // kDeliverySent or kDeliveryFailed
+  std::string detail;
+};
+
 // The statements that make the ledger's tables on a database of the dialect,
 // each with its table: the CREATE TABLE of each, then the ALTER TABLE that
 // adds a column added since to a ledger made before.
@@ -171,6 +185,15 @@ class Ledger {
   std::vector<RequestRecord> OpenRequests();
   // The most recent ended requests, newest first.
   std::vector<RequestRecord> RecentRequests(int count);
+
+  // The deliveries of periods from `since` (yyyymm) on, by period.
+  std::vector<DeliveryRecord> Deliveries(std::string_view since);
+  // The delivery attempted last; nullopt before any.
+  std::optional<DeliveryRecord> LastDelivery();
+  // Records an attempt at a period: its row is created, or its attempts
+  // raised, with the outcome and detail of this one.
+  void RecordDelivery(std::string_view period, std::string_view attempted, std::string_view outcome,
+                      std::string_view detail);
 
   // Per vehicle of a command's day: the serialised rows this system wrote
   // (see VehicleDayRows), by SIMID.

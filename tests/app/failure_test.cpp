@@ -33,6 +33,8 @@ TEST(Failure, EveryExceptionHasOneAnswerOnEveryChannel) {
       {std::make_exception_ptr(CannotRunError("locked")), 3, true, "无法计算：locked", 503, "locked"},
       {std::make_exception_ptr(DatabaseError("disk full")), 1, false, "数据库出错：disk full", 503,
        "读取数据库失败：disk full"},
+      {std::make_exception_ptr(SendError("smtp://mail:25 refused")), 1, false, "发送失败：smtp://mail:25 refused", 502,
+       "发送邮件失败：smtp://mail:25 refused"},
       {std::make_exception_ptr(std::runtime_error("bug")), 1, true, "无法计算：bug", 500, "服务内部错误：bug"},
       {std::make_exception_ptr(42), 1, true, "无法计算：unknown failure", 500, "服务内部错误：unknown failure"},
   };

@@ -103,6 +103,7 @@ TEST(Metrics, EveryFamilyHasHelpAndTypeAndEverySampleParses) {
   metrics.qualityDay = 20140319;
   metrics.quality = {{"fixes", 900}, {"jumps", 2}};
   metrics.runs.listingsLeftOut = ListingsLeftOut{3, 1};
+  metrics.runs.deliveries = {{"sent", 2}, {"failed", 1}};
 
   const Parsed parsed = Parse(ExpositionText(ServiceMetricFamilies(metrics)));
   EXPECT_TRUE(parsed.errors.empty()) << ::testing::PrintToString(parsed.errors);
@@ -117,6 +118,7 @@ TEST(Metrics, EveryFamilyHasHelpAndTypeAndEverySampleParses) {
       {"cuserver_vehicles_skipped_total", "counter"},
       {"cuserver_run_duration_seconds", "gauge"},
       {"cuserver_runs_total", "counter"},
+      {"cuserver_deliveries_total", "counter"},
       {"cuserver_track_quality_day", "gauge"},
       {"cuserver_track_quality_fixes", "gauge"},
       {"cuserver_catalogue_listings_left_out", "gauge"},
@@ -136,6 +138,8 @@ TEST(Metrics, EveryFamilyHasHelpAndTypeAndEverySampleParses) {
       {"cuserver_run_duration_seconds{command=run-day}", "12.25"},
       {"cuserver_runs_total{outcome=could not run}", "1"},
       {"cuserver_runs_total{outcome=succeeded}", "3"},
+      {"cuserver_deliveries_total{outcome=failed}", "1"},
+      {"cuserver_deliveries_total{outcome=sent}", "2"},
       {"cuserver_track_quality_day", "20140319"},
       {"cuserver_track_quality_fixes{kind=fixes}", "900"},
       {"cuserver_track_quality_fixes{kind=jumps}", "2"},

@@ -125,6 +125,10 @@ std::vector<MetricFamily> ServiceMetricFamilies(const ServiceMetrics& metrics) {
   families.push_back(ByLabel("cuserver_run_duration_seconds",
                              "Duration of the last run of each command in this service process", "gauge", "command",
                              metrics.runs.lastDurationSeconds));
+  families.push_back(ByLabel("cuserver_deliveries_total",
+                             "Attempts at sending a day's or month's reports by e-mail in this service process, by "
+                             "outcome (a failed one is retried)",
+                             "counter", "outcome", metrics.runs.deliveries));
   families.push_back(ByLabel("cuserver_runs_total", "Command runs ended in this service process, by outcome",
                              "counter", "outcome", metrics.runs.byOutcome));
   return families;

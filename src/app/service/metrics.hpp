@@ -38,6 +38,7 @@ struct RunStats {
   std::map<std::string, long long> byOutcome;              // job outcome text -> runs
   std::map<std::string, double> lastDurationSeconds;       // command name -> its last run's duration
   std::optional<ListingsLeftOut> listingsLeftOut;          // of the last day this process's day runs computed
+  std::map<std::string, long long> deliveries;             // e-mail delivery attempts: "sent", "failed" -> count
 };
 
 // What the service tells a scrape. The day and row figures come from the day

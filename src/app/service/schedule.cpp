@@ -100,13 +100,17 @@ std::chrono::minutes RetryPause(int attempts) {
   return std::chrono::minutes{60};
 }
 
+bool RetryPauseOver(const LocalDateTime& now, const std::string& ended, int attempts) {
+  const auto end = ParseWallTime(ended);
+  return !end || WallTime(now) >= *end + RetryPause(attempts);
+}
+
 CatchUpPlan DueDays(const LocalDateTime& now, const std::string& firstServiceDay,
                     const std::vector<DayStatus>& statuses, const CatchUpSettings& settings,
                     const std::set<std::string>& queued) {
   CatchUpPlan plan;
   const auto window = CatchUpWindow(now, firstServiceDay, settings);
   if (!window) return plan;
-  const WallMinutes wallNow = WallTime(now);
   for (const DayStatus& status : statuses) {
     if (status.day < window->from || status.day > window->to || queued.contains(status.day)) continue;
     switch (status.state) {
@@ -119,8 +123,7 @@ CatchUpPlan DueDays(const LocalDateTime& now, const std::string& firstServiceDay
           plan.waitingForOperator.push_back(status.day);
           break;
         }
-        const auto ended = ParseWallTime(status.lastEnded);
-        if (!ended || wallNow >= *ended + RetryPause(status.attempts)) plan.due.push_back(status.day);
+        if (RetryPauseOver(now, status.lastEnded, status.attempts)) plan.due.push_back(status.day);
         break;
       }
       case DayState::WaitingForOperator:
@@ -135,6 +138,38 @@ CatchUpPlan DueDays(const LocalDateTime& now, const std::string& firstServiceDay
   }
   std::sort(plan.due.begin(), plan.due.end());
   std::sort(plan.waitingForOperator.begin(), plan.waitingForOperator.end());
+  return plan;
+}
+
+DeliveryPlan DueDeliveries(const LocalDateTime& now, const std::vector<DayStatus>& statuses,
+                           const std::vector<DeliveryRecord>& deliveries, bool daily, bool monthly,
+                           const CatchUpSettings& settings) {
+  std::vector<std::string> periods;
+  for (const DayStatus& status : statuses) {
+    if (status.state != DayState::Complete) continue;
+    if (daily) periods.push_back(status.day);
+    std::chrono::year_month_day day;
+    const bool lastOfMonth =
+        ParseDayKey(status.day, day) && day == std::chrono::year_month_day{day.year() / day.month() / std::chrono::last};
+    if (monthly && lastOfMonth) {
+      periods.push_back(status.day.substr(0, 6));
+    }
+  }
+  std::sort(periods.begin(), periods.end());
+  DeliveryPlan plan;
+  for (const std::string& period : periods) {
+    const auto record = std::find_if(deliveries.begin(), deliveries.end(),
+                                     [&period](const DeliveryRecord& r) { return r.period == period; });
+    if (record == deliveries.end()) {
+      plan.due.push_back(period);
+    } else if (record->outcome == kDeliverySent) {
+      continue;
+    } else if (record->attempts >= settings.retryLimit) {
+      plan.givenUp.push_back(period);
+    } else if (RetryPauseOver(now, record->lastAttempt, record->attempts)) {
+      plan.due.push_back(period);
+    }
+  }
   return plan;
 }
 

@@ -77,6 +77,10 @@ std::optional<DayWindow> CatchUpWindow(const LocalDateTime& now, const std::stri
 // later one.
 std::chrono::minutes RetryPause(int attempts);
 
+// Whether RetryPause(attempts) has passed since `ended` (a local time text
+// "yyyy-mm-dd hh:mm:ss"); true for a text that is no such time.
+bool RetryPauseOver(const LocalDateTime& now, const std::string& ended, int attempts);
+
 struct CatchUpPlan {
   std::vector<std::string> due;                 // day runs to queue, oldest first
   std::vector<std::string> waitingForOperator;  // days the retries gave up on
@@ -91,5 +95,19 @@ struct CatchUpPlan {
 CatchUpPlan DueDays(const LocalDateTime& now, const std::string& firstServiceDay,
                     const std::vector<DayStatus>& statuses, const CatchUpSettings& settings,
                     const std::set<std::string>& queued);
+
+struct DeliveryPlan {
+  std::vector<std::string> due;     // periods to send now, oldest first: yyyymmdd, or yyyymm for a month
+  std::vector<std::string> givenUp;  // periods whose RetryLimit attempts all failed
+};
+
+// The e-mail deliveries due: with `daily`, every complete day of `statuses`
+// (DayStatuses of the catch-up window), with `monthly` every month whose
+// last day is among them complete; each unless `deliveries` (the
+// ledger's) hold it sent, and once RetryPause(attempts) has passed after
+// a failed attempt while attempts < RetryLimit.
+DeliveryPlan DueDeliveries(const LocalDateTime& now, const std::vector<DayStatus>& statuses,
+                           const std::vector<DeliveryRecord>& deliveries, bool daily, bool monthly,
+                           const CatchUpSettings& settings);
 
 }  // namespace cuserver

@@ -68,6 +68,7 @@ void Service::Start() {
   RequireDatabaseFile(connection_);
   runLogEncoding_ = ReadRunLogEncoding(*settings);
   catchUp_ = ReadCatchUpSettings(*settings);
+  delivery_ = ReadDeliverySettings(*settings, options_.configFile, options_.startDirectory);
 
   const MapSettings mapSettings = ReadMapSettings(*settings, options_.startDirectory);
   log_.Info(fmt::format("开始装载地图.({})", mapSettings.geoset.string()));
@@ -204,7 +205,9 @@ JobResult Service::Counted(const Command& command, std::chrono::steady_clock::ti
 
 RunStats Service::Runs() const {
   std::lock_guard lock(runsMutex_);
-  return runs_;
+  RunStats runs = runs_;
+  for (std::string_view outcome : {kDeliverySent, kDeliveryFailed}) runs.deliveries.try_emplace(std::string(outcome), 0);
+  return runs;
 }
 
 void Service::Tick() {
@@ -219,6 +222,7 @@ void Service::Tick() {
                             [this, tables = actions.tables] { return EnsureTables(tables); });
   }
   CatchUp();
+  CheckDeliveries();
 }
 
 nlohmann::json Service::TrackGeoJson(std::string_view dayKey, std::string_view simId) const {
@@ -243,6 +247,7 @@ void Service::Stop() {
   }
   if (timer_.joinable()) timer_.join();
   queue_.Stop();
+  deliveryQueue_.Stop();
 }
 
 }  // namespace cuserver

@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/delivery/delivery_settings.hpp"
 #include "app/errors.hpp"
 #include "app/service/clock.hpp"
 #include "app/service/metrics.hpp"
@@ -112,6 +113,9 @@ class Service {
   const CatchUpSettings& CatchUpRules() const { return catchUp_; }
   // The command runs ended in this process.
   RunStats Runs() const;
+  // The e-mail deliveries of [Delivery], checked after every tick and every
+  // day run and sent one after another on a worker of their own.
+  RunQueue& Deliveries() { return deliveryQueue_; }
 
  private:
   JobResult StartUpDatabase();
@@ -133,6 +137,15 @@ class Service {
   JobResult Counted(const Command& command, std::chrono::steady_clock::time_point begun, JobResult result);
   bool Pause(std::chrono::milliseconds duration);
   void TimerLoop();
+  // Queues a look for deliveries due (DueDeliveries) on the delivery worker.
+  void CheckDeliveries();
+  // On the delivery worker: sends each delivery due, recording every attempt
+  // in the ledger.
+  JobResult DeliverDue();
+  // Makes and sends one period's workbook; its record in the ledger has
+  // attemptsBefore attempts. Returns whether it was sent.
+  bool Deliver(const std::string& period, int attemptsBefore);
+  nlohmann::json DeliveryStatus() const;
 
   ServiceOptions options_;
   ServiceLog& log_;
@@ -173,8 +186,14 @@ class Service {
   std::vector<RequestRecord> lastRuns_;      // newest first, read from the ledger at start
   std::set<std::string> announcedWaiting_;   // days the log said wait for an operator
   std::mutex catchUpMutex_;
+  DeliverySettings delivery_;
+  mutable std::mutex deliveryMutex_;
+  bool lastDeliveryRead_ = false;                 // lastDelivery_ was read from the ledger
+  std::optional<DeliveryRecord> lastDelivery_;    // the last attempt, shown on the page
+  std::set<std::string> announcedGivenUp_;       // periods the log said are no longer retried
   std::thread timer_;
-  RunQueue queue_;  // last: its worker stops before the rest goes
+  RunQueue deliveryQueue_;
+  RunQueue queue_;  // last: its worker stops first, then the delivery worker, before the rest goes
 };
 
 // The about text: the product's name with its version.

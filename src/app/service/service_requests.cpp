@@ -113,6 +113,8 @@ JobResult Service::RunRequest(long long id, Command& command, bool byOperator) {
   }
 
   JobResult result = RunCommandJob(command);
+  // A day run that completed its day may complete a delivery's period.
+  if (!days.empty()) CheckDeliveries();
 
   if (stopRuns_) {
     // Re-runs are idempotent: the next start runs the request again whole.

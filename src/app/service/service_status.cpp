@@ -78,6 +78,7 @@ nlohmann::json Service::Status() const {
     status["messages"].push_back(
         {{"seq", message.sequence}, {"time", message.time}, {"level", message.level}, {"text", message.text}});
   }
+  status["delivery"] = DeliveryStatus();
   status["runLog"] = RunLogTail(options_.startDirectory, runLogEncoding_, 40);
   return status;
 }

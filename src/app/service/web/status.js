@@ -77,6 +77,7 @@ function render(s) {
     queue.appendChild(row);
   }
   $("next-run").textContent = nextRunText(s);
+  renderDelivery(s.delivery);
 
   const runs = $("runs");
   runs.replaceChildren();
@@ -114,6 +115,23 @@ function render(s) {
     messages.appendChild(element("div", m.time + "  " + m.text, m.level));
   }
   $("runlog").textContent = s.runLog.join("\n");
+}
+
+// The last e-mail delivery of [Delivery], a line under the next run; a
+// failed one stands out with why and how often it was tried.
+function renderDelivery(d) {
+  let line = $("delivery");
+  if (!line) {
+    line = element("div", "", "hint");
+    line.id = "delivery";
+    $("next-run").after(line);
+  }
+  line.hidden = !d;
+  if (!d) return;
+  const sent = d.outcome === "sent";
+  line.className = sent ? "hint" : "hint run-failed";
+  line.textContent = "最近发送报表：" + d.period + " " + (d.outcomeText || d.outcome) +
+    (sent ? "" : "（已试 " + d.attempts + " 次）") + "，" + d.at + (d.detail ? "：" + d.detail : "");
 }
 
 // The last seven days, read again when a run ends and every half minute.

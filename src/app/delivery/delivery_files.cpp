@@ -1,0 +1,85 @@
+#include "app/delivery/delivery_files.hpp"
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "app/command_report.hpp"
+#include "app/errors.hpp"
+
+namespace cuserver {
+
+std::vector<ReportSheet> DeliverySheets(const ConnectionSettings& connection, const DeliverySettings& settings,
+                                        const DeliveryPeriod& period) {
+  std::vector<ReportSheet> sheets;
+  for (ReportKind kind : settings.kinds) {
+    ReportSheet sheet;
+    sheet.day = period.month ? period.Shown() : period.Key();
+    sheet.kind = kind;
+    sheet.page.tableMissing = true;
+    sheets.push_back(std::move(sheet));
+  }
+  for (const std::chrono::year_month_day day : period.Days()) {
+    std::vector<ReportQuery> queries;
+    for (ReportKind kind : settings.kinds) {
+      ReportQuery query;
+      query.day = day;
+      query.kind = kind;
+      queries.push_back(std::move(query));
+    }
+    std::vector<ReportSheet> daySheets = ReadReportSheets(connection, queries);
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+      ReportPage& page = sheets[i].page;
+      ReportPage& dayPage = daySheets[i].page;
+      if (page.columns.empty()) page.columns = dayPage.columns;
+      if (page.table.empty() || !dayPage.tableMissing) page.table = dayPage.table;
+      page.tableMissing = page.tableMissing && dayPage.tableMissing;
+      page.total += dayPage.total;
+      for (auto& row : dayPage.rows) page.rows.push_back(std::move(row));
+    }
+  }
+  return sheets;
+}
+
+std::filesystem::path WriteDeliveryFile(const std::filesystem::path& folder, const DeliveryPeriod& period,
+                                        const std::vector<ReportSheet>& sheets,
+                                        std::chrono::system_clock::time_point made) {
+  const std::filesystem::path path = folder / period.FileName();
+  const std::filesystem::path temporary = folder / fmt::format(".{}.{}.part", period.FileName(), ::getpid());
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throw CannotRunError(fmt::format("无法建立报表文件夹 {}：{}", folder.string(), error.message()));
+  const std::string workbook = ReportXlsx(sheets, made);
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    file << workbook;
+    file.close();
+    if (!file) {
+      std::filesystem::remove(temporary, error);
+      throw CannotRunError(fmt::format("无法写入报表文件 {}", temporary.string()));
+    }
+  }
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    const std::string reason = error.message();
+    std::filesystem::remove(temporary, error);
+    throw CannotRunError(fmt::format("无法写入报表文件 {}：{}", path.string(), reason));
+  }
+  return path;
+}
+
+MailMessage DeliveryMail(const DeliverySettings& settings, const DeliveryPeriod& period,
+                         const std::filesystem::path& file) {
+  std::vector<std::string_view> titles;
+  for (ReportKind kind : settings.kinds) titles.push_back(ReportKindTitle(kind));
+  MailMessage message;
+  message.subject = fmt::format("CUServer {} {}", period.month ? "月报表" : "日报表", period.Shown());
+  message.body = fmt::format("{} 的报表（{}）见附件 {}。\r\n\r\n这封邮件由 CUServer 自动发送。\r\n", period.Shown(),
+                             fmt::join(titles, "、"), file.filename().string());
+  message.attachments.push_back(file);
+  return message;
+}
+
+}  // namespace cuserver
