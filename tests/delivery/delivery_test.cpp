@@ -47,7 +47,11 @@ TEST(DeliverCommand, SendsTheDaysWorkbookAndNamesARefusingServer) {
   const nlohmann::json& file = mail["files"][0];
   EXPECT_EQ(file["name"], "cuserver-20140319.xlsx");
   EXPECT_EQ(file["type"], "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
-  EXPECT_EQ(file["sheets"].size(), 2u) << file["sheets"].dump();
+  EXPECT_EQ(file["sheets"].size(), 3u) << file["sheets"].dump();
+  const nlohmann::json& summary = file["sheets"]["汇总"];
+  ASSERT_EQ(summary.size(), 2u) << summary.dump();
+  EXPECT_EQ(summary[0][11][1], "疲劳驾驶（次）");
+  EXPECT_EQ(summary[1][11], nlohmann::json::parse(R"(["int","1"])"));
   const nlohmann::json& fatigue = file["sheets"]["疲劳驾驶"];
   ASSERT_EQ(fatigue.size(), 2u) << fatigue.dump();
   EXPECT_EQ(fatigue[0][5][1], "连续驾驶（秒）");

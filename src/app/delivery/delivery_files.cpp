@@ -7,39 +7,28 @@
 #include <fstream>
 
 #include "app/command_report.hpp"
+#include "app/command_summary.hpp"
 #include "app/errors.hpp"
 
 namespace cuserver {
 
 std::vector<ReportSheet> DeliverySheets(const ConnectionSettings& connection, const DeliverySettings& settings,
                                         const DeliveryPeriod& period) {
+  const std::vector<std::chrono::year_month_day> days = period.Days();
   std::vector<ReportSheet> sheets;
+  if (settings.summary) {
+    const SummaryQuery query{days.front(), days.back(), SummaryPer::Vehicle, {}, {}};
+    sheets.push_back(SummarySheet(query, ReadSummary(connection, query)));
+  }
+  std::vector<ReportQuery> queries;
   for (ReportKind kind : settings.kinds) {
-    ReportSheet sheet;
-    sheet.day = period.month ? period.Shown() : period.Key();
-    sheet.kind = kind;
-    sheet.page.tableMissing = true;
-    sheets.push_back(std::move(sheet));
+    ReportQuery query;
+    query.day = days.front();
+    if (days.size() > 1) query.to = days.back();
+    query.kind = kind;
+    queries.push_back(std::move(query));
   }
-  for (const std::chrono::year_month_day day : period.Days()) {
-    std::vector<ReportQuery> queries;
-    for (ReportKind kind : settings.kinds) {
-      ReportQuery query;
-      query.day = day;
-      query.kind = kind;
-      queries.push_back(std::move(query));
-    }
-    std::vector<ReportSheet> daySheets = ReadReportSheets(connection, queries);
-    for (std::size_t i = 0; i < sheets.size(); ++i) {
-      ReportPage& page = sheets[i].page;
-      ReportPage& dayPage = daySheets[i].page;
-      if (page.columns.empty()) page.columns = dayPage.columns;
-      if (page.table.empty() || !dayPage.tableMissing) page.table = dayPage.table;
-      page.tableMissing = page.tableMissing && dayPage.tableMissing;
-      page.total += dayPage.total;
-      for (auto& row : dayPage.rows) page.rows.push_back(std::move(row));
-    }
-  }
+  for (ReportSheet& sheet : ReadReportSheets(connection, queries)) sheets.push_back(std::move(sheet));
   return sheets;
 }
 
@@ -73,6 +62,7 @@ std::filesystem::path WriteDeliveryFile(const std::filesystem::path& folder, con
 MailMessage DeliveryMail(const DeliverySettings& settings, const DeliveryPeriod& period,
                          const std::filesystem::path& file) {
   std::vector<std::string_view> titles;
+  if (settings.summary) titles.push_back(ReportKindTitle(ReportKind::Summary));
   for (ReportKind kind : settings.kinds) titles.push_back(ReportKindTitle(kind));
   MailMessage message;
   message.subject = fmt::format("CUServer {} {}", period.month ? "月报表" : "日报表", period.Shown());

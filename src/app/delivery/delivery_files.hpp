@@ -11,12 +11,10 @@
 
 namespace cuserver {
 
-// The sheets of a delivery: one per kind of Reports, in AllReportKinds()
-// order, each holding every vehicle's rows of the period (a month's days one
-// after the other). Read on sessions of their own that write nothing; throws
-// ConnectionRefusedError and DatabaseError. The summary per vehicle adds no
-// sheet yet: Reports accepts it so that settings written for it keep working
-// once it does.
+// The sheets of a delivery: the period's summary per vehicle first when
+// Reports holds it, then one per kind of Reports, in AllReportKinds() order,
+// each holding every vehicle's rows of the period. Read on sessions of their
+// own that write nothing; throws ConnectionRefusedError and DatabaseError.
 std::vector<ReportSheet> DeliverySheets(const ConnectionSettings& connection, const DeliverySettings& settings,
                                         const DeliveryPeriod& period);
 
