@@ -28,12 +28,16 @@ bool PeriodState::Complete() const { return dayState == DayStateText(DayState::C
 PeriodState ReadPeriodState(const ConnectionSettings& connection, const ReportPeriod& period, int retryLimit) {
   PeriodState state;
   state.days = ReadDayStatuses(connection, {DayKeyText(period.from), DayKeyText(period.to)}, retryLimit);
-  state.dayState = DayStateText(DayState::Complete);
+  // A day whose GPS table is gone (or never was) has nothing to compute: its
+  // rows are what was stored. Only a period of such days says so.
+  state.dayState = DayStateText(DayState::NoGpsTable);
   for (const DayStatus& day : state.days) {
+    if (day.state == DayState::NoGpsTable) continue;
     if (day.state != DayState::Complete) {
       state.dayState = DayStateText(day.state);
       break;
     }
+    state.dayState = DayStateText(DayState::Complete);
   }
   return state;
 }
@@ -48,12 +52,7 @@ void AddPeriodState(nlohmann::json& answer, const PeriodState& state) {
 std::string IncompleteDaysNotice(const PeriodState& state) {
   std::string notice;
   for (const DayStatus& day : state.days) {
-    if (day.state == DayState::Complete) continue;
-    if (day.state == DayState::NoGpsTable) {
-      notice += fmt::format("{} {}: the tracking service stored no fixes of the day\n", day.day,
-                            DayStateText(day.state));
-      continue;
-    }
+    if (day.state == DayState::Complete || day.state == DayState::NoGpsTable) continue;
     const std::string_view why = day.state == DayState::NotComputed ? "its rows are not written yet"
                                  : day.state == DayState::Running   ? "it is being computed"
                                                                     : "its rows may be missing";

@@ -28,7 +28,9 @@ ReportPeriod ReadReportPeriod(std::string_view day, std::string_view from, std::
 
 // The day-run state of each day of the period, and of the period as a whole:
 // "complete" when every day is, else the state of the first day that is not
-// (as DayStateText words it: "not computed", "failed", ...).
+// (as DayStateText words it: "not computed", "failed", ...). Days without a
+// GPS table have nothing to compute and are passed over, unless every day is
+// one ("no GPS table").
 struct PeriodState {
   std::string dayState;
   std::vector<DayStatus> days;
@@ -41,8 +43,8 @@ void AddPeriodState(nlohmann::json& answer, const PeriodState& state);
 
 // What a reader of the rows is told of the days that are not complete, a line
 // for each (empty when every day is): "20261207 not computed: its rows are
-// not written yet (cuserver run-day 20261207 computes it)"; a day without a
-// GPS table has nothing to compute.
+// not written yet (cuserver run-day 20261207 computes it)"; days without a
+// GPS table are not named.
 std::string IncompleteDaysNotice(const PeriodState& state);
 
 }  // namespace cuserver

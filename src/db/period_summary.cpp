@@ -56,8 +56,10 @@ void ReadFamily(ReportDatabase& db, const SummaryQuery& query, const FamilySum& 
   } else {
     names.emplace_back(table.name);
   }
-  const std::string simId = SimIdText(db);
-  const std::string day = DayOfTimeSql(db, fmt::format("t.{}", table.timeColumn));
+  // Per vehicle, a vehicle's rows are summed whatever their day; the day
+  // matters to the days with fixes (mileage) and to a summary per day.
+  const bool byDay = family.family == ReportFamily::VehicleDistance || query.per == SummaryPer::Day;
+  const std::string day = byDay ? DayOfTimeSql(db, fmt::format("t.{}", table.timeColumn)) : "''";
   // A vehicle without fixes gets a mileage row of the whole day, from
   // 00:01:00 to 23:59:59, and no other vehicle does.
   const std::string withFixes = family.family == ReportFamily::VehicleDistance
@@ -66,10 +68,13 @@ void ReadFamily(ReportDatabase& db, const SummaryQuery& query, const FamilySum& 
                                     : "0";
   for (const std::string& name : names) {
     if (!IsPlainTableName(name) || !TableExists(db, name)) continue;
+    // The SIMID as the table holds it (its text is the catalogue's), grouped
+    // without a cast so that the (SIMID, time) index serves the grouping.
     auto cursor = db.OpenQuery(fmt::format(
-        "select {0} as s, {1} as d, count(*) as n, {2} as v, {3} as f from {4} t{5} group by {0}, {1}", simId, day,
+        "select t.SIMID as s, {0} as d, count(*) as n, {1} as v, {2} as f from {3} t{4} group by t.SIMID{5}", day,
         family.sum.empty() ? "0" : "sum(" + family.sum + ")", withFixes, name,
-        WhereOfDays(db, table.timeColumn, query.from, query.to, query.simId)));
+        WhereOfDays(db, table.timeColumn, query.from, query.to, query.simId, PeriodRead::WholeTable),
+        byDay ? ", " + day : ""));
     std::string vehicle, date, rows, sum, fixes;
     for (; !cursor->AtEnd(); cursor->Next()) {
       cursor->ValueInto("s", vehicle);

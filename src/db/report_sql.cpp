@@ -1,5 +1,7 @@
 #include "db/report_sql.hpp"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "db/dialect.hpp"
@@ -28,12 +30,22 @@ std::string DayStartText(year_month_day day) {
 }
 
 std::string WhereOfDays(ReportDatabase& db, std::string_view timeColumn, year_month_day from, year_month_day to,
-                        const std::string& simId) {
+                        const std::string& simId, PeriodRead read) {
   const year_month_day next{sys_days{to} + days{1}};
-  std::string where = fmt::format(" where t.{0} >= {1} and t.{0} < {2}", timeColumn, SqlLiteral(DayStartText(from)),
-                                  SqlLiteral(DayStartText(next)));
-  if (!simId.empty()) where += fmt::format(" and {} = {}", SimIdText(db), SqlLiteral(simId));
-  return where;
+  // SQLite would walk the time index for a month of a month's table, and
+  // look every row up from it: a unary + keeps it to one pass of the table.
+  const std::string_view unindexed = read == PeriodRead::WholeTable && db.Dialect() == SqlDialect::Sqlite ? "+" : "";
+  std::string where = fmt::format(" where {3}t.{0} >= {1} and {3}t.{0} < {2}", timeColumn,
+                                  SqlLiteral(DayStartText(from)), SqlLiteral(DayStartText(next)), unindexed);
+  if (simId.empty()) return where;
+  // Compared as text, the same on every backend; a SIMID of digits is also
+  // compared as the column holds it, number or text, so that the index on
+  // (SIMID, time) finds a vehicle's rows.
+  const bool digits = simId.size() <= 18 && std::all_of(simId.begin(), simId.end(), [](char c) {
+    return c >= '0' && c <= '9';
+  });
+  if (digits) where += fmt::format(" and t.SIMID = {}", SqlLiteral(simId));
+  return where + fmt::format(" and {} = {}", SimIdText(db), SqlLiteral(simId));
 }
 
 std::string DayOfTimeSql(ReportDatabase& db, std::string_view column) {

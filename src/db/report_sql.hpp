@@ -22,12 +22,17 @@ std::string SimIdText(ReportDatabase& db, std::string_view alias = "t");
 // "yyyy-mm-dd 00:00:00" of the day.
 std::string DayStartText(std::chrono::year_month_day day);
 
+// How a query reads the period's rows: a few of them through the time
+// column's index, or most of the table in one pass.
+enum class PeriodRead { ByIndex, WholeTable };
+
 // " where t.<timeColumn> >= '<from> 00:00:00' and t.<timeColumn> < '<to + 1 day> 00:00:00'", and the
 // SIMID when one is given. Text "yyyy-mm-dd hh:mi:ss" compares in time order,
 // PostgreSQL and MySQL take the literals as timestamps, and Oracle as dates
 // under the session's NLS_DATE_FORMAT.
 std::string WhereOfDays(ReportDatabase& db, std::string_view timeColumn, std::chrono::year_month_day from,
-                        std::chrono::year_month_day to, const std::string& simId);
+                        std::chrono::year_month_day to, const std::string& simId,
+                        PeriodRead read = PeriodRead::ByIndex);
 
 // The yyyy-mm-dd of a time column, whether it holds text or a date.
 std::string DayOfTimeSql(ReportDatabase& db, std::string_view column);
