@@ -141,7 +141,7 @@ void PatchFieldNames(const std::filesystem::path& path, const MapTable& table) {
   std::filesystem::path dat = path;
   dat.replace_extension(".dat");
   std::fstream file(dat, std::ios::binary | std::ios::in | std::ios::out);
-  if (!file) Fail(dat, std::strerror(errno));
+  if (!file) FailWriting(dat, std::strerror(errno));
   for (size_t i = 0; i < table.fields.size(); ++i) {
     char name[kDatNameBytes + 1] = {};
     const std::string stored = Stored(path, table, table.fields[i]);
@@ -150,7 +150,7 @@ void PatchFieldNames(const std::filesystem::path& path, const MapTable& table) {
     file.write(name, sizeof name);
   }
   file.close();
-  if (!file) Fail(dat, "cannot set the field names");
+  if (!file) FailWriting(dat, "cannot set the field names");
 }
 
 // GDAL writes its MapInfo files with lower-case extensions; a table asked for
@@ -168,7 +168,7 @@ void SetExtensionCase(const std::filesystem::path& written, const std::filesyste
     if (from == to) continue;
     std::error_code error;
     if (std::filesystem::exists(from, error)) std::filesystem::rename(from, to, error);
-    if (error) Fail(to, error.message());
+    if (error) FailWriting(to, error.message());
   }
 }
 
