@@ -125,6 +125,12 @@ std::vector<MetricFamily> ServiceMetricFamilies(const ServiceMetrics& metrics) {
   families.push_back(ByLabel("cuserver_run_duration_seconds",
                              "Duration of the last run of each command in this service process", "gauge", "command",
                              metrics.runs.lastDurationSeconds));
+  const std::vector<std::pair<std::string, long long>> tokenFailures = {
+      {"401", metrics.tokenFailures.refused}, {"429", metrics.tokenFailures.heldOff}};
+  families.push_back(ByLabel("cuserver_token_failures_total",
+                             "Control page requests with a wrong token in this service process, by answer: 401, or "
+                             "429 when their client address had sent too many in a row",
+                             "counter", "answer", tokenFailures));
   families.push_back(ByLabel("cuserver_runs_total", "Command runs ended in this service process, by outcome",
                              "counter", "outcome", metrics.runs.byOutcome));
   return families;

@@ -112,6 +112,10 @@ class Service {
   const CatchUpSettings& CatchUpRules() const { return catchUp_; }
   // The command runs ended in this process.
   RunStats Runs() const;
+  // A control page request with a wrong token: answered 429 when its address
+  // was held off, else 401.
+  void CountTokenFailure(bool heldOff) { (heldOff ? tokenHeldOff_ : tokenRefused_)++; }
+  TokenFailureCounts TokenFailures() const { return {tokenRefused_.load(), tokenHeldOff_.load()}; }
 
  private:
   JobResult StartUpDatabase();
@@ -152,6 +156,8 @@ class Service {
   bool stopping_ = false;
   mutable std::mutex runsMutex_;
   RunStats runs_;
+  std::atomic<long long> tokenRefused_{0};
+  std::atomic<long long> tokenHeldOff_{0};
   CatchUpSettings catchUp_;
   std::atomic<bool> stopRuns_{false};  // DayRunSetup::stop of every run
   std::mutex ledgerMutex_;
