@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "db/bound_texts.hpp"
 #include "db/connect_string.hpp"
 #include "db/cursors.hpp"
 #include "db/driver_error.hpp"
@@ -24,6 +25,17 @@ void BackendSession::Execute(const std::string& statement) {
   } catch (...) {
     RethrowAsDatabaseError();
   }
+}
+
+std::unique_ptr<Cursor> BackendSession::OpenBoundQuery(const std::string& statement,
+                                                       const std::vector<std::string>& texts) {
+  RequireNoNulByte(texts, "the " + sql_->get_backend_name() + " driver");
+  return OpenSociCursor(*sql_, statement, texts);
+}
+
+void BackendSession::ExecuteBound(const std::string& statement, const std::vector<std::string>& texts) {
+  RequireNoNulByte(texts, "the " + sql_->get_backend_name() + " driver");
+  ExecuteSociBound(*sql_, statement, texts);
 }
 
 bool BackendSession::TableExists(const std::string& probe) {

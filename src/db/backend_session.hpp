@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/session.hpp"
 
@@ -40,6 +41,16 @@ class BackendSession {
   // A query of many rows read by place; the rows read as OpenQuery's would.
   virtual std::unique_ptr<Cursor> OpenBulkQuery(const std::string& statement) { return OpenQuery(statement); }
   virtual void Execute(const std::string& statement);
+  // The same with texts bound to the statement's `?` placeholders
+  // (ReportDatabase::OpenQuery); through SOCI unless the backend binds by an
+  // API of its own. SOCI's MySQL and ODBC backends end a text at a NUL byte,
+  // so a text holding one is refused here.
+  virtual std::unique_ptr<Cursor> OpenBoundQuery(const std::string& statement, const std::vector<std::string>& texts);
+  virtual std::unique_ptr<Cursor> OpenBoundBulkQuery(const std::string& statement,
+                                                     const std::vector<std::string>& texts) {
+    return OpenBoundQuery(statement, texts);
+  }
+  virtual void ExecuteBound(const std::string& statement, const std::vector<std::string>& texts);
   // The transaction statements; an ODBC driver keeps the state itself.
   virtual void Begin() { Execute("BEGIN"); }
   virtual void Commit() { Execute("COMMIT"); }

@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "db/ledger_internal.hpp"
-#include "reports/sql_text.hpp"
 
 namespace cuserver {
 namespace {
@@ -41,9 +40,10 @@ long long Ledger::AddRequest(std::string_view command, std::string_view argument
     }
     cursor->Close();
     try {
-      db_.ExecuteStatement(fmt::format(
-          "insert into cuserver_requests (id, command, arguments, label, requested) values ({}, {}, {}, {}, {})", id,
-          SqlLiteral(command), SqlLiteral(Clipped(arguments, 1000)), SqlLiteral(Clipped(label, 200)), SqlLiteral(requested)));
+      db_.ExecuteStatement(
+          fmt::format("insert into cuserver_requests (id, command, arguments, label, requested) values ({}, ?, ?, ?, ?)",
+                      id),
+          {std::string(command), Clipped(arguments, 1000), Clipped(label, 200), std::string(requested)});
       return id;
     } catch (const DatabaseError&) {
       if (attempt == 3) throw;
@@ -52,12 +52,12 @@ long long Ledger::AddRequest(std::string_view command, std::string_view argument
 }
 
 void Ledger::RequestStarted(long long id, std::string_view started) {
-  db_.ExecuteStatement(fmt::format("update cuserver_requests set started={} where id={}", SqlLiteral(started), id));
+  db_.ExecuteStatement(fmt::format("update cuserver_requests set started=? where id={}", id), {std::string(started)});
 }
 
 void Ledger::RequestEnded(long long id, std::string_view ended, std::string_view outcome, std::string_view detail) {
-  db_.ExecuteStatement(fmt::format("update cuserver_requests set ended={}, outcome={}, detail={} where id={}",
-                                   SqlLiteral(ended), SqlLiteral(Clipped(outcome, 20)), SqlLiteral(Clipped(detail, 1000)), id));
+  db_.ExecuteStatement(fmt::format("update cuserver_requests set ended=?, outcome=?, detail=? where id={}", id),
+                       {std::string(ended), Clipped(outcome, 20), Clipped(detail, 1000)});
 }
 
 void Ledger::RequestCancelled(long long id, std::string_view ended, std::string_view detail) {

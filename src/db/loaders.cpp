@@ -123,8 +123,8 @@ int LoadDayTrack(ReportDatabase& db, const std::string& simId, const std::string
   track.Clear();
   const std::string table = "GPSDATA" + dayKey;
   if (!IsPlainTableName(table)) throw DatabaseError("\"" + dayKey + "\" is not a day key of a GPS day table");
-  auto cursor = db.OpenBulkQuery("select * from " + table + " where SIMID='" + SqlValue(simId) + "' order by time asc" +
-                                 db.EqualTimesOrder(table));
+  auto cursor = db.OpenBulkQuery("select * from " + table + " where SIMID=? order by time asc" + db.EqualTimesOrder(table),
+                                 {simId});
   const FixColumns columns(*cursor);
   for (; !cursor->AtEnd(); cursor->Next()) {
     // Into the reused slot's own storage: a day run allocates only while a

@@ -80,6 +80,19 @@ std::unique_ptr<Cursor> ReportDatabase::OpenBulkQuery(const std::string& stateme
 
 void ReportDatabase::ExecuteStatement(const std::string& statement) { Session().Execute(statement); }
 
+std::unique_ptr<Cursor> ReportDatabase::OpenQuery(const std::string& statement, const std::vector<std::string>& texts) {
+  return Session().OpenBoundQuery(statement, texts);
+}
+
+std::unique_ptr<Cursor> ReportDatabase::OpenBulkQuery(const std::string& statement,
+                                                      const std::vector<std::string>& texts) {
+  return Session().OpenBoundBulkQuery(statement, texts);
+}
+
+void ReportDatabase::ExecuteStatement(const std::string& statement, const std::vector<std::string>& texts) {
+  Session().ExecuteBound(statement, texts);
+}
+
 const std::string& ReportDatabase::EqualTimesOrder(std::string_view table) {
   if (const auto known = impl_->equalTimesOrder.find(table); known != impl_->equalTimesOrder.end()) {
     return known->second;

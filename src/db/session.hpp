@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "reports/text_number.hpp"
 #include "reports/track.hpp"
@@ -219,6 +220,21 @@ class ReportDatabase {
   std::unique_ptr<Cursor> OpenBulkQuery(const std::string& statement);
   // Runs a statement that returns no rows. Throws DatabaseError.
   void ExecuteStatement(const std::string& statement);
+
+  // The same three with values bound, never spliced into the SQL text: every
+  // value that comes from outside (a request of the control page, a file)
+  // goes this way. Each `?` of the statement, outside quoted texts, quoted
+  // names and comments, takes the next of `texts`, on every backend; a
+  // statement without one `?` per text is refused with a DatabaseError. A
+  // text is bound as a value of no declared type, so the database compares
+  // it with a column as it compares a quoted literal there ('0139' equals
+  // 139 in a number column). A text holding a NUL byte is taken whole by
+  // SQLite; the other backends refuse it (DatabaseError, RowRefused) rather
+  // than cut it there: PostgreSQL cannot hold one, and the MySQL and ODBC
+  // drivers end a text at it.
+  std::unique_ptr<Cursor> OpenQuery(const std::string& statement, const std::vector<std::string>& texts);
+  std::unique_ptr<Cursor> OpenBulkQuery(const std::string& statement, const std::vector<std::string>& texts);
+  void ExecuteStatement(const std::string& statement, const std::vector<std::string>& texts);
 
   // What follows "order by time asc" in a query of `table` so that rows with
   // equal times come in the order the table stores them, the same in every

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "db/bound_texts.hpp"
 #include "db/cursors.hpp"
 #include "db/driver_error.hpp"
 #include "db/value_text.hpp"
@@ -15,6 +16,11 @@ class SociCursor : public Cursor {
  public:
   SociCursor(soci::session& session, const std::string& statement)
       : statement_((session.prepare << statement, soci::into(row_))) {
+    hasRow_ = statement_.execute(true);
+  }
+  // `statement` with SOCI's placeholders (:p1 ...), one a text.
+  SociCursor(soci::session& session, const std::string& statement, std::vector<std::string> texts)
+      : texts_(std::move(texts)), statement_(Prepared(session, statement, row_, texts_)) {
     hasRow_ = statement_.execute(true);
   }
 
@@ -114,7 +120,15 @@ class SociCursor : public Cursor {
     return static_cast<std::size_t>(place);
   }
 
+  static soci::details::prepare_temp_type Prepared(soci::session& session, const std::string& statement,
+                                                   soci::row& row, const std::vector<std::string>& texts) {
+    soci::details::prepare_temp_type prepared = (session.prepare << statement, soci::into(row));
+    for (const std::string& text : texts) prepared, soci::use(text);
+    return prepared;
+  }
+
   soci::row row_;
+  const std::vector<std::string> texts_;  // bound: they live as long as the statement
   soci::statement statement_;
   bool hasRow_ = false;
   bool closed_ = false;
@@ -125,23 +139,55 @@ bool IsSelect(std::string_view statement) {
   return statement.size() >= 6 && SameColumnName(statement.substr(0, 6), "select");
 }
 
-}  // namespace
+// The statement bound to the texts, without reading its rows.
+void RunBound(soci::session& session, const std::string& statement, const std::vector<std::string>& texts) {
+  soci::details::prepare_temp_type prepared = (session.prepare << statement);
+  for (const std::string& text : texts) prepared, soci::use(text);
+  soci::statement(prepared).execute(true);
+}
 
-std::unique_ptr<Cursor> OpenSociCursor(soci::session& session, const std::string& statement) {
+// `texts` null: a statement of literals only.
+std::unique_ptr<Cursor> OpenCursor(soci::session& session, const std::string& statement,
+                                   const std::vector<std::string>* texts) {
   try {
-    return std::make_unique<SociCursor>(session, statement);
+    if (texts == nullptr) return std::make_unique<SociCursor>(session, statement);
+    return std::make_unique<SociCursor>(session, statement, *texts);
   } catch (const soci::soci_error&) {
     // SOCI's ODBC backend loses the driver's reason when a query fails while
     // its columns are described; running the query once more the plain way
     // fails again with the reason attached. Only a SELECT is run twice.
     if (session.get_backend_name() == "odbc" && IsSelect(statement)) {
       try {
-        session << statement;
+        if (texts == nullptr) {
+          session << statement;
+        } else {
+          RunBound(session, statement, *texts);
+        }
       } catch (...) {
         RethrowAsDatabaseError();
       }
     }
     RethrowAsDatabaseError();
+  } catch (...) {
+    RethrowAsDatabaseError();
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<Cursor> OpenSociCursor(soci::session& session, const std::string& statement) {
+  return OpenCursor(session, statement, nullptr);
+}
+
+std::unique_ptr<Cursor> OpenSociCursor(soci::session& session, const std::string& statement,
+                                       const std::vector<std::string>& texts) {
+  return OpenCursor(session, NumberedPlaceholders(statement, ":p", texts.size()), &texts);
+}
+
+void ExecuteSociBound(soci::session& session, const std::string& statement, const std::vector<std::string>& texts) {
+  const std::string numbered = NumberedPlaceholders(statement, ":p", texts.size());
+  try {
+    RunBound(session, numbered, texts);
   } catch (...) {
     RethrowAsDatabaseError();
   }

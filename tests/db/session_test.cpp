@@ -103,6 +103,34 @@ TEST_P(SessionTest, RejectedStatementIsADatabaseError) {
   EXPECT_THROW(Db().ExecuteStatement("this is not sql"), DatabaseError);
 }
 
+// Texts from outside are bound, never read as SQL: each comes back as sent
+// and matches only itself (the text before a NUL byte is another value); a
+// backend that cannot hold a NUL byte refuses the text rather than cut it.
+TEST_P(SessionTest, BoundTextsAreValuesAndNeverSql) {
+  Insert("'13800', NULL, NULL, 'earlier'");
+  const bool takesNul = GetBackend() == Backend::Sqlite3;
+  for (const std::string& text : {std::string("O'Brien"), std::string("x' or '1'='1"), std::string("a?b'?"),
+                                  std::string("13800\0tail", 10), std::string(":p1 -- \\"), std::string()}) {
+    const bool hasNul = text.find('\0') != std::string::npos;
+    try {
+      Db().ExecuteStatement("insert into vals (name, t) values (?, 'one?')", {text});
+    } catch (const DatabaseError& error) {
+      EXPECT_TRUE(hasNul && !takesNul) << "refused " << text << ": " << error.what();
+      EXPECT_EQ(error.Kind(), DatabaseErrorKind::RowRefused);
+      EXPECT_THROW(Db().OpenQuery("select * from vals where name = ?", {text}), DatabaseError);
+      continue;
+    }
+    auto cursor = Db().OpenQuery("select name, t from vals where name = ? and t <> '?'", {text});
+    std::vector<std::string> found;
+    for (; !cursor->AtEnd(); cursor->Next()) found.push_back(cursor->Value("name").value_or("NULL"));
+    EXPECT_EQ(found, std::vector<std::string>{text}) << "bound text of " << text.size() << " bytes";
+    EXPECT_EQ(QueryOne("select count(*) as n from vals where t = 'one?'", "n"), "1");
+    Db().ExecuteStatement("delete from vals where t = ?", {"one?"});
+  }
+  EXPECT_THROW(Db().OpenQuery("select * from vals where name = ?", {}), DatabaseError) << "a placeholder unbound";
+  EXPECT_THROW(Db().ExecuteStatement("delete from vals", {"x"}), DatabaseError) << "a text without a placeholder";
+}
+
 TEST_P(SessionTest, ReopeningReplacesTheConnection) {
   Insert("'a', 1, 1, 'x'");
   Database().Open(Db());

@@ -104,6 +104,7 @@ TEST(Metrics, EveryFamilyHasHelpAndTypeAndEverySampleParses) {
   metrics.quality = {{"fixes", 900}, {"jumps", 2}};
   metrics.runs.listingsLeftOut = ListingsLeftOut{3, 1};
   metrics.runs.deliveries = {{"sent", 2}, {"failed", 1}};
+  metrics.tokenFailures = TokenFailureCounts{5, 995};
 
   const Parsed parsed = Parse(ExpositionText(ServiceMetricFamilies(metrics)));
   EXPECT_TRUE(parsed.errors.empty()) << ::testing::PrintToString(parsed.errors);
@@ -122,6 +123,7 @@ TEST(Metrics, EveryFamilyHasHelpAndTypeAndEverySampleParses) {
       {"cuserver_track_quality_day", "gauge"},
       {"cuserver_track_quality_fixes", "gauge"},
       {"cuserver_catalogue_listings_left_out", "gauge"},
+      {"cuserver_token_failures_total", "counter"},
   };
   EXPECT_EQ(parsed.types, types);
   for (const auto& [name, help] : parsed.helps) EXPECT_FALSE(help.empty()) << name;
@@ -145,6 +147,8 @@ TEST(Metrics, EveryFamilyHasHelpAndTypeAndEverySampleParses) {
       {"cuserver_track_quality_fixes{kind=jumps}", "2"},
       {"cuserver_catalogue_listings_left_out{reason=repeated}", "3"},
       {"cuserver_catalogue_listings_left_out{reason=withoutSimId}", "1"},
+      {"cuserver_token_failures_total{answer=401}", "5"},
+      {"cuserver_token_failures_total{answer=429}", "995"},
   };
   EXPECT_EQ(parsed.samples, samples);
 }
@@ -156,7 +160,9 @@ TEST(Metrics, WithoutTheLedgerOnlyTheProcessFiguresAndLedgerDown) {
   const Parsed parsed = Parse(ExpositionText(ServiceMetricFamilies(metrics)));
   EXPECT_TRUE(parsed.errors.empty()) << ::testing::PrintToString(parsed.errors);
   EXPECT_EQ(parsed.samples, (std::map<std::string, std::string>{{"cuserver_ledger_up", "0"},
-                                                                 {"cuserver_runs_total{outcome=failed}", "2"}}));
+                                                                 {"cuserver_runs_total{outcome=failed}", "2"},
+                                                                 {"cuserver_token_failures_total{answer=401}", "0"},
+                                                                 {"cuserver_token_failures_total{answer=429}", "0"}}));
   EXPECT_FALSE(parsed.types.contains("cuserver_last_complete_day"));
 }
 

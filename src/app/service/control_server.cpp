@@ -31,6 +31,18 @@ bool SameText(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::string_view BearerCredentials(std::string_view authorization) {
+  constexpr std::string_view kScheme = "bearer";
+  if (authorization.size() <= kScheme.size() || authorization[kScheme.size()] != ' ') return {};
+  for (std::size_t i = 0; i < kScheme.size(); ++i) {
+    const char c = authorization[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kScheme[i]) return {};
+  }
+  authorization.remove_prefix(kScheme.size());
+  while (!authorization.empty() && authorization.front() == ' ') authorization.remove_prefix(1);
+  return authorization;
+}
+
 bool IsLoopbackHost(std::string_view host) {
   return host == "localhost" || host == "::1" || host.starts_with("127.");
 }
@@ -56,11 +68,12 @@ ControlServer::ControlServer(Service& service, ControlServerOptions options)
       options_(std::move(options)),
       server_(std::make_unique<HttpServer>(
           [this](const HttpRequest& request, HttpResponse& response) { Handle(request, response); }, LaneOf,
-          options_.limits, [this](const std::string& address) { Refused(address); })) {}
+          options_.limits, [this](const std::string& address) { Refused(address); })),
+      throttle_(options_.tokenThrottle, options_.clock != nullptr ? *options_.clock : SystemWaitClock()) {}
 
 ControlServer::~ControlServer() { Stop(); }
 
-bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response) const {
+bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response) {
   // Another site's page may not make a browser post to this one, nor cancel.
   if ((request.method == "POST" || request.method == "DELETE") && request.HasHeader("Origin") &&
       request.Header("Origin") != "http://" + request.Header("Host")) {
@@ -71,9 +84,8 @@ bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response)
     const Route* route = FindRoute(request.path);
     const bool needsToken = route != nullptr ? route->needsToken : request.path.starts_with("/api/");
     if (!needsToken) return true;
-    if (SameText(request.Header("Authorization"), "Bearer " + options_.token)) return true;
-    response.SetHeader("WWW-Authenticate", "Bearer");
-    AnswerJson(response, 401, {{"error", "此请求需要服务的令牌"}});
+    if (SameText(BearerCredentials(request.Header("Authorization")), options_.token)) return true;
+    RefuseToken(request, response);
     return false;
   }
   if (!IsLoopbackHostHeader(request.Header("Host"), port_)) {
@@ -81,6 +93,28 @@ bool ControlServer::Admitted(const HttpRequest& request, HttpResponse& response)
     return false;
   }
   return true;
+}
+
+void ControlServer::RefuseToken(const HttpRequest& request, HttpResponse& response) {
+  response.SetHeader("WWW-Authenticate", "Bearer");
+  // A request without any token is no guess: the page asks for the token
+  // when told 401.
+  if (!request.HasHeader("Authorization")) return AnswerJson(response, 401, {{"error", "此请求需要服务的令牌"}});
+  const TokenFailure failure = throttle_.Failed(request.clientAddress);
+  service_.CountTokenFailure(failure.holdOff.count() > 0);
+  if (failure.logLine) {
+    service_.Log().Warning(fmt::format(
+        "control page: {} request(s) with a wrong token since the last such line, the latest from {} ({} in a row "
+        "from there{})",
+        *failure.logLine, request.clientAddress, failure.inARow,
+        failure.holdOff.count() > 0 ? fmt::format(", held off for {} s", failure.holdOff.count()) : ""));
+  }
+  if (failure.holdOff.count() > 0) {
+    response.SetHeader("Retry-After", std::to_string(failure.holdOff.count()));
+    return AnswerJson(response, 429,
+                      {{"error", fmt::format("令牌错误的请求过多，请 {} 秒后再试", failure.holdOff.count())}});
+  }
+  AnswerJson(response, 401, {{"error", "此请求需要服务的令牌"}});
 }
 
 void ControlServer::Handle(const HttpRequest& request, HttpResponse& response) {
@@ -102,8 +136,9 @@ void ControlServer::Refused(const std::string& address) {
   const auto now = std::chrono::steady_clock::now();
   if (lastRefusalLine_ && now - *lastRefusalLine_ < std::chrono::minutes{1}) return;
   service_.Log().Warning(fmt::format(
-      "control page: {} connection(s) refused since the last such line, the latest from {} (at most {} open from "
-      "one address, {} in all)",
+      "control page: {} connection(s) refused or closed at a limit since the last such line, the latest from {} (at "
+      "most {} open from one address, {} in all; at a limit the connection that has waited longest for its request "
+      "gives way to the new one)",
       refusedSinceLine_, address, options_.limits.connectionsPerAddress, options_.limits.connections));
   refusedSinceLine_ = 0;
   lastRefusalLine_ = now;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/service/http_server.hpp"
+#include "app/service/token_throttle.hpp"
 
 namespace cuserver {
 
@@ -24,9 +25,13 @@ struct ControlServerOptions {
   std::string host = "127.0.0.1";
   int port = 8064;  // 0: any free port
   // When not empty, every /api and /metrics request must carry
-  // "Authorization: Bearer <token>". Without a token only loopback requests naming a loopback host
+  // "Authorization: Bearer <token>" (the scheme in any case). Without a token only loopback requests naming a loopback host
   // are served, so that no other web page can reach the service.
   std::string token;
+  // How a client address that keeps sending wrong tokens is held off, and
+  // the clock it is timed on (null: the machine's).
+  TokenThrottleRules tokenThrottle;
+  const WaitClock* clock = nullptr;
   // The request deadline, the connection limits per client address and in
   // all, and the handler threads.
   HttpServerLimits limits;
@@ -56,7 +61,11 @@ class ControlServer {
   void Handle(const HttpRequest& request, HttpResponse& response);
   // The checks every request passes before its route: another site's page,
   // the token, the Host header. False when the response is the refusal.
-  bool Admitted(const HttpRequest& request, HttpResponse& response) const;
+  bool Admitted(const HttpRequest& request, HttpResponse& response);
+  // Answers a request whose token is missing or wrong: 401, or 429 while its
+  // address is held off; a wrong one is counted and, at most once a minute,
+  // logged.
+  void RefuseToken(const HttpRequest& request, HttpResponse& response);
   // A line in the service log at most once a minute, counting the
   // connections refused in between.
   void Refused(const std::string& address);
@@ -64,11 +73,16 @@ class ControlServer {
   Service& service_;
   ControlServerOptions options_;
   std::unique_ptr<HttpServer> server_;
+  TokenThrottle throttle_;
   std::atomic<int> port_ = 0;
   std::mutex refusalsMutex_;
   int refusedSinceLine_ = 0;
   std::optional<std::chrono::steady_clock::time_point> lastRefusalLine_;
 };
+
+// The credentials of an Authorization header of the Bearer scheme (in any
+// case); empty for another scheme or none.
+std::string_view BearerCredentials(std::string_view authorization);
 
 // True for 127.0.0.0/8, ::1 and "localhost".
 bool IsLoopbackHost(std::string_view host);

@@ -1,4 +1,5 @@
 #include "app/service/http_server.hpp"
+#include "app/service/http_message.hpp"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -8,6 +9,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <list>
 #include <optional>
 #include <thread>
 
@@ -21,66 +23,6 @@ using boost::system::error_code;
 
 namespace {
 
-bool SameNameAnyCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// %XX escapes, and '+' as a space in a query; a malformed escape stays as sent.
-std::string Decoded(std::string_view text, bool plusIsSpace) {
-  std::string result;
-  result.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
-      result += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
-      i += 2;
-    } else if (plusIsSpace && text[i] == '+') {
-      result += ' ';
-    } else {
-      result += text[i];
-    }
-  }
-  return result;
-}
-
-std::string Text(beast::string_view text) { return std::string(text.data(), text.size()); }
-
-HttpRequest ToRequest(http::request<http::string_body>&& message) {
-  HttpRequest request;
-  request.method = Text(message.method_string());
-  const std::string_view target(message.target().data(), message.target().size());
-  const std::size_t question = target.find('?');
-  request.path = Decoded(target.substr(0, question), false);
-  if (question != std::string_view::npos) {
-    std::string_view query = target.substr(question + 1);
-    while (!query.empty()) {
-      const std::size_t amp = query.find('&');
-      const std::string_view pair = query.substr(0, amp);
-      query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-      if (pair.empty()) continue;
-      const std::size_t equals = pair.find('=');
-      const std::string_view value = equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
-      request.params.emplace(Decoded(pair.substr(0, equals), true), Decoded(value, true));
-    }
-  }
-  for (const auto& field : message) {
-    request.headers.emplace_back(Text(field.name_string()), Text(field.value()));
-  }
-  request.body = std::move(message.body());
-  return request;
-}
-
 HttpResponse PlainAnswer(int status, std::string text) {
   HttpResponse response;
   response.status = status;
@@ -90,49 +32,27 @@ HttpResponse PlainAnswer(int status, std::string text) {
 
 }  // namespace
 
-std::string HttpRequest::Header(std::string_view name) const {
-  for (const auto& [key, value] : headers) {
-    if (SameNameAnyCase(key, name)) return value;
-  }
-  return {};
-}
-
-bool HttpRequest::HasHeader(std::string_view name) const {
-  for (const auto& header : headers) {
-    if (SameNameAnyCase(header.first, name)) return true;
-  }
-  return false;
-}
-
-std::string HttpRequest::Param(const std::string& name) const {
-  const auto found = params.find(name);
-  return found == params.end() ? std::string() : found->second;
-}
-
-void HttpResponse::SetHeader(std::string name, std::string value) {
-  for (auto& header : headers) {
-    if (SameNameAnyCase(header.first, name)) {
-      header.second = std::move(value);
-      return;
-    }
-  }
-  headers.emplace_back(std::move(name), std::move(value));
-}
-
-void HttpResponse::SetContent(std::string content, std::string contentType) {
-  body = std::move(content);
-  SetHeader("Content-Type", std::move(contentType));
-}
-
 struct HttpServer::Impl {
   class Connection;
 
   Impl(HttpHandler handlerIn, HttpLaneChooser laneIn, HttpServerLimits limitsIn, HttpRefusalHook refusedIn)
       : handler(std::move(handlerIn)), lane(std::move(laneIn)), limits(limitsIn), refused(std::move(refusedIn)) {}
 
+  // Where a connection stands in the limits; countsMutex.
+  struct Slot {
+    bool counted = true;  // in open and openByAddress
+    std::optional<std::list<std::weak_ptr<Connection>>::iterator> waiting;
+  };
+
   void Accept();
   void Admit(tcp::socket socket);
-  void Release(const std::string& address);
+  // A connection starts or stops waiting for a whole request.
+  void Waits(const std::shared_ptr<Connection>& connection);
+  void Served(Connection& connection);
+  // The connection, open or closed, no longer holds a place.
+  void Release(Connection& connection);
+  // countsMutex held.
+  void Uncount(Connection& connection);
   void Count(long long HttpServerCounts::*counter) {
     std::lock_guard lock(countsMutex);
     ++(counts.*counter);
@@ -147,6 +67,8 @@ struct HttpServer::Impl {
   mutable std::mutex countsMutex;
   std::map<std::string, int> openByAddress;
   int open = 0;
+  // The connections waiting for a whole request, the longest waiting first.
+  std::list<std::weak_ptr<Connection>> waiting;
   HttpServerCounts counts;
 
   std::unique_ptr<net::io_context> io;
@@ -164,9 +86,20 @@ class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connect
  public:
   Connection(Impl& server, tcp::socket socket, std::string address)
       : server_(server), stream_(std::move(socket)), address_(std::move(address)) {}
-  ~Connection() { server_.Release(address_); }
+  ~Connection() { server_.Release(*this); }
+
+  const std::string& Address() const { return address_; }
+  Slot slot;  // the server's, under its countsMutex
+
+  // Closes the connection, on the I/O thread, to make room for a new one;
+  // its pending read ends as aborted.
+  void GiveWay() {
+    error_code ignored;
+    stream_.socket().close(ignored);
+  }
 
   void ReadRequest() {
+    server_.Waits(shared_from_this());
     parser_.emplace();
     parser_->header_limit(16 * 1024);
     parser_->body_limit(server_.limits.bodyBytes);
@@ -216,9 +149,11 @@ class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connect
 
   void Dispatch() {
     stream_.expires_never();  // a handler's time is not the client's
+    server_.Served(*this);
     const bool keepAlive = parser_->get().keep_alive();
     version_ = parser_->get().version();
-    auto request = std::make_shared<HttpRequest>(ToRequest(parser_->release()));
+    auto request = std::make_shared<HttpRequest>(ToHttpRequest(parser_->release()));
+    request->clientAddress = address_;
     head_ = request->method == "HEAD";
     net::thread_pool& pool = server_.lane(*request) == HandlerLane::Slow ? *server_.slow : *server_.quick;
     net::post(pool, [self = shared_from_this(), request, keepAlive] {
@@ -302,19 +237,35 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     address = net::ip::make_address_v4(net::ip::v4_mapped, address.to_v6());
   }
   std::string key = address.to_string();
-  bool admitted = false;
+  bool admitted = true;
+  std::shared_ptr<Connection> givingWay;
   {
     std::lock_guard lock(countsMutex);
     const auto found = openByAddress.find(key);
-    const int fromAddress = found == openByAddress.end() ? 0 : found->second;
-    if (open < limits.connections && fromAddress < limits.connectionsPerAddress) {
+    const bool addressFull = found != openByAddress.end() && found->second >= limits.connectionsPerAddress;
+    if (addressFull || open >= limits.connections) {
+      for (const auto& candidate : waiting) {
+        givingWay = candidate.lock();  // null while its last holder is letting it go
+        if (givingWay && (!addressFull || givingWay->Address() == key)) break;
+        givingWay.reset();
+      }
+      if (givingWay) {
+        Uncount(*givingWay);
+        ++counts.gaveWay;
+      } else {
+        ++counts.refused;
+        admitted = false;
+      }
+    }
+    if (admitted) {
       ++open;
       ++openByAddress[key];
       ++counts.accepted;
-      admitted = true;
-    } else {
-      ++counts.refused;
     }
+  }
+  if (givingWay) {
+    givingWay->GiveWay();
+    if (refused) refused(givingWay->Address());
   }
   if (!admitted) {
     socket.close(error);
@@ -324,10 +275,35 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
   std::make_shared<Connection>(*this, std::move(socket), std::move(key))->ReadRequest();
 }
 
-void HttpServer::Impl::Release(const std::string& address) {
+void HttpServer::Impl::Waits(const std::shared_ptr<Connection>& connection) {
   std::lock_guard lock(countsMutex);
+  // A connection that gave way is no longer counted and waits for nothing.
+  if (!connection->slot.counted || connection->slot.waiting) return;
+  connection->slot.waiting = waiting.insert(waiting.end(), connection);
+}
+
+void HttpServer::Impl::Served(Connection& connection) {
+  std::lock_guard lock(countsMutex);
+  if (!connection.slot.waiting) return;
+  waiting.erase(*connection.slot.waiting);
+  connection.slot.waiting.reset();
+}
+
+void HttpServer::Impl::Release(Connection& connection) {
+  std::lock_guard lock(countsMutex);
+  Uncount(connection);
+}
+
+void HttpServer::Impl::Uncount(Connection& connection) {
+  Slot& slot = connection.slot;
+  if (slot.waiting) {
+    waiting.erase(*slot.waiting);
+    slot.waiting.reset();
+  }
+  if (!slot.counted) return;
+  slot.counted = false;
   --open;
-  const auto found = openByAddress.find(address);
+  const auto found = openByAddress.find(connection.Address());
   if (found != openByAddress.end() && --found->second <= 0) openByAddress.erase(found);
 }
 

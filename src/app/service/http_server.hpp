@@ -20,6 +20,9 @@ struct HttpRequest {
   std::multimap<std::string, std::string> params;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // The client's address as the connection came from it (an IPv4 client of
+  // an IPv6 socket as IPv4); a reverse proxy's own.
+  std::string clientAddress;
 
   // The first header of that name (any case); empty when there is none.
   std::string Header(std::string_view name) const;
@@ -44,7 +47,8 @@ using HttpHandler = std::function<void(const HttpRequest&, HttpResponse&)>;
 enum class HandlerLane { Quick, Slow };
 using HttpLaneChooser = std::function<HandlerLane(const HttpRequest&)>;
 // Told on the I/O thread, so it must be quick, of each connection closed
-// because a limit was reached, with the client's address.
+// because a limit was reached (the new one refused, or the one that gave way
+// to it), with that connection's client address.
 using HttpRefusalHook = std::function<void(const std::string& address)>;
 
 struct HttpServerLimits {
@@ -54,7 +58,13 @@ struct HttpServerLimits {
   std::chrono::milliseconds requestDeadline{std::chrono::seconds{10}};
   // For writing one answer to a client that reads slowly.
   std::chrono::milliseconds answerDeadline{std::chrono::seconds{30}};
-  // Open connections; one more is closed as soon as it is accepted.
+  // Open connections. At a limit, the connection that has waited longest
+  // for the rest of its request (from the same address, at the limit of one
+  // address) is closed to make room for the new one, so that clients that
+  // trickle requests in never keep a whole request out; only when every
+  // connection concerned has a whole request (being answered) is the new one
+  // closed as soon as it is accepted. An idle kept-alive connection waits
+  // for its next request.
   int connectionsPerAddress = 32;
   int connections = 256;
   std::size_t bodyBytes = 64 * 1024;
@@ -66,6 +76,7 @@ struct HttpServerLimits {
 struct HttpServerCounts {
   long long accepted = 0;      // and held until the client or a deadline closed them
   long long refused = 0;       // closed at once: a limit was reached
+  long long gaveWay = 0;       // closed without a whole request, to make room at a limit
   long long timedOut = 0;      // closed by a deadline
   long long answered = 0;      // requests
 };

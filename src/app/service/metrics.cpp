@@ -129,6 +129,12 @@ std::vector<MetricFamily> ServiceMetricFamilies(const ServiceMetrics& metrics) {
                              "Attempts at sending a day's or month's reports by e-mail in this service process, by "
                              "outcome (a failed one is retried)",
                              "counter", "outcome", metrics.runs.deliveries));
+  const std::vector<std::pair<std::string, long long>> tokenFailures = {
+      {"401", metrics.tokenFailures.refused}, {"429", metrics.tokenFailures.heldOff}};
+  families.push_back(ByLabel("cuserver_token_failures_total",
+                             "Control page requests with a wrong token in this service process, by answer: 401, or "
+                             "429 when their client address had sent too many in a row",
+                             "counter", "answer", tokenFailures));
   families.push_back(ByLabel("cuserver_runs_total", "Command runs ended in this service process, by outcome",
                              "counter", "outcome", metrics.runs.byOutcome));
   return families;

@@ -41,6 +41,13 @@ struct RunStats {
   std::map<std::string, long long> deliveries;             // e-mail delivery attempts: "sent", "failed" -> count
 };
 
+// Requests to the control page with a wrong token, counted since the
+// service started, by their answer.
+struct TokenFailureCounts {
+  long long refused = 0;  // 401: the token is wrong
+  long long heldOff = 0;  // 429: their address had sent too many wrong ones
+};
+
 // What the service tells a scrape. The day and row figures come from the day
 // ledger, which every process computing into the database keeps; when it
 // could not be read, ledgerRead is false and they are left out.
@@ -61,6 +68,7 @@ struct ServiceMetrics {
   std::optional<long long> qualityDay;  // yyyymmdd as a number
   std::vector<std::pair<std::string, long long>> quality;
   RunStats runs;  // counted in this process
+  TokenFailureCounts tokenFailures;  // counted in this process
 };
 
 std::vector<MetricFamily> ServiceMetricFamilies(const ServiceMetrics& metrics);

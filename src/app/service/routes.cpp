@@ -19,6 +19,19 @@
 namespace cuserver {
 namespace {
 
+// "application/json" in any case, with or without parameters.
+bool IsJsonMediaType(std::string_view contentType) {
+  constexpr std::string_view kJson = "application/json";
+  std::string_view type = contentType.substr(0, contentType.find(';'));
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
+  if (type.size() != kJson.size()) return false;
+  for (std::size_t i = 0; i < kJson.size(); ++i) {
+    const char c = type[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kJson[i]) return false;
+  }
+  return true;
+}
+
 void AnswerPage(Service&, const HttpRequest&, HttpResponse& response) {
   response.SetContent(std::string(kControlPage), "text/html; charset=utf-8");
 }
@@ -48,6 +61,7 @@ void AnswerDays(Service& service, const HttpRequest& request, HttpResponse& resp
 void AnswerMetrics(Service& service, const HttpRequest&, HttpResponse& response) {
   ServiceMetrics metrics;
   metrics.runs = service.Runs();
+  metrics.tokenFailures = service.TokenFailures();
   for (JobOutcome outcome : {JobOutcome::Succeeded, JobOutcome::Failed, JobOutcome::CouldNotRun}) {
     metrics.runs.byOutcome.try_emplace(OutcomeText(outcome), 0);
   }
@@ -62,6 +76,7 @@ void AnswerMetrics(Service& service, const HttpRequest&, HttpResponse& response)
     RunStats runs = std::move(metrics.runs);
     metrics = ServiceMetrics{};
     metrics.runs = std::move(runs);
+    metrics.tokenFailures = service.TokenFailures();
   }
   response.SetContent(ExpositionText(ServiceMetricFamilies(metrics)), std::string(kMetricsContentType));
 }
@@ -87,7 +102,7 @@ void AnswerCancel(Service& service, const HttpRequest& request, HttpResponse& re
 // request's id in the ledger (202), 400 with the operator's message when
 // refused, 415 without a JSON body.
 void AnswerCommand(Service& service, const HttpRequest& request, HttpResponse& response) {
-  if (!request.Header("Content-Type").starts_with("application/json")) {
+  if (!IsJsonMediaType(request.Header("Content-Type"))) {
     AnswerJson(response, 415, {{"error", "请以 JSON 正文发送参数（Content-Type: application/json）"}});
     return;
   }

@@ -116,6 +116,10 @@ class Service {
   // The e-mail deliveries of [Delivery], checked after every tick and every
   // day run and sent one after another on a worker of their own.
   RunQueue& Deliveries() { return deliveryQueue_; }
+  // A control page request with a wrong token: answered 429 when its address
+  // was held off, else 401.
+  void CountTokenFailure(bool heldOff) { (heldOff ? tokenHeldOff_ : tokenRefused_)++; }
+  TokenFailureCounts TokenFailures() const { return {tokenRefused_.load(), tokenHeldOff_.load()}; }
 
  private:
   JobResult StartUpDatabase();
@@ -165,6 +169,8 @@ class Service {
   bool stopping_ = false;
   mutable std::mutex runsMutex_;
   RunStats runs_;
+  std::atomic<long long> tokenRefused_{0};
+  std::atomic<long long> tokenHeldOff_{0};
   CatchUpSettings catchUp_;
   std::atomic<bool> stopRuns_{false};  // DayRunSetup::stop of every run
   std::mutex ledgerMutex_;

@@ -87,8 +87,8 @@ void ReadEvents(ReportDatabase& db, ReportFamily family, std::string_view simId,
       notes.push_back(fmt::format("{}：{}", table, kNoSuchTable));
       return;
     }
-    auto cursor = db.OpenQuery(fmt::format("select * from {} where {}={}", table, TableFamily(family).simIdColumn,
-                                           SqlLiteral(simId)));
+    auto cursor =
+        db.OpenQuery(fmt::format("select * from {} where {}=?", table, TableFamily(family).simIdColumn), {std::string(simId)});
     for (; !cursor->AtEnd(); cursor->Next()) {
       Event found = event(*cursor);
       if (found.begin.starts_with(date)) read.push_back(std::move(found));

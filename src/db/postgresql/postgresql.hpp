@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/session.hpp"
 
@@ -17,12 +18,18 @@ namespace cuserver {
 // it does not read (the caller then goes through SOCI). Throws DatabaseError
 // with the server's reason.
 std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::string& statement);
+// The same with the texts bound to the statement's `?` placeholders; a text
+// with a NUL byte is refused (RowRefused).
+std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::string& statement,
+                                           const std::vector<std::string>& texts);
 
 // The same query with the values in binary, for reading many rows: no number
 // is printed by the server and parsed back. Null when a column has a type
 // whose binary value this does not read as its text reads (the caller then
 // asks for text). Throws DatabaseError with the server's reason.
 std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const std::string& statement);
+std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const std::string& statement,
+                                                 const std::vector<std::string>& texts);
 
 // The statement that limits a PostgreSQL session's statements to `seconds`
 // (0: no limit), natively or through ODBC.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "db/postgresql/postgresql.hpp"
+#include "db/bound_texts.hpp"
 #include "db/placed_cursor.hpp"
 #include "db/value_text.hpp"
 
@@ -186,14 +187,34 @@ std::string Reason(PGconn* conn, const PGresult* result) {
   return reason;
 }
 
-}  // namespace
+// The server's reason, with the kind its SQLSTATE stands for.
+DatabaseError Failure(PGconn* conn, const PGresult* result) {
+  const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  if (state == nullptr) return DatabaseError(Reason(conn, result));
+  return DatabaseError(Reason(conn, result), std::nullopt, KindOfSqlState(state), state);
+}
 
-std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::string& statement) {
-  PGconn* conn = static_cast<soci::postgresql_session_backend*>(session.get_backend())->conn_;
-  Result result(PQexec(conn, statement.c_str()), &PQclear);
+PGconn* Connection(soci::session& session) {
+  return static_cast<soci::postgresql_session_backend*>(session.get_backend())->conn_;
+}
+
+// The statement with its `?` placeholders bound to the texts, as values of
+// no declared type in text form (the server reads each as it reads a quoted
+// literal in its place); the result's values in text (0) or binary (1).
+Result Bound(PGconn* conn, const std::string& statement, const std::vector<std::string>& texts, int resultFormat) {
+  RequireNoNulByte(texts, "PostgreSQL");
+  const std::string numbered = NumberedPlaceholders(statement, "$", texts.size());
+  std::vector<const char*> values;
+  for (const std::string& text : texts) values.push_back(text.c_str());
+  return Result(PQexecParams(conn, numbered.c_str(), static_cast<int>(texts.size()), nullptr, values.data(), nullptr,
+                             nullptr, resultFormat),
+                &PQclear);
+}
+
+std::unique_ptr<Cursor> TextCursor(PGconn* conn, Result result) {
   if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
     if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) return std::make_unique<PostgresCursor>(std::move(result), std::vector<ColumnKind>{});
-    throw DatabaseError(Reason(conn, result.get()));
+    throw Failure(conn, result.get());
   }
   std::vector<ColumnKind> kinds;
   for (int i = 0; i < PQnfields(result.get()); ++i) {
@@ -204,10 +225,8 @@ std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::st
   return std::make_unique<PostgresCursor>(std::move(result), std::move(kinds));
 }
 
-std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const std::string& statement) {
-  PGconn* conn = static_cast<soci::postgresql_session_backend*>(session.get_backend())->conn_;
-  Result result(PQexecParams(conn, statement.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1), &PQclear);
-  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) throw DatabaseError(Reason(conn, result.get()));
+std::unique_ptr<Cursor> BinaryCursor(PGconn* conn, Result result) {
+  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) throw Failure(conn, result.get());
   std::vector<ColumnKind> kinds;
   for (int i = 0; i < PQnfields(result.get()); ++i) {
     const auto kind = BinaryKindOf(PQftype(result.get(), i));
@@ -215,6 +234,31 @@ std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const s
     kinds.push_back(*kind);
   }
   return std::make_unique<PostgresCursor>(std::move(result), std::move(kinds), true);
+}
+
+}  // namespace
+
+std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::string& statement) {
+  PGconn* conn = Connection(session);
+  return TextCursor(conn, Result(PQexec(conn, statement.c_str()), &PQclear));
+}
+
+std::unique_ptr<Cursor> OpenPostgresCursor(soci::session& session, const std::string& statement,
+                                           const std::vector<std::string>& texts) {
+  PGconn* conn = Connection(session);
+  return TextCursor(conn, Bound(conn, statement, texts, 0));
+}
+
+std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const std::string& statement) {
+  PGconn* conn = Connection(session);
+  return BinaryCursor(conn, Result(PQexecParams(conn, statement.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1),
+                                   &PQclear));
+}
+
+std::unique_ptr<Cursor> OpenPostgresBinaryCursor(soci::session& session, const std::string& statement,
+                                                 const std::vector<std::string>& texts) {
+  PGconn* conn = Connection(session);
+  return BinaryCursor(conn, Bound(conn, statement, texts, 1));
 }
 
 }  // namespace cuserver

@@ -77,6 +77,28 @@ class PostgresSession : public BackendSession {
     return OpenQuery(statement);
   }
 
+  std::unique_ptr<Cursor> OpenBoundQuery(const std::string& statement, const std::vector<std::string>& texts) override {
+    return guard_.Run([&] {
+      if (auto cursor = OpenPostgresCursor(Sql(), statement, texts)) return cursor;
+      return OpenSociCursor(Sql(), statement, texts);
+    });
+  }
+
+  std::unique_ptr<Cursor> OpenBoundBulkQuery(const std::string& statement,
+                                             const std::vector<std::string>& texts) override {
+    if (!bulkAsText_) {
+      auto cursor = guard_.Run([&] { return OpenPostgresBinaryCursor(Sql(), statement, texts); });
+      if (cursor) return cursor;
+      bulkAsText_ = true;
+    }
+    return OpenBoundQuery(statement, texts);
+  }
+
+  // The statement of a cursor that holds no rows.
+  void ExecuteBound(const std::string& statement, const std::vector<std::string>& texts) override {
+    guard_.Run([&] { OpenPostgresCursor(Sql(), statement, texts); });
+  }
+
   void Execute(const std::string& statement) override {
     guard_.Run([&] {
       try {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/session.hpp"
 
@@ -16,6 +17,9 @@ namespace cuserver {
 // is stored with (SOCI's SQLite rows go by the declared type and turn a
 // large INTEGER or a text in a REAL column into a wrong number).
 std::unique_ptr<Cursor> OpenSqliteCursor(::sqlite3* connection, const std::string& statement);
+// The same with the texts bound to the statement's `?` placeholders.
+std::unique_ptr<Cursor> OpenSqliteCursor(::sqlite3* connection, const std::string& statement,
+                                         const std::vector<std::string>& texts);
 
 // The SQLite connection under a SOCI session of the sqlite3 backend.
 ::sqlite3* SqliteConnection(soci::session& session);

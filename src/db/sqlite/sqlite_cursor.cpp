@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/sqlite/sqlite.hpp"
+#include "db/bound_texts.hpp"
 #include "db/driver_error.hpp"
 #include "db/placed_cursor.hpp"
 #include "db/value_text.hpp"
@@ -23,7 +24,9 @@ namespace {
 
 class SqliteCursor : public PlacedCursor {
  public:
-  SqliteCursor(::sqlite3* connection, const std::string& statement) : connection_(connection) {
+  // `texts` (null: none) are bound to the statement's parameters in order.
+  SqliteCursor(::sqlite3* connection, const std::string& statement, const std::vector<std::string>* texts)
+      : connection_(connection) {
     if (connection_ == nullptr) throw DatabaseError("the SQLite session is not open");
     sqlite3_stmt* prepared = nullptr;
     const int rc = sqlite3_prepare_v2(connection_, statement.c_str(), static_cast<int>(statement.size()),
@@ -31,6 +34,7 @@ class SqliteCursor : public PlacedCursor {
     statement_.reset(prepared);
     if (rc != SQLITE_OK) throw SqliteFailure(connection_);
     if (!statement_) throw DatabaseError("the statement is empty");
+    if (texts != nullptr) Bind(*texts);
     const int columns = sqlite3_column_count(Statement());
     for (int i = 0; i < columns; ++i) {
       const char* name = sqlite3_column_name(Statement(), i);
@@ -112,6 +116,16 @@ class SqliteCursor : public PlacedCursor {
   }
 
  private:
+  // Byte for byte, NUL bytes included.
+  void Bind(const std::vector<std::string>& texts) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      if (sqlite3_bind_text64(Statement(), static_cast<int>(i + 1), texts[i].data(), texts[i].size(), SQLITE_TRANSIENT,
+                              SQLITE_UTF8) != SQLITE_OK) {
+        throw SqliteFailure(connection_);
+      }
+    }
+  }
+
   void Step() {
     const int rc = sqlite3_step(Statement());
     hasRow_ = rc == SQLITE_ROW;
@@ -152,7 +166,12 @@ class SqliteCursor : public PlacedCursor {
 }  // namespace
 
 std::unique_ptr<Cursor> OpenSqliteCursor(::sqlite3* connection, const std::string& statement) {
-  return std::make_unique<SqliteCursor>(connection, statement);
+  return std::make_unique<SqliteCursor>(connection, statement, nullptr);
+}
+
+std::unique_ptr<Cursor> OpenSqliteCursor(::sqlite3* connection, const std::string& statement,
+                                         const std::vector<std::string>& texts) {
+  return std::make_unique<SqliteCursor>(connection, NumberedPlaceholders(statement, "?", texts.size()), &texts);
 }
 
 }  // namespace cuserver

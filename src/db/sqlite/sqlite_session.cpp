@@ -117,6 +117,12 @@ class SqliteSession : private SqliteLockWaitHolder, public BackendSession {
     return OpenSqliteCursor(connection_, statement);
   }
   void Execute(const std::string& statement) override { OpenSqliteCursor(connection_, statement)->Close(); }
+  std::unique_ptr<Cursor> OpenBoundQuery(const std::string& statement, const std::vector<std::string>& texts) override {
+    return OpenSqliteCursor(connection_, statement, texts);
+  }
+  void ExecuteBound(const std::string& statement, const std::vector<std::string>& texts) override {
+    OpenSqliteCursor(connection_, statement, texts)->Close();
+  }
   const char* StoredOrderColumn() const override { return "rowid"; }
   std::unique_ptr<RunStore> OpenRunStore(ReportDatabase& db, Diagnostics& diagnostics) override {
     return OpenSqliteRunStore(db, diagnostics);

@@ -17,7 +17,7 @@ async function api(method, path, body) {
   const init = { method, headers: headers(body === undefined ? {} : { "Content-Type": "application/json" }) };
   if (body !== undefined) init.body = JSON.stringify(body);
   const response = await fetch(path, init);
-  if (response.status === 401) $("token-row").style.display = "flex";
+  if (response.status === 401 || response.status === 429) $("token-row").style.display = "flex";
   let data = null;
   try { data = await response.json(); } catch (e) { data = null; }
   return { status: response.status, data };
