@@ -70,11 +70,13 @@ void ReadFamily(ReportDatabase& db, const SummaryQuery& query, const FamilySum& 
     if (!IsPlainTableName(name) || !TableExists(db, name)) continue;
     // The SIMID as the table holds it (its text is the catalogue's), grouped
     // without a cast so that the (SIMID, time) index serves the grouping.
+    const BoundSql where =
+        WhereOfDays(db, table.timeColumn, query.from, query.to, query.simId, PeriodRead::WholeTable);
     auto cursor = db.OpenQuery(fmt::format(
         "select t.SIMID as s, {0} as d, count(*) as n, {1} as v, {2} as f from {3} t{4} group by t.SIMID{5}", day,
         family.sum.empty() ? "0" : "sum(" + family.sum + ")", withFixes, name,
-        WhereOfDays(db, table.timeColumn, query.from, query.to, query.simId, PeriodRead::WholeTable),
-        byDay ? ", " + day : ""));
+        where.text, byDay ? ", " + day : ""),
+        where.values);
     std::string vehicle, date, rows, sum, fixes;
     for (; !cursor->AtEnd(); cursor->Next()) {
       cursor->ValueInto("s", vehicle);

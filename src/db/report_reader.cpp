@@ -257,14 +257,14 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
   }
   page.table = tables.size() == 1 ? tables.front() : fmt::format("{}…{}", tables.front(), tables.back());
 
-  const std::string where = WhereOfDays(db, table.timeColumn, query.day, LastDay(query), query.simId);
+  const BoundSql where = WhereOfDays(db, table.timeColumn, query.day, LastDay(query), query.simId);
   // Filtered or sorted, the rows are all read and ordered here: a day's rows
   // are few, and every backend then filters and sorts alike.
   const bool whole = !query.filter.empty() || sortIndex;
   std::vector<std::size_t> counts(tables.size(), SIZE_MAX);
   if (!whole) {
     for (std::size_t i = 0; i < tables.size(); ++i) {
-      auto count = db.OpenQuery(fmt::format("select count(*) as n from {} t{}", tables[i], where));
+      auto count = db.OpenQuery(fmt::format("select count(*) as n from {} t{}", tables[i], where.text), where.values);
       counts[i] = count->AtEnd() ? 0 : std::stoul(count->Value("n").value_or("0"));
       count->Close();
       page.total += counts[i];
@@ -293,7 +293,8 @@ ReportPage ReadReportRows(ReportDatabase& db, const ReportQuery& query) {
     auto cursor = db.OpenQuery(fmt::format(
         "{} from {} t left join vehicleinfo v on v.simid = {} left join motorcade m on m.motorcadeid = v.motorcadeid"
         "{} order by {}, t.{}",
-        select, tables[i], simIdText, where, simIdText, table.timeColumn));
+        select, tables[i], simIdText, where.text, simIdText, table.timeColumn),
+        where.values);
     for (; !cursor->AtEnd() && skip > 0; --skip) cursor->Next();
     for (; !cursor->AtEnd() && page.rows.size() < limit; cursor->Next()) {
       std::vector<std::string> row(aliases.size());
@@ -323,7 +324,7 @@ ReportSummary ReadReportSummary(ReportDatabase& db, year_month_day day) {
     std::size_t rows = 0;
     if (IsPlainTableName(name) && TableExists(db, name)) {
       auto count = db.OpenQuery(
-          fmt::format("select count(*) as n from {} t{}", name, WhereOfDays(db, table.timeColumn, day, day, {})));
+          fmt::format("select count(*) as n from {} t{}", name, WhereOfDays(db, table.timeColumn, day, day, {}).text));
       if (!count->AtEnd()) rows = std::stoul(count->Value("n").value_or("0"));
     }
     summary.rows.emplace_back(kind, rows);
@@ -335,7 +336,7 @@ ReportSummary ReadReportSummary(ReportDatabase& db, year_month_day day) {
   if (!IsPlainTableName(mileage) || !TableExists(db, mileage)) return summary;
   const std::string date = DayStartText(day).substr(0, 10);
   auto cursor = db.OpenQuery(fmt::format("select {} as simid, t.BEGINTIME as b, t.ENDTIME as e, t.DISTANCE as d from {} t{}",
-                                         SimIdText(db), mileage, WhereOfDays(db, "BEGINTIME", day, day, {})));
+                                         SimIdText(db), mileage, WhereOfDays(db, "BEGINTIME", day, day, {}).text));
   std::set<std::string> vehicles;
   MileageCursorColumns row;
   for (; !cursor->AtEnd(); cursor->Next()) {

@@ -29,14 +29,15 @@ std::string DayStartText(year_month_day day) {
                      static_cast<unsigned>(day.day()));
 }
 
-std::string WhereOfDays(ReportDatabase& db, std::string_view timeColumn, year_month_day from, year_month_day to,
+BoundSql WhereOfDays(ReportDatabase& db, std::string_view timeColumn, year_month_day from, year_month_day to,
                         const std::string& simId, PeriodRead read) {
   const year_month_day next{sys_days{to} + days{1}};
   // SQLite would walk the time index for a month of a month's table, and
   // look every row up from it: a unary + keeps it to one pass of the table.
   const std::string_view unindexed = read == PeriodRead::WholeTable && db.Dialect() == SqlDialect::Sqlite ? "+" : "";
-  std::string where = fmt::format(" where {3}t.{0} >= {1} and {3}t.{0} < {2}", timeColumn,
-                                  SqlLiteral(DayStartText(from)), SqlLiteral(DayStartText(next)), unindexed);
+  BoundSql where{fmt::format(" where {3}t.{0} >= {1} and {3}t.{0} < {2}", timeColumn, SqlLiteral(DayStartText(from)),
+                              SqlLiteral(DayStartText(next)), unindexed),
+                  {}};
   if (simId.empty()) return where;
   // Compared as text, the same on every backend; a SIMID of digits is also
   // compared as the column holds it, number or text, so that the index on
@@ -44,8 +45,13 @@ std::string WhereOfDays(ReportDatabase& db, std::string_view timeColumn, year_mo
   const bool digits = simId.size() <= 18 && std::all_of(simId.begin(), simId.end(), [](char c) {
     return c >= '0' && c <= '9';
   });
-  if (digits) where += fmt::format(" and t.SIMID = {}", SqlLiteral(simId));
-  return where + fmt::format(" and {} = {}", SimIdText(db), SqlLiteral(simId));
+  if (digits) {
+    where.text += " and t.SIMID = ?";
+    where.values.push_back(simId);
+  }
+  where.text += fmt::format(" and {} = ?", SimIdText(db));
+  where.values.push_back(simId);
+  return where;
 }
 
 std::string DayOfTimeSql(ReportDatabase& db, std::string_view column) {

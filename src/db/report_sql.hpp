@@ -26,11 +26,17 @@ std::string DayStartText(std::chrono::year_month_day day);
 // column's index, or most of the table in one pass.
 enum class PeriodRead { ByIndex, WholeTable };
 
+// A condition and the values its `?` take (ReportDatabase::OpenQuery).
+struct BoundSql {
+  std::string text;
+  std::vector<std::string> values;
+};
+
 // " where t.<timeColumn> >= '<from> 00:00:00' and t.<timeColumn> < '<to + 1 day> 00:00:00'", and the
-// SIMID when one is given. Text "yyyy-mm-dd hh:mi:ss" compares in time order,
+// SIMID when one is given, bound. Text "yyyy-mm-dd hh:mi:ss" compares in time order,
 // PostgreSQL and MySQL take the literals as timestamps, and Oracle as dates
 // under the session's NLS_DATE_FORMAT.
-std::string WhereOfDays(ReportDatabase& db, std::string_view timeColumn, std::chrono::year_month_day from,
+BoundSql WhereOfDays(ReportDatabase& db, std::string_view timeColumn, std::chrono::year_month_day from,
                         std::chrono::year_month_day to, const std::string& simId,
                         PeriodRead read = PeriodRead::ByIndex);
 

@@ -39,7 +39,7 @@ TEST(ControlPage, ServesThePageWithTheWindowsFieldsAndButtons) {
   EXPECT_EQ(result->status, 200);
   EXPECT_EQ(result->get_header_value("Content-Type"), "text/html; charset=utf-8");
   for (const char* text : {"id=\"day\"", "格式是：2014-03-19 或 20140319", "计算一天", "id=\"from\"", "id=\"to\"",
-                           "计算连续几天", "添加道路信息", "<svg id=\"map\""}) {
+                           "计算连续几天", "添加道路信息", "<div id=\"map\">", "L.map(", "initialize:function("}) {
     EXPECT_NE(result->body.find(text), std::string::npos) << text;
   }
   auto status = page.Client().Get("/api/status");

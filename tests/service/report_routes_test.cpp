@@ -56,6 +56,12 @@ TEST(ReportRoutes, AnswerAPageOfTheDaysRowsAndTheCsvFile) {
   EXPECT_EQ(nlohmann::json::parse(summary->body)["day"], "20140319");
   EXPECT_EQ(nlohmann::json::parse(summary->body)["dayState"], "no GPS table");
 
+  // A vehicle is a value, whatever it holds.
+  auto odd = client.Get("/api/reports?day=20140319&kind=fatigue&vehicle=13900000001%00%27%20or%20%271%27=%271");
+  ASSERT_TRUE(odd);
+  ASSERT_EQ(odd->status, 200) << odd->body;
+  EXPECT_EQ(nlohmann::json::parse(odd->body)["total"], 0);
+
   // Over a period: per vehicle, per day with every day listed, and the workbook.
   auto period = client.Get("/api/summary?from=2014-03-19&to=20140320&filter=x%20g123");
   ASSERT_TRUE(period);
