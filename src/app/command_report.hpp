@@ -50,7 +50,7 @@ ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::
 class ReportCommand : public Command {
  public:
   std::string Name() const override { return "report"; }
-  std::string Synopsis() const override { return "Show the report rows of one day (every kind, or one)"; }
+  std::string Synopsis() const override { return Tr("Show the report rows of one day (every kind, or one)"); }
   void AddArguments(CLI::App& command) override;
   // {"day": "20140319", "kind": "parking", "vehicle": "13800000001", "format": "csv", "output": "p.csv"},
   // or "from" and "to" in place of "day";

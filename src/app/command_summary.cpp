@@ -13,6 +13,7 @@
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
 #include "app/service/schedule.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 
 namespace cuserver {
@@ -130,21 +131,21 @@ ReportSheet SummarySheet(const SummaryQuery& query, const PeriodSummary& summary
 }
 
 void SummaryCommand::AddArguments(CLI::App& command) {
-  command.add_option("--from", from_, "The period's first day, as yyyy-mm-dd or yyyymmdd")
+  command.add_option("--from", from_, Tr("The period's first day, as yyyy-mm-dd or yyyymmdd"))
       ->type_name("yyyy-mm-dd")
       ->required();
-  command.add_option("--to", to_, "The period's last day")->type_name("yyyy-mm-dd")->required();
-  command.add_option("--per", per_, "One row per vehicle (default), day or fleet")->type_name("vehicle|day|fleet");
-  command.add_option("--kind", kindNames_, "Also list this kind's rows over the period (again for more kinds)")
+  command.add_option("--to", to_, Tr("The period's last day"))->type_name("yyyy-mm-dd")->required();
+  command.add_option("--per", per_, Tr("One row per vehicle (default), day or fleet"))->type_name("vehicle|day|fleet");
+  command.add_option("--kind", kindNames_, Tr("Also list this kind's rows over the period (again for more kinds)"))
       ->type_name("KIND")
       ->delimiter(',');
-  command.add_option("--vehicle", vehicle_, "Only this vehicle (its SIMID)")->type_name("SIMID");
+  command.add_option("--vehicle", vehicle_, Tr("Only this vehicle (its SIMID)"))->type_name("SIMID");
   command.add_option("--filter", filter_,
-                     "Only vehicles whose SIMID, licence plate or fleet holds one of these terms (apart by spaces or "
-                     "commas)")
+                     Tr("Only vehicles whose SIMID, licence plate or fleet holds one of these terms (apart by spaces or "
+                     "commas)"))
       ->type_name("TEXT");
-  command.add_option("--format", format_, "table (default), csv, json or xlsx")->type_name("FORMAT");
-  command.add_option("--output", output_, "Write to this file instead of the standard output")->type_name("FILE");
+  command.add_option("--format", format_, Tr("table (default), csv, json or xlsx"))->type_name("FORMAT");
+  command.add_option("--output", output_, Tr("Write to this file instead of the standard output"))->type_name("FILE");
 }
 
 void SummaryCommand::FromJson(const nlohmann::json& arguments) {
@@ -179,7 +180,7 @@ void SummaryCommand::Setup() {
     kinds_.push_back(*kind);
   }
   RequireReportFormat(format_);
-  if (format_ == "csv" && !kinds_.empty()) throw ArgumentError("a CSV file holds one sheet: leave out --kind");
+  if (format_ == "csv" && !kinds_.empty()) throw ArgumentError(Tr("a CSV file holds one sheet: leave out --kind"));
 }
 
 void SummaryCommand::Run(CommandEnvironment& env) {

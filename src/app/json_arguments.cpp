@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/errors.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
@@ -40,7 +41,7 @@ double ParseDegrees(const std::string& text, const std::string& what, double lim
   bool decimal = text.find_first_of("xXnN") == std::string::npos;  // no hex, inf or nan
   if (!whole || !decimal || !std::isfinite(value) || std::fabs(value) > limit) {
     throw ArgumentError(
-        fmt::format("{} must be decimal degrees from -{} to {}, not \"{}\"", what, limit, limit, text));
+        TrFormat("{} must be decimal degrees from -{} to {}, not \"{}\"", what, limit, limit, text));
   }
   return value;
 }

@@ -6,6 +6,7 @@
 #include "app/command_days.hpp"
 #include "app/day_arguments.hpp"
 #include "app/errors.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 
 namespace cuserver {
@@ -50,15 +51,14 @@ std::string IncompleteDaysNotice(const PeriodState& state) {
   for (const DayStatus& day : state.days) {
     if (day.state == DayState::Complete) continue;
     if (day.state == DayState::NoGpsTable) {
-      notice += fmt::format("{} {}: the tracking service stored no fixes of the day\n", day.day,
-                            DayStateText(day.state));
+      notice += TrFormat("{} {}: the tracking service stored no fixes of the day\n", day.day, DayStateWords(day.state));
       continue;
     }
-    const std::string_view why = day.state == DayState::NotComputed ? "its rows are not written yet"
-                                 : day.state == DayState::Running   ? "it is being computed"
-                                                                    : "its rows may be missing";
-    notice += fmt::format("{} {}: {} (cuserver run-day {} computes it)\n", day.day, DayStateText(day.state), why,
-                          day.day);
+    const char* why = day.state == DayState::NotComputed ? Tr("its rows are not written yet")
+                      : day.state == DayState::Running   ? Tr("it is being computed")
+                                                         : Tr("its rows may be missing");
+    notice += TrFormat("{} {}: {} (cuserver run-day {} computes it)\n", day.day, DayStateWords(day.state), why,
+                       day.day);
   }
   return notice;
 }

@@ -8,6 +8,7 @@
 
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
@@ -18,16 +19,16 @@ int DefaultJobs() {
 
 void RunScaleOptions::AddTo(CLI::App& command) {
   command.add_option("--jobs", jobsText_,
-                     fmt::format("Workers computing vehicles at once, each with its own database session "
-                                 "(1 to {}; default: the number of cores, here {})",
+                     TrFormat("Workers computing vehicles at once, each with its own database session "
+                              "(1 to {}; default: the number of cores, here {})",
                                  kMaxJobs, DefaultJobs()))
       ->type_name("N");
   if (!shards_) return;
   command.add_option("--shard", shardText_,
-                     "Compute only shard K of N (K from 1): the vehicles whose SIMID's 64-bit FNV-1a hash "
+                     Tr("Compute only shard K of N (K from 1): the vehicles whose SIMID's 64-bit FNV-1a hash "
                      "modulo N is K-1. Run shards 1/N to N/N, on one machine each, against the same server "
                      "database to share a day; together they write what one run writes. index/N takes "
-                     "K-1 from JOB_COMPLETION_INDEX, as a Kubernetes Indexed Job sets it")
+                     "K-1 from JOB_COMPLETION_INDEX, as a Kubernetes Indexed Job sets it"))
       ->type_name("K/N");
 }
 

@@ -102,8 +102,7 @@ void ControlServer::Refused(const std::string& address) {
   const auto now = std::chrono::steady_clock::now();
   if (lastRefusalLine_ && now - *lastRefusalLine_ < std::chrono::minutes{1}) return;
   service_.Log().Warning(fmt::format(
-      "control page: {} connection(s) refused since the last such line, the latest from {} (at most {} open from "
-      "one address, {} in all)",
+      "控制页面：自上一条此类消息以来拒绝了 {} 个连接，最近一个来自 {}（每个地址最多 {} 个，总共最多 {} 个）",
       refusedSinceLine_, address, options_.limits.connectionsPerAddress, options_.limits.connections));
   refusedSinceLine_ = 0;
   lastRefusalLine_ = now;
@@ -112,7 +111,7 @@ void ControlServer::Refused(const std::string& address) {
 int ControlServer::Start() {
   const int port = server_->Listen(options_.host, options_.port);
   if (port <= 0) {
-    throw CannotRunError(fmt::format("cannot listen on {}:{} (address in use or not on this machine)",
+    throw CannotRunError(fmt::format("无法在 {}:{} 上监听（地址已被占用或不属于本机）",
                                      options_.host, options_.port));
   }
   port_ = port;
