@@ -53,7 +53,8 @@ DayRange ResolveDayRange(std::string_view from, std::string_view to, year_month_
   RequireDayOrder(first, last);
   const auto count = (sys_days{last} - sys_days{first}).count() + 1;
   if (count > kMaxListedDays) {
-    throw ArgumentError(fmt::format("一次最多列出 {} 天，{} 到 {} 是 {} 天", kMaxListedDays, ShownDayText(first),
+    throw ArgumentError(TrFormat("at most {} days are listed at once; {} to {} is {} days", kMaxListedDays,
+                                 ShownDayText(first),
                                     ShownDayText(last), count));
   }
   return {DayKeyText(first), DayKeyText(last)};
@@ -89,8 +90,10 @@ nlohmann::json DayStatusesJson(const std::vector<DayStatus>& statuses) {
 DaysCommand::DaysCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void DaysCommand::AddArguments(CLI::App& command) {
-  command.add_option("--from", from_, Tr("The first day as yyyy-mm-dd or yyyymmdd (default: 6 days before --to)"))->type_name("DAYKEY");
-  command.add_option("--to", to_, Tr("The last day as yyyy-mm-dd or yyyymmdd (default: yesterday, or 6 days after --from)"))
+  command.add_option("--from", from_, Tr("The first day as yyyy-mm-dd or yyyymmdd (default: 6 days before --to)"))
+      ->type_name("DAYKEY");
+  command.add_option("--to", to_,
+                     Tr("The last day as yyyy-mm-dd or yyyymmdd (default: yesterday, or 6 days after --from)"))
       ->type_name("DAYKEY");
   command.add_flag("--json", json_, Tr("One JSON object (the days under \"days\") instead of the table"));
 }

@@ -33,20 +33,20 @@ void LineAlarmsCommand::FromJson(const nlohmann::json& arguments) {
   scale_.FromJson(arguments);
   if (arguments.is_null() || !arguments.contains("days") || arguments["days"].is_null()) return;
   const nlohmann::json& days = arguments["days"];
-  if (!days.is_array()) throw ArgumentError("参数“days”应为日期的列表");
+  if (!days.is_array()) throw ArgumentError(Tr("the argument \"days\" is a list of days"));
   for (const auto& day : days) {
     if (day.is_string()) {
       days_.push_back(day.get<std::string>());
     } else if (day.is_number()) {
       days_.push_back(day.dump());
     } else {
-      throw ArgumentError("“days”中的每一项应为字符串或数字");
+      throw ArgumentError(Tr("each item of \"days\" is a text or a number"));
     }
   }
 }
 
 void LineAlarmsCommand::Setup() {
-  if (days_.empty()) throw ArgumentError(fmt::format("请至少给出一天（{}）", kDayFormats));
+  if (days_.empty()) throw ArgumentError(Tr("give at least one day (yyyy-mm-dd or yyyymmdd)"));
   const auto today = today_();
   for (std::string& day : days_) day = DayKeyText(RunnableDay(day, today));
   scale_.Setup();
@@ -75,7 +75,8 @@ void LineAlarmsCommand::Run(CommandEnvironment& env) {
       throw CannotRunError(TrFormat("day {}: the database went away; {} vehicles not scanned", day, counts.lost));
     }
     if (!env.Summaries(*this)) continue;
-    env.Out() << TrFormat("{}: {} of {} vehicles scanned, {} fixes, {} stretches opened, {} completed, {} left open{}\n",
+    env.Out() << TrFormat("{}: {} of {} vehicles scanned, {} fixes, {} stretches opened, {} completed, {} left "
+                          "open{}\n",
                           day, counts.scanned, counts.vehicles, counts.fixes, counts.opened, counts.closed,
                           counts.leftOpen, counts.complete ? "" : Tr(" (run ended early)"));
   }

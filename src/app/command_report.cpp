@@ -156,7 +156,7 @@ void ReportCommand::Setup() {
   } else if (auto kind = ParseReportKind(kind_)) {
     kinds_.push_back(*kind);
   } else {
-    throw ArgumentError(fmt::format("{}，而不是“{}”", kReportKindChoice, kind_));
+    throw ArgumentError(TrFormat("{}, not \"{}\"", ReportKindChoice(), kind_));
   }
   RequireReportFormat(format_);
   if (format_ == "csv" && kind_.empty()) throw ArgumentError(Tr("a CSV file holds one kind: give --kind"));

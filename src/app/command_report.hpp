@@ -23,9 +23,10 @@ void OpenReadingSession(ReportDatabase& db, const ConnectionSettings& connection
 // their own.
 std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection, const std::vector<ReportQuery>& queries);
 
-// "报表类型应为 mileage、...、quality 之一": the start of a refused kind's message.
-inline constexpr std::string_view kReportKindChoice =
-    "报表类型应为 mileage、speeding、parking、fatigue、lostcontact、linealarms、quality 之一";
+// The start of a refused kind's message.
+inline const char* ReportKindChoice() {
+  return Tr("the report kind is one of mileage, speeding, parking, fatigue, lostcontact, linealarms, quality");
+}
 
 // The files' shared options: throws ArgumentError for a format other than
 // table, csv, json or xlsx; and for a workbook bound for the terminal.

@@ -83,8 +83,6 @@ void ServeCommand::Run(CommandEnvironment& env) {
         "listening on {} needs a token: set Token in section [Service] of {}", host_, env.ConfigFile().string()));
   }
 
-  // From here on the service speaks to its operators, in Chinese.
-  UseChineseMessages();
   ServiceLog log;
   log.ShowOnStderr(env.GetVerbosity() == Verbosity::Verbose, env.GetVerbosity() == Verbosity::Quiet);
   ServiceManagerNotifier manager;

@@ -13,7 +13,7 @@ namespace cuserver {
 
 void RequireJsonObject(const nlohmann::json& arguments) {
   if (!arguments.is_null() && !arguments.is_object()) {
-    throw ArgumentError("参数应为一个 JSON 对象");
+    throw ArgumentError(Tr("the arguments are one JSON object"));
   }
 }
 
@@ -27,7 +27,7 @@ bool JsonText(const nlohmann::json& arguments, const std::string& key, std::stri
   } else if (it->is_number()) {
     value = it->dump();
   } else {
-    throw ArgumentError(fmt::format("参数“{}”应为字符串或数字", key));
+    throw ArgumentError(TrFormat("the argument \"{}\" is a text or a number", key));
   }
   return true;
 }

@@ -13,12 +13,12 @@ namespace cuserver {
 
 ReportPeriod ReadReportPeriod(std::string_view day, std::string_view from, std::string_view to) {
   if (from.empty() && to.empty()) {
-    if (day.empty()) throw ArgumentError("请给出日期（day），或起止日期（from 和 to）");
+    if (day.empty()) throw ArgumentError(Tr("give a day (day), or a period's first and last days (from and to)"));
     const auto only = ReadableDay(day);
     return {only, only};
   }
-  if (!day.empty()) throw ArgumentError("日期（day）与起止日期（from、to）只能给出一种");
-  if (from.empty() || to.empty()) throw ArgumentError("时段要给出起止两天：from 和 to");
+  if (!day.empty()) throw ArgumentError(Tr("give a day (day) or a period (from, to), not both"));
+  if (from.empty() || to.empty()) throw ArgumentError(Tr("a period needs its first and last days: from and to"));
   const auto last = ReadableDay(to);
   const DayRange range = ResolveDayRange(from, to, last);
   return {ReadableDay(range.from), last};

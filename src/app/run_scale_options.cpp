@@ -26,9 +26,9 @@ void RunScaleOptions::AddTo(CLI::App& command) {
   if (!shards_) return;
   command.add_option("--shard", shardText_,
                      Tr("Compute only shard K of N (K from 1): the vehicles whose SIMID's 64-bit FNV-1a hash "
-                     "modulo N is K-1. Run shards 1/N to N/N, on one machine each, against the same server "
-                     "database to share a day; together they write what one run writes. index/N takes "
-                     "K-1 from JOB_COMPLETION_INDEX, as a Kubernetes Indexed Job sets it"))
+                        "modulo N is K-1. Run shards 1/N to N/N, on one machine each, against the same server "
+                        "database to share a day; together they write what one run writes. index/N takes "
+                        "K-1 from JOB_COMPLETION_INDEX, as a Kubernetes Indexed Job sets it"))
       ->type_name("K/N");
 }
 
@@ -44,7 +44,7 @@ void RunScaleOptions::Setup() {
   if (!jobsText_.empty()) {
     if (jobsText_.size() > 3 || jobsText_.find_first_not_of("0123456789") != std::string::npos ||
         std::stoi(jobsText_) < 1 || std::stoi(jobsText_) > kMaxJobs) {
-      throw ArgumentError(fmt::format("--jobs（jobs）应为 1 到 {} 的整数", kMaxJobs));
+      throw ArgumentError(TrFormat("--jobs (jobs) is a whole number from 1 to {}", kMaxJobs));
     }
     jobs_ = std::stoi(jobsText_);
   }
@@ -52,7 +52,7 @@ void RunScaleOptions::Setup() {
   if (!shardText_.empty()) {
     const auto shard = ParseShard(shardText_, std::getenv("JOB_COMPLETION_INDEX"));
     if (!shard) {
-      throw ArgumentError(fmt::format("--shard（shard）应为 K/N，1 <= K <= N <= {}，例如 1/2", kMaxShards));
+      throw ArgumentError(TrFormat("--shard (shard) is K/N with 1 <= K <= N <= {}, for example 1/2", kMaxShards));
     }
     shard_ = *shard;
   }

@@ -142,8 +142,8 @@ std::vector<std::string> Diagnostics::FailureList() const {
 std::string Diagnostics::Summary() const {
   std::lock_guard lock(mutex_);
   if (refusedRows_ + failedReports_ + skippedVehicles_ + failures_ == 0) return {};
-  std::string text =
-      TrFormat("{} rows refused, {} reports failed, {} vehicles skipped", refusedRows_, failedReports_, skippedVehicles_);
+  std::string text = TrFormat("{} rows refused, {} reports failed, {} vehicles skipped", refusedRows_, failedReports_,
+                              skippedVehicles_);
   if (failures_ > 0) text += TrFormat(", {} other failures", failures_);
   return text;
 }

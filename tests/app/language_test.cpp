@@ -43,7 +43,7 @@ TEST(Language, TheCommandLineSpeaksTheLocalesLanguageAndKeepsTheSystemsOwnTexts)
   const Case cases[] = {
       {"--help", 0, "Print the version and exit", "显示版本并退出"},
       {"run-day --help", 0, "Compute every report of one day", "计算一天的所有报表"},
-      {"simulate --vehicles 0", 2, "--vehicles must be 1 to 1000000", "--vehicles 应为 1 到 1000000"},
+      {"simulate --day 20140319 --vehicles 0", 2, "--vehicles must be 1 to 1000000", "--vehicles 应为 1 到 1000000"},
       {"days --from 20140319 --bogus", 2, "not expected: --bogus", "多余的参数：--bogus"},
       {"fly", 2, "unknown command: fly", "未知命令：fly"},
       {"days --from 20140318 --to 20140319", 0, "20140318  no GPS table", "20140318  没有GPS表"},

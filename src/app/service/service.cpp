@@ -16,6 +16,7 @@
 #include "db/report_tables.hpp"
 #include "reports/diagnostics.hpp"
 #include "reports/settings.hpp"
+#include "reports/translate.hpp"
 #include "run/run_session.hpp"
 
 namespace cuserver {
@@ -53,7 +54,11 @@ Service::Service(ServiceOptions options, ServiceLog& log)
     : options_(std::move(options)),
       log_(log),
       clock_(options_.clock != nullptr ? *options_.clock : systemClock_),
-      caption_(log, std::string(kInitialCaption)) {}
+      caption_(log, std::string(kInitialCaption)) {
+  // Its log, answers and the commands it runs speak to Chinese operators,
+  // whatever the locale the service was started in.
+  UseChineseMessages();
+}
 
 Service::~Service() { Stop(); }
 
