@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-#include <string_view>
+#include <string>
 
 namespace cuserver {
 namespace {
@@ -58,12 +58,17 @@ void UseLocaleLanguage() {
 void UseSourceLanguage() { std::setlocale(LC_MESSAGES, "C"); }
 
 void UseChineseMessages() {
-  ::setenv("LANGUAGE", "zh_CN", 1);
-  // The C locale ignores LANGUAGE; C.UTF-8 reads it and is always there.
-  const char* current = std::setlocale(LC_MESSAGES, nullptr);
-  const std::string_view name = current != nullptr ? current : "C";
-  std::setlocale(LC_MESSAGES, name == "C" || name == "POSIX" ? "C.UTF-8" : std::string(name).c_str());
-  BindCatalogue();
+  // Once, before the service's threads translate: gettext reads the
+  // environment at each message, which setenv must not change under it.
+  static std::once_flag switched;
+  std::call_once(switched, [] {
+    ::setenv("LANGUAGE", "zh_CN", 1);
+    // The C locale ignores LANGUAGE; C.UTF-8 reads it and is always there.
+    const char* current = std::setlocale(LC_MESSAGES, nullptr);
+    const std::string name = current != nullptr ? current : "C";
+    std::setlocale(LC_MESSAGES, name == "C" || name == "POSIX" ? "C.UTF-8" : name.c_str());
+    BindCatalogue();
+  });
 }
 
 }  // namespace cuserver

@@ -15,7 +15,7 @@
 #include "reports/translate.hpp"
 #include "run_binary.hpp"
 #include "start_directory.hpp"
-#include "temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 namespace cuserver {
 namespace {
@@ -25,9 +25,8 @@ TEST(Language, TheCommandLineSpeaksTheLocalesLanguageAndKeepsTheSystemsOwnTexts)
   TempDir locales;
   const std::string make = "localedef -i zh_CN -f UTF-8 '" + (locales.Path() / "zh_CN.UTF-8").string() + "' 2>&1";
   ASSERT_EQ(std::system(make.c_str()), 0) << "localedef (Debian package locales) could not make zh_CN.UTF-8";
-  const std::string english = "-u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG=C.UTF-8";
-  const std::string chinese = "-u LC_ALL -u LC_MESSAGES -u LANGUAGE LOCPATH='" + locales.Path().string() +
-                              "' LANG=zh_CN.UTF-8";
+  const std::string english = "LC_ALL= LC_MESSAGES= LANG=C.UTF-8";
+  const std::string chinese = "LC_ALL= LC_MESSAGES= LOCPATH='" + locales.Path().string() + "' LANG=zh_CN.UTF-8";
 
   StartDirectory start;
   start.WriteSettings("[General]\nBackend=sqlite3\nDataSource=fleet.db\n");
