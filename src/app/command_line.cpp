@@ -58,7 +58,7 @@ void TranslateHelpWords(CLI::App& app) {
   formatter->label("Env", Tr("Env"));
   // The group names head the lists of options and commands.
   app.option_defaults()->group(Tr("Options"));
-  app.group(Tr("Commands"));
+  app.group(Tr("Subcommands"));
   app.set_help_flag(kHelpFlag, Tr("Print this help message and exit"));
   app.failure_message([](const CLI::App*, const CLI::Error& error) {
     return TrFormat("{}\nRun with --help for more information.\n", CommandLineRefusal(error));
