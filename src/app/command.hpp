@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "reports/translate.hpp"
+
 namespace CLI {
 class App;
 }

@@ -11,6 +11,7 @@
 #include "app/json_arguments.hpp"
 #include "app/service/schedule.hpp"
 #include "db/ledger.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 #include "run/run_session.hpp"
 
@@ -52,7 +53,8 @@ DayRange ResolveDayRange(std::string_view from, std::string_view to, year_month_
   RequireDayOrder(first, last);
   const auto count = (sys_days{last} - sys_days{first}).count() + 1;
   if (count > kMaxListedDays) {
-    throw ArgumentError(fmt::format("一次最多列出 {} 天，{} 到 {} 是 {} 天", kMaxListedDays, ShownDayText(first),
+    throw ArgumentError(TrFormat("at most {} days are listed at once; {} to {} is {} days", kMaxListedDays,
+                                 ShownDayText(first),
                                     ShownDayText(last), count));
   }
   return {DayKeyText(first), DayKeyText(last)};
@@ -88,10 +90,12 @@ nlohmann::json DayStatusesJson(const std::vector<DayStatus>& statuses) {
 DaysCommand::DaysCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void DaysCommand::AddArguments(CLI::App& command) {
-  command.add_option("--from", from_, "The first day as yyyy-mm-dd or yyyymmdd (default: 6 days before --to)")->type_name("DAYKEY");
-  command.add_option("--to", to_, "The last day as yyyy-mm-dd or yyyymmdd (default: yesterday, or 6 days after --from)")
+  command.add_option("--from", from_, Tr("The first day as yyyy-mm-dd or yyyymmdd (default: 6 days before --to)"))
       ->type_name("DAYKEY");
-  command.add_flag("--json", json_, "One JSON object (the days under \"days\") instead of the table");
+  command.add_option("--to", to_,
+                     Tr("The last day as yyyy-mm-dd or yyyymmdd (default: yesterday, or 6 days after --from)"))
+      ->type_name("DAYKEY");
+  command.add_flag("--json", json_, Tr("One JSON object (the days under \"days\") instead of the table"));
 }
 
 void DaysCommand::FromJson(const nlohmann::json& arguments) {
@@ -102,7 +106,7 @@ void DaysCommand::FromJson(const nlohmann::json& arguments) {
   JsonText(arguments, "to", to_);
   json_ = false;
   if (arguments.is_object() && arguments.contains("json")) {
-    if (!arguments["json"].is_boolean()) throw ArgumentError("json must be true or false");
+    if (!arguments["json"].is_boolean()) throw ArgumentError(Tr("json must be true or false"));
     json_ = arguments["json"].get<bool>();
   }
 }
@@ -120,9 +124,11 @@ void DaysCommand::Run(CommandEnvironment& env) {
   statuses_ = ReadDayStatuses(env.Connection(), range_, retryLimit);
   const std::vector<DayStatus>& statuses = statuses_;
   if (json_) return;
-  env.Out() << fmt::format("{:<8}  {:<23}  {:>8}  {:<19}  {}\n", "day", "state", "attempts", "last end", "detail");
+  // The table is for people: its header and states are in their language.
+  env.Out() << fmt::format("{:<8}  {:<23}  {:>8}  {:<19}  {}\n", Tr("day"), Tr("state"), Tr("attempts"),
+                           Tr("last end"), Tr("detail"));
   for (const DayStatus& status : statuses) {
-    env.Out() << fmt::format("{:<8}  {:<23}  {:>8}  {:<19}  {}\n", status.day, DayStateText(status.state),
+    env.Out() << fmt::format("{:<8}  {:<23}  {:>8}  {:<19}  {}\n", status.day, DayStateWords(status.state),
                              status.attempts, status.lastEnded.empty() ? "-" : status.lastEnded, status.detail);
   }
 }

@@ -47,7 +47,7 @@ class DaysCommand : public Command {
 
   std::string Name() const override { return "days"; }
   std::string Synopsis() const override {
-    return "List each day's state in the day ledger (default: the 7 days up to yesterday)";
+    return Tr("List each day's state in the day ledger (default: the 7 days up to yesterday)");
   }
   void AddArguments(CLI::App& command) override;
   // {"from": "20140301", "to": "20140307", "json": true}; every member may be left out

@@ -8,12 +8,13 @@
 #include "app/json_arguments.hpp"
 #include "app/run_summary.hpp"
 #include "map/map_services.hpp"
+#include "reports/translate.hpp"
 #include "run/road_import.hpp"
 
 namespace cuserver {
 
 void ImportRoadsCommand::AddArguments(CLI::App& command) {
-  command.add_flag("--json", json_, "Print one JSON object with the import's counts instead of the text");
+  command.add_flag("--json", json_, Tr("Print one JSON object with the import's counts instead of the text"));
 }
 
 void ImportRoadsCommand::FromJson(const nlohmann::json& arguments) {

@@ -17,7 +17,7 @@ class ImportRoadsCommand : public Command {
  public:
   std::string Name() const override { return "import-roads"; }
   std::string Synopsis() const override {
-    return "Copy the roads of HighWay/wxxlxl.tab into the road information tables";
+    return Tr("Copy the roads of HighWay/wxxlxl.tab into the road information tables");
   }
   void AddArguments(CLI::App& command) override;
   void FromJson(const nlohmann::json& arguments) override;  // {}

@@ -6,6 +6,7 @@
 #include "app/json_arguments.hpp"
 #include "db/ledger.hpp"
 #include "db/schema.hpp"
+#include "reports/translate.hpp"
 #include "run/run_session.hpp"
 
 namespace cuserver {
@@ -19,7 +20,7 @@ void InitDbCommand::Run(CommandEnvironment& env) {
   OpenRunSession(db, AllowingNewSqliteFile(env.Connection()), env.GetCaption());
   InitDatabase(db);
   Ledger(db).EnsureTables();
-  if (env.Summaries(*this)) env.Out() << "tables ready\n";
+  if (env.Summaries(*this)) env.Out() << Tr("tables ready") << '\n';
 }
 
 }  // namespace cuserver

@@ -12,7 +12,7 @@ class InitDbCommand : public Command {
  public:
   std::string Name() const override { return "init-db"; }
   std::string Synopsis() const override {
-    return "Create the tracking service's tables the reports use, where missing";
+    return Tr("Create the tracking service's tables the reports use, where missing");
   }
   void AddArguments(CLI::App& command) override;
   void FromJson(const nlohmann::json& arguments) override;  // {}

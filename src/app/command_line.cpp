@@ -11,22 +11,77 @@
 #include "app/commands.hpp"
 #include "app/man_page.hpp"
 #include "app/version.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
+namespace {
+
+constexpr const char* kHelpFlag = "-h,--help";
+
+// CLI11's refusal in the operator's language: the common kinds are worded
+// anew around the names CLI11 gives, the others keep its English words.
+std::string CommandLineRefusal(const CLI::Error& error) {
+  const std::string text = error.what();
+  const std::size_t colon = text.find(": ");
+  const std::string afterColon = colon == std::string::npos ? text : text.substr(colon + 2);
+  constexpr std::string_view kRequired = " is required";
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) return TrFormat("not expected: {}", afterColon);
+  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && text.ends_with(kRequired)) {
+    if (text == "A subcommand is required") return Tr("a command is required");
+    return TrFormat("{} is required", text.substr(0, text.size() - kRequired.size()));
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && text.ends_with(" missing") &&
+      colon != std::string::npos) {
+    return TrFormat("{} needs a value", text.substr(0, colon));
+  }
+  if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
+    const std::size_t excludes = text.find(" excludes ");
+    if (excludes != std::string::npos) {
+      return TrFormat("{} and {} cannot be given together", text.substr(0, excludes), text.substr(excludes + 10));
+    }
+  }
+  return TrFormat("the command line is refused: {}", text);
+}
+
+// The words CLI11 writes around the help texts, in the operator's language.
+void TranslateHelpWords(CLI::App& app) {
+  auto formatter = app.get_formatter();
+  formatter->label("Usage", Tr("Usage"));
+  formatter->label("OPTIONS", Tr("OPTIONS"));
+  formatter->label("SUBCOMMAND", Tr("SUBCOMMAND"));
+  formatter->label("SUBCOMMANDS", Tr("SUBCOMMANDS"));
+  formatter->label("REQUIRED", Tr("REQUIRED"));
+  formatter->label("Positionals", Tr("Positionals"));
+  formatter->label("Excludes", Tr("Excludes"));
+  formatter->label("Needs", Tr("Needs"));
+  formatter->label("Env", Tr("Env"));
+  // The group names head the lists of options and commands.
+  app.option_defaults()->group(Tr("Options"));
+  app.group(Tr("Subcommands"));
+  app.set_help_flag(kHelpFlag, Tr("Print this help message and exit"));
+  app.failure_message([](const CLI::App*, const CLI::Error& error) {
+    return TrFormat("{}\nRun with --help for more information.\n", CommandLineRefusal(error));
+  });
+}
+
+}  // namespace
+
 CommandLine::CommandLine()
-    : app_("cuserver: the nightly report calculator of the GPS fleet tracking service"),
+    : app_(Tr("cuserver: the nightly report calculator of the GPS fleet tracking service")),
       commands_(AllCommands()) {
+  TranslateHelpWords(app_);
   app_.add_option("--config", configOption_,
-                  "Settings file (default: $CUSERVER_CONFIG, else gpsserver.ini in the current "
-                  "directory)")
+                  Tr("Settings file (default: $CUSERVER_CONFIG, else gpsserver.ini in the current directory)"))
       ->type_name("FILE");
-  auto* quiet = app_.add_flag("--quiet,-q", quiet_, "Tell only errors, on stderr: no progress, notes or summary");
-  app_.add_flag("--verbose,-v", verbose_, "Tell debug lines too, on stderr")->excludes(quiet);
-  app_.set_version_flag("--version", fmt::format("cuserver {}", kVersion), "Print the version and exit");
+  auto* quiet = app_.add_flag("--quiet,-q", quiet_, Tr("Tell only errors, on stderr: no progress, notes or summary"));
+  app_.add_flag("--verbose,-v", verbose_, Tr("Tell debug lines too, on stderr"))->excludes(quiet);
+  app_.set_version_flag("--version", fmt::format("cuserver {}", kVersion), Tr("Print the version and exit"));
   app_.require_subcommand(1);
   for (auto& command : commands_) {
     CLI::App* sub = app_.add_subcommand(command->Name(), command->Synopsis());
+    // A subcommand copies its parent's help flag before its option defaults.
+    sub->set_help_flag(kHelpFlag, Tr("Print this help message and exit"));
     sub->fallthrough();
     command->AddArguments(*sub);
     subcommands_.push_back(sub);
@@ -59,7 +114,7 @@ std::string CommandLine::UnknownCommand(int argc, const char* const* argv) const
       if (command->Name() == word) return {};
       names += names.empty() ? command->Name() : ", " + command->Name();
     }
-    return fmt::format("unknown command: {} (the commands: {}; cuserver --help tells more)", word, names);
+    return TrFormat("unknown command: {} (the commands: {}; cuserver --help tells more)", word, names);
   }
   return {};
 }

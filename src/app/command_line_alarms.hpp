@@ -24,7 +24,7 @@ class LineAlarmsCommand : public Command {
 
   std::string Name() const override { return "line-alarms"; }
   std::string Synopsis() const override {
-    return "Record each vehicle's highway stretches of each day in LINEALARMREPROT (DAYKEY: yyyy-mm-dd or yyyymmdd)";
+    return Tr("Record each vehicle's highway stretches of each day in LINEALARMREPROT (DAYKEY: yyyy-mm-dd or yyyymmdd)");
   }
   void AddArguments(CLI::App& command) override;
   void FromJson(const nlohmann::json& arguments) override;  // {"days": ["20140319", 20140320], "jobs": 2}

@@ -5,12 +5,13 @@
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
 void MapQueryCommand::AddArguments(CLI::App& command) {
-  command.add_option("LAT", latText_, "Latitude in decimal degrees")->type_name("DEGREES")->required();
-  command.add_option("LON", lonText_, "Longitude in decimal degrees")->type_name("DEGREES")->required();
+  command.add_option("LAT", latText_, Tr("Latitude in decimal degrees"))->type_name("DEGREES")->required();
+  command.add_option("LON", lonText_, Tr("Longitude in decimal degrees"))->type_name("DEGREES")->required();
 }
 
 void MapQueryCommand::FromJson(const nlohmann::json& arguments) {
@@ -21,7 +22,7 @@ void MapQueryCommand::FromJson(const nlohmann::json& arguments) {
 }
 
 void MapQueryCommand::Setup() {
-  if (latText_.empty() || lonText_.empty()) throw ArgumentError("give LAT and LON");
+  if (latText_.empty() || lonText_.empty()) throw ArgumentError(Tr("give LAT and LON"));
   latitude_ = ParseDegrees(latText_, "LAT", 90);
   longitude_ = ParseDegrees(lonText_, "LON", 180);
 }

@@ -31,7 +31,7 @@ class MapQueryCommand : public Command {
 class HighwayTestCommand : public MapQueryCommand {
  public:
   std::string Name() const override { return "highway-test"; }
-  std::string Synopsis() const override { return "Print 1 when a position lies on a highway, else 0"; }
+  std::string Synopsis() const override { return Tr("Print 1 when a position lies on a highway, else 0"); }
 
  protected:
   std::string Answer(CommandEnvironment& env, double latitude, double longitude) const override;
@@ -42,7 +42,7 @@ class HighwayTestCommand : public MapQueryCommand {
 class AreaNameCommand : public MapQueryCommand {
  public:
   std::string Name() const override { return "area-name"; }
-  std::string Synopsis() const override { return "Print the names of the speed areas at a position"; }
+  std::string Synopsis() const override { return Tr("Print the names of the speed areas at a position"); }
 
  protected:
   std::string Answer(CommandEnvironment& env, double latitude, double longitude) const override;

@@ -16,6 +16,7 @@
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
 #include "app/service/schedule.hpp"
+#include "reports/translate.hpp"
 #include "run/caption.hpp"
 #include "run/day_key.hpp"
 #include "run/run_session.hpp"
@@ -44,13 +45,13 @@ void OpenReadingSession(ReportDatabase& db, const ConnectionSettings& connection
 
 void RequireReportFormat(const std::string& format) {
   if (format != "table" && format != "csv" && format != "json" && format != "xlsx") {
-    throw ArgumentError(fmt::format("the format is table, csv, json or xlsx, not \"{}\"", format));
+    throw ArgumentError(TrFormat("the format is table, csv, json or xlsx, not \"{}\"", format));
   }
 }
 
 void RefuseWorkbookOnTerminal(CommandEnvironment& env, const std::string& format, const std::string& output) {
   if (format == "xlsx" && output.empty() && &env.Out() == &std::cout && ::isatty(STDOUT_FILENO) == 1) {
-    throw ArgumentError("an XLSX workbook is not for the terminal: give --output FILE (or redirect the output)");
+    throw ArgumentError(Tr("an XLSX workbook is not for the terminal: give --output FILE (or redirect the output)"));
   }
 }
 
@@ -74,7 +75,7 @@ void WriteReportOutput(CommandEnvironment& env, const std::string& output, const
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << text;
   file.close();
-  if (!file) throw CannotRunError(fmt::format("cannot write {}", path.string()));
+  if (!file) throw CannotRunError(TrFormat("cannot write {}", path.string()));
 }
 
 ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::year_month_day day) {
@@ -96,22 +97,22 @@ std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection,
 }
 
 void ReportCommand::AddArguments(CLI::App& command) {
-  command.add_option("DAYKEY", dayKey_, "The day as yyyy-mm-dd or yyyymmdd (or give --from and --to)")
+  command.add_option("DAYKEY", dayKey_, Tr("The day as yyyy-mm-dd or yyyymmdd (or give --from and --to)"))
       ->type_name("yyyy-mm-dd");
-  command.add_option("--from", from_, "The first day of a period")->type_name("yyyy-mm-dd");
-  command.add_option("--to", to_, "The last day of a period")->type_name("yyyy-mm-dd");
+  command.add_option("--from", from_, Tr("The first day of a period"))->type_name("yyyy-mm-dd");
+  command.add_option("--to", to_, Tr("The last day of a period"))->type_name("yyyy-mm-dd");
   command.add_option("--kind", kind_,
-                     "mileage, speeding, parking, fatigue, lostcontact, linealarms or quality (default: every kind)")
+                     Tr("mileage, speeding, parking, fatigue, lostcontact, linealarms or quality (default: every kind)"))
       ->type_name("KIND");
-  command.add_option("--vehicle", vehicle_, "Only this vehicle's rows (its SIMID)")->type_name("SIMID");
-  command.add_option("--filter", filter_, "Only rows whose SIMID, licence plate or fleet holds this text")
+  command.add_option("--vehicle", vehicle_, Tr("Only this vehicle's rows (its SIMID)"))->type_name("SIMID");
+  command.add_option("--filter", filter_, Tr("Only rows whose SIMID, licence plate or fleet holds this text"))
       ->type_name("TEXT");
-  command.add_option("--sort", sort_, "Order the rows by this column (default: SIMID, then time)")
+  command.add_option("--sort", sort_, Tr("Order the rows by this column (default: SIMID, then time)"))
       ->type_name("COLUMN");
-  command.add_flag("--descending", descending_, "With --sort: largest first");
-  command.add_flag("--flagged", flagged_, "Quality: only vehicles with a count above 0 besides fixes");
-  command.add_option("--format", format_, "table (default), csv, json or xlsx")->type_name("FORMAT");
-  command.add_option("--output", output_, "Write to this file instead of the standard output")
+  command.add_flag("--descending", descending_, Tr("With --sort: largest first"));
+  command.add_flag("--flagged", flagged_, Tr("Quality: only vehicles with a count above 0 besides fixes"));
+  command.add_option("--format", format_, Tr("table (default), csv, json or xlsx"))->type_name("FORMAT");
+  command.add_option("--output", output_, Tr("Write to this file instead of the standard output"))
       ->type_name("FILE");
 }
 
@@ -134,11 +135,11 @@ void ReportCommand::FromJson(const nlohmann::json& arguments) {
   JsonText(arguments, "filter", filter_);
   JsonText(arguments, "sort", sort_);
   if (arguments.contains("descending")) {
-    if (!arguments["descending"].is_boolean()) throw ArgumentError("descending is true or false");
+    if (!arguments["descending"].is_boolean()) throw ArgumentError(Tr("descending is true or false"));
     descending_ = arguments["descending"].get<bool>();
   }
   if (arguments.contains("flagged")) {
-    if (!arguments["flagged"].is_boolean()) throw ArgumentError("flagged is true or false");
+    if (!arguments["flagged"].is_boolean()) throw ArgumentError(Tr("flagged is true or false"));
     flagged_ = arguments["flagged"].get<bool>();
   }
   JsonText(arguments, "kind", kind_);
@@ -155,14 +156,14 @@ void ReportCommand::Setup() {
   } else if (auto kind = ParseReportKind(kind_)) {
     kinds_.push_back(*kind);
   } else {
-    throw ArgumentError(fmt::format("{}，而不是“{}”", kReportKindChoice, kind_));
+    throw ArgumentError(TrFormat("{}, not \"{}\"", ReportKindChoice(), kind_));
   }
   RequireReportFormat(format_);
-  if (format_ == "csv" && kind_.empty()) throw ArgumentError("a CSV file holds one kind: give --kind");
+  if (format_ == "csv" && kind_.empty()) throw ArgumentError(Tr("a CSV file holds one kind: give --kind"));
   for (ReportKind kind : kinds_) {
     const std::vector<std::string> columns = ReportColumns(kind);
     if (!sort_.empty() && std::find(columns.begin(), columns.end(), sort_) == columns.end()) {
-      throw ArgumentError(fmt::format("{} rows have no column {}", ReportKindName(kind), sort_));
+      throw ArgumentError(TrFormat("{} rows have no column {}", ReportKindName(kind), sort_));
     }
   }
 }

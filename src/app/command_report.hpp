@@ -23,9 +23,10 @@ void OpenReadingSession(ReportDatabase& db, const ConnectionSettings& connection
 // their own.
 std::vector<ReportSheet> ReadReportSheets(const ConnectionSettings& connection, const std::vector<ReportQuery>& queries);
 
-// "报表类型应为 mileage、...、quality 之一": the start of a refused kind's message.
-inline constexpr std::string_view kReportKindChoice =
-    "报表类型应为 mileage、speeding、parking、fatigue、lostcontact、linealarms、quality 之一";
+// The start of a refused kind's message.
+inline const char* ReportKindChoice() {
+  return Tr("the report kind is one of mileage, speeding, parking, fatigue, lostcontact, linealarms, quality");
+}
 
 // The files' shared options: throws ArgumentError for a format other than
 // table, csv, json or xlsx; and for a workbook bound for the terminal.
@@ -50,7 +51,7 @@ ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::
 class ReportCommand : public Command {
  public:
   std::string Name() const override { return "report"; }
-  std::string Synopsis() const override { return "Show the report rows of one day (every kind, or one)"; }
+  std::string Synopsis() const override { return Tr("Show the report rows of one day (every kind, or one)"); }
   void AddArguments(CLI::App& command) override;
   // {"day": "20140319", "kind": "parking", "vehicle": "13800000001", "format": "csv", "output": "p.csv"},
   // or "from" and "to" in place of "day";

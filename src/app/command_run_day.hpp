@@ -20,7 +20,7 @@ class RunDayCommand : public Command {
   explicit RunDayCommand(Today today = {});
 
   std::string Name() const override { return "run-day"; }
-  std::string Synopsis() const override { return "Compute every report of one day (DAYKEY: yyyy-mm-dd or yyyymmdd)"; }
+  std::string Synopsis() const override { return Tr("Compute every report of one day (DAYKEY: yyyy-mm-dd or yyyymmdd)"); }
   void AddArguments(CLI::App& command) override;
   // {"day": "20140319", "jobs": 2, "shard": "1/2"}; jobs and shard may be left out
   void FromJson(const nlohmann::json& arguments) override;

@@ -9,6 +9,7 @@
 #include "app/environment.hpp"
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 #include "run/day_run.hpp"
 #include "run/run_session.hpp"
@@ -26,14 +27,14 @@ std::vector<std::string> DayKeysBetween(std::chrono::year_month_day from, std::c
 RunDaysCommand::RunDaysCommand(Today today) : today_(today ? std::move(today) : Today(LocalToday)) {}
 
 void RunDaysCommand::AddArguments(CLI::App& command) {
-  command.add_option("FROM", from_, "The first day as yyyy-mm-dd or yyyymmdd, from 2008-01-01 to today")
+  command.add_option("FROM", from_, Tr("The first day as yyyy-mm-dd or yyyymmdd, from 2008-01-01 to today"))
       ->type_name("yyyy-mm-dd")
       ->required();
-  command.add_option("TO", to_, "The last day as yyyy-mm-dd or yyyymmdd, not before FROM and not after today")
+  command.add_option("TO", to_, Tr("The last day as yyyy-mm-dd or yyyymmdd, not before FROM and not after today"))
       ->type_name("yyyy-mm-dd")
       ->required();
   scale_.AddTo(command);
-  command.add_flag("--json", json_, "Print one JSON object with each day's counts instead of the text");
+  command.add_flag("--json", json_, Tr("Print one JSON object with each day's counts instead of the text"));
 }
 
 void RunDaysCommand::FromJson(const nlohmann::json& arguments) {
@@ -72,14 +73,14 @@ void RunDaysCommand::Run(CommandEnvironment& env) {
       const DayRunCounts counts = DayRun(day, setup);
       ran_.push_back({day, counts, {}});
       // The database stayed away: this day and the ones after it wait for a retry.
-      if (counts.lost > 0) throw CannotRunError(fmt::format("day {}: {}", day, counts.detail));
+      if (counts.lost > 0) throw CannotRunError(TrFormat("day {}: {}", day, counts.detail));
       if (env.Summaries(*this)) {
         EndCaptionLine(env.GetCaption());
         env.Out() << DayRunSummaryLine(day, counts) << '\n';
       }
     } catch (const ConnectionRefusedError& error) {
       ran_.push_back({day, {}, error.what()});
-      env.GetDiagnostics().Failure(fmt::format("day {} not computed: {}", day, error.what()));
+      env.GetDiagnostics().Failure(TrFormat("day {} not computed: {}", day, error.what()));
     }
   }
 }

@@ -26,7 +26,7 @@ class RunDaysCommand : public Command {
   explicit RunDaysCommand(Today today = {});
 
   std::string Name() const override { return "run-days"; }
-  std::string Synopsis() const override { return "Compute every report of each day from FROM to TO (yyyy-mm-dd or yyyymmdd)"; }
+  std::string Synopsis() const override { return Tr("Compute every report of each day from FROM to TO (yyyy-mm-dd or yyyymmdd)"); }
   void AddArguments(CLI::App& command) override;
   // {"from": "20140301", "to": "20140305", "jobs": 2, "shard": "1/2"}; jobs and shard may be left out
   void FromJson(const nlohmann::json& arguments) override;

@@ -15,11 +15,12 @@
 #include "app/service/instance_lock.hpp"
 #include "app/service/service.hpp"
 #include "app/service/service_manager.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
 void ServeCommand::AddArguments(CLI::App& command) {
-  command.add_option("--listen", listen_, "Address and port of the control page (ADDR:PORT, [IPv6]:PORT)")
+  command.add_option("--listen", listen_, Tr("Address and port of the control page (ADDR:PORT, [IPv6]:PORT)"))
       ->type_name("ADDR:PORT")
       ->capture_default_str();
 }
@@ -37,7 +38,7 @@ void ServeCommand::Setup() {
   const bool portOk = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos &&
                       std::stoi(port) <= 65535;
   if (host_.empty() || !portOk) {
-    throw ArgumentError(fmt::format("--listen must be ADDR:PORT (for example 127.0.0.1:8064), not \"{}\"", listen_));
+    throw ArgumentError(TrFormat("--listen must be ADDR:PORT (for example 127.0.0.1:8064), not \"{}\"", listen_));
   }
   port_ = std::stoi(port);
 }
@@ -78,7 +79,7 @@ void ServeCommand::Run(CommandEnvironment& env) {
   InstanceLock lock = InstanceLock::ForService(env.StartDirectory());
   const std::string token = env.Settings().Value("Service", "Token");
   if (token.empty() && !IsLoopbackHost(host_)) {
-    throw CannotRunError(fmt::format(
+    throw CannotRunError(TrFormat(
         "listening on {} needs a token: set Token in section [Service] of {}", host_, env.ConfigFile().string()));
   }
 
@@ -100,7 +101,7 @@ void ServeCommand::Run(CommandEnvironment& env) {
   server.Start();
   lock.Describe(server.PageUrl());
   log.Info(fmt::format("控制页面 {}", server.PageUrl()));
-  if (env.GetVerbosity() != Verbosity::Quiet) env.Out() << "control page: " << server.PageUrl() << std::endl;
+  if (env.GetVerbosity() != Verbosity::Quiet) env.Out() << Tr("control page: ") << server.PageUrl() << std::endl;
   manager.Listening(server.PageUrl());
 
   const int received = manager.WaitForSignal(stopSignals, [&service] {
@@ -109,8 +110,7 @@ void ServeCommand::Run(CommandEnvironment& env) {
                    : std::string("waiting for the schedule or an operator");
   });
   manager.Stopping("stopping: the day run in progress ends its current vehicles");
-  log.Info(fmt::format("stopping on signal {}: a day run in progress ends its current vehicles and is recorded "
-                       "incomplete; it and the waiting runs run at the next start",
+  log.Info(fmt::format("收到信号 {}，服务停止：正在进行的计算算完当前车辆后记为未完成；它和等待中的计算在下次启动时进行",
                        received));
   server.Stop();
   service.Stop();

@@ -14,7 +14,7 @@ class ServeCommand : public Command {
  public:
   std::string Name() const override { return "serve"; }
   std::string Synopsis() const override {
-    return "Run as the unattended service: nightly schedule and control page (default 127.0.0.1:8064)";
+    return Tr("Run as the unattended service: nightly schedule and control page (default 127.0.0.1:8064)");
   }
   void AddArguments(CLI::App& command) override;
   void FromJson(const nlohmann::json& arguments) override;

@@ -13,6 +13,7 @@
 #include "app/json_arguments.hpp"
 #include "app/simulate/ownership.hpp"
 #include "reports/text_number.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 #include "run/run_session.hpp"
 
@@ -23,7 +24,7 @@ int JsonInt(const nlohmann::json& arguments, const std::string& key, int fallbac
   std::string text;
   if (!JsonText(arguments, key, text)) return fallback;
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-    throw ArgumentError(fmt::format("{} must be a whole number", key));
+    throw ArgumentError(TrFormat("{} must be a whole number", key));
   }
   return LeadingInt(text);
 }
@@ -75,26 +76,26 @@ std::string DatabaseName(const ConnectionSettings& connection) {
 }  // namespace
 
 void SimulateCommand::AddArguments(CLI::App& command) {
-  command.add_option("--vehicles", options_.vehicles, "Number of vehicles")->type_name("N")->capture_default_str();
-  command.add_option("--interval", options_.intervalSeconds, "Seconds between two fixes of a vehicle")
+  command.add_option("--vehicles", options_.vehicles, Tr("Number of vehicles"))->type_name("N")->capture_default_str();
+  command.add_option("--interval", options_.intervalSeconds, Tr("Seconds between two fixes of a vehicle"))
       ->type_name("SECONDS")
       ->capture_default_str();
-  command.add_option("--day", options_.dayKey, "The day as yyyy-mm-dd or yyyymmdd")->type_name("DAYKEY")->required();
-  command.add_option("--seed", seedText_, "Seed: the same seed gives the same data")
+  command.add_option("--day", options_.dayKey, Tr("The day as yyyy-mm-dd or yyyymmdd"))->type_name("DAYKEY")->required();
+  command.add_option("--seed", seedText_, Tr("Seed: the same seed gives the same data"))
       ->type_name("N")
       ->capture_default_str();
-  command.add_option("--highway-segments", options_.highwaySegments, "Highway segments of the map")
+  command.add_option("--highway-segments", options_.highwaySegments, Tr("Highway segments of the map"))
       ->type_name("N")
       ->capture_default_str();
-  command.add_option("--areas", options_.areas, "Speed areas of the map")->type_name("N")->capture_default_str();
+  command.add_option("--areas", options_.areas, Tr("Speed areas of the map"))->type_name("N")->capture_default_str();
   command.add_option("--area-entry-every", options_.areaEntryEvery,
-                     "One vehicle in this many gets a speed-area entry (0: none)")
+                     Tr("One vehicle in this many gets a speed-area entry (0: none)"))
       ->type_name("N")
       ->capture_default_str();
   command.add_flag("--all-day", options_.allDay,
-                   "Terminals report while parked too, from midnight to midnight (a fix every interval)");
+                   Tr("Terminals report while parked too, from midnight to midnight (a fix every interval)"));
   command.add_flag("--force", force_,
-                   "Write also into a database or map folder that holds data simulate did not write");
+                   Tr("Write also into a database or map folder that holds data simulate did not write"));
 }
 
 void SimulateCommand::FromJson(const nlohmann::json& arguments) {
@@ -107,26 +108,26 @@ void SimulateCommand::FromJson(const nlohmann::json& arguments) {
   options_.areas = JsonInt(arguments, "areas", options_.areas);
   options_.areaEntryEvery = JsonInt(arguments, "areaEntryEvery", options_.areaEntryEvery);
   if (arguments.contains("allDay")) {
-    if (!arguments["allDay"].is_boolean()) throw ArgumentError("allDay must be true or false");
+    if (!arguments["allDay"].is_boolean()) throw ArgumentError(Tr("allDay must be true or false"));
     options_.allDay = arguments["allDay"].get<bool>();
   }
   if (arguments.contains("force")) {
-    if (!arguments["force"].is_boolean()) throw ArgumentError("force must be true or false");
+    if (!arguments["force"].is_boolean()) throw ArgumentError(Tr("force must be true or false"));
     force_ = arguments["force"].get<bool>();
   }
 }
 
 void SimulateCommand::Setup() {
   options_.dayKey = DayKeyText(ReadableDay(options_.dayKey));
-  if (options_.vehicles < 1 || options_.vehicles > 1000000) throw ArgumentError("--vehicles must be 1 to 1000000");
+  if (options_.vehicles < 1 || options_.vehicles > 1000000) throw ArgumentError(Tr("--vehicles must be 1 to 1000000"));
   if (options_.intervalSeconds < 1 || options_.intervalSeconds > 3600) {
-    throw ArgumentError("--interval must be 1 to 3600 seconds");
+    throw ArgumentError(Tr("--interval must be 1 to 3600 seconds"));
   }
   if (options_.highwaySegments < 1 || options_.areas < 0 || options_.areaEntryEvery < 0) {
-    throw ArgumentError("--highway-segments must be positive, --areas and --area-entry-every not negative");
+    throw ArgumentError(Tr("--highway-segments must be positive, --areas and --area-entry-every not negative"));
   }
   if (seedText_.empty() || seedText_.size() > 19 || seedText_.find_first_not_of("0123456789") != std::string::npos) {
-    throw ArgumentError("--seed must be a whole number");
+    throw ArgumentError(Tr("--seed must be a whole number"));
   }
   options_.seed = std::stoull(seedText_);
 }
@@ -142,12 +143,12 @@ void SimulateCommand::Run(CommandEnvironment& env) {
   const std::string foreignMaps = sim::ForeignMapFolderContents(mapFolder);
   if (!force_ && (!foreignData.empty() || !foreignMaps.empty())) {
     std::string found;
-    if (!foreignData.empty()) found = fmt::format("the database {} holds {}", DatabaseName(connection), foreignData);
+    if (!foreignData.empty()) found = TrFormat("the database {} holds {}", DatabaseName(connection), foreignData);
     if (!foreignMaps.empty()) {
-      if (!found.empty()) found += ", and ";
-      found += fmt::format("the map folder {} holds {}", mapFolder.string(), foreignMaps);
+      if (!found.empty()) found += Tr(", and ");
+      found += TrFormat("the map folder {} holds {}", mapFolder.string(), foreignMaps);
     }
-    throw ArgumentError(fmt::format(
+    throw ArgumentError(TrFormat(
         "simulate refused: {}, not written by simulate. simulate writes only into an empty database and map folder "
         "or into ones it wrote itself; --force writes anyway (simulated vehicles, fleets 9001 to 9005, their "
         "speed-area entries and fixes of {} are replaced, the map files overwritten)",
@@ -158,7 +159,7 @@ void SimulateCommand::Run(CommandEnvironment& env) {
   options_.markMapFolder = foreignMaps.empty();
   const auto summary = sim::Simulate(db, mapFolder, options_);
   if (!env.Summaries(*this)) return;
-  env.Out() << fmt::format(
+  env.Out() << TrFormat(
       "simulated {} vehicles ({} silent), {} fixes on {}; map: {} highway segments, {} speed areas, {} area entries\n",
       summary.vehicles, summary.silentVehicles, summary.fixes, options_.dayKey, summary.highwaySegments,
       summary.areas, summary.areaEntries);

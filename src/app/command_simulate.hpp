@@ -15,7 +15,7 @@ class SimulateCommand : public Command {
  public:
   std::string Name() const override { return "simulate"; }
   std::string Synopsis() const override {
-    return "Write a simulated fleet's day and its map (demo and benchmark data)";
+    return Tr("Write a simulated fleet's day and its map (demo and benchmark data)");
   }
   void AddArguments(CLI::App& command) override;
   // {"vehicles":8,"interval":30,"day":"20140319","seed":7}

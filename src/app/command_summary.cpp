@@ -13,6 +13,7 @@
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
 #include "app/service/schedule.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 
 namespace cuserver {
@@ -76,7 +77,7 @@ void SortSummaryRows(std::vector<SummaryRow>& rows, SummaryPer per, const std::s
   if (found == names.end() && !text) {
     std::vector<std::string_view> all(texts.begin(), texts.end());
     for (const auto& named : names) all.push_back(named.first);
-    throw ArgumentError(fmt::format("排序列应为 {} 之一，而不是“{}”", fmt::join(all, "、"), field));
+    throw ArgumentError(TrFormat("the sort column is one of {}, not \"{}\"", fmt::join(all, Tr(", ")), field));
   }
   const std::size_t figure = static_cast<std::size_t>(found - names.begin());
   auto key = [&](const SummaryRow& row) -> std::pair<double, std::string> {
@@ -130,21 +131,21 @@ ReportSheet SummarySheet(const SummaryQuery& query, const PeriodSummary& summary
 }
 
 void SummaryCommand::AddArguments(CLI::App& command) {
-  command.add_option("--from", from_, "The period's first day, as yyyy-mm-dd or yyyymmdd")
+  command.add_option("--from", from_, Tr("The period's first day, as yyyy-mm-dd or yyyymmdd"))
       ->type_name("yyyy-mm-dd")
       ->required();
-  command.add_option("--to", to_, "The period's last day")->type_name("yyyy-mm-dd")->required();
-  command.add_option("--per", per_, "One row per vehicle (default), day or fleet")->type_name("vehicle|day|fleet");
-  command.add_option("--kind", kindNames_, "Also list this kind's rows over the period (again for more kinds)")
+  command.add_option("--to", to_, Tr("The period's last day"))->type_name("yyyy-mm-dd")->required();
+  command.add_option("--per", per_, Tr("One row per vehicle (default), day or fleet"))->type_name("vehicle|day|fleet");
+  command.add_option("--kind", kindNames_, Tr("Also list this kind's rows over the period (again for more kinds)"))
       ->type_name("KIND")
       ->delimiter(',');
-  command.add_option("--vehicle", vehicle_, "Only this vehicle (its SIMID)")->type_name("SIMID");
+  command.add_option("--vehicle", vehicle_, Tr("Only this vehicle (its SIMID)"))->type_name("SIMID");
   command.add_option("--filter", filter_,
-                     "Only vehicles whose SIMID, licence plate or fleet holds one of these terms (apart by spaces or "
-                     "commas)")
+                     Tr("Only vehicles whose SIMID, licence plate or fleet holds one of these terms (apart by spaces or "
+                        "commas)"))
       ->type_name("TEXT");
-  command.add_option("--format", format_, "table (default), csv, json or xlsx")->type_name("FORMAT");
-  command.add_option("--output", output_, "Write to this file instead of the standard output")->type_name("FILE");
+  command.add_option("--format", format_, Tr("table (default), csv, json or xlsx"))->type_name("FORMAT");
+  command.add_option("--output", output_, Tr("Write to this file instead of the standard output"))->type_name("FILE");
 }
 
 void SummaryCommand::FromJson(const nlohmann::json& arguments) {
@@ -170,16 +171,16 @@ void SummaryCommand::Setup() {
   const ReportPeriod period = ReadReportPeriod({}, from_, to_);
   query_ = {period.from, period.to, SummaryPer::Vehicle, vehicle_, filter_};
   const auto per = ParseSummaryPer(per_);
-  if (!per) throw ArgumentError(fmt::format("--per 应为 vehicle、day 或 fleet，而不是“{}”", per_));
+  if (!per) throw ArgumentError(TrFormat("--per is vehicle, day or fleet, not \"{}\"", per_));
   query_.per = *per;
   kinds_.clear();
   for (const std::string& name : kindNames_) {
     const auto kind = ParseReportKind(name);
-    if (!kind) throw ArgumentError(fmt::format("{}，而不是“{}”", kReportKindChoice, name));
+    if (!kind) throw ArgumentError(TrFormat("{}, not \"{}\"", ReportKindChoice(), name));
     kinds_.push_back(*kind);
   }
   RequireReportFormat(format_);
-  if (format_ == "csv" && !kinds_.empty()) throw ArgumentError("a CSV file holds one sheet: leave out --kind");
+  if (format_ == "csv" && !kinds_.empty()) throw ArgumentError(Tr("a CSV file holds one sheet: leave out --kind"));
 }
 
 void SummaryCommand::Run(CommandEnvironment& env) {

@@ -39,7 +39,7 @@ ReportSheet SummarySheet(const SummaryQuery& query, const PeriodSummary& summary
 class SummaryCommand : public Command {
  public:
   std::string Name() const override { return "summary"; }
-  std::string Synopsis() const override { return "Sum the reports of a period per vehicle, day or fleet"; }
+  std::string Synopsis() const override { return Tr("Sum the reports of a period per vehicle, day or fleet"); }
   void AddArguments(CLI::App& command) override;
   // {"from": "2026-12-01", "to": "2026-12-31", "per": "fleet", "kind": "speeding", "format": "xlsx", "output": "m.xlsx"}
   void FromJson(const nlohmann::json& arguments) override;

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "app/errors.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 
 namespace cuserver {
@@ -23,7 +24,7 @@ void RequireDayOrder(std::chrono::year_month_day from, std::chrono::year_month_d
 std::chrono::year_month_day ReadableDay(std::string_view text) {
   std::chrono::year_month_day day;
   if (!ParseDayKey(text, day)) {
-    throw ArgumentError(fmt::format("日期应为 {} 格式的真实日期，而不是“{}”", kDayFormats, text));
+    throw ArgumentError(TrFormat("a day is a real date written yyyy-mm-dd or yyyymmdd, not \"{}\"", text));
   }
   return day;
 }

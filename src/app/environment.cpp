@@ -6,6 +6,7 @@
 
 #include "app/command.hpp"
 #include "app/errors.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
@@ -34,7 +35,7 @@ const IniFile& CommandEnvironment::Settings() {
     settings_ = IniFile::Load(configFile_);
     if (!settings_) {
       throw SettingsError(
-          fmt::format("settings file {} is missing or cannot be read", configFile_.string()));
+          TrFormat("settings file {} is missing or cannot be read", configFile_.string()));
     }
   }
   return *settings_;
@@ -61,7 +62,7 @@ void CommandEnvironment::StartMap() {
 }
 
 MapServices& CommandEnvironment::Map() {
-  if (map_ == nullptr) throw CannotRunError("the map is not loaded");
+  if (map_ == nullptr) throw CannotRunError(Tr("the map is not loaded"));
   return *map_;
 }
 

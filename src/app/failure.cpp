@@ -6,6 +6,7 @@
 #include "db/ledger.hpp"
 #include "db/session.hpp"
 #include "map/map_services.hpp"
+#include "reports/translate.hpp"
 #include "run/run_session.hpp"
 
 namespace cuserver {
@@ -75,7 +76,7 @@ Failure FailureOf(const std::exception_ptr& error) {
   } catch (const std::exception& e) {
     return {FailureKind::Internal, e.what()};
   } catch (...) {
-    return {FailureKind::Internal, "unknown failure"};
+    return {FailureKind::Internal, Tr("unknown failure")};
   }
 }
 

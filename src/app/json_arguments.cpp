@@ -7,12 +7,13 @@
 #include <cstdlib>
 
 #include "app/errors.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
 void RequireJsonObject(const nlohmann::json& arguments) {
   if (!arguments.is_null() && !arguments.is_object()) {
-    throw ArgumentError("参数应为一个 JSON 对象");
+    throw ArgumentError(Tr("the arguments are one JSON object"));
   }
 }
 
@@ -26,7 +27,7 @@ bool JsonText(const nlohmann::json& arguments, const std::string& key, std::stri
   } else if (it->is_number()) {
     value = it->dump();
   } else {
-    throw ArgumentError(fmt::format("参数“{}”应为字符串或数字", key));
+    throw ArgumentError(TrFormat("the argument \"{}\" is a text or a number", key));
   }
   return true;
 }
@@ -40,7 +41,7 @@ double ParseDegrees(const std::string& text, const std::string& what, double lim
   bool decimal = text.find_first_of("xXnN") == std::string::npos;  // no hex, inf or nan
   if (!whole || !decimal || !std::isfinite(value) || std::fabs(value) > limit) {
     throw ArgumentError(
-        fmt::format("{} must be decimal degrees from -{} to {}, not \"{}\"", what, limit, limit, text));
+        TrFormat("{} must be decimal degrees from -{} to {}, not \"{}\"", what, limit, limit, text));
   }
   return value;
 }

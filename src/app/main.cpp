@@ -24,6 +24,7 @@
 #include "db/session.hpp"
 #include "map/map_services.hpp"
 #include "reports/diagnostics.hpp"
+#include "reports/translate.hpp"
 #include "run/run_session.hpp"
 
 namespace {
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
     return 3;
   }
 
+  UseLocaleLanguage();
   CommandLine commandLine;
   try {
     commandLine.App().parse(argc, argv);
@@ -106,6 +108,7 @@ int main(int argc, char** argv) {
   Command& command = commandLine.Selected();
   const Verbosity verbosity = commandLine.GetVerbosity();
   const bool json = command.JsonOutput();
+  if (json) UseSourceLanguage();
   // With --json standard output holds the one JSON object and nothing else.
   std::ostream discarded(nullptr);
   std::ostream& out = json ? discarded : std::cout;

@@ -6,18 +6,19 @@
 #include "app/command_days.hpp"
 #include "app/day_arguments.hpp"
 #include "app/errors.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 
 namespace cuserver {
 
 ReportPeriod ReadReportPeriod(std::string_view day, std::string_view from, std::string_view to) {
   if (from.empty() && to.empty()) {
-    if (day.empty()) throw ArgumentError("请给出日期（day），或起止日期（from 和 to）");
+    if (day.empty()) throw ArgumentError(Tr("give a day (day), or a period's first and last days (from and to)"));
     const auto only = ReadableDay(day);
     return {only, only};
   }
-  if (!day.empty()) throw ArgumentError("日期（day）与起止日期（from、to）只能给出一种");
-  if (from.empty() || to.empty()) throw ArgumentError("时段要给出起止两天：from 和 to");
+  if (!day.empty()) throw ArgumentError(Tr("give a day (day) or a period (from, to), not both"));
+  if (from.empty() || to.empty()) throw ArgumentError(Tr("a period needs its first and last days: from and to"));
   const auto last = ReadableDay(to);
   const DayRange range = ResolveDayRange(from, to, last);
   return {ReadableDay(range.from), last};
@@ -53,11 +54,12 @@ std::string IncompleteDaysNotice(const PeriodState& state) {
   std::string notice;
   for (const DayStatus& day : state.days) {
     if (day.state == DayState::Complete || day.state == DayState::NoGpsTable) continue;
-    const std::string_view why = day.state == DayState::NotComputed ? "its rows are not written yet"
-                                 : day.state == DayState::Running   ? "it is being computed"
-                                                                    : "its rows may be missing";
-    notice += fmt::format("{} {}: {} (cuserver run-day {} computes it)\n", day.day, DayStateText(day.state), why,
-                          day.day);
+    const char* why = day.state == DayState::NotComputed ? Tr("its rows are not written yet")
+                      : day.state == DayState::Running   ? Tr("it is being computed")
+                                                         : Tr("its rows may be missing");
+    notice += TrFormat("{} {}: {} (cuserver run-day {} computes it)
+", day.day, DayStateWords(day.state), why,
+                       day.day);
   }
   return notice;
 }

@@ -17,6 +17,7 @@
 #include <xlsxwriter.h>
 
 #include "app/report_files.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
@@ -32,7 +33,7 @@ class TemporaryFile {
   TemporaryFile() {
     std::string pattern = (std::filesystem::temp_directory_path() / "cuserver-report-XXXXXX").string();
     const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw std::runtime_error("cannot make a temporary file for the workbook");
+    if (fd < 0) throw std::runtime_error(Tr("cannot make a temporary file for the workbook"));
     ::close(fd);
     path_ = pattern;
   }
@@ -177,7 +178,7 @@ std::string TitleOf(const ReportSheet& sheet, const std::string& made) {
 void WriteSheet(lxw_workbook* workbook, const ReportSheet& sheet, const std::string& name, const std::string& made,
                 const Formats& formats) {
   lxw_worksheet* worksheet = workbook_add_worksheet(workbook, name.c_str());
-  if (worksheet == nullptr) throw std::runtime_error(fmt::format("libxlsxwriter refuses the sheet name {}", name));
+  if (worksheet == nullptr) throw std::runtime_error(TrFormat("libxlsxwriter refuses the sheet name {}", name));
   worksheet_write_string(worksheet, kTitleRow, 0, TitleOf(sheet, made).c_str(), formats.title);
   std::vector<SheetColumn> columns = SheetColumns(sheet);
   for (std::size_t c = 0; c < columns.size(); ++c) {
@@ -215,7 +216,7 @@ void WriteSheet(lxw_workbook* workbook, const ReportSheet& sheet, const std::str
 std::string ReportXlsx(const std::vector<ReportSheet>& sheets, std::chrono::system_clock::time_point made) {
   TemporaryFile file;
   lxw_workbook* workbook = workbook_new(file.Path().c_str());
-  if (workbook == nullptr) throw std::runtime_error("libxlsxwriter cannot make a workbook");
+  if (workbook == nullptr) throw std::runtime_error(Tr("libxlsxwriter cannot make a workbook"));
   const Formats formats = AddFormats(workbook);
   const std::string madeText = LocalTimeText(made);
   std::set<std::string> names;
@@ -231,7 +232,7 @@ std::string ReportXlsx(const std::vector<ReportSheet>& sheets, std::chrono::syst
     throw;
   }
   const lxw_error error = workbook_close(workbook);
-  if (error != LXW_NO_ERROR) throw std::runtime_error(fmt::format("cannot write the workbook: {}", lxw_strerror(error)));
+  if (error != LXW_NO_ERROR) throw std::runtime_error(TrFormat("cannot write the workbook: {}", lxw_strerror(error)));
   std::ifstream in(file.Path(), std::ios::binary);
   std::ostringstream bytes;
   bytes << in.rdbuf();

@@ -8,6 +8,7 @@
 
 #include "app/errors.hpp"
 #include "app/json_arguments.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
@@ -18,16 +19,16 @@ int DefaultJobs() {
 
 void RunScaleOptions::AddTo(CLI::App& command) {
   command.add_option("--jobs", jobsText_,
-                     fmt::format("Workers computing vehicles at once, each with its own database session "
-                                 "(1 to {}; default: the number of cores, here {})",
+                     TrFormat("Workers computing vehicles at once, each with its own database session "
+                              "(1 to {}; default: the number of cores, here {})",
                                  kMaxJobs, DefaultJobs()))
       ->type_name("N");
   if (!shards_) return;
   command.add_option("--shard", shardText_,
-                     "Compute only shard K of N (K from 1): the vehicles whose SIMID's 64-bit FNV-1a hash "
-                     "modulo N is K-1. Run shards 1/N to N/N, on one machine each, against the same server "
-                     "database to share a day; together they write what one run writes. index/N takes "
-                     "K-1 from JOB_COMPLETION_INDEX, as a Kubernetes Indexed Job sets it")
+                     Tr("Compute only shard K of N (K from 1): the vehicles whose SIMID's 64-bit FNV-1a hash "
+                        "modulo N is K-1. Run shards 1/N to N/N, on one machine each, against the same server "
+                        "database to share a day; together they write what one run writes. index/N takes "
+                        "K-1 from JOB_COMPLETION_INDEX, as a Kubernetes Indexed Job sets it"))
       ->type_name("K/N");
 }
 
@@ -43,7 +44,7 @@ void RunScaleOptions::Setup() {
   if (!jobsText_.empty()) {
     if (jobsText_.size() > 3 || jobsText_.find_first_not_of("0123456789") != std::string::npos ||
         std::stoi(jobsText_) < 1 || std::stoi(jobsText_) > kMaxJobs) {
-      throw ArgumentError(fmt::format("--jobs（jobs）应为 1 到 {} 的整数", kMaxJobs));
+      throw ArgumentError(TrFormat("--jobs (jobs) is a whole number from 1 to {}", kMaxJobs));
     }
     jobs_ = std::stoi(jobsText_);
   }
@@ -51,7 +52,7 @@ void RunScaleOptions::Setup() {
   if (!shardText_.empty()) {
     const auto shard = ParseShard(shardText_, std::getenv("JOB_COMPLETION_INDEX"));
     if (!shard) {
-      throw ArgumentError(fmt::format("--shard（shard）应为 K/N，1 <= K <= N <= {}，例如 1/2", kMaxShards));
+      throw ArgumentError(TrFormat("--shard (shard) is K/N with 1 <= K <= N <= {}, for example 1/2", kMaxShards));
     }
     shard_ = *shard;
   }

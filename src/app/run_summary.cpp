@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "app/command.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
@@ -11,14 +12,14 @@ std::string DayRunSummaryLine(const std::string& day, const DayRunCounts& counts
   const bool endedEarly = counts.outcome == DayOutcome::Failed || counts.stopped || counts.lost > 0;
   std::string notes;
   if (counts.catalogue.Total() > 0) {
-    notes = fmt::format(", catalogue: {} listings left out ({} repeated, {} without SIMID)", counts.catalogue.Total(),
+    notes = TrFormat(", catalogue: {} listings left out ({} repeated, {} without SIMID)", counts.catalogue.Total(),
                         counts.catalogue.listedAgain, counts.catalogue.withoutSimId);
   }
-  return fmt::format("{}: {} of {} vehicles computed ({} without fixes), {} rows written, {} refused, {} reports "
-                     "failed, {} skipped{}{}",
+  return TrFormat("{}: {} of {} vehicles computed ({} without fixes), {} rows written, {} refused, {} reports "
+                  "failed, {} skipped{}{}",
                      day, recorded.computed, recorded.vehicles, counts.withoutFixes, recorded.rowsWritten,
                      recorded.rowsRefused, recorded.reportsFailed, recorded.skipped, notes,
-                     endedEarly ? " (run ended early)" : "");
+                     endedEarly ? Tr(" (run ended early)") : "");
 }
 
 nlohmann::json DaySummaryJson(const DaySummary& summary) {

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "reports/translate.hpp"
+
 namespace cuserver {
 
 Diagnostics::Diagnostics(LineSink sink) : sink_(std::move(sink)) {}
@@ -20,7 +22,7 @@ void Diagnostics::RowRefused(std::string_view table, std::string_view simId,
   std::lock_guard lock(mutex_);
   ++refusedRows_;
   ++refusedByTable_[std::string(table)];
-  Emit(fmt::format("row refused: table {}, SIMID {}: {}", table, simId, reason));
+  Emit(TrFormat("row refused: table {}, SIMID {}: {}", table, simId, reason));
 }
 
 void Diagnostics::ReportFailed(std::string_view report, std::string_view simId,
@@ -28,14 +30,14 @@ void Diagnostics::ReportFailed(std::string_view report, std::string_view simId,
   std::lock_guard lock(mutex_);
   ++failedReports_;
   failedReportList_.push_back({std::string(report), std::string(simId), std::string(reason)});
-  Emit(fmt::format("report failed: {}, SIMID {}: {}", report, simId, reason));
+  Emit(TrFormat("report failed: {}, SIMID {}: {}", report, simId, reason));
 }
 
 void Diagnostics::VehicleSkipped(std::string_view simId, std::string_view reason) {
   std::lock_guard lock(mutex_);
   ++skippedVehicles_;
   skippedList_.push_back({std::string(simId), std::string(reason)});
-  Emit(fmt::format("vehicle skipped: SIMID {}: {}", simId, reason));
+  Emit(TrFormat("vehicle skipped: SIMID {}: {}", simId, reason));
 }
 
 void Diagnostics::Failure(std::string_view message) {
@@ -68,7 +70,7 @@ void Diagnostics::CountMessage(std::string_view message) {
 void Diagnostics::FlushMessages() {
   std::lock_guard lock(mutex_);
   for (const auto& message : messageOrder_) {
-    Emit(fmt::format("{} ({} vehicles)", message, messages_[message]));
+    Emit(TrFormat("{} ({} vehicles)", message, messages_[message]));
   }
   messages_.clear();
   messageOrder_.clear();
@@ -140,9 +142,9 @@ std::vector<std::string> Diagnostics::FailureList() const {
 std::string Diagnostics::Summary() const {
   std::lock_guard lock(mutex_);
   if (refusedRows_ + failedReports_ + skippedVehicles_ + failures_ == 0) return {};
-  std::string text = fmt::format("{} rows refused, {} reports failed, {} vehicles skipped",
-                                 refusedRows_, failedReports_, skippedVehicles_);
-  if (failures_ > 0) text += fmt::format(", {} other failures", failures_);
+  std::string text = TrFormat("{} rows refused, {} reports failed, {} vehicles skipped", refusedRows_, failedReports_,
+                              skippedVehicles_);
+  if (failures_ > 0) text += TrFormat(", {} other failures", failures_);
   return text;
 }
 

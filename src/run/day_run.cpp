@@ -108,7 +108,7 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
   } catch (const std::exception& error) {
     counts.outcome = DayOutcome::Failed;
     counts.detail = "the day ledger cannot be written, no vehicle computed: " + FailureText(error);
-    setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
+    setup.diagnostics.Failure(fmt::format("{}：{}", dayKey, counts.detail));
     return counts;
   }
   const ClaimHeartbeat heartbeat(setup.connection, claim, timing.heartbeatEvery);
@@ -193,22 +193,22 @@ DayRunCounts DayRun(const std::string& dayKey, const DayRunSetup& setup) {
 
   if (!worked.lost.empty()) {
     counts.outcome = DayOutcome::Incomplete;
-    counts.detail = fmt::format("the database went away: {} of {} vehicles not computed: {}", worked.lost.size(),
+    counts.detail = fmt::format("数据库连接中断：{1} 辆车中 {0} 辆未计算：{2}", worked.lost.size(),
                                 planned.size(), SomeSimIds(worked.lost));
-    setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
+    setup.diagnostics.Failure(fmt::format("{}：{}", dayKey, counts.detail));
   } else if (counts.stopped) {
     counts.outcome = DayOutcome::Incomplete;
-    counts.detail = fmt::format("stopped: {} of {} vehicles not started", worked.notStarted, planned.size());
-    setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
+    counts.detail = fmt::format("已停止：{1} 辆车中 {0} 辆未开始计算", worked.notStarted, planned.size());
+    setup.diagnostics.Failure(fmt::format("{}：{}", dayKey, counts.detail));
   } else if (!gpsTableExists && !planned.empty()) {
     counts.outcome = DayOutcome::Failed;
-    counts.detail = fmt::format("table {} does not exist: no vehicle has a track", gpsTable);
-    setup.diagnostics.Failure(fmt::format("day {}: {}", dayKey, counts.detail));
+    counts.detail = fmt::format("表 {} 不存在：没有车辆有轨迹", gpsTable);
+    setup.diagnostics.Failure(fmt::format("{}：{}", dayKey, counts.detail));
   } else if (ledgerCounts.skipped + ledgerCounts.rowsRefused + ledgerCounts.reportsFailed + otherFailures > 0) {
     counts.outcome = DayOutcome::Incomplete;
-    counts.detail = fmt::format("{} rows refused, {} reports failed, {} vehicles skipped", ledgerCounts.rowsRefused,
+    counts.detail = fmt::format("{} 行被拒绝，{} 个报表计算失败，跳过 {} 辆车", ledgerCounts.rowsRefused,
                                 ledgerCounts.reportsFailed, ledgerCounts.skipped);
-    if (otherFailures > 0) counts.detail += fmt::format(", {} other failures", otherFailures);
+    if (otherFailures > 0) counts.detail += fmt::format("，另有 {} 个其他故障", otherFailures);
   } else {
     counts.outcome = DayOutcome::Complete;
   }

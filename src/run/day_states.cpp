@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "db/dialect.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 #include "run/vehicle_shard.hpp"
 
@@ -88,6 +89,20 @@ std::string_view DayStateText(DayState state) {
     case DayState::NoGpsTable: return "no GPS table";
   }
   return "not computed";
+}
+
+const char* DayStateWords(DayState state) {
+  switch (state) {
+    case DayState::Complete: return Tr("complete");
+    case DayState::Incomplete: return Tr("incomplete");
+    case DayState::Failed: return Tr("failed");
+    case DayState::WaitingForOperator: return Tr("waiting for an operator");
+    case DayState::Running: return Tr("running");
+    case DayState::Interrupted: return Tr("interrupted");
+    case DayState::NotComputed: return Tr("not computed");
+    case DayState::NoGpsTable: return Tr("no GPS table");
+  }
+  return Tr("not computed");
 }
 
 std::vector<DayStatus> DayStatuses(ReportDatabase& db, Ledger& ledger, std::string_view from, std::string_view to,

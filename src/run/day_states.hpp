@@ -25,6 +25,8 @@ enum class DayState {
 // "complete", "incomplete", "failed", "waiting for an operator", "running",
 // "interrupted", "not computed", "no GPS table"
 std::string_view DayStateText(DayState state);
+// The same state in the operator's language, for people to read.
+const char* DayStateWords(DayState state);
 
 struct DayStatus {
   std::string day;  // DayKey

@@ -13,6 +13,7 @@
 #include "reports/parking.hpp"
 #include "reports/report_context.hpp"
 #include "reports/road_speeding.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 #include "run/failure_text.hpp"
 
@@ -97,7 +98,7 @@ VehicleOutcome RunVehicle(const DayRunShared& shared, VehicleWorker& worker, con
   } catch (...) {
     worker.KnownFixes().Forget();
     worker.Track().Clear();
-    skipReason = "day track not loaded: " + FailureText(std::current_exception());
+    skipReason = Tr("day track not loaded: ") + FailureText(std::current_exception());
     return VehicleOutcome::Skipped;
   }
   if (n != 0) {

@@ -147,7 +147,7 @@ TEST_F(ReportCommandTest, QualityRowsAreTheDayRunsCountsPerVehicle) {
 
 TEST_F(ReportCommandTest, RefusesABadDayKindOrFormatWithStatus2) {
   EXPECT_EQ(RunCuserver(start_.Path(), "report 2014-02-30").err,
-            "日期应为 yyyy-mm-dd 或 yyyymmdd 格式的真实日期，而不是“2014-02-30”\n");
+            "a day is a real date written yyyy-mm-dd or yyyymmdd, not \"2014-02-30\"\n");
   for (const char* bad : {"report 20140230", "report 2014031", "report 20140319 --kind mileages",
                           "report 20140319 --format csv", "report 20140319 --kind parking --format pdf",
                           "report 20140319 --kind quality --sort BEGINTIME"}) {

@@ -24,13 +24,14 @@ inline std::string ReadFile(const std::filesystem::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// "cuserver ARGS" in the start directory, without $CUSERVER_CONFIG; the
-// environment settings are prefixed as NAME=value words.
+// "cuserver ARGS" in the start directory, without $CUSERVER_CONFIG and in
+// the sources' language whatever the developer's locale (LC_ALL= undoes it);
+// the environment settings are prefixed as NAME=value words.
 inline Outcome RunCuserver(const std::filesystem::path& startDirectory, const std::string& args,
                            const std::string& environment = "") {
   const std::filesystem::path out = startDirectory / "stdout.txt";
   const std::filesystem::path err = startDirectory / "stderr.txt";
-  const std::string command = "cd '" + startDirectory.string() + "' && env -u CUSERVER_CONFIG " + environment +
+  const std::string command = "cd '" + startDirectory.string() + "' && env -u CUSERVER_CONFIG -u LANGUAGE LC_ALL=C.UTF-8 " + environment +
                               " '" CUSERVER_BINARY "' " + args + " >'" + out.string() + "' 2>'" + err.string() +
                               "' </dev/null";
   const int raw = std::system(command.c_str());

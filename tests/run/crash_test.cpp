@@ -112,7 +112,7 @@ TEST_F(ServerCrash, DayLeftIncompleteByTheCrashIsFinishedExactlyByItsRetry) {
   ASSERT_TRUE(geo.Crashed());
   EXPECT_EQ(counts.outcome, DayOutcome::Incomplete);
   EXPECT_GT(counts.lost, 0);
-  EXPECT_NE(counts.detail.find("the database went away"), std::string::npos) << counts.detail;
+  EXPECT_NE(counts.detail.find("数据库连接中断"), std::string::npos) << counts.detail;
 
   ASSERT_EQ(test::StartPgServer(), 0);
   const DayRunCounts retry = Run(*map_, 60);

@@ -192,7 +192,7 @@ TEST(ControlPage, ASecondServiceCannotListenOnTheSamePort) {
     second.Start();
     FAIL() << "two services listen on port " << page.port;
   } catch (const CannotRunError& error) {
-    EXPECT_NE(std::string(error.what()).find("address in use"), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("地址已被占用"), std::string::npos) << error.what();
     EXPECT_NE(std::string(error.what()).find(std::to_string(page.port)), std::string::npos) << error.what();
   }
 }

@@ -248,7 +248,7 @@ TEST(ControlServerLoad, WrongTokensAreHeldOffCountedAndLoggedButTheRightOneAlway
   const auto wrongTokenLines = [&] {
     const auto messages = page.log.Recent();
     return std::count_if(messages.begin(), messages.end(), [](const ServiceMessage& message) {
-      return message.level == "warning" && message.text.find("wrong token") != std::string::npos &&
+      return message.level == "warning" && message.text.find("令牌错误") != std::string::npos &&
              message.text.find("127.0.0.1") != std::string::npos;
     });
   };

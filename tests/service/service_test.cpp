@@ -47,7 +47,7 @@ TEST(ServiceStartUp, RefusedConnectionIsRetriedWithoutBlockingThenTold) {
   ASSERT_FALSE(status["current"].is_null());
   EXPECT_EQ(status["current"]["label"], "启动：连接数据库");
   service.Queue().WaitIdle();
-  EXPECT_TRUE(AnyMessage(fixture.log, "attempt 3 of 3"));
+  EXPECT_TRUE(AnyMessage(fixture.log, "第 3 次，共 3 次"));
   EXPECT_TRUE(AnyMessage(fixture.log, "请检查数据库是否已经正常启动!"));
   EXPECT_EQ(service.Queue().Finished().front().result->outcome, JobOutcome::CouldNotRun);
   EXPECT_FALSE(service.Status()["speedLimitsLoaded"].get<bool>());

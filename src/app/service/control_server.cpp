@@ -104,10 +104,9 @@ void ControlServer::RefuseToken(const HttpRequest& request, HttpResponse& respon
   service_.CountTokenFailure(failure.holdOff.count() > 0);
   if (failure.logLine) {
     service_.Log().Warning(fmt::format(
-        "control page: {} request(s) with a wrong token since the last such line, the latest from {} ({} in a row "
-        "from there{})",
+        "控制页面：自上一条此类消息以来有 {} 个请求的令牌错误，最近一个来自 {}（该地址已连续错 {} 次{}）",
         *failure.logLine, request.clientAddress, failure.inARow,
-        failure.holdOff.count() > 0 ? fmt::format(", held off for {} s", failure.holdOff.count()) : ""));
+        failure.holdOff.count() > 0 ? fmt::format("，暂停应答 {} 秒", failure.holdOff.count()) : ""));
   }
   if (failure.holdOff.count() > 0) {
     response.SetHeader("Retry-After", std::to_string(failure.holdOff.count()));
@@ -136,9 +135,8 @@ void ControlServer::Refused(const std::string& address) {
   const auto now = std::chrono::steady_clock::now();
   if (lastRefusalLine_ && now - *lastRefusalLine_ < std::chrono::minutes{1}) return;
   service_.Log().Warning(fmt::format(
-      "control page: {} connection(s) refused or closed at a limit since the last such line, the latest from {} (at "
-      "most {} open from one address, {} in all; at a limit the connection that has waited longest for its request "
-      "gives way to the new one)",
+      "控制页面：自上一条此类消息以来有 {} 个连接在上限处被拒绝或关闭，最近一个来自 {}（每个地址最多 {} 个，总共最多 {} "
+      "个；到达上限时，等待请求最久的连接让位给新连接）",
       refusedSinceLine_, address, options_.limits.connectionsPerAddress, options_.limits.connections));
   refusedSinceLine_ = 0;
   lastRefusalLine_ = now;
@@ -147,7 +145,7 @@ void ControlServer::Refused(const std::string& address) {
 int ControlServer::Start() {
   const int port = server_->Listen(options_.host, options_.port);
   if (port <= 0) {
-    throw CannotRunError(fmt::format("cannot listen on {}:{} (address in use or not on this machine)",
+    throw CannotRunError(fmt::format("无法在 {}:{} 上监听（地址已被占用或不属于本机）",
                                      options_.host, options_.port));
   }
   port_ = port;

@@ -138,11 +138,11 @@ class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connect
       return;  // the stream has closed the socket
     }
     if (error == http::error::body_limit) {
-      return Write(PlainAnswer(413, "the request body is too long"), false);
+      return Write(PlainAnswer(413, "请求内容太长"), false);
     }
     if (error.category() == http::make_error_code(http::error::bad_method).category() &&
         error != http::error::end_of_stream && error != http::error::partial_message) {
-      return Write(PlainAnswer(400, "not an HTTP request"), false);
+      return Write(PlainAnswer(400, "不是 HTTP 请求"), false);
     }
     // The client closed or reset the connection: nothing to answer.
   }

@@ -62,14 +62,14 @@ std::string GeosetLayersGeoJson(const std::filesystem::path& geoset) {
   std::error_code error;
   if (!std::filesystem::exists(file, error)) {
     auto found = FindLikeWindows({}, geoset.string());
-    if (!found) throw MapError(fmt::format("cannot read geoset {}: no such file", geoset.string()));
+    if (!found) throw MapError(fmt::format("无法读取图层集 {}：文件不存在", geoset.string()));
     file = *found;
   }
   nlohmann::json features = nlohmann::json::array();
   for (const std::string& table : ReadGeoset(file)) {
     const auto path = FindLikeWindows(file.parent_path(), table);
     if (!path) {
-      throw MapError(fmt::format("cannot read map table {} listed in geoset {}: no such file",
+      throw MapError(fmt::format("无法读取图层集 {1} 中列出的地图表 {0}：文件不存在",
                                  (file.parent_path() / table).string(), file.string()));
     }
     const MapTableContents contents = ReadMapTable(*path, TableRead::KeyAndShapes);

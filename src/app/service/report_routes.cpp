@@ -14,6 +14,7 @@
 #include "app/day_arguments.hpp"
 #include "app/errors.hpp"
 #include "app/service/api_answer.hpp"
+#include "reports/translate.hpp"
 #include "run/day_key.hpp"
 #include "run/run_session.hpp"
 
@@ -46,7 +47,7 @@ ReportQuery QueryOf(const HttpRequest& request, bool file) {
   if (!period.IsDay()) query.to = period.to;
   const std::string kind = request.Param("kind");
   const auto parsed = ParseReportKind(kind);
-  if (!parsed) throw ArgumentError(fmt::format("{}，而不是“{}”", kReportKindChoice, kind));
+  if (!parsed) throw ArgumentError(TrFormat("{}, not \"{}\"", ReportKindChoice(), kind));
   query.kind = *parsed;
   query.simId = request.Param("vehicle");
   query.offset = Count(request, "offset").value_or(0);

@@ -100,7 +100,7 @@ void RunQueue::Loop() {
     } catch (const std::exception& error) {
       result = JobResult{JobOutcome::CouldNotRun, error.what()};
     } catch (...) {
-      result = JobResult{JobOutcome::CouldNotRun, "unknown failure"};
+      result = JobResult{JobOutcome::CouldNotRun, "未知故障"};
     }
 
     lock.lock();

@@ -16,6 +16,7 @@
 #include "db/report_tables.hpp"
 #include "reports/diagnostics.hpp"
 #include "reports/settings.hpp"
+#include "reports/translate.hpp"
 #include "run/run_session.hpp"
 
 namespace cuserver {
@@ -43,8 +44,7 @@ void RequireDatabaseFile(const ConnectionSettings& connection) {
   std::error_code ec;
   if (std::filesystem::status(connection.dataSource, ec).type() != std::filesystem::file_type::not_found) return;
   throw SettingsError(fmt::format(
-      "SQLite database file {} does not exist: make it with `cuserver init-db` in the start directory, or name "
-      "another in DataSource",
+      "SQLite 数据库文件 {} 不存在：在启动目录中用 `cuserver init-db` 建立，或在 DataSource 中另指一个",
       connection.dataSource));
 }
 
@@ -54,7 +54,11 @@ Service::Service(ServiceOptions options, ServiceLog& log)
     : options_(std::move(options)),
       log_(log),
       clock_(options_.clock != nullptr ? *options_.clock : systemClock_),
-      caption_(log, std::string(kInitialCaption)) {}
+      caption_(log, std::string(kInitialCaption)) {
+  // Its log, answers and the commands it runs speak to Chinese operators,
+  // whatever the locale the service was started in.
+  UseChineseMessages();
+}
 
 Service::~Service() { Stop(); }
 
@@ -62,7 +66,7 @@ void Service::Start() {
   auto settings = IniFile::Load(options_.configFile);
   if (!settings) {
     throw SettingsError(
-        fmt::format("settings file {} is missing or cannot be read", options_.configFile.string()));
+        fmt::format("设置文件 {} 不存在或无法读取", options_.configFile.string()));
   }
   connection_ = ReadConnectionSettings(options_.configFile, options_.startDirectory);
   RequireDatabaseFile(connection_);
@@ -99,7 +103,7 @@ JobResult Service::StartUpDatabase() {
       connected = true;
       if (options_.databaseAttempt) options_.databaseAttempt(true, "connected");
     } catch (const ConnectionRefusedError& error) {
-      const std::string detail = fmt::format("{} (attempt {} of {})", error.what(), attempt, options_.connectAttempts);
+      const std::string detail = fmt::format("{}（第 {} 次，共 {} 次）", error.what(), attempt, options_.connectAttempts);
       log_.Error(detail);
       if (options_.databaseAttempt) options_.databaseAttempt(false, detail);
     } catch (const SettingsError& error) {
@@ -108,7 +112,7 @@ JobResult Service::StartUpDatabase() {
       if (options_.databaseAttempt) options_.databaseAttempt(false, error.what());
       return {JobOutcome::CouldNotRun, error.what()};
     }
-    if (!connected && !Pause(options_.connectPause)) return {JobOutcome::CouldNotRun, "the service is stopping"};
+    if (!connected && !Pause(options_.connectPause)) return {JobOutcome::CouldNotRun, "服务正在停止"};
   }
   if (!connected) {
     log_.Error(std::string(kNoDatabaseMessage));
@@ -126,7 +130,7 @@ JobResult Service::StartUpDatabase() {
   } catch (const DatabaseError& error) {
     // Each run then loads the limits itself rather than judging every vehicle
     // by report.ini's limits for the service's whole life.
-    log_.Error("speed limits not loaded, each run loads them: " + DatabaseErrorText(error));
+    log_.Error("限速未装载，每次计算时自行装载：" + DatabaseErrorText(error));
     return {JobOutcome::Failed, "限速未装载：" + DatabaseErrorText(error)};
   }
   return {JobOutcome::Succeeded, fmt::format("已连接数据库，已装载 {} 辆车的限速", speedLimits_.size())};

@@ -56,7 +56,7 @@ void Service::CatchUp() {
       }
     });
   } catch (const DatabaseError& error) {
-    log_.Error("catch-up: the day ledger cannot be read: " + DatabaseErrorText(error));
+    log_.Error("补算：无法读取日期记录表：" + DatabaseErrorText(error));
     return;
   }
 
@@ -74,8 +74,7 @@ void Service::CatchUp() {
   const CatchUpPlan plan = DueDays(now, firstServiceDay, statuses, catchUp_, leftAlone);
   for (const std::string& day : plan.waitingForOperator) {
     if (announcedWaiting_.contains(day)) continue;
-    log_.Error(fmt::format("day {} is not complete after {} attempts and waits for an operator: run it from the "
-                           "control page or with `cuserver run-day {}`",
+    log_.Error(fmt::format("{} 经 {} 次计算仍未完成，等待操作员处理：请在控制页面或用 `cuserver run-day {}` 计算",
                            day, catchUp_.retryLimit, day));
   }
   announcedWaiting_ = {plan.waitingForOperator.begin(), plan.waitingForOperator.end()};
@@ -87,7 +86,7 @@ void Service::CatchUp() {
     try {
       QueueRequest("run-day", arguments, command, std::string(kScheduledLabel) + day, false);
     } catch (const DatabaseError& error) {
-      log_.Error(fmt::format("{}{} not queued, the ledger cannot record it: {}", kScheduledLabel, day,
+      log_.Error(fmt::format("{}{} 未加入队列，日期记录表无法记录它：{}", kScheduledLabel, day,
                              DatabaseErrorText(error)));
       return;
     }

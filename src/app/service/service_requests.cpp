@@ -109,7 +109,7 @@ JobResult Service::RunRequest(long long id, Command& command, bool byOperator) {
       }
     });
   } catch (const DatabaseError& error) {
-    log_.Error(fmt::format("{}: start not recorded in the ledger: {}", record.label, DatabaseErrorText(error)));
+    log_.Error(fmt::format("{}：开始时间未记入日期记录表：{}", record.label, DatabaseErrorText(error)));
   }
 
   JobResult result = RunCommandJob(command);
@@ -118,7 +118,7 @@ JobResult Service::RunRequest(long long id, Command& command, bool byOperator) {
 
   if (stopRuns_) {
     // Re-runs are idempotent: the next start runs the request again whole.
-    log_.Info(fmt::format("{}: stopped; it runs again at the next start", record.label));
+    log_.Info(fmt::format("{}：已停止；下次启动时重新计算", record.label));
     return result;
   }
   record.ended = NowText();
@@ -129,7 +129,7 @@ JobResult Service::RunRequest(long long id, Command& command, bool byOperator) {
       ledger.RequestEnded(record.id, record.ended, record.outcome, record.detail);
     });
   } catch (const DatabaseError& error) {
-    log_.Error(fmt::format("{}: end not recorded in the ledger, it runs again at the next start: {}", record.label,
+    log_.Error(fmt::format("{}：结束未记入日期记录表，下次启动时重新计算：{}", record.label,
                            DatabaseErrorText(error)));
   }
   std::lock_guard lock(requestsMutex_);
@@ -151,7 +151,7 @@ bool Service::ResumeOpenRequests() {
       lastRuns_ = std::move(recent);
     });
   } catch (const DatabaseError& error) {
-    log_.Error("the day ledger cannot be read yet (runs asked for before this start, catch-up): " +
+    log_.Error("暂时无法读取日期记录表（本次启动前请求的计算、补算）：" +
                DatabaseErrorText(error));
     return false;
   }
@@ -161,7 +161,7 @@ bool Service::ResumeOpenRequests() {
     if (activeRequests_.contains(request.id)) continue;  // asked for since this start
     std::shared_ptr<Command> command = ComputesReports(request.command) ? MakeCommand(request.command) : nullptr;
     const nlohmann::json arguments = nlohmann::json::parse(request.arguments, nullptr, false);
-    std::string refusal = command ? "" : "unknown command " + request.command;
+    std::string refusal = command ? "" : "未知命令 " + request.command;
     if (command) {
       try {
         command->FromJson(arguments);
@@ -171,7 +171,7 @@ bool Service::ResumeOpenRequests() {
       }
     }
     if (!refusal.empty()) {
-      log_.Error(fmt::format("{}: asked for before this start, not run again: {}", request.label, refusal));
+      log_.Error(fmt::format("{}：本次启动前请求的计算，不再重新计算：{}", request.label, refusal));
       try {
         WithLedger([&](ReportDatabase&, Ledger& ledger) {
           ledger.RequestEnded(request.id, NowText(), OutcomeText(JobOutcome::CouldNotRun), refusal);
@@ -187,14 +187,14 @@ bool Service::ResumeOpenRequests() {
     request.started.clear();
     activeRequests_[id] = ActiveRequest{std::move(request), DaysOf(command->Name(), arguments)};
   }
-  if (!jobs.empty()) log_.Info(fmt::format("{} runs asked for before this start are queued again", jobs.size()));
+  if (!jobs.empty()) log_.Info(fmt::format("本次启动前请求的 {} 个计算重新加入队列", jobs.size()));
   queue_.AddAhead(std::move(jobs));
   return true;
 }
 
 long long Service::Submit(std::string_view name, const nlohmann::json& arguments) {
   std::unique_ptr<Command> command = ComputesReports(name) ? MakeCommand(name) : nullptr;
-  if (!command) throw ArgumentError(fmt::format("unknown command {}", name));
+  if (!command) throw ArgumentError(fmt::format("未知命令 {}", name));
   try {
     command->FromJson(arguments);
     command->Setup();
@@ -247,7 +247,7 @@ Service::CancelAnswer Service::Cancel(long long requestId) {
   const std::string night = FirstServiceDayAt(clock_.Now());
   for (const std::string& day : found->second.days) cancelledDays_[day] = night;
   activeRequests_.erase(found);
-  log_.Info(fmt::format("{}: cancelled before it started", record.label));
+  log_.Info(fmt::format("{}：开始前已取消", record.label));
   std::lock_guard runsLock(lastRunsMutex_);
   lastRuns_.insert(lastRuns_.begin(), std::move(record));
   if (lastRuns_.size() > static_cast<size_t>(kLastRuns)) lastRuns_.resize(kLastRuns);
