@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/command.hpp"
+#include "reports/translate.hpp"
 #include "app/delivery/delivery_settings.hpp"
 
 namespace cuserver {
@@ -17,7 +18,7 @@ namespace cuserver {
 class DeliverCommand : public Command {
  public:
   std::string Name() const override { return "deliver"; }
-  std::string Synopsis() const override { return "Write a day's or month's reports as XLSX and send them by e-mail"; }
+  std::string Synopsis() const override { return Tr("Write a day's or month's reports as XLSX and send them by e-mail"); }
   void AddArguments(CLI::App& command) override;
   // {"day": "20140319"} or {"month": "201403"}; "dryRun": true only writes the file
   void FromJson(const nlohmann::json& arguments) override;

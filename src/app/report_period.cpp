@@ -57,8 +57,7 @@ std::string IncompleteDaysNotice(const PeriodState& state) {
     const char* why = day.state == DayState::NotComputed ? Tr("its rows are not written yet")
                       : day.state == DayState::Running   ? Tr("it is being computed")
                                                          : Tr("its rows may be missing");
-    notice += TrFormat("{} {}: {} (cuserver run-day {} computes it)
-", day.day, DayStateWords(day.state), why,
+    notice += TrFormat("{} {}: {} (cuserver run-day {} computes it)\n", day.day, DayStateWords(day.state), why,
                        day.day);
   }
   return notice;

@@ -123,7 +123,7 @@ TEST(ControlServerLoad, StatusIsAnsweredBesideTwoHundredSlowClientsAndLoad) {
     for (auto& client : slow) held += client->ClosedByServer() ? 0 : 1;
     const auto messages = page.log.Recent();
     logged = std::any_of(messages.begin(), messages.end(), [](const ServiceMessage& message) {
-      return message.level == "warning" && message.text.find("refused") != std::string::npos;
+      return message.level == "warning" && message.text.find("被拒绝或关闭") != std::string::npos;
     });
     return held <= limits.connectionsPerAddress && logged;
   });
