@@ -66,7 +66,10 @@ std::string ReportText(const std::string& format, const std::vector<ReportSheet>
   return text;
 }
 
-void WriteReportOutput(CommandEnvironment& env, const std::string& output, const std::string& text) {
+void WriteReportOutput(CommandEnvironment& env, const std::string& output, const std::string& text,
+                       const PeriodState& state) {
+  const std::string notice = IncompleteDaysNotice(state);
+  if (!notice.empty()) env.GetDiagnostics().Info(notice.substr(0, notice.size() - 1));
   if (output.empty()) {
     env.Out() << text;
     return;
@@ -198,9 +201,7 @@ void ReportCommand::Run(CommandEnvironment& env) {
   } else {
     text = ReportText(format_, sheets);
   }
-  const std::string notice = IncompleteDaysNotice(state);
-  if (!notice.empty()) env.GetDiagnostics().Info(notice.substr(0, notice.size() - 1));
-  WriteReportOutput(env, output_, text);
+  WriteReportOutput(env, output_, text, state);
 }
 
 }  // namespace cuserver

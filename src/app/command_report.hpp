@@ -34,9 +34,11 @@ void RequireReportFormat(const std::string& format);
 void RefuseWorkbookOnTerminal(CommandEnvironment& env, const std::string& format, const std::string& output);
 // The sheets as a table (each after the other), as a CSV file (the first) or a workbook.
 std::string ReportText(const std::string& format, const std::vector<ReportSheet>& sheets);
-// Writes the text to the output file (from the start directory), or to the
-// command's output when none is given. Throws CannotRunError.
-void WriteReportOutput(CommandEnvironment& env, const std::string& output, const std::string& text);
+// Names the days to compute on the diagnostic output, then writes the text
+// to the output file (from the start directory), or to the command's output
+// when none is given. Throws CannotRunError.
+void WriteReportOutput(CommandEnvironment& env, const std::string& output, const std::string& text,
+                       const PeriodState& state);
 
 // The day's summary, read the same way.
 ReportSummary ReadDaySummary(const ConnectionSettings& connection, std::chrono::year_month_day day);

@@ -210,9 +210,7 @@ void SummaryCommand::Run(CommandEnvironment& env) {
   } else {
     text = ReportText(format_, sheets);
   }
-  const std::string notice = IncompleteDaysNotice(state);
-  if (!notice.empty()) env.GetDiagnostics().Info(notice.substr(0, notice.size() - 1));
-  WriteReportOutput(env, output_, text);
+  WriteReportOutput(env, output_, text, state);
 }
 
 }  // namespace cuserver
