@@ -20,18 +20,13 @@ using std::chrono::days;
 using std::chrono::sys_days;
 using std::chrono::year_month_day;
 
-double NumberOf(const std::string& text) {
+double NumberOrZero(const std::string& text) {
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc() && std::isfinite(value) ? value : 0;
 }
 
-std::int64_t WholeOf(const std::string& text) { return std::llround(NumberOf(text)); }
-
-std::string DayKeyOf(year_month_day day) {
-  return fmt::format("{:04}{:02}{:02}", static_cast<int>(day.year()), static_cast<unsigned>(day.month()),
-                     static_cast<unsigned>(day.day()));
-}
+std::int64_t WholeOf(const std::string& text) { return std::llround(NumberOrZero(text)); }
 
 // (SIMID, yyyy-mm-dd) -> the vehicle's figures of the day.
 using Cells = std::map<std::pair<std::string, std::string>, SummaryFigures>;
@@ -145,7 +140,7 @@ PeriodSummary ReadPeriodSummary(ReportDatabase& db, const SummaryQuery& query) {
   static const FamilySum kFamilies[] = {
       {ReportFamily::VehicleDistance, "t.DISTANCE",
        [](SummaryFigures& f, std::int64_t, const std::string& sum, const std::string& withFixes) {
-         f.kilometres += NumberOf(sum);
+         f.kilometres += NumberOrZero(sum);
          if (WholeOf(withFixes) > 0) f.days = f.vehicles = 1;
        }},
       {ReportFamily::SpeedAlarm, "t.TOTTIME",

@@ -107,10 +107,6 @@ void SortRows(Rows& rows, std::size_t column, bool descending) {
   rows = std::move(sorted);
 }
 
-std::string DayKeyOf(year_month_day day) {
-  return fmt::format("{:04}{:02}{:02}", static_cast<int>(day.year()), static_cast<unsigned>(day.month()),
-                     static_cast<unsigned>(day.day()));
-}
 
 // Rows of a page from the day's rows as [SIMID, plate, fleet, ...]: the
 // filter and the sort column as for the report tables.

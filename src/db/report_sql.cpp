@@ -24,6 +24,11 @@ std::string SimIdText(ReportDatabase& db, std::string_view alias) {
   return fmt::format("CAST({}.SIMID AS {}(20))", alias, TextType(db));
 }
 
+std::string DayKeyOf(year_month_day day) {
+  return fmt::format("{:04}{:02}{:02}", static_cast<int>(day.year()), static_cast<unsigned>(day.month()),
+                     static_cast<unsigned>(day.day()));
+}
+
 std::string DayStartText(year_month_day day) {
   return fmt::format("{:04}-{:02}-{:02} 00:00:00", static_cast<int>(day.year()), static_cast<unsigned>(day.month()),
                      static_cast<unsigned>(day.day()));

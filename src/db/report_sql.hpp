@@ -19,6 +19,9 @@ namespace cuserver {
 // catalogue's always text: compared as text, the same on every backend.
 std::string SimIdText(ReportDatabase& db, std::string_view alias = "t");
 
+// The day's DayKey, yyyymmdd.
+std::string DayKeyOf(std::chrono::year_month_day day);
+
 // "yyyy-mm-dd 00:00:00" of the day.
 std::string DayStartText(std::chrono::year_month_day day);
 
