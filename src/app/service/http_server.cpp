@@ -91,6 +91,15 @@ class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connect
   const std::string& Address() const { return address_; }
   Slot slot;  // the server's, under its countsMutex
 
+  // A connection just opened that has sent nothing yet: the client has not
+  // had its turn to write the request it connected for. On the I/O thread.
+  bool Unheard(std::chrono::steady_clock::time_point now) const {
+    constexpr auto kFirstBytes = std::chrono::milliseconds{250};
+    error_code ignored;
+    return now - opened_ < kFirstBytes && !(parser_ && parser_->got_some()) && buffer_.size() == 0 &&
+           stream_.socket().available(ignored) == 0;
+  }
+
   // Closes the connection, on the I/O thread, to make room for a new one;
   // its pending read ends as aborted.
   void GiveWay() {
@@ -207,6 +216,7 @@ class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connect
   const std::string address_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
+  const std::chrono::steady_clock::time_point opened_ = std::chrono::steady_clock::now();
   http::response<http::string_body> response_;
   std::optional<http::response_serializer<http::string_body>> serializer_;
   unsigned version_ = 11;
@@ -244,11 +254,20 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     const auto found = openByAddress.find(key);
     const bool addressFull = found != openByAddress.end() && found->second >= limits.connectionsPerAddress;
     if (addressFull || open >= limits.connections) {
+      // The longest waiting gives way; one that has not yet sent its first
+      // byte only when every other has, so that a flood of new connections
+      // cannot close a client's before it has had its turn to write.
+      const auto now = std::chrono::steady_clock::now();
+      std::shared_ptr<Connection> unheard;
       for (const auto& candidate : waiting) {
         givingWay = candidate.lock();  // null while its last holder is letting it go
-        if (givingWay && (!addressFull || givingWay->Address() == key)) break;
+        if (givingWay && (!addressFull || givingWay->Address() == key)) {
+          if (!givingWay->Unheard(now)) break;
+          if (!unheard) unheard = givingWay;
+        }
         givingWay.reset();
       }
+      if (!givingWay) givingWay = std::move(unheard);
       if (givingWay) {
         Uncount(*givingWay);
         ++counts.gaveWay;
