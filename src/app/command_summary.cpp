@@ -19,23 +19,12 @@
 namespace cuserver {
 namespace {
 
-// The figures of a row by their answer's names, in the files' column order.
+// The figures of a row by their answer's names: days, the counts, vehicles.
 std::vector<std::pair<std::string_view, double>> Figures(const SummaryFigures& f) {
-  return {{"days", static_cast<double>(f.days)},
-          {"kilometres", std::round(f.kilometres * 100) / 100},
-          {"speeding", static_cast<double>(f.speeding)},
-          {"speedingSeconds", static_cast<double>(f.speedingSeconds)},
-          {"parking", static_cast<double>(f.parking)},
-          {"parkingSeconds", static_cast<double>(f.parkingSeconds)},
-          {"fatigue", static_cast<double>(f.fatigue)},
-          {"lostContact", static_cast<double>(f.lostContact)},
-          {"fixes", f.quality.fixes},
-          {"withoutPosition", f.quality.withoutPosition},
-          {"otherDay", f.quality.otherDay},
-          {"sameTime", f.quality.sameTime},
-          {"backwards", f.quality.backwards},
-          {"jumps", f.quality.jumps},
-          {"vehicles", static_cast<double>(f.vehicles)}};
+  std::vector<std::pair<std::string_view, double>> figures{{"days", static_cast<double>(f.days)}};
+  for (const auto& count : SummaryCounts(f)) figures.push_back(count);
+  figures.emplace_back("vehicles", static_cast<double>(f.vehicles));
+  return figures;
 }
 
 nlohmann::json FiguresJson(const SummaryFigures& figures, bool vehicles) {
@@ -68,29 +57,34 @@ PeriodSummary ReadSummary(const ConnectionSettings& connection, const SummaryQue
   return ReadPeriodSummary(db, query);
 }
 
-void SortSummaryRows(std::vector<SummaryRow>& rows, SummaryPer per, const std::string& field, bool descending) {
+void SortSummaryRows(std::vector<SummaryRow>& rows, const std::string& field, bool descending) {
   if (field.empty()) return;
   const auto names = Figures({});
   const auto found = std::find_if(names.begin(), names.end(), [&](const auto& named) { return named.first == field; });
   const std::vector<std::string_view> texts{"simId", "licensePlate", "fleet", "day"};
-  const bool text = std::find(texts.begin(), texts.end(), field) != texts.end();
-  if (found == names.end() && !text) {
+  const auto text = std::find(texts.begin(), texts.end(), field);
+  if (found == names.end() && text == texts.end()) {
     std::vector<std::string_view> all(texts.begin(), texts.end());
     for (const auto& named : names) all.push_back(named.first);
     throw ArgumentError(TrFormat("the sort column is one of {}, not \"{}\"", fmt::join(all, Tr(", ")), field));
   }
-  const std::size_t figure = static_cast<std::size_t>(found - names.begin());
-  auto key = [&](const SummaryRow& row) -> std::pair<double, std::string> {
-    if (!text) return {Figures(row.figures)[figure].second, {}};
-    if (field == "simId") return {0, row.simId};
-    if (field == "licensePlate") return {0, row.licensePlate};
-    if (field == "fleet") return {0, row.fleet};
-    return {0, row.day};
-  };
-  (void)per;
-  std::stable_sort(rows.begin(), rows.end(), [&](const SummaryRow& a, const SummaryRow& b) {
-    return descending ? key(b) < key(a) : key(a) < key(b);
-  });
+  // Each row's key once, then the rows in its order; ties keep their order.
+  using Key = std::pair<double, std::string_view>;
+  std::vector<std::pair<Key, std::size_t>> keys;
+  keys.reserve(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const SummaryRow& row = rows[i];
+    const std::string_view byText[] = {row.simId, row.licensePlate, row.fleet, row.day};
+    keys.push_back({text != texts.end() ? Key{0, byText[text - texts.begin()]}
+                                        : Key{Figures(row.figures)[found - names.begin()].second, {}},
+                    i});
+  }
+  std::stable_sort(keys.begin(), keys.end(),
+                   [descending](const auto& a, const auto& b) { return descending ? b.first < a.first : a.first < b.first; });
+  std::vector<SummaryRow> sorted;
+  sorted.reserve(rows.size());
+  for (const auto& [key, i] : keys) sorted.push_back(std::move(rows[i]));
+  rows = std::move(sorted);
 }
 
 nlohmann::json SummaryRowJson(const SummaryRow& row, SummaryPer per) {

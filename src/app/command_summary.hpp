@@ -18,7 +18,7 @@ PeriodSummary ReadSummary(const ConnectionSettings& connection, const SummaryQue
 // Orders the rows by one of the answer's numeric fields (kilometres,
 // speeding, ...), largest first when descending; ties keep their order.
 // Throws ArgumentError for a field the rows do not have.
-void SortSummaryRows(std::vector<SummaryRow>& rows, SummaryPer per, const std::string& field, bool descending);
+void SortSummaryRows(std::vector<SummaryRow>& rows, const std::string& field, bool descending);
 
 // A row as the API answers it: {"simId","licensePlate","fleet"} or {"day"}
 // or {"fleet"}, then "vehicles" (per day and fleet), "days", "kilometres",

@@ -94,17 +94,6 @@ void ReadQuality(ReportDatabase& db, const SummaryQuery& query, Cells& cells) {
   }
 }
 
-void AddQuality(TrackQuality& to, const TrackQuality& from) {
-  to.fixes += from.fixes;
-  to.withoutPosition += from.withoutPosition;
-  to.otherDay += from.otherDay;
-  to.sameTime += from.sameTime;
-  to.backwards += from.backwards;
-  to.jumps += from.jumps;
-}
-
-std::string Kilometres(double kilometres) { return fmt::format("{:.2f}", std::round(kilometres * 100) / 100); }
-
 }  // namespace
 
 void SummaryFigures::Add(const SummaryFigures& other) {
@@ -117,7 +106,7 @@ void SummaryFigures::Add(const SummaryFigures& other) {
   parkingSeconds += other.parkingSeconds;
   fatigue += other.fatigue;
   lostContact += other.lostContact;
-  AddQuality(quality, other.quality);
+  quality.Add(other.quality);
 }
 
 std::string_view SummaryPerName(SummaryPer per) {
@@ -205,6 +194,22 @@ PeriodSummary ReadPeriodSummary(ReportDatabase& db, const SummaryQuery& query) {
   return summary;
 }
 
+std::vector<std::pair<std::string_view, double>> SummaryCounts(const SummaryFigures& f) {
+  return {{"kilometres", std::round(f.kilometres * 100) / 100},
+          {"speeding", static_cast<double>(f.speeding)},
+          {"speedingSeconds", static_cast<double>(f.speedingSeconds)},
+          {"parking", static_cast<double>(f.parking)},
+          {"parkingSeconds", static_cast<double>(f.parkingSeconds)},
+          {"fatigue", static_cast<double>(f.fatigue)},
+          {"lostContact", static_cast<double>(f.lostContact)},
+          {"fixes", f.quality.fixes},
+          {"withoutPosition", f.quality.withoutPosition},
+          {"otherDay", f.quality.otherDay},
+          {"sameTime", f.quality.sameTime},
+          {"backwards", f.quality.backwards},
+          {"jumps", f.quality.jumps}};
+}
+
 std::vector<std::string> SummaryColumns(const SummaryQuery& query) {
   std::vector<std::string> columns;
   switch (query.per) {
@@ -213,9 +218,7 @@ std::vector<std::string> SummaryColumns(const SummaryQuery& query) {
     case SummaryPer::Fleet: columns = {"MOTORCADENAME", "vehicles"}; break;
   }
   if (query.per == SummaryPer::Day && query.simId.empty()) columns.emplace_back("vehicles");
-  columns.insert(columns.end(), {"kilometres", "speeding", "speedingSeconds", "parking", "parkingSeconds", "fatigue",
-                                 "lostContact", "fixes", "withoutPosition", "otherDay", "sameTime", "backwards",
-                                 "jumps"});
+  for (const auto& [name, value] : SummaryCounts({})) columns.emplace_back(name);
   return columns;
 }
 
@@ -228,12 +231,8 @@ std::vector<std::string> SummaryRowValues(const SummaryRow& row, const SummaryQu
     case SummaryPer::Fleet: values = {row.fleet, std::to_string(f.vehicles)}; break;
   }
   if (query.per == SummaryPer::Day && query.simId.empty()) values.push_back(std::to_string(f.vehicles));
-  values.push_back(Kilometres(f.kilometres));
-  for (std::int64_t value : {f.speeding, f.speedingSeconds, f.parking, f.parkingSeconds, f.fatigue, f.lostContact,
-                             std::int64_t{f.quality.fixes}, std::int64_t{f.quality.withoutPosition},
-                             std::int64_t{f.quality.otherDay}, std::int64_t{f.quality.sameTime},
-                             std::int64_t{f.quality.backwards}, std::int64_t{f.quality.jumps}}) {
-    values.push_back(std::to_string(value));
+  for (const auto& [name, value] : SummaryCounts(f)) {
+    values.push_back(name == "kilometres" ? fmt::format("{:.2f}", value) : fmt::format("{}", std::llround(value)));
   }
   return values;
 }

@@ -65,6 +65,12 @@ struct PeriodSummary {
 // when a query fails on a table that exists.
 PeriodSummary ReadPeriodSummary(ReportDatabase& db, const SummaryQuery& query);
 
+// A row's figures after its count of days or vehicles, by the name the
+// answers and the files give them, in the files' column order: kilometres
+// (rounded to 0.01), speeding, speedingSeconds, parking, parkingSeconds, fatigue,
+// lostContact, and the quality counts fixes ... jumps.
+std::vector<std::pair<std::string_view, double>> SummaryCounts(const SummaryFigures& figures);
+
 // The columns of a summary as files show them, and each row's values in
 // their order; one vehicle's days have no count of vehicles.
 std::vector<std::string> SummaryColumns(const SummaryQuery& query);

@@ -136,15 +136,7 @@ std::vector<std::pair<std::string, TrackQuality>> QualityOf(ReportDatabase& db, 
   if (sys_days{from} == sys_days{to}) return DayQualityOf(db, from);
   if (!TableExists(db, "cuserver_vehicle_days")) return {};
   std::map<std::string, TrackQuality> sums;
-  for (const auto& entry : Ledger(db).PeriodQuality(DayKeyOf(from), DayKeyOf(to))) {
-    TrackQuality& sum = sums[entry.simId];
-    sum.fixes += entry.quality.fixes;
-    sum.withoutPosition += entry.quality.withoutPosition;
-    sum.otherDay += entry.quality.otherDay;
-    sum.sameTime += entry.quality.sameTime;
-    sum.backwards += entry.quality.backwards;
-    sum.jumps += entry.quality.jumps;
-  }
+  for (const auto& entry : Ledger(db).PeriodQuality(DayKeyOf(from), DayKeyOf(to))) sums[entry.simId].Add(entry.quality);
   return {sums.begin(), sums.end()};
 }
 

@@ -24,6 +24,15 @@ struct TrackQuality {
   bool timesRiseWithNumericSpeeds = true;
 
   bool Any() const { return withoutPosition + otherDay + sameTime + backwards + jumps > 0; }
+  // Adds another track's counts (several vehicles', or several days').
+  void Add(const TrackQuality& other) {
+    fixes += other.fixes;
+    withoutPosition += other.withoutPosition;
+    otherDay += other.otherDay;
+    sameTime += other.sameTime;
+    backwards += other.backwards;
+    jumps += other.jumps;
+  }
 };
 
 // A step between two positions faster than this is no vehicle's.

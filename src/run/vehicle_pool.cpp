@@ -32,15 +32,6 @@ struct Tally {
   TrackQuality quality;
 };
 
-void Add(TrackQuality& total, const TrackQuality& vehicle) {
-  total.fixes += vehicle.fixes;
-  total.withoutPosition += vehicle.withoutPosition;
-  total.otherDay += vehicle.otherDay;
-  total.sameTime += vehicle.sameTime;
-  total.backwards += vehicle.backwards;
-  total.jumps += vehicle.jumps;
-}
-
 // Reads a run's day tracks on a session of its own while the worker
 // computes the run before it. On a database server the reading is mostly the
 // server's work, which then goes on beside the worker's instead of between
@@ -244,7 +235,7 @@ void WorkRun(VehicleQueue& queue, WorkerSlot& slot, const VehiclePoolSetup& setu
     if (attempt->outcome != VehicleOutcome::Skipped) {
       std::lock_guard lock(tally.tablesMutex);
       for (const auto& [table, rows] : attempt->written.rowsByTable) tally.rowsByTable[table] += rows;
-      Add(tally.quality, slot.worker->Quality());
+      tally.quality.Add(slot.worker->Quality());
     }
     diagnostics.Absorb(attempt->diagnostics, attempt->lines);
     queue.Finish(*position, std::move(slot.worker->LogLines()));

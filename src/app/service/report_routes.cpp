@@ -95,7 +95,7 @@ void AnswerPeriodSummary(const ConnectionSettings& connection, const PeriodState
     throw ArgumentError(fmt::format("排序方向应为 asc 或 desc，而不是“{}”", order));
   }
   PeriodSummary summary = ReadSummary(connection, query);
-  SortSummaryRows(summary.rows, query.per, request.Param("sort"), order == "desc");
+  SortSummaryRows(summary.rows, request.Param("sort"), order == "desc");
   if (!extension.empty()) return AnswerFile(response, extension, {SummarySheet(query, summary)});
   const std::size_t total = summary.rows.size();
   const std::size_t offset = std::min(Count(request, "offset").value_or(0), total);
