@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
+#include <thread>
 
 #include "db/ledger.hpp"
 #include "service_fixture.hpp"
@@ -84,7 +86,7 @@ TEST(CatchUp, AFreshDatabaseIsComputedOnlyFromTheFirstStartOn) {
 }
 
 TEST(PersistedQueue, RequestsLeftOpenByAStopOrACrashRunAgainInOrderAfterTheRestart) {
-  ServiceFixture fixture(3, std::chrono::milliseconds{300});
+  ServiceFixture fixture;
   fixture.start.AddVehicle("13900000001");
   fixture.start.AddDrive("20140318", "13900000001", 30, 60);
   fixture.start.AddDrive("20140319", "13900000001", 30, 60);
@@ -96,16 +98,26 @@ TEST(PersistedQueue, RequestsLeftOpenByAStopOrACrashRunAgainInOrderAfterTheResta
                                               "2014-03-19 09:00:00");
   ledger.RequestStarted(crashed, "2014-03-19 09:00:01");
 
+  // The first start-up is held once connected until the stop has dropped the
+  // waiting runs, so none of them runs before the stop.
+  std::promise<void> held;
+  std::shared_future<void> release = held.get_future().share();
+  fixture.options.databaseAttempt = [release](bool connected, const std::string&) {
+    if (connected) release.wait();
+  };
   Service& first = fixture.Started();
   // Asked for while the start-up still waits, then the service stops.
   first.Submit("run-day", nlohmann::json{{"day", "20140319"}});
   first.Submit("run-days", nlohmann::json{{"from", "20140318"}, {"to", "20140319"}});
   first.Submit("run-day", nlohmann::json{{"day", "20140318"}});
-  first.Stop();
+  std::thread stopping([&first] { first.Stop(); });
+  while (!first.Queue().Waiting().empty()) std::this_thread::yield();
+  held.set_value();
+  stopping.join();
   EXPECT_EQ(ledger.OpenRequests().size(), 4u);
 
   fixture.service.reset();
-  fixture.options.connectPause = std::chrono::milliseconds{1};
+  fixture.options.databaseAttempt = nullptr;
   Service& second = fixture.Started();
   second.Queue().WaitIdle();
   EXPECT_EQ(FinishedLabelsOldestFirst(second),
