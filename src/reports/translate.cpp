@@ -72,7 +72,7 @@ Texts ReadCompiledCatalogue(const std::filesystem::path& file) {
   return texts;
 }
 
-// Set once by UseChineseMessages, then only read.
+// The service's catalogue while UseChineseMessages holds, else null.
 std::atomic<const Texts*> chinese{nullptr};
 
 }  // namespace
@@ -94,18 +94,18 @@ void UseLocaleLanguage() {
   BindCatalogue();
 }
 
-void UseSourceLanguage() { std::setlocale(LC_MESSAGES, "C"); }
+void UseSourceLanguage() {
+  chinese.store(nullptr, std::memory_order_release);
+  std::setlocale(LC_MESSAGES, "C");
+}
 
 void UseChineseMessages() {
   // The catalogue is read by the service itself: the process's locale stays
   // as it is, and with it the database drivers' and the C library's own
   // messages, which gettext would translate in a character set of the
   // locale's.
-  static std::once_flag read;
-  std::call_once(read, [] {
-    static const Texts texts = ReadCompiledCatalogue(CatalogueFolder() / "zh_CN" / "LC_MESSAGES" / "cuserver.mo");
-    chinese.store(&texts, std::memory_order_release);
-  });
+  static const Texts texts = ReadCompiledCatalogue(CatalogueFolder() / "zh_CN" / "LC_MESSAGES" / "cuserver.mo");
+  chinese.store(&texts, std::memory_order_release);
 }
 
 }  // namespace cuserver

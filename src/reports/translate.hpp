@@ -27,7 +27,7 @@ std::string TrFormat(const char* english, Args&&... args) {
 void UseLocaleLanguage();
 
 // Messages in English, the sources' own: --json answers read the same in
-// every locale.
+// every locale. Ends UseChineseMessages too.
 void UseSourceLanguage();
 
 // The service's start: its log and answers are read by Chinese operators,

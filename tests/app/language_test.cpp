@@ -115,6 +115,8 @@ TEST(Language, EachTranslationIsTheServicesWordsAndReadsItsMessagesArguments) {
       ADD_FAILURE() << english << " -> " << chinese << ": " << error.what();
     }
   }
+  UseSourceLanguage();
+  EXPECT_STREQ(Tr("unknown failure"), "unknown failure") << "the command line's --json speaks English again";
 }
 
 }  // namespace
