@@ -91,6 +91,7 @@ async function loadCounts() {
 let reportRead = 0;
 async function loadReports(withCounts) {
   if (!when.from) return;
+  takeTypedFilter();
   if (withCounts) {
     for (const k of Object.keys(kindCounts)) delete kindCounts[k];
     $("summary").textContent = "";
@@ -214,14 +215,20 @@ $("page-prev").onclick = () => { report.offset = Math.max(0, report.offset - pag
 $("page-next").onclick = () => {
   if (report.offset + pageRows < report.total) { report.offset += pageRows; loadReports(false); }
 };
+// Typing reads the rows once it pauses; a read asked for sooner (another day,
+// tab or page) takes the filter as it stands in the box.
 let filterTimer = null;
+function takeTypedFilter() {
+  clearTimeout(filterTimer);
+  const typed = filterTerms($("filter").value);
+  if (typed !== report.filter) {
+    report.filter = typed;
+    report.offset = 0;
+  }
+}
 $("filter").oninput = () => {
   clearTimeout(filterTimer);
-  filterTimer = setTimeout(() => {
-    report.filter = filterTerms($("filter").value);
-    report.offset = 0;
-    loadReports(false);
-  }, 250);
+  filterTimer = setTimeout(() => loadReports(false), 250);
 };
 
 // The fleets of the shown day or period; one chosen is added to the filter's terms.
