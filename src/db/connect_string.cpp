@@ -12,6 +12,8 @@
 #include <string_view>
 #include <utility>
 
+#include "reports/translate.hpp"
+
 namespace cuserver {
 namespace {
 
@@ -127,7 +129,7 @@ std::string SociConnectString(const ConnectionSettings& s) {
     case Backend::Sqlite3:
       // SOCI reads db="..." up to the next double quote and has no escape for one.
       if (s.dataSource.find('"') != std::string::npos) {
-        throw DatabaseError("the SQLite database file name " + s.dataSource + " contains a double quote");
+        throw DatabaseError(TrFormat("the SQLite database file name {} contains a double quote", s.dataSource));
       }
       return fmt::format("db=\"{}\" timeout=30", s.dataSource);
     case Backend::Postgresql:

@@ -4,6 +4,7 @@
 
 #include "db/backend_session.hpp"
 #include "db/driver_error.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
@@ -154,9 +155,9 @@ void ExecuteDdl(ReportDatabase& db, std::string_view table, const std::string& s
   try {
     db.ExecuteStatement(statement);
   } catch (const DatabaseError& error) {
-    throw DatabaseError(fmt::format("the table {} cannot be made: {} (the statement: {})", table,
-                                    DatabaseErrorText(error), statement),
-                        error.Code());
+    throw DatabaseError(
+        TrFormat("the table {} cannot be made: {} (the statement: {})", table, DatabaseErrorText(error), statement),
+        error.Code());
   }
 }
 

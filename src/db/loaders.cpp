@@ -5,6 +5,7 @@
 
 #include "db/dialect.hpp"
 #include "reports/sql_text.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
@@ -108,7 +109,7 @@ AreaSpeedList LoadAreaSpeedList(ReportDatabase& db, Diagnostics& diagnostics) {
     // now (a locked file, a lost connection) is a failure, told by the
     // vehicle list, read just before, being unreadable now too.
     if (TableExists(db, "areaspeed") || !TableExists(db, "vehicleinfo")) throw;
-    diagnostics.Info("no area speed limits: table areaspeed cannot be read (" + DatabaseErrorText(e) + ")");
+    diagnostics.Info(TrFormat("no area speed limits: table areaspeed cannot be read ({})", DatabaseErrorText(e)));
     return entries;
   }
   for (; !cursor->AtEnd(); cursor->Next()) {
@@ -212,7 +213,7 @@ std::vector<std::string> LoadRoadNames(ReportDatabase& db) {
   auto cursor = db.OpenQuery("select roadname from roadlightmapinfo");
   for (; !cursor->AtEnd(); cursor->Next()) {
     auto name = cursor->Value("roadname");
-    if (!name) throw DatabaseError("roadlightmapinfo holds a road whose roadname is NULL");
+    if (!name) throw DatabaseError(Tr("roadlightmapinfo holds a road whose roadname is NULL"));
     names.push_back(std::move(*name));
   }
   cursor->Close();

@@ -9,6 +9,7 @@
 #include "db/odbc/odbc.hpp"
 #include "db/sqlite/sqlite.hpp"
 #include "reports/sql_text.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
@@ -74,7 +75,7 @@ RoadInfoReplacement::RoadInfoReplacement(ReportDatabase& db)
       odbcTransactionId_ = PostgresTransactionId(db);
     }
   } catch (...) {
-    RethrowAsDatabaseError("beginning the road import's transaction");
+    RethrowAsDatabaseError(Tr("beginning the road import's transaction"));
   }
 }
 
@@ -83,7 +84,7 @@ RoadInfoReplacement::~RoadInfoReplacement() = default;  // soci rolls back what 
 void RoadInfoReplacement::Clear() {
   std::string reason;
   if (ClearRoadInfo(db_, &reason) != 0) {
-    throw DatabaseError(fmt::format("table roadlightmapinfo could not be emptied: {}", reason));
+    throw DatabaseError(TrFormat("table roadlightmapinfo could not be emptied: {}", reason));
   }
 }
 
@@ -97,7 +98,7 @@ std::optional<std::string> RoadInfoReplacement::Insert(RoadInfoTable table, cons
     } else if (db_.GetBackend() == Backend::Sqlite3 && sqlite3_get_autocommit(SqliteConnection(db_.Native())) != 0) {
       // A full disk or a lost lock takes the whole transaction back: going
       // on would commit the later inserts one by one.
-      throw DatabaseError(fmt::format("the road import's transaction was taken back: {}", reason));
+      throw DatabaseError(TrFormat("the road import's transaction was taken back: {}", reason));
     } else if (odbcTransactionId_ && PostgresTransactionId(db_) != odbcTransactionId_) {
       throw DatabaseError(fmt::format(
           "the ODBC driver took back the whole transaction after a refused insert (set Protocol=7.4-2 in the data "
@@ -114,7 +115,7 @@ void RoadInfoReplacement::Commit() {
   try {
     transaction_->commit();
   } catch (...) {
-    RethrowAsDatabaseError("committing the road import");
+    RethrowAsDatabaseError(Tr("committing the road import"));
   }
 }
 

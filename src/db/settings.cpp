@@ -5,6 +5,7 @@
 #include "db/dialect.hpp"
 #include "db/session.hpp"
 #include "reports/ini_file.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
@@ -16,15 +17,17 @@ Backend ParseBackend(const std::string& name, const std::filesystem::path& file)
   if (folded == "postgresql") return Backend::Postgresql;
   if (folded == "odbc") return Backend::Odbc;
   if (folded == "mysql") return Backend::Mysql;
-  throw SettingsError("settings file " + file.string() + ": key Backend of section General is \"" + name +
-                      "\"; use sqlite3, postgresql, mysql or odbc");
+  throw SettingsError(TrFormat(
+      "settings file {}: key Backend of section General is \"{}\"; use sqlite3, postgresql, mysql or odbc",
+      file.string(), name));
 }
 
 std::optional<SqlDialect> ParseDialect(const std::string& name, const std::filesystem::path& file) {
   if (name.empty()) return std::nullopt;
   if (auto dialect = ParseDialectName(name)) return dialect;
-  throw SettingsError("settings file " + file.string() + ": key Dialect of section General is \"" + name +
-                      "\"; use oracle, postgresql, mysql or sqlite");
+  throw SettingsError(TrFormat(
+      "settings file {}: key Dialect of section General is \"{}\"; use oracle, postgresql, mysql or sqlite",
+      file.string(), name));
 }
 
 // A whole number of seconds from 0 up; the default when the key is missing
@@ -35,8 +38,9 @@ int ParseSeconds(const IniFile& ini, const char* key, int defaultSeconds, const 
   int seconds = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
   if (error != std::errc() || end != text.data() + text.size() || seconds < 0) {
-    throw SettingsError("settings file " + file.string() + ": key " + key + " of section General is \"" + text +
-                        "\"; use a whole number of seconds from 0 up");
+    throw SettingsError(TrFormat(
+        "settings file {}: key {} of section General is \"{}\"; use a whole number of seconds from 0 up",
+        file.string(), key, text));
   }
   return seconds;
 }
@@ -47,10 +51,10 @@ ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserver
                                           const std::filesystem::path& startDirectory) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(gpsserverIni, ec)) {
-    throw SettingsError("settings file " + gpsserverIni.string() + " does not exist or is not a file");
+    throw SettingsError(TrFormat("settings file {} does not exist or is not a file", gpsserverIni.string()));
   }
   auto ini = IniFile::Load(gpsserverIni);
-  if (!ini) throw SettingsError("settings file " + gpsserverIni.string() + " cannot be read");
+  if (!ini) throw SettingsError(TrFormat("settings file {} cannot be read", gpsserverIni.string()));
 
   ConnectionSettings settings;
   settings.createSqliteFile = false;
@@ -65,8 +69,8 @@ ConnectionSettings ReadConnectionSettings(const std::filesystem::path& gpsserver
 
   const auto require = [&](const char* key, const std::string& value) {
     if (value.empty()) {
-      throw SettingsError("settings file " + gpsserverIni.string() + ": key " + key +
-                          " of section General is missing or empty");
+      throw SettingsError(
+          TrFormat("settings file {}: key {} of section General is missing or empty", gpsserverIni.string(), key));
     }
   };
   require("DataSource", settings.dataSource);

@@ -11,6 +11,7 @@
 #include "map/map_services.hpp"
 #include "map/text_codec.hpp"
 #include "map/windows_path.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
@@ -38,13 +39,13 @@ class GeosetParser {
       if (line.empty() || where == Where::Done) continue;
       const std::string folded = FoldCase(line);
       if (where == Where::Start) {
-        if (folded.rfind("!geoset", 0) != 0) Error("not a geoset: the first line must be !GEOSET");
+        if (folded.rfind("!geoset", 0) != 0) Error(Tr("not a geoset: the first line must be !GEOSET"));
         where = Where::Head;
       } else if (where == Where::Head) {
         if (folded == "begin_metadata") {
           where = Where::Metadata;
         } else if (line.front() != '!') {
-          Error("expected begin_metadata");
+          Error(Tr("expected begin_metadata"));
         }
       } else if (folded == "end_metadata") {
         where = Where::Done;
@@ -54,15 +55,15 @@ class GeosetParser {
     }
     if (where == Where::Start) {
       lineNumber_ = 0;
-      Error("empty file, not a geoset");
+      Error(Tr("empty file, not a geoset"));
     }
     if (where != Where::Done) {
       lineNumber_ = 0;
-      Error("missing end_metadata (the file is cut short)");
+      Error(Tr("missing end_metadata (the file is cut short)"));
     }
     if (tables_.empty()) {
       lineNumber_ = 0;
-      Error("the geoset lists no table");
+      Error(Tr("the geoset lists no table"));
     }
     std::vector<std::string> files;
     for (auto& [number, file] : tables_) files.push_back(std::move(file));
@@ -71,17 +72,16 @@ class GeosetParser {
 
  private:
   [[noreturn]] void Error(const std::string& reason) const {
-    if (lineNumber_ > 0) throw MapError(fmt::format("geoset {} line {}: {}", name_, lineNumber_, reason));
-    throw MapError(fmt::format("geoset {}: {}", name_, reason));
+    if (lineNumber_ > 0) throw MapError(TrFormat("geoset {} line {}: {}", name_, lineNumber_, reason));
+    throw MapError(TrFormat("geoset {}: {}", name_, reason));
   }
 
   // Reads the quoted text at the start of rest and removes it from rest. A
   // value runs to the line's last quote, so it may hold quotes itself.
   std::string Quoted(std::string_view& rest, bool toLastQuote) const {
-    if (rest.empty() || rest.front() != '"') Error("expected \"key\" = \"value\"");
+    if (rest.empty() || rest.front() != '"') Error(Tr("expected \"key\" = \"value\""));
     const size_t close = toLastQuote ? rest.rfind('"') : rest.find('"', 1);
-    if (close == 0) Error("a quoted text is not closed");
-    if (close == std::string_view::npos) Error("a quoted text is not closed");
+    if (close == 0 || close == std::string_view::npos) Error(Tr("a quoted text is not closed"));
     std::string out(rest.substr(1, close - 1));
     rest = Trim(rest.substr(close + 1));
     return out;
@@ -90,10 +90,10 @@ class GeosetParser {
   void Entry(std::string_view line) {
     std::string_view rest = line;
     const std::string key = Quoted(rest, false);
-    if (rest.empty() || rest.front() != '=') Error("expected \"key\" = \"value\"");
+    if (rest.empty() || rest.front() != '=') Error(Tr("expected \"key\" = \"value\""));
     rest = Trim(rest.substr(1));
     const std::string value = Quoted(rest, true);
-    if (!rest.empty()) Error("unexpected text after the value");
+    if (!rest.empty()) Error(Tr("unexpected text after the value"));
 
     const std::string folded = FoldCase(key);
     constexpr std::string_view prefix = "\\table\\";
@@ -106,7 +106,7 @@ class GeosetParser {
     if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
       return;
     }
-    if (value.empty()) Error(fmt::format("table {} has an empty file name", digits));
+    if (value.empty()) Error(TrFormat("table {} has an empty file name", digits));
     tables_.emplace(std::stoi(digits), value);
   }
 
@@ -120,16 +120,16 @@ class GeosetParser {
 std::vector<std::string> ParseGeoset(std::string_view text, const std::string& name) {
   if (IsValidUtf8(text)) return GeosetParser(name).Parse(text);
   const auto decoded = Cp936ToUtf8(text);
-  if (!decoded) throw MapError(fmt::format("geoset {}: text is neither code page 936 nor UTF-8", name));
+  if (!decoded) throw MapError(TrFormat("geoset {}: text is neither code page 936 nor UTF-8", name));
   return GeosetParser(name).Parse(*decoded);
 }
 
 std::vector<std::string> ReadGeoset(const std::filesystem::path& geoset) {
   std::ifstream in(geoset, std::ios::binary);
-  if (!in) throw MapError(fmt::format("cannot read geoset {}: {}", geoset.string(), std::strerror(errno)));
+  if (!in) throw MapError(TrFormat("cannot read geoset {}: {}", geoset.string(), std::strerror(errno)));
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) throw MapError(fmt::format("cannot read geoset {}: read error", geoset.string()));
+  if (in.bad()) throw MapError(TrFormat("cannot read geoset {}: read error", geoset.string()));
   return ParseGeoset(text.str(), geoset.string());
 }
 

@@ -10,6 +10,7 @@
 #include "map/map_layer.hpp"
 #include "map/map_table.hpp"
 #include "map/windows_path.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
@@ -32,7 +33,7 @@ std::filesystem::path FindFile(const std::filesystem::path& path, const char* wh
   std::error_code error;
   if (std::filesystem::exists(path, error)) return path;
   if (auto found = FindLikeWindows({}, path.string())) return *found;
-  throw MapError(fmt::format("cannot read {} {}: no such file", what, path.string()));
+  throw MapError(TrFormat("cannot read {} {}: no such file", what, path.string()));
 }
 
 constexpr size_t kNamedAtMost = 10;
@@ -54,9 +55,10 @@ void CheckShapes(const MapTableContents& contents, const std::filesystem::path& 
   if (unusable > kNamedAtMost) named += fmt::format(" and {} more", unusable - kNamedAtMost);
   const std::string folded = FoldCase(layer);
   if (unusable == total && (folded == FoldCase(kHighwayLayer) || folded == FoldCase(kAreaLayer))) {
-    throw MapError(fmt::format("map table {} refused: not one of its {} features has a usable geometry, so layer {} "
-                               "would be empty; its .MAP or .ID file is damaged, copy the table's files again",
-                               file.string(), total, layer));
+    throw MapError(TrFormat(
+        "map table {} refused: not one of its {} features has a usable geometry, so layer {} would be empty; its .MAP "
+        "or .ID file is damaged, copy the table's files again",
+        file.string(), total, layer));
   }
   notes(fmt::format("map table {}: {} of {} features have no usable geometry and are never found: {}",
                     file.string(), unusable, total, named));
@@ -105,14 +107,14 @@ class GdalMapServices : public MapServices {
   }
 
   void LoadGeoset(const std::filesystem::path& geoset) override {
-    const std::filesystem::path file = FindFile(geoset, "geoset");
+    const std::filesystem::path file = FindFile(geoset, Tr("geoset"));
     const std::filesystem::path folder = file.parent_path();
     std::map<std::string, std::shared_ptr<const MapLayer>> layers;
     for (const auto& table : ReadGeoset(file)) {
       const auto path = FindLikeWindows(folder, table);
       if (!path) {
-        throw MapError(fmt::format("cannot read map table {} listed in geoset {}: no such file",
-                                   (folder / table).string(), file.string()));
+        throw MapError(TrFormat("cannot read map table {} listed in geoset {}: no such file",
+                                (folder / table).string(), file.string()));
       }
       // Two tables of one name: the first answers, as the first layer of a name did.
       const std::string key = FoldCase(LayerName(table));
@@ -137,7 +139,7 @@ class GdalMapServices : public MapServices {
   }
 
   std::unique_ptr<TableLayer> OpenTableLayer(const std::filesystem::path& path, std::string_view name) override {
-    const std::filesystem::path file = FindFile(path, "map table");
+    const std::filesystem::path file = FindFile(path, Tr("map table"));
     MapTableContents contents = ReadMapTable(file, TableRead::AllFieldsAndShapes);
     auto layer = std::make_shared<const MapLayer>(contents);
     contents.shapes.clear();

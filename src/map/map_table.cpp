@@ -10,12 +10,13 @@
 #include "map/map_services.hpp"
 #include "map/text_codec.hpp"
 #include "map/windows_path.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
 
 [[noreturn]] void Fail(const std::filesystem::path& path, const std::string& reason) {
-  throw MapError(fmt::format("cannot read map table {}: {}", path.string(), reason));
+  throw MapError(TrFormat("cannot read map table {}: {}", path.string(), reason));
 }
 
 // GDAL decodes the texts of a table that declares its charset. A table that
@@ -75,7 +76,7 @@ void CheckCompanions(const std::filesystem::path& path, const std::string& exten
     std::filesystem::path wanted = path;
     wanted.replace_extension(companion);
     if (!FindLikeWindows(wanted.parent_path(), wanted.filename().string())) {
-      Fail(path, fmt::format("its companion file {} is missing", wanted.filename().string()));
+      Fail(path, TrFormat("its companion file {} is missing", wanted.filename().string()));
     }
   }
 }
@@ -114,12 +115,12 @@ MapTableContents ReadMapTable(const std::filesystem::path& path, TableRead what)
                                            mapInfo ? mapInfoOnly : nullptr));
   if (!dataset) {
     if (mapInfo) CheckCompanions(path, extension);
-    Fail(path, CPLGetLastErrorType() == CE_None ? "not a map table GDAL can read" : GdalReason());
+    Fail(path, CPLGetLastErrorType() == CE_None ? Tr("not a map table GDAL can read") : GdalReason());
   }
-  if (dataset->GetLayerCount() < 1) Fail(path, "the file holds no layer");
+  if (dataset->GetLayerCount() < 1) Fail(path, Tr("the file holds no layer"));
   OGRLayer& layer = *dataset->GetLayer(0);
   const OGRFeatureDefn& definition = *layer.GetLayerDefn();
-  if (definition.GetFieldCount() < 1) Fail(path, "the table has no attribute field to name its features");
+  if (definition.GetFieldCount() < 1) Fail(path, Tr("the table has no attribute field to name its features"));
   const int fieldCount = what == TableRead::AllFieldsAndShapes ? definition.GetFieldCount() : 1;
   CPLErrorReset();
   const std::unique_ptr<OGRCoordinateTransformation> transform = ToWgs84(layer);
@@ -140,7 +141,7 @@ MapTableContents ReadMapTable(const std::filesystem::path& path, TableRead what)
     if (feature->GetGeometryRef() != nullptr) {
       OGRGeometry* geometry = feature->GetGeometryRef();
       if (transform && geometry->transform(transform.get()) != OGRERR_NONE) {
-        Fail(path, fmt::format("feature {} cannot be turned into WGS84: {}", contents.values.size(), GdalReason()));
+        Fail(path, TrFormat("feature {} cannot be turned into WGS84: {}", contents.values.size(), GdalReason()));
       }
       Collect(*geometry, shapes);
     }

@@ -10,6 +10,7 @@
 #include "map/gdal_support.hpp"
 #include "map/map_services.hpp"
 #include "map/text_codec.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
@@ -18,7 +19,7 @@ constexpr int kMaxCharWidth = 254;
 constexpr size_t kDatNameBytes = 10;  // a dBase field name, before its NUL
 
 [[noreturn]] void FailWriting(const std::filesystem::path& path, const std::string& reason) {
-  throw MapError(fmt::format("cannot write map file {}: {}", path.string(), reason));
+  throw MapError(TrFormat("cannot write map file {}: {}", path.string(), reason));
 }
 
 std::string Lower(std::string text) {

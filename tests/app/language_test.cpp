@@ -32,6 +32,8 @@ TEST(Language, TheCommandLineSpeaksTheLocalesLanguageAndKeepsTheSystemsOwnTexts)
   start.WriteSettings("[General]\nBackend=sqlite3\nDataSource=fleet.db\n");
   start.AddDrive("20140319", "13900000001", 3, 60);
   Ledger(start.Db()).EnsureTables();
+  std::ofstream(start.Path() / "absent.ini") << "[General]\nBackend=sqlite3\nDataSource=absent.db\n";
+  std::ofstream(start.Path() / "wrong.ini") << "[General]\nBackend=Oracle\nDataSource=fleet.db\n";
 
   struct Case {
     const char* args;
@@ -47,6 +49,9 @@ TEST(Language, TheCommandLineSpeaksTheLocalesLanguageAndKeepsTheSystemsOwnTexts)
       {"fly", 2, "unknown command: fly", "未知命令：fly"},
       {"days --from 20140318 --to 20140319", 0, "20140318  no GPS table", "20140318  没有GPS表"},
       {"days --from 20140318 --to 20140319", 0, "attempts", "计算次数"},
+      // The settings' and the database's refusals.
+      {"--config wrong.ini days", 3, "use sqlite3, postgresql, mysql or odbc", "应为 sqlite3、postgresql、mysql 或 odbc"},
+      {"--config absent.ini days", 3, "absent.db does not exist", "absent.db 不存在"},
       // The system's own refusal, and the answer scripts read, in every locale.
       {"run-day 20990101", 2, "日期超出指定范围！", "日期超出指定范围！"},
       {"days --from 20140319 --to 20140319 --json", 0, "\"state\":\"not computed\"", "\"state\":\"not computed\""},

@@ -19,6 +19,7 @@
 #include "db/sqlite/sqlite.hpp"
 #include "db/vehicle_day_store.hpp"
 #include "db/wait_clock.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
@@ -71,9 +72,9 @@ void RequireSqliteFile(const std::string& dataSource) {
   file = file.lexically_normal();
   const auto status = std::filesystem::status(file, ec);
   if (status.type() == std::filesystem::file_type::not_found) {
-    throw DatabaseError(fmt::format("SQLite database file {} does not exist", file.string()));
+    throw DatabaseError(TrFormat("SQLite database file {} does not exist", file.string()));
   }
-  if (ec) throw DatabaseError(fmt::format("SQLite database file {} cannot be reached: {}", file.string(), ec.message()));
+  if (ec) throw DatabaseError(TrFormat("SQLite database file {} cannot be reached: {}", file.string(), ec.message()));
 }
 
 // SQLite opens a file that the process may not write read-only, and writes
@@ -84,15 +85,15 @@ void RequireWritableSqlite(::sqlite3* handle) {
   const char* name = sqlite3_db_filename(handle, "main");
   const std::filesystem::path file = name != nullptr ? name : "";
   if (sqlite3_db_readonly(handle, "main") == 1) {
-    throw DatabaseError(fmt::format("SQLite database file {} cannot be written", file.string()));
+    throw DatabaseError(TrFormat("SQLite database file {} cannot be written", file.string()));
   }
   if (file.empty()) return;  // a database in memory
   const std::filesystem::path folder = file.parent_path();
   if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
     const std::error_code error(errno, std::generic_category());
-    throw DatabaseError(fmt::format("the folder {} of SQLite database file {} cannot be written ({}); SQLite keeps "
-                                    "its journal there",
-                                    folder.string(), file.string(), error.message()));
+    throw DatabaseError(TrFormat(
+        "the folder {} of SQLite database file {} cannot be written ({}); SQLite keeps its journal there",
+        folder.string(), file.string(), error.message()));
   }
 }
 
