@@ -9,6 +9,7 @@
 #include "app/command_report.hpp"
 #include "app/command_summary.hpp"
 #include "app/errors.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 
@@ -39,7 +40,7 @@ std::filesystem::path WriteDeliveryFile(const std::filesystem::path& folder, con
   const std::filesystem::path temporary = folder / fmt::format(".{}.{}.part", period.FileName(), ::getpid());
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  if (error) throw CannotRunError(fmt::format("无法建立报表文件夹 {}：{}", folder.string(), error.message()));
+  if (error) throw CannotRunError(TrFormat("the report folder {} cannot be made: {}", folder.string(), error.message()));
   const std::string workbook = ReportXlsx(sheets, made);
   {
     std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
@@ -47,14 +48,14 @@ std::filesystem::path WriteDeliveryFile(const std::filesystem::path& folder, con
     file.close();
     if (!file) {
       std::filesystem::remove(temporary, error);
-      throw CannotRunError(fmt::format("无法写入报表文件 {}", temporary.string()));
+      throw CannotRunError(TrFormat("the report file {} cannot be written", temporary.string()));
     }
   }
   std::filesystem::rename(temporary, path, error);
   if (error) {
     const std::string reason = error.message();
     std::filesystem::remove(temporary, error);
-    throw CannotRunError(fmt::format("无法写入报表文件 {}：{}", path.string(), reason));
+    throw CannotRunError(TrFormat("the report file {} cannot be written: {}", path.string(), reason));
   }
   return path;
 }

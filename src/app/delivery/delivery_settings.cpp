@@ -6,6 +6,7 @@
 #include "db/session.hpp"
 #include "reports/ini_file.hpp"
 #include "run/day_key.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
@@ -14,11 +15,11 @@ constexpr const char* kSection = "Delivery";
 
 [[noreturn]] void Refuse(const std::filesystem::path& file, const char* key, const std::string& value,
                          const std::string& advice) {
-  throw SettingsError(fmt::format("设置文件 {} 的 [{}] {} 是“{}”：{}", file.string(), kSection, key, value, advice));
+  throw SettingsError(TrFormat("settings file {}: key {} of section [{}] is \"{}\": {}", file.string(), key, kSection, value, advice));
 }
 
 [[noreturn]] void RefuseMissing(const std::filesystem::path& file, const char* key, const std::string& why) {
-  throw SettingsError(fmt::format("设置文件 {} 的 [{}] {} 缺失或为空：{}", file.string(), kSection, key, why));
+  throw SettingsError(TrFormat("settings file {}: key {} of section [{}] is missing or empty: {}", file.string(), key, kSection, why));
 }
 
 std::string Trimmed(std::string_view text) {
@@ -56,7 +57,7 @@ bool Switch(const IniFile& ini, const char* key, const std::filesystem::path& fi
   const std::string folded = Folded(value);
   if (folded.empty() || folded == "false" || folded == "0" || folded == "no") return false;
   if (folded == "true" || folded == "1" || folded == "yes") return true;
-  Refuse(file, key, value, "应为 true 或 false");
+  Refuse(file, key, value, Tr("use true or false"));
 }
 
 // An address as the SMTP envelope takes it: something@host, no blanks or brackets.
@@ -81,9 +82,9 @@ DeliverySettings ReadDeliverySettings(const IniFile& ini, const std::filesystem:
       chosen[static_cast<std::size_t>(*kind)] = true;
     } else {
       Refuse(file, "Reports", reports,
-             fmt::format("“{}”不是报表种类；可选 summary、mileage、speeding、parking、fatigue、lostcontact、"
-                         "linealarms、quality，以逗号分隔",
-                         name));
+             TrFormat("\"{}\" is not a report kind; use summary, mileage, speeding, parking, fatigue, lostcontact, "
+                      "linealarms or quality, separated by commas",
+                      name));
     }
   }
   for (ReportKind kind : AllReportKinds()) {
@@ -99,18 +100,18 @@ DeliverySettings ReadDeliverySettings(const IniFile& ini, const std::filesystem:
   const std::string url = Folded(settings.smtpUrl);
   const bool known = (url.starts_with("smtp://") && url.size() > 7) || (url.starts_with("smtps://") && url.size() > 8);
   if (!url.empty() && !known) {
-    Refuse(file, "SmtpUrl", settings.smtpUrl, "应为 smtp://主机:端口 或 smtps://主机:端口");
+    Refuse(file, "SmtpUrl", settings.smtpUrl, Tr("use smtp://host:port or smtps://host:port"));
   }
   settings.smtpUser = ini.Value(kSection, "SmtpUser");
   settings.smtpPassword = ini.Value(kSection, "SmtpPassword");
   settings.from = ini.Value(kSection, "From");
   if (!settings.from.empty() && !LooksLikeAddress(settings.from)) {
-    Refuse(file, "From", settings.from, "应为一个邮件地址，如 reports@example.com");
+    Refuse(file, "From", settings.from, Tr("use one mail address, such as reports@example.com"));
   }
   const std::string to = ini.Value(kSection, "To");
   for (const std::string& address : ListItems(to)) {
     if (!LooksLikeAddress(address)) {
-      Refuse(file, "To", to, fmt::format("“{}”不是邮件地址；多个地址以逗号分隔", address));
+      Refuse(file, "To", to, TrFormat("\"{}\" is not a mail address; separate several with commas", address));
     }
     settings.to.push_back(address);
   }
@@ -119,7 +120,7 @@ DeliverySettings ReadDeliverySettings(const IniFile& ini, const std::filesystem:
 }
 
 void RequireMailSettings(const DeliverySettings& settings, const std::filesystem::path& file) {
-  const std::string why = "发送报表需要它（Daily 或 Monthly 为 true 时，以及 deliver 不带 --dry-run 时）";
+  const std::string why = Tr("sending the reports needs it (when Daily or Monthly is true, and for deliver without --dry-run)");
   if (settings.smtpUrl.empty()) RefuseMissing(file, "SmtpUrl", why);
   if (settings.from.empty()) RefuseMissing(file, "From", why);
   if (settings.to.empty()) RefuseMissing(file, "To", why);
@@ -153,7 +154,7 @@ DeliveryPeriod ReadableMonth(const std::string& text) {
   if (digits.size() == 7 && digits[4] == '-') digits.erase(4, 1);
   std::chrono::year_month_day first;
   if (digits.size() != 6 || !ParseDayKey(digits + "01", first)) {
-    throw ArgumentError(fmt::format("月份应为 yyyymm 或 yyyy-mm 格式的真实月份，而不是“{}”", text));
+    throw ArgumentError(TrFormat("the month must be a real month as yyyymm or yyyy-mm, not \"{}\"", text));
   }
   return {first, true};
 }

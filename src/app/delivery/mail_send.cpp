@@ -14,6 +14,7 @@
 
 #include "app/errors.hpp"
 #include "db/ledger.hpp"
+#include "reports/translate.hpp"
 
 namespace cuserver {
 namespace {
@@ -108,7 +109,7 @@ void SendMail(const DeliverySettings& settings, const MailMessage& message, cons
   const std::string server = ShownServer(settings.smtpUrl);
 
   std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
-  if (!curl) throw SendError(fmt::format("邮件未能发送到 {}：libcurl 无法初始化", server));
+  if (!curl) throw SendError(TrFormat("the mail was not sent to {}: libcurl cannot start", server));
   CURL* handle = curl.get();
   std::unique_ptr<curl_slist, CurlCleanup> recipients;
   for (const std::string& address : settings.to) Append(recipients, "<" + address + ">");
@@ -127,7 +128,7 @@ void SendMail(const DeliverySettings& settings, const MailMessage& message, cons
   for (const std::filesystem::path& file : message.attachments) {
     curl_mimepart* part = curl_mime_addpart(mime.get());
     if (curl_mime_filedata(part, file.c_str()) != CURLE_OK) {
-      throw SendError(fmt::format("邮件未能发送到 {}：附件 {} 无法读取", server, file.string()));
+      throw SendError(TrFormat("the mail was not sent to {}: attachment {} cannot be read", server, file.string()));
     }
     curl_mime_type(part, kXlsxType);
     curl_mime_encoder(part, "base64");
@@ -162,8 +163,8 @@ void SendMail(const DeliverySettings& settings, const MailMessage& message, cons
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply);
   std::string reason = curl_easy_strerror(code);
   if (errorText[0] != '\0' && reason != errorText) reason += fmt::format(" ({})", errorText);
-  if (reply != 0) reason += fmt::format("，服务器答复 {}", reply);
-  throw SendError(fmt::format("邮件未能发送到 {}：{}", server, reason));
+  if (reply != 0) reason += TrFormat(", the server answered {}", reply);
+  throw SendError(TrFormat("the mail was not sent to {}: {}", server, reason));
 }
 
 }  // namespace cuserver
